@@ -1,0 +1,170 @@
+// The command table: 135 commands in their fixed order, ended by an empty
+// entry. Look-up walks it in order (first case-insensitive match wins) and the
+// console's Tab completion walks it the same way, so the order never changes.
+//
+// Each row: name, handler, first variant, second variant. Rows that share a
+// handler differ only by the variant numbers passed to it.
+//
+// Adding your subsystem's commands:
+//   1. Write the handlers in interp/cmd_<subsystem>.cpp (a new .cpp in interp/
+//      joins the library by itself) with the signature of CommandHandler.
+//   2. Declare them in interp/cmd_<subsystem>.h (or in handlers.h).
+//   3. Replace CmdNotImplemented in your rows below with your handler: a one
+//      line edit per row; leave names, order and variant numbers as they are.
+//   4. Add the header to the include list below.
+// The comment after each row names the subsystem that owns it and the shared
+// handler it uses ("own" for a handler of its own).
+#include "interp/handlers.h"
+#include "interp/cmd_settings.h"
+
+#include <strings.h>
+
+namespace interp {
+
+const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
+    /*   0 */ {"AddCellCenters",                 CmdNotImplemented,  0, 0},  // cell lattice: own
+    /*   1 */ {"Area",                           CmdNotImplemented,  2, 0},  // measure: measure
+    /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
+    /*   3 */ {"CenterOn",                       CmdNotImplemented,  0, 0},  // map: own
+    /*   4 */ {"Clear",                          CmdNotImplemented,  0, 0},  // display: own
+    /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
+    /*   6 */ {"DeriveLsetNadir",                CmdNotImplemented,  2, 1},  // orbits: orbit derivation
+    /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
+    /*   8 */ {"DerivePsetAfarLines",            CmdNotImplemented,  2, 2},  // derive: two-operand derivation
+    /*   9 */ {"DerivePsetCombinedAll",          CmdNotImplemented,  1, 3},  // derive: two-operand derivation
+    /*  10 */ {"DerivePsetCombinedUnique",       CmdNotImplemented,  1, 2},  // derive: two-operand derivation
+    /*  11 */ {"DerivePsetCommon",               CmdNotImplemented,  1, 1},  // derive: two-operand derivation
+    /*  12 */ {"DerivePsetDuplicates",           CmdNotImplemented,  1, 3},  // derive: one-operand derivation
+    /*  13 */ {"DerivePsetInside",               CmdNotImplemented,  3, 1},  // derive: two-operand derivation
+    /*  14 */ {"DerivePsetIntersectLines",       CmdNotImplemented,  4, 0},  // derive: two-operand derivation
+    /*  15 */ {"DerivePsetIntersectLineSelf",    CmdNotImplemented,  4, 0},  // derive: one-operand derivation
+    /*  16 */ {"DerivePsetNearLines",            CmdNotImplemented,  2, 1},  // derive: two-operand derivation
+    /*  17 */ {"DerivePsetOutside",              CmdNotImplemented,  3, 2},  // derive: two-operand derivation
+    /*  18 */ {"DerivePsetReduced",              CmdNotImplemented,  1, 2},  // derive: one-operand derivation
+    /*  19 */ {"DerivePsetTin",                  CmdNotImplemented,  12, 0},  // hull/TIN: one-operand derivation
+    /*  20 */ {"DerivePsetUnique",               CmdNotImplemented,  1, 1},  // derive: one-operand derivation
+    /*  21 */ {"DeriveRsetAfarLines",            CmdNotImplemented,  7, 2},  // buffers: one-operand derivation
+    /*  22 */ {"DeriveRsetAfarPoints",           CmdNotImplemented,  8, 2},  // buffers: one-operand derivation
+    /*  23 */ {"DeriveRsetCombined",             CmdNotImplemented,  6, 3},  // regions: two-operand derivation
+    /*  24 */ {"DeriveRsetCommon",               CmdNotImplemented,  6, 1},  // regions: two-operand derivation
+    /*  25 */ {"DeriveRsetComplement",           CmdNotImplemented,  11, 0},  // regions: one-operand derivation
+    /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
+    /*  27 */ {"DeriveRsetNearLines",            CmdNotImplemented,  7, 1},  // buffers: one-operand derivation
+    /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
+    /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
+    /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
+    /*  31 */ {"DeriveRsetWindow",               CmdNotImplemented,  0, 0},  // regions: own
+    /*  32 */ {"DisplayArea",                    CmdNotImplemented,  0, 0},  // draw: own
+    /*  33 */ {"DisplayCellsBoundary",           CmdNotImplemented,  3, 0},  // draw: display cells
+    /*  34 */ {"DisplayCellsInterior",           CmdNotImplemented,  4, 0},  // draw: display cells
+    /*  35 */ {"DisplayCellsOccupied",           CmdNotImplemented,  1, 0},  // draw: display cells
+    /*  36 */ {"DisplayCellsTraversed",          CmdNotImplemented,  2, 0},  // draw: display cells
+    /*  37 */ {"DisplayLines",                   CmdNotImplemented,  0, 0},  // draw: own
+    /*  38 */ {"DisplayPoints",                  CmdNotImplemented,  0, 0},  // draw: own
+    /*  39 */ {"DisplaySurfaceHypso",            CmdNotImplemented,  0, 0},  // paint: display surface
+    /*  40 */ {"DisplaySurfaceShade",            CmdNotImplemented,  1, 0},  // paint: display surface
+    /*  41 */ {"DrawCellCenters",                CmdNotImplemented,  2, 0},  // draw: draw cell points
+    /*  42 */ {"DrawCellDuals",                  CmdNotImplemented,  2, 0},  // draw: draw cell outlines
+    /*  43 */ {"DrawCellNumbers",                CmdNotImplemented,  1, 0},  // draw: draw cell points
+    /*  44 */ {"DrawCellOrder",                  CmdNotImplemented,  3, 0},  // draw: draw cell points
+    /*  45 */ {"DrawCells",                      CmdNotImplemented,  1, 0},  // draw: draw cell outlines
+    /*  46 */ {"DrawCellSpokes",                 CmdNotImplemented,  3, 0},  // draw: draw cell outlines
+    /*  47 */ {"DrawCoast",                      CmdNotImplemented,  0, 0},  // draw: own
+    /*  48 */ {"DrawGrid",                       CmdNotImplemented,  0, 0},  // draw: own
+    /*  49 */ {"DrawHorizon",                    CmdNotImplemented,  0, 0},  // draw: own
+    /*  50 */ {"DrawText",                       CmdNotImplemented,  0, 0},  // draw: own
+    /*  51 */ {"DumpObject",                     CmdNotImplemented,  0, 0},  // objects: own
+    /*  52 */ {"Duration",                       CmdDuration,        0, 0},  // scripts: in the dispatcher
+    /*  53 */ {"Echo",                           CmdEcho,            0, 0},  // scripts: in the dispatcher
+    /*  54 */ {"EnterLset",                      CmdNotImplemented,  1, 0},  // entry: enter object
+    /*  55 */ {"EnterPset",                      CmdNotImplemented,  0, 0},  // entry: enter object
+    /*  56 */ {"EnterRset",                      CmdNotImplemented,  2, 0},  // entry: enter object
+    /*  57 */ {"EnterRsetInsideCircle",          CmdNotImplemented,  0, 1},  // entry: enter circle or sector
+    /*  58 */ {"EnterRsetInsideSector",          CmdNotImplemented,  1, 1},  // entry: enter circle or sector
+    /*  59 */ {"EnterRsetOutsideCircle",         CmdNotImplemented,  0, 2},  // entry: enter circle or sector
+    /*  60 */ {"EnterRsetOutsideSector",         CmdNotImplemented,  1, 2},  // entry: enter circle or sector
+    /*  61 */ {"EraseObject",                    CmdNotImplemented,  0, 0},  // objects: own
+    /*  62 */ {"ExportObject",                   CmdNotImplemented,  0, 0},  // import/export: own
+    /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
+    /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
+    /*  65 */ {"Generalize",                     CmdNotImplemented,  9, 0},  // derive: one-operand derivation
+    /*  66 */ {"Geometry",                       CmdNotImplemented,  0, 0},  // map: own
+    /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
+    /*  68 */ {"Help",                           CmdHelp,            0, 0},  // settings: in the dispatcher
+    /*  69 */ {"IfErrorlevel",                   CmdIf,              IF_ERRORLEVEL, 0},  // scripts: in the dispatcher
+    /*  70 */ {"IfExist",                        CmdIf,              IF_EXIST, 0},  // scripts: in the dispatcher
+    /*  71 */ {"IfNotErrorlevel",                CmdIf,              IF_NOT_ERRORLEVEL, 0},  // scripts: in the dispatcher
+    /*  72 */ {"IfNotExist",                     CmdIf,              IF_NOT_EXIST, 0},  // scripts: in the dispatcher
+    /*  73 */ {"ImportLset",                     CmdNotImplemented,  1, 0},  // import/export: import
+    /*  74 */ {"ImportPset",                     CmdNotImplemented,  0, 0},  // import/export: import
+    /*  75 */ {"ImportRset",                     CmdNotImplemented,  2, 0},  // import/export: import
+    /*  76 */ {"Length",                         CmdNotImplemented,  1, 0},  // measure: measure
+    /*  77 */ {"MapFieldAspect",                 CmdNotImplemented,  2, 0},  // map: map field
+    /*  78 */ {"MapFieldSize",                   CmdNotImplemented,  1, 0},  // map: map field
+    /*  79 */ {"NearestCells",                   CmdNotImplemented,  0, 0},  // cell lattice: own
+    /*  80 */ {"NearestInLset",                  CmdNotImplemented,  1, 1},  // nearest: nearest or farthest
+    /*  81 */ {"NearestInPset",                  CmdNotImplemented,  0, 1},  // nearest: nearest or farthest
+    /*  82 */ {"NearestInRset",                  CmdNotImplemented,  2, 1},  // nearest: nearest or farthest
+    /*  83 */ {"NearestOrderedInPset",           CmdNotImplemented,  0, 0},  // nearest: nearest or farthest
+    /*  84 */ {"NearLineInCollection",           CmdNotImplemented,  1, 0},  // collections: collection search
+    /*  85 */ {"NearPointInCollection",          CmdNotImplemented,  0, 0},  // collections: collection search
+    /*  86 */ {"OverheadRsetInCollection",       CmdNotImplemented,  2, 0},  // collections: collection search
+    /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
+    /*  88 */ {"PaintCDC",                       CmdNotImplemented,  4, 0},  // paint: paint
+    /*  89 */ {"PaintCost",                      CmdNotImplemented,  0, 0},  // paint: own
+    /*  90 */ {"PaintDCos3",                     CmdNotImplemented,  5, 0},  // paint: paint
+    /*  91 */ {"PaintLatLong",                   CmdNotImplemented,  1, 0},  // paint: paint
+    /*  92 */ {"PlotEnd",                        CmdNotImplemented,  0, 0},  // plot: plot start or end
+    /*  93 */ {"PlotFrame",                      CmdNotImplemented,  0, 0},  // plot: own
+    /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own
+    /*  95 */ {"PlotStart",                      CmdNotImplemented,  1, 0},  // plot: plot start or end
+    /*  96 */ {"PlotString",                     CmdNotImplemented,  0, 0},  // plot: own
+    /*  97 */ {"PtestLsetRset",                  CmdNotImplemented,  1, 0},  // verify: point test
+    /*  98 */ {"PtestRsetRset",                  CmdNotImplemented,  2, 0},  // verify: point test
+    /*  99 */ {"Quit",                           CmdQuit,            0, 0},  // scripts: in the dispatcher
+    /* 100 */ {"ReadDecryptVix",                 CmdNotImplemented,  0, 0},  // index: own
+    /* 101 */ {"ReadTix",                        CmdNotImplemented,  1, 0},  // index: read index
+    /* 102 */ {"ReadVix",                        CmdNotImplemented,  0, 0},  // index: read index
+    /* 103 */ {"ReCenter",                       CmdNotImplemented,  0, 0},  // map: own
+    /* 104 */ {"ReFrame",                        CmdNotImplemented,  0, 0},  // map: own
+    /* 105 */ {"ReportMapField",                 CmdNotImplemented,  3, 0},  // map: report
+    /* 106 */ {"ReportMapGeometry",              CmdNotImplemented,  1, 0},  // map: report
+    /* 107 */ {"ReportMemory",                   CmdReport,          2, 0},  // settings: report
+    /* 108 */ {"ReportRunEnvironment",           CmdReport,          4, 0},  // settings: report
+    /* 109 */ {"ReScale",                        CmdNotImplemented,  0, 0},  // map: own
+    /* 110 */ {"Return",                         CmdReturn,          0, 0},  // scripts: own
+    /* 111 */ {"SaveBitmap",                     CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 112 */ {"Set",                            CmdSet,             0, 0},  // settings: own
+    /* 113 */ {"SetEnv",                         CmdSetEnv,          0, 0},  // settings: own
+    /* 114 */ {"Shell",                          CmdShell,           0, 0},  // settings: own
+    /* 115 */ {"ShowBitmap",                     CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 116 */ {"ShowMap",                        CmdShowMap,         0, 0},  // scripts: own
+    /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
+    /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 119 */ {"Tileset",                        CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 120 */ {"TraceOrbit",                     CmdNotImplemented,  1, 0},  // orbits: trace orbit
+    /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
+    /* 122 */ {"TraceOrbitOverheadRset",         CmdNotImplemented,  8, 0},  // orbits: trace receivers or overhead
+    /* 123 */ {"TraceOrbitReceivers",            CmdNotImplemented,  4, 0},  // orbits: trace receivers or overhead
+    /* 124 */ {"TraceOrbitSwath",                CmdNotImplemented,  3, 0},  // orbits: trace orbit
+    /* 125 */ {"TraceSwath",                     CmdNotImplemented,  2, 0},  // orbits: trace orbit
+    /* 126 */ {"TraverseCells",                  CmdNotImplemented,  0, 0},  // cell lattice: own
+    /* 127 */ {"UpdateBitmap",                   CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 128 */ {"VerifyRsetBoundary",             CmdNotImplemented,  1, 0},  // verify: verify region set
+    /* 129 */ {"VerifyRsetTopology",             CmdNotImplemented,  2, 0},  // verify: verify region set
+    /* 130 */ {"VerifyRsetIsWorld",              CmdNotImplemented,  3, 0},  // verify: verify region set
+    /* 131 */ {"VerifyRsetIsNull",               CmdNotImplemented,  4, 0},  // verify: verify region set
+    /* 132 */ {"Version",                        CmdVersion,         0, 0},  // settings: in the dispatcher
+    /* 133 */ {"WriteTextFile",                  CmdWriteTextFile,   0, 0},  // settings: own
+    /* 134 */ {"Zzz",                            CmdZzz,             0, 0},  // interp: in the dispatcher
+    {nullptr, nullptr, 0, 0},
+};
+
+int LookUpCommand(const char* word) {
+  if (!word) return COMMAND_COUNT;
+  for (int i = 0; i < COMMAND_COUNT; ++i)
+    if (strcasecmp(kCommandTable[i].name, word) == 0) return i;
+  return COMMAND_COUNT;
+}
+
+}  // namespace interp

@@ -1,0 +1,260 @@
+// Start-up, loop and end of a run. The loop is single-threaded: it waits on
+// standard input with poll(2) until the next 500 ms script tick is due, runs
+// whatever line arrived or whatever script line is due, then draws the
+// messages that were queued meanwhile.
+#include "interp/run.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "interp/dispatcher.h"
+#include "interp/messages.h"
+#include "interp/scripts.h"
+#include "interp/words.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/memcheck.h"
+#include "platform/report.h"
+
+namespace interp {
+
+static void PrintUsage() {
+  fprintf(stderr,
+          "usage: ombrel [--batch] [--headless] [--events FILE] [script [label]]\n"
+          "  --batch      run the script line after line without pauses, or read\n"
+          "               command lines from standard input; exit with the error\n"
+          "               level of the last command\n"
+          "  --headless   no map window; the map is drawn off-screen\n"
+          "  --events     feed the map window's interactive modes from FILE\n");
+}
+
+bool ParseRunOptions(int argc, char** argv, RunOptions* o) {
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (strcmp(a, "--batch") == 0) {
+      o->batch = true;
+    } else if (strcmp(a, "--headless") == 0) {
+      o->headless = true;
+    } else if (strcmp(a, "--events") == 0) {
+      if (i + 1 >= argc) {
+        fprintf(stderr, "ombrel: --events needs a file name\n");
+        PrintUsage();
+        return false;
+      }
+      o->events_file = argv[++i];
+    } else if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
+      PrintUsage();
+      return false;
+    } else if (a[0] == '-' && a[1] == '-') {
+      fprintf(stderr, "ombrel: unknown option %s\n", a);
+      PrintUsage();
+      return false;
+    } else if (positional == 0) {
+      o->script = a;
+      ++positional;
+    } else if (positional == 1) {
+      o->label = a;
+      ++positional;
+    } else {
+      fprintf(stderr, "ombrel: too many arguments\n");
+      PrintUsage();
+      return false;
+    }
+  }
+  return true;
+}
+
+static std::string HomeDirectory(const std::string& program_path, const std::string& program_dir) {
+  // Installed layouts keep the program under .../riru64/...: home is above it.
+  std::string lower = program_path;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const size_t at = lower.find("riru64");
+  if (at != std::string::npos) return program_path.substr(0, at);
+  return program_dir;
+}
+
+bool StartUpMinimal(GlobalBlock& g, const RunOptions& options) {
+  g.batch = options.batch;
+  g.headless = options.headless || options.batch;
+  g.build_date = __DATE__ " " __TIME__;
+  g.start_tick = platform::TickMs();
+  g.start_time = platform::WallClockText();
+  ExecuteCommandLine(g, nullptr);
+
+  char first[512];
+  snprintf(first, sizeof first, "; %s as of: %s, start at: %s;\n", g.program_name.c_str(),
+           g.build_date.c_str(), g.start_time.c_str());
+  g.memory_check_on = platform::OpenMemoryCheck("ombrel.mem", first);
+  if (!g.memory_check_on)
+    platform::MessageBox(g.program_name.c_str(), "Warning: memory check file open error",
+                         platform::BoxKind::Warning);
+
+  g.dirs.program = platform::ProgramDirectory();
+  g.dirs.home = HomeDirectory(platform::ProgramPath(), g.dirs.program);
+  g.dirs.help_document = g.dirs.program + "ombrel.html";
+  g.dirs.temp = platform::TempDirectory();
+  if (g.dirs.temp.size() > 259) {
+    platform::MessageBox(g.program_name.c_str(), "Warning: unable to set temporary directory",
+                         platform::BoxKind::Warning);
+    g.dirs.temp = g.dirs.program;
+  }
+  g.dirs.data = "./";
+  g.dirs.script = "./";
+  g.dirs.veltrum = "./";
+
+  const int32_t size = g.settings.work_space_size < 32000 ? 32000 : g.settings.work_space_size;
+  g.settings.work_space_size = size;
+  g.workspace_memory = platform::CheckedAlloc(static_cast<size_t>(size));
+  if (!g.workspace_memory) {
+    char text[128];
+    snprintf(text, sizeof text, "Unable to allocate workspace memory of %d", size);
+    platform::MessageBox(g.program_name.c_str(), text, platform::BoxKind::Stop);
+    return false;
+  }
+  platform::WorkspaceInit(&g.workspace, g.workspace_memory, size);
+  g.error_level = EL_SUCCESS;
+  return true;
+}
+
+bool StartCommandLineScript(GlobalBlock& g, const std::string& script, const std::string& label) {
+  char built[FILE_NAME_SIZE];
+  BuildFileName(script.c_str(), g.dirs.script.c_str(), ".omb", built);
+  if (!StartScript(g, built)) {
+    char text[FILE_NAME_SIZE + 64];
+    snprintf(text, sizeof text, "Error opening script file %s", script.c_str());
+    platform::MessageBox(g.program_name.c_str(), text, platform::BoxKind::Warning);
+    return false;
+  }
+  if (!label.empty()) FindLabel(g.script.current, label.c_str());
+  return true;
+}
+
+// Runs a line typed (or piped) in, as the console does on Enter.
+static void RunInputLine(GlobalBlock& g, const std::string& line, bool echo) {
+  if (line.empty()) return;
+  if (echo && g.settings.script_echo != 0) DrawLineNow(g, 1, line.c_str());
+  ExecuteCommandLine(g, line.c_str());
+  g.script.pause_ms = 0;
+  DeliverMessages(g);
+}
+
+// Batch: the running script line after line, no pauses, until it ends.
+static void RunScriptToEnd(GlobalBlock& g) {
+  while (g.script.current && !g.quit_requested) {
+    g.script.pause_ms = 0;
+    ScriptTick(g);
+    DeliverMessages(g);
+  }
+}
+
+// Collects complete lines from a file descriptor without blocking on a
+// partial one.
+struct LineInput {
+  int fd = 0;
+  std::string pending;
+  bool eof = false;
+};
+
+// Waits at most timeout_ms for input; appends complete lines to lines.
+static void ReadLines(LineInput& in, int timeout_ms, std::vector<std::string>* lines) {
+  if (in.eof) {
+    if (timeout_ms > 0) platform::SleepMs(timeout_ms);
+    return;
+  }
+  pollfd pfd{in.fd, POLLIN, 0};
+  const int r = poll(&pfd, 1, timeout_ms < 0 ? 0 : timeout_ms);
+  if (r <= 0) return;
+  char buf[4096];
+  const ssize_t n = read(in.fd, buf, sizeof buf);
+  if (n < 0) {
+    if (errno != EINTR && errno != EAGAIN) in.eof = true;
+  } else if (n == 0) {
+    in.eof = true;
+  } else {
+    in.pending.append(buf, static_cast<size_t>(n));
+  }
+  size_t start = 0;
+  for (size_t lf; (lf = in.pending.find('\n', start)) != std::string::npos; start = lf + 1)
+    lines->push_back(in.pending.substr(start, lf - start));
+  in.pending.erase(0, start);
+  if (in.eof && !in.pending.empty()) {  // a last line without a line feed still counts
+    lines->push_back(in.pending);
+    in.pending.clear();
+  }
+}
+
+int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
+  if (!g.sink) g.sink = StdoutSink;
+  g.loop_running = true;
+  const bool echo_input = !platform::StdinIsTerminal();
+
+  if (!options.script.empty() && !StartCommandLineScript(g, options.script, options.label) &&
+      options.batch)
+    return 1;
+
+  if (options.batch) {
+    if (!options.script.empty()) {
+      RunScriptToEnd(g);
+    } else {
+      std::string line;
+      char* buf = nullptr;
+      size_t cap = 0;
+      ssize_t n;
+      while (!g.quit_requested && (n = getline(&buf, &cap, stdin)) >= 0) {
+        line.assign(buf, static_cast<size_t>(n));
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        RunInputLine(g, line, echo_input);
+        RunScriptToEnd(g);
+      }
+      free(buf);
+    }
+  } else {
+    LineInput in;
+    int64_t next_tick = platform::TickMs() + SCRIPT_TICK_MS;
+    std::vector<std::string> lines;
+    while (!g.quit_requested) {
+      if (in.eof && !g.script.current) break;
+      const int64_t wait = next_tick - platform::TickMs();
+      lines.clear();
+      ReadLines(in, static_cast<int>(wait > 0 ? wait : 0), &lines);
+      for (const std::string& l : lines) {
+        std::string line = l;
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        RunInputLine(g, line, echo_input);
+        if (g.quit_requested) break;
+      }
+      if (platform::TickMs() >= next_tick) {
+        next_tick += SCRIPT_TICK_MS;
+        if (next_tick < platform::TickMs()) next_tick = platform::TickMs() + SCRIPT_TICK_MS;
+        if (g.script.timer_running) ScriptTick(g);
+        DeliverMessages(g);
+      }
+    }
+  }
+  DeliverMessages(g);
+  fflush(stdout);
+  g.loop_running = false;
+  return g.quit_requested ? g.exit_code : g.error_level;
+}
+
+void ShutDown(GlobalBlock& g) {
+  StopScript(g);
+  if (g.workspace_memory) {
+    platform::CheckedFree(g.workspace_memory);
+    g.workspace_memory = nullptr;
+    g.workspace = platform::Workspace{};
+  }
+  platform::CloseMemoryCheck();
+  platform::CheckLeaks();
+}
+
+}  // namespace interp

@@ -1,0 +1,377 @@
+// Cell location, Voronoi vertices, near cells and the outward search.
+//
+// The walk: from the current cell, every neighbour is looked at in list
+// order and the nearest one that is strictly nearer than the best so far
+// becomes the candidate (equally near neighbours: the lowest number); the
+// walk moves there and repeats until no neighbour is nearer. Each step
+// lowers the squared chord strictly, so the walk ends on any index; on a
+// Voronoi partition it ends at the nearest centre.
+//
+// The start-cell table (the index's auxiliary array) is a grid over the six
+// faces of the cube of direction cosines: the face is the component of
+// largest magnitude, and the other two components divided by it give grid
+// coordinates in [-1, 1]. Each grid square holds the cell nearest to the
+// square's middle. A point far from the walk hint starts from its square's
+// cell instead (when that is nearer), which is one or two steps from its own
+// cell; a point near the walk hint walks from the hint as before.
+#include "lib/cells/cell_locate.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "lib/geodesy/constants.h"
+#include "lib/geodesy/ellipsoid.h"
+
+namespace cells {
+
+using geodesy::ChordSq;
+using geodesy::DirectionCosines;
+
+namespace {
+
+struct StartTable {
+  std::int32_t grid;        // squares per face side
+  std::int32_t cell_count;  // of the index it was made for
+  double far2;              // squared chord beyond which a hint counts as far
+  std::int32_t cells[1];    // 6 * grid * grid start cells
+};
+
+inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
+  const double dx = p.x - c.x, dy = p.y - c.y, dz = p.z - c.z;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+// Walks from c (at squared chord d from p) to the nearest centre.
+inline std::int32_t Walk(CellRecord* const* cells, std::int32_t c, double d, const DirectionCosines& p,
+                         int* steps) {
+  int moved = 0;
+  for (;;) {
+    const CellRecord* r = cells[c];
+    const int n = r->neighbour_count;
+    if (n < 1) break;
+    const std::int32_t* nb = r->neighbours;
+    std::int32_t cand = -1;
+    double best = d;
+    for (int k = 0; k < n; ++k) {
+      const std::int32_t m = nb[k];
+      const double e = Chord2(p, cells[m]->centre);
+      if (e < best || (e == best && cand >= 0 && m <= cand)) {
+        cand = m;
+        best = e;
+      }
+    }
+    if (cand < 0) break;
+    c = cand;
+    d = best;
+    ++moved;
+  }
+  if (steps != nullptr) *steps = moved;
+  return c;
+}
+
+// Grid square of p on its cube face: index into the table.
+inline std::size_t SquareOf(const DirectionCosines& p, std::int32_t grid) {
+  const double ax = std::fabs(p.x), ay = std::fabs(p.y), az = std::fabs(p.z);
+  int face;
+  double u, v, w;
+  if (ax >= ay && ax >= az) {
+    face = p.x >= 0 ? 0 : 1;
+    w = ax;
+    u = p.y;
+    v = p.z;
+  } else if (ay >= az) {
+    face = p.y >= 0 ? 2 : 3;
+    w = ay;
+    u = p.z;
+    v = p.x;
+  } else {
+    face = p.z >= 0 ? 4 : 5;
+    w = az;
+    u = p.x;
+    v = p.y;
+  }
+  const double half = 0.5 * grid;
+  const double inv = w > 0.0 ? half / w : 0.0;
+  int i = static_cast<int>(u * inv + half);
+  int j = static_cast<int>(v * inv + half);
+  if (i < 0) i = 0;
+  if (i >= grid) i = grid - 1;
+  if (j < 0) j = 0;
+  if (j >= grid) j = grid - 1;
+  return (static_cast<std::size_t>(face) * grid + j) * grid + i;
+}
+
+// The middle of a grid square as a unit vector.
+DirectionCosines SquareMiddle(int face, int i, int j, std::int32_t grid) {
+  const double u = (i + 0.5) * 2.0 / grid - 1.0, v = (j + 0.5) * 2.0 / grid - 1.0;
+  const double s = face % 2 == 0 ? 1.0 : -1.0;
+  DirectionCosines p;
+  switch (face / 2) {
+    case 0: p = {s, u, v}; break;
+    case 1: p = {v, s, u}; break;
+    default: p = {u, v, s}; break;
+  }
+  const double len = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
+  return {p.x / len, p.y / len, p.z / len};
+}
+
+inline const StartTable* TableOf(const CellIndex& idx) {
+  const StartTable* t = static_cast<const StartTable*>(idx.extra);
+  if (t != nullptr && t->cell_count > idx.cell_count) return nullptr;
+  return t;
+}
+
+}  // namespace
+
+bool BuildStartTable(CellIndex& idx) {
+  DropStartTable(idx);
+  if (idx.cell_count <= 0 || idx.cells == nullptr) return false;
+  // About two squares per cell across a face: the middle's cell is then
+  // the point's own cell or a neighbour of it.
+  double g = std::ceil(1.5 * std::sqrt(idx.cell_count / 6.0));
+  if (g < 1) g = 1;
+  if (g > 512) g = 512;
+  const std::int32_t grid = static_cast<std::int32_t>(g);
+  const std::size_t squares = 6u * static_cast<std::size_t>(grid) * grid;
+  auto* t = static_cast<StartTable*>(std::malloc(sizeof(StartTable) + squares * sizeof(std::int32_t)));
+  if (t == nullptr) return false;
+  t->grid = grid;
+  t->cell_count = idx.cell_count;
+  // Beyond about two cell widths from the hint the table start is worth a
+  // look; nearer, the walk from the hint is as short.
+  double far2 = 4.0 * idx.max_neighbour_chord2;
+  if (!(far2 > 0.0) || far2 > 4.0) far2 = 4.0 * 4.0 * 3.14159 / idx.cell_count;
+  t->far2 = far2;
+  std::int32_t c = idx.walk_hint >= 0 && idx.walk_hint < idx.cell_count ? idx.walk_hint : 0;
+  for (int face = 0; face < 6; ++face) {
+    for (int j = 0; j < grid; ++j) {
+      for (int ii = 0; ii < grid; ++ii) {
+        // Serpentine order keeps consecutive squares side by side.
+        const int i = (j % 2 == 0) ? ii : grid - 1 - ii;
+        const DirectionCosines m = SquareMiddle(face, i, j, grid);
+        c = Walk(idx.cells, c, Chord2(m, idx.cells[c]->centre), m, nullptr);
+        t->cells[(static_cast<std::size_t>(face) * grid + j) * grid + i] = c;
+      }
+    }
+  }
+  idx.extra = t;
+  return true;
+}
+
+void DropStartTable(CellIndex& idx) {
+  std::free(idx.extra);
+  idx.extra = nullptr;
+}
+
+std::int32_t LocateFrom(const CellIndex& idx, std::int32_t start, const DirectionCosines& p, int* steps) {
+  if (idx.cell_count <= 0 || idx.cells == nullptr) return NO_CELL;
+  if (start < 0 || start >= idx.cell_count) start = 0;
+  if (steps != nullptr) *steps = 0;
+  if (!geodesy::IsValid(p)) return start;
+  return Walk(idx.cells, start, Chord2(p, idx.cells[start]->centre), p, steps);
+}
+
+std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
+  if (idx.cell_count <= 0 || idx.cells == nullptr) return NO_CELL;
+  std::int32_t c = idx.walk_hint;
+  if (c < 0 || c >= idx.cell_count) c = 0;
+  if (!geodesy::IsValid(p)) return c;
+  CellRecord* const* cells = idx.cells;
+  double d = Chord2(p, cells[c]->centre);
+  const StartTable* t = TableOf(idx);
+  if (t == nullptr || d > t->far2) {
+    if (t == nullptr && d > 4.0 * 4.0 * 3.14159 / idx.cell_count) {
+      if (BuildStartTable(idx)) t = TableOf(idx);
+    }
+    if (t != nullptr && d > t->far2) {
+      const std::int32_t s = t->cells[SquareOf(p, t->grid)];
+      const double ds = Chord2(p, cells[s]->centre);
+      if (ds < d) {
+        c = s;
+        d = ds;
+      }
+    }
+  }
+  c = Walk(cells, c, d, p, nullptr);
+  idx.walk_hint = c;
+  return c;
+}
+
+int VertexOf(const DirectionCosines& a, const DirectionCosines& b, const DirectionCosines& c,
+             DirectionCosines& v) {
+  const DirectionCosines ba{b.x - a.x, b.y - a.y, b.z - a.z};
+  const DirectionCosines ca{c.x - a.x, c.y - a.y, c.z - a.z};
+  v = geodesy::Cross(ba, ca);
+  geodesy::Normalise(v);
+  if (!geodesy::IsValid(v)) return 0;
+  const double s = geodesy::Dot(v, b);
+  if (s > VERTEX_SIGN_LIMIT) return 1;
+  if (s == VERTEX_SIGN_LIMIT) return 0;
+  return -1;
+}
+
+int VoronoiVertex(const CellIndex& idx, std::int32_t cell, int k, DirectionCosines& v) {
+  const CellRecord* r = idx.cells[cell];
+  const int n = r->neighbour_count;
+  if (n < 1) {
+    v = DirectionCosines{geodesy::NOVALUE, 0.0, 0.0};
+    return 0;
+  }
+  k %= n;
+  if (k < 0) k += n;
+  const std::int32_t b = r->neighbours[k], c = r->neighbours[(k + 1) % n];
+  return VertexOf(r->centre, idx.cells[b]->centre, idx.cells[c]->centre, v);
+}
+
+std::size_t NearCellsScratchBytes(const CellIndex& idx) {
+  return (2 * BitSetWords(idx.cell_count) + static_cast<std::size_t>(idx.cell_count)) * sizeof(std::uint32_t);
+}
+
+std::size_t SearchOutwardScratchBytes(const CellIndex& idx) {
+  return (BitSetWords(idx.cell_count) + static_cast<std::size_t>(idx.cell_count)) * sizeof(std::uint32_t);
+}
+
+std::size_t NearCells(CellIndex& idx, Scratch scratch, const DirectionCosines& p, double limit2,
+                      std::uint32_t* list, std::size_t list_words) {
+  if (list == nullptr || list_words < 2 || idx.cell_count <= 0) return 0;
+  const std::int32_t h = Locate(idx, p);
+  if (!geodesy::IsValid(p) || Chord2(p, idx.cells[h]->centre) > limit2) {
+    list[0] = 1;
+    list[1] = static_cast<std::uint32_t>(NO_CELL);
+    return 2;
+  }
+  if (scratch.base == nullptr || scratch.size < NearCellsScratchBytes(idx)) return 0;
+  const std::size_t words = BitSetWords(idx.cell_count);
+  std::uint32_t* seen = static_cast<std::uint32_t*>(scratch.base);
+  std::uint32_t* inside = seen + words;
+  std::uint32_t* work = inside + words;
+  BitSetClearAll(seen, idx.cell_count);
+  BitSetClearAll(inside, idx.cell_count);
+  BitSetSet(seen, h);
+  BitSetSet(inside, h);
+  std::size_t top = 0;
+  {
+    const CellRecord* r = idx.cells[h];
+    for (int k = 0; k < r->neighbour_count; ++k) {
+      const std::int32_t m = r->neighbours[k];
+      if (BitSetTest(seen, m)) continue;
+      BitSetSet(seen, m);
+      work[top++] = static_cast<std::uint32_t>(m);
+    }
+  }
+  std::int32_t lowest = h, highest = h;
+  while (top > 0) {
+    const std::int32_t c = static_cast<std::int32_t>(work[--top]);
+    const CellRecord* r = idx.cells[c];
+    if (!(Chord2(p, r->centre) < limit2)) continue;
+    BitSetSet(inside, c);
+    if (c < lowest) lowest = c;
+    if (c > highest) highest = c;
+    for (int k = 0; k < r->neighbour_count; ++k) {
+      const std::int32_t m = r->neighbours[k];
+      if (BitSetTest(seen, m)) continue;
+      BitSetSet(seen, m);
+      work[top++] = static_cast<std::uint32_t>(m);
+    }
+  }
+  std::size_t n = 2;
+  list[1] = static_cast<std::uint32_t>(h);
+  for (std::int32_t c = lowest; c <= highest; ++c) {
+    if (c == h || !BitSetTest(inside, c)) continue;
+    if (n >= list_words) return 0;
+    list[n++] = static_cast<std::uint32_t>(c);
+  }
+  list[0] = static_cast<std::uint32_t>(n);
+  return n;
+}
+
+std::vector<std::uint32_t> NearCellsList(CellIndex& idx, const DirectionCosines& p, double limit2) {
+  std::vector<std::uint32_t> out;
+  std::vector<std::uint32_t> scratch;
+  try {
+    scratch.resize(NearCellsScratchBytes(idx) / sizeof(std::uint32_t) + 1);
+    out.resize(NearCellsMaxWords(idx) + 1);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  const std::size_t n = NearCells(idx, Scratch{scratch.data(), scratch.size() * sizeof(std::uint32_t)}, p,
+                                  limit2, out.data(), out.size());
+  out.resize(n);
+  return out;
+}
+
+std::int32_t SearchOutward(CellIndex& idx, Scratch scratch, const DirectionCosines& p, CellPredicate pred,
+                           void* context) {
+  if (idx.cell_count <= 0 || pred == nullptr) return NO_CELL;
+  const std::int32_t h = Locate(idx, p);
+  if (pred(h, context) != 0) return h;
+  if (scratch.base == nullptr || scratch.size < SearchOutwardScratchBytes(idx)) return NO_CELL;
+  std::uint32_t* marks = static_cast<std::uint32_t*>(scratch.base);
+  std::uint32_t* queue = marks + BitSetWords(idx.cell_count);
+  BitSetClearAll(marks, idx.cell_count);
+  BitSetSet(marks, h);
+  std::size_t head = 0, tail = 0;
+  const CellRecord* rh = idx.cells[h];
+  for (int k = 0; k < rh->neighbour_count; ++k) {
+    const std::int32_t m = rh->neighbours[k];
+    if (BitSetTest(marks, m)) continue;
+    BitSetSet(marks, m);
+    queue[tail++] = static_cast<std::uint32_t>(m);
+  }
+  while (head < tail) {
+    const std::int32_t c = static_cast<std::int32_t>(queue[head++]);
+    if (pred(c, context) != 0) return c;
+    const CellRecord* r = idx.cells[c];
+    for (int k = 0; k < r->neighbour_count; ++k) {
+      const std::int32_t m = r->neighbours[k];
+      if (BitSetTest(marks, m)) continue;
+      BitSetSet(marks, m);
+      queue[tail++] = static_cast<std::uint32_t>(m);
+    }
+  }
+  return NO_CELL;
+}
+
+std::uint32_t* NearCellsIn(CellIndex& idx, platform::Workspace* ws, const DirectionCosines& p, double limit2,
+                           platform::Workspace* target) {
+  if (ws == nullptr || idx.cell_count <= 0) return nullptr;
+  const std::size_t max_words = NearCellsMaxWords(idx) + 1;
+  std::uint32_t* list = nullptr;
+  std::uint8_t* mark = nullptr;
+  if (target != nullptr) {
+    // The list is taken first, so that when target is ws itself the scratch
+    // space lies above it.
+    mark = target->top;
+    list = static_cast<std::uint32_t*>(platform::WorkspaceAlloc(target, static_cast<std::int32_t>(max_words * 4)));
+  } else {
+    list = static_cast<std::uint32_t*>(std::malloc(max_words * 4));
+  }
+  if (list == nullptr) return nullptr;
+  const std::size_t bytes = NearCellsScratchBytes(idx);
+  void* scratch = platform::WorkspacePeek(ws, static_cast<std::int32_t>(bytes));
+  const std::size_t n = NearCells(idx, Scratch{scratch, scratch != nullptr ? bytes : 0}, p, limit2, list, max_words);
+  if (n == 0) {
+    if (target != nullptr) platform::WorkspaceSetTop(target, mark);
+    else std::free(list);
+    return nullptr;
+  }
+  if (target != nullptr) {
+    platform::WorkspaceSetTop(target, reinterpret_cast<std::uint8_t*>(list) + ((n * 4 + 7) & ~std::size_t{7}));
+  } else if (void* shrunk = std::realloc(list, n * 4)) {
+    list = static_cast<std::uint32_t*>(shrunk);
+  }
+  return list;
+}
+
+std::int32_t SearchOutwardIn(CellIndex& idx, platform::Workspace* ws, const DirectionCosines& p, CellPredicate pred,
+                             void* context) {
+  if (ws == nullptr) return SearchOutward(idx, Scratch{}, p, pred, context);
+  platform::WorkspaceMark guard(ws);
+  const std::size_t bytes = SearchOutwardScratchBytes(idx);
+  void* scratch = platform::WorkspaceAlloc(ws, static_cast<std::int32_t>(bytes));
+  return SearchOutward(idx, Scratch{scratch, scratch != nullptr ? bytes : 0}, p, pred, context);
+}
+
+}  // namespace cells

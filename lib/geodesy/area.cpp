@@ -1,0 +1,377 @@
+// Area and length: how they are computed.
+//
+// Notation: c the reference direction, a and b the ends of an edge, E a
+// spherical excess, G the radius of Gaussian curvature, S a total.
+//
+// The edge-triangle methods ("s", "p") rest on the Gauss map: the area of a
+// piece of the ellipsoid is the integral of G^2 over the piece's surface
+// normals on the unit sphere. Each triangle (c, a, b) of normals contributes
+// its spherical excess times G^2 at its centroid, signed by its orientation;
+// summed over every edge of every ring the triangles outside the rings
+// cancel. Long edges are cut at points on the geodesic (or on the parallel)
+// so that the triangles follow the edge's real path.
+//
+// The geodesic method ("r") is exact for geodesic edges: GeographicLib gives
+// for each edge the area S12 between the geodesic and the equator; a ring's
+// area is minus their sum (its sense is clockwise), made unambiguous by
+// counting how often the ring crosses the prime meridian: an odd count means
+// it goes round a pole and half the ellipsoid area is added or taken away.
+//
+// Sums of many terms of both signs use a compensated (Neumaier) sum, so the
+// rounding of the total stays at the level of one term.
+#include "lib/geodesy/area.h"
+
+#include <GeographicLib/Geodesic.hpp>
+#include <GeographicLib/GeodesicExact.hpp>
+#include <GeographicLib/GeodesicLine.hpp>
+#include <GeographicLib/GeodesicLineExact.hpp>
+#include <GeographicLib/Math.hpp>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace geodesy {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kRadToDeg = 180.0 / kPi;
+// Past this flattening GeographicLib's series geodesics lose accuracy and
+// the exact (elliptic integral) ones are used.
+constexpr double kSeriesFlatteningLimit = 0.01;
+// No edge is cut into more pieces than this, whatever the subdivision.
+constexpr double kMaxPieces = 1e6;
+// Chords above this squared length (about 18 degrees) take the exact angle.
+constexpr double kSeriesChordLimit = 0.1;
+
+// Neumaier's compensated sum.
+struct CompensatedSum {
+  double sum = 0.0;
+  double carry = 0.0;
+  void Add(double x) {
+    const double t = sum + x;
+    if (std::fabs(sum) >= std::fabs(x)) {
+      carry += (sum - t) + x;
+    } else {
+      carry += (x - t) + sum;
+    }
+    sum = t;
+  }
+  double Value() const { return sum + carry; }
+};
+
+bool Usable(const Ellipsoid& e) {
+  return e.a > 0.0 && e.b > 0.0 && std::isfinite(e.a) && std::isfinite(e.b) && e.a2 > 0.0;
+}
+
+// One ring or segment of a marked list: [begin, end).
+struct Piece {
+  std::size_t begin, end;
+};
+
+// Calls f(piece) for every non-empty piece; two marks in a row end the list.
+template <typename F>
+void ForEachPiece(std::span<const DirectionCosines> v, F f) {
+  std::size_t i = 0;
+  while (i < v.size()) {
+    const std::size_t begin = i;
+    while (i < v.size() && IsValid(v[i])) ++i;
+    if (i > begin) f(Piece{begin, i});
+    if (i >= v.size()) return;
+    ++i;  // the mark ending this piece
+    if (i < v.size() && !IsValid(v[i])) return;
+  }
+}
+
+// The normalised sum of every vertex of the list (NOVALUE in x for none).
+DirectionCosines CentreOf(std::span<const DirectionCosines> v) {
+  DirectionCosines s{};
+  ForEachPiece(v, [&](Piece p) {
+    for (std::size_t i = p.begin; i < p.end; ++i) {
+      s.x += v[i].x;
+      s.y += v[i].y;
+      s.z += v[i].z;
+    }
+  });
+  return Normalised(s);
+}
+
+// Angle between unit vectors, accurate for every separation.
+double Separation(const DirectionCosines& a, const DirectionCosines& b) {
+  const DirectionCosines n = Cross(a, b);
+  return std::atan2(std::sqrt(Dot(n, n)), Dot(a, b));
+}
+
+// Geodetic latitude and longitude, degrees, of a surface normal.
+void NormalToDegrees(const DirectionCosines& n, double& lat, double& lon) {
+  const LatLong ll = CosinesToGeocentric(n);
+  lat = ll.lat * kRadToDeg;
+  lon = ll.lon * kRadToDeg;
+}
+
+DirectionCosines NormalFromDegrees(double lat, double lon) {
+  return GeocentricToCosines({lat / kRadToDeg, lon / kRadToDeg});
+}
+
+// 1 or -1 when the edge from lon1 to lon2 (the shorter way) crosses the
+// prime meridian eastwards or westwards, else 0; longitude +-0 counts as
+// east of it.
+int Transit(double lon1, double lon2) {
+  const double lon12 = GeographicLib::Math::AngDiff(lon1, lon2);
+  lon1 = GeographicLib::Math::AngNormalize(lon1);
+  lon2 = GeographicLib::Math::AngNormalize(lon2);
+  if (lon12 > 0 && ((lon1 < 0 && lon2 >= 0) || (lon1 > 0 && lon2 == 0))) return 1;
+  if (lon12 < 0 && lon1 >= 0 && lon2 < 0) return -1;
+  return 0;
+}
+
+template <typename Geod, typename Line>
+double EdgeTriangles(const Geod& geod, const Ellipsoid& e, const DirectionCosines& c,
+                     const DirectionCosines& a, const DirectionCosines& b, double subdivision,
+                     EdgePath path, CompensatedSum& total) {
+  if (ChordSq(a, b) < SAME_POINT_SQ) return 0.0;
+  double lat1, lon1, lat2, lon2;
+  NormalToDegrees(a, lat1, lon1);
+  NormalToDegrees(b, lat2, lon2);
+  double length = 0.0;
+  geod.Inverse(lat1, lon1, lat2, lon2, length);
+  if (!(length > subdivision)) {
+    const double t = EllipsoidalTriangleArea(e, c, a, b);
+    if (t == NOVALUE) return NOVALUE;
+    total.Add(t);
+    return 0.0;
+  }
+  double cuts = std::floor(length / subdivision);
+  if (cuts > kMaxPieces) cuts = kMaxPieces;
+  const int n = static_cast<int>(cuts);
+  const double parts = n + 1.0;
+  const bool parallel = path == EdgePath::ParallelWhenLevel &&
+                        std::fabs(std::asin(std::clamp(a.z, -1.0, 1.0)) -
+                                  std::asin(std::clamp(b.z, -1.0, 1.0))) <
+                            PARALLEL_EDGE_TOLERANCE;
+  DirectionCosines prev = a;
+  if (parallel) {
+    const double dlon = GeographicLib::Math::AngDiff(lon1, lon2);
+    for (int k = 1; k <= n; ++k) {
+      const double f = k / parts;
+      const DirectionCosines p = NormalFromDegrees(lat1 + (lat2 - lat1) * f, lon1 + dlon * f);
+      const double t = EllipsoidalTriangleArea(e, c, prev, p);
+      if (t == NOVALUE) return NOVALUE;
+      total.Add(t);
+      prev = p;
+    }
+  } else {
+    const Line line = geod.InverseLine(lat1, lon1, lat2, lon2,
+                                       Geod::LATITUDE | Geod::LONGITUDE | Geod::DISTANCE_IN);
+    for (int k = 1; k <= n; ++k) {
+      double lat, lon;
+      line.Position(length * (k / parts), lat, lon);
+      const DirectionCosines p = NormalFromDegrees(lat, lon);
+      const double t = EllipsoidalTriangleArea(e, c, prev, p);
+      if (t == NOVALUE) return NOVALUE;
+      total.Add(t);
+      prev = p;
+    }
+  }
+  const double t = EllipsoidalTriangleArea(e, c, prev, b);
+  if (t == NOVALUE) return NOVALUE;
+  total.Add(t);
+  return 0.0;
+}
+
+template <typename Geod, typename Line>
+double AreaByEdges(const Geod& geod, const Ellipsoid& e, std::span<const DirectionCosines> v,
+                   double subdivision, EdgePath path) {
+  const DirectionCosines c = CentreOf(v);
+  if (!IsValid(c)) return NOVALUE;
+  CompensatedSum total;
+  CompensatedSum scale;  // the sum of the pieces' magnitudes, for the rounding test below
+  bool invalid = false;
+  ForEachPiece(v, [&](Piece p) {
+    for (std::size_t i = p.begin; i < p.end && !invalid; ++i) {
+      const std::size_t j = i + 1 < p.end ? i + 1 : p.begin;
+      CompensatedSum edge;
+      if (EdgeTriangles<Geod, Line>(geod, e, c, v[i], v[j], subdivision, path, edge) == NOVALUE) {
+        invalid = true;
+        return;
+      }
+      total.Add(edge.Value());
+      scale.Add(std::fabs(edge.Value()));
+    }
+  });
+  if (invalid) return NOVALUE;
+  double area = total.Value();
+  // A negative total means the rings enclose the far side of c: the region
+  // is everything but what the rings cut out. A total that is negative only
+  // by rounding is an empty region.
+  if (area < 0.0) area = area < -1e-9 * scale.Value() ? area + 2.0 * e.half_area : 0.0;
+  return area;
+}
+
+template <typename Geod>
+GeodesicMeasure GeodesicRegion(const Geod& geod, const Ellipsoid& e,
+                               std::span<const DirectionCosines> v) {
+  const double whole = 2.0 * e.half_area;
+  CompensatedSum area, perimeter;
+  ForEachPiece(v, [&](Piece p) {
+    if (p.end - p.begin < 2) return;
+    CompensatedSum ring;
+    int crossings = 0;
+    double lat0, lon0;
+    NormalToDegrees(v[p.begin], lat0, lon0);
+    double lat1 = lat0, lon1 = lon0;
+    for (std::size_t i = p.begin; i < p.end; ++i) {
+      double lat2 = lat0, lon2 = lon0;
+      if (i + 1 < p.end) NormalToDegrees(v[i + 1], lat2, lon2);
+      double s12 = 0.0, S12 = 0.0, t;
+      geod.GenInverse(lat1, lon1, lat2, lon2, Geod::DISTANCE | Geod::AREA, s12, t, t, t, t, t,
+                      S12);
+      perimeter.Add(s12);
+      ring.Add(S12);
+      crossings += Transit(lon1, lon2);
+      lat1 = lat2;
+      lon1 = lon2;
+    }
+    // The sum is in the clockwise sense and known modulo the whole area.
+    double r = std::remainder(ring.Value(), whole);
+    if (crossings & 1) r += (r < 0 ? 1 : -1) * whole / 2;
+    r = -r;
+    if (r > whole / 2) {
+      r -= whole;
+    } else if (r <= -whole / 2) {
+      r += whole;
+    }
+    area.Add(r);
+  });
+  double total = area.Value();
+  if (total < 0) total += whole;
+  if (total >= whole) total -= whole;
+  return {total, perimeter.Value()};
+}
+
+}  // namespace
+
+double GaussianRadius(const Ellipsoid& e, const DirectionCosines& u) {
+  if (!IsValid(u)) return NOVALUE;
+  const double h2 = u.x * u.x + u.y * u.y;
+  if (h2 < SAME_POINT_SQ) return e.a2 / e.b;
+  const double d = e.a2 * h2 + e.b2 * u.z * u.z;
+  if (!(d >= SAME_POINT_SQ)) return NOVALUE;
+  return e.a2 * e.b / d;
+}
+
+double GeocentricRadius(const Ellipsoid& e, const DirectionCosines& c) {
+  const double h2 = c.x * c.x + c.y * c.y;
+  if (h2 < SAME_POINT_SQ) return e.b;
+  return e.a * e.b / std::sqrt(e.b2 * h2 + e.a2 * c.z * c.z);
+}
+
+double ChordAngle(double q) {
+  if (!(q >= SAME_POINT_SQ)) return 0.0;
+  if (q > kSeriesChordLimit) return 2.0 * std::asin(std::min(1.0, std::sqrt(q) / 2.0));
+  // 2 asin(sqrt(q)/2) = sqrt(q) (1 + q/24 + 3q^2/640 + ...), by Horner.
+  static constexpr double kC[] = {1.0,
+                                  0.041666666666666664,
+                                  0.0046875,
+                                  0.0006975446428571429,
+                                  0.00011867947048611111,
+                                  2.184781161221591e-5,
+                                  4.236514751727765e-6,
+                                  8.52346420288086e-7,
+                                  1.7626649316619423e-7,
+                                  3.7237435653279846e-8};
+  double s = 0.0;
+  for (int k = 9; k >= 0; --k) s = s * q + kC[k];
+  return std::sqrt(q) * s;
+}
+
+double SphericalTriangleArea(const DirectionCosines& a, const DirectionCosines& b,
+                             const DirectionCosines& c) {
+  const double sa = Separation(b, c), sb = Separation(c, a), sc = Separation(a, b);
+  const double s = 0.5 * (sa + sb + sc);
+  const double p = std::tan(0.5 * s) * std::tan(0.5 * (s - sa)) * std::tan(0.5 * (s - sb)) *
+                   std::tan(0.5 * (s - sc));
+  if (!(p > 0.0)) return 0.0;
+  return 4.0 * std::atan(std::sqrt(p));
+}
+
+double CellArea(const DirectionCosines& centre, std::span<const DirectionCosines> vertices,
+                const Ellipsoid* e) {
+  if (vertices.size() < 2) return 0.0;
+  double g2 = 1.0;
+  if (e) {
+    const double g = GaussianRadius(*e, centre);
+    if (g == NOVALUE) return NOVALUE;
+    g2 = g * g;
+  }
+  CompensatedSum sum;
+  for (std::size_t k = 0; k < vertices.size(); ++k) {
+    const DirectionCosines& prev = vertices[k == 0 ? vertices.size() - 1 : k - 1];
+    sum.Add(SphericalTriangleArea(centre, prev, vertices[k]));
+  }
+  return g2 * sum.Value();
+}
+
+bool NormaliseCellAreas(std::span<double> areas) {
+  CompensatedSum sum;
+  for (double a : areas) sum.Add(a);
+  const double total = sum.Value();
+  if (!(total > 0.0) || !std::isfinite(total)) return false;
+  for (double& a : areas) a /= total;
+  return true;
+}
+
+double EllipsoidalTriangleArea(const Ellipsoid& e, const DirectionCosines& c,
+                               const DirectionCosines& a, const DirectionCosines& b) {
+  const double E = SphericalTriangleArea(c, a, b);
+  if (std::fabs(E) < SAME_POINT_SQ) return 0.0;
+  const DirectionCosines m = Normalised({c.x + a.x + b.x, c.y + a.y + b.y, c.z + a.z + b.z});
+  if (!IsValid(m)) return NOVALUE;
+  const double g = GaussianRadius(e, m);
+  if (g == NOVALUE) return NOVALUE;
+  const double area = E * g * g;
+  return Dot(c, Cross(a, b)) > SAME_POINT_SQ ? area : -area;
+}
+
+double SubdivisionLength(const Ellipsoid& e) { return (2.0 * e.a + e.b) / 3.0 / 10000.0; }
+
+double RegionAreaByEdges(const Ellipsoid& e, std::span<const DirectionCosines> normals,
+                         double subdivision, EdgePath path) {
+  if (!Usable(e) || !(subdivision > 0.0)) return NOVALUE;
+  const double f = (e.a - e.b) / e.a;
+  if (std::fabs(f) > kSeriesFlatteningLimit) {
+    const GeographicLib::GeodesicExact geod(e.a, f);
+    return AreaByEdges<GeographicLib::GeodesicExact, GeographicLib::GeodesicLineExact>(
+        geod, e, normals, subdivision, path);
+  }
+  const GeographicLib::Geodesic geod(e.a, f);
+  return AreaByEdges<GeographicLib::Geodesic, GeographicLib::GeodesicLine>(geod, e, normals,
+                                                                          subdivision, path);
+}
+
+GeodesicMeasure RegionGeodesicMeasure(const Ellipsoid& e,
+                                      std::span<const DirectionCosines> normals) {
+  if (!Usable(e)) return {NOVALUE, NOVALUE};
+  const double f = (e.a - e.b) / e.a;
+  if (std::fabs(f) > kSeriesFlatteningLimit) {
+    return GeodesicRegion(GeographicLib::GeodesicExact(e.a, f), e, normals);
+  }
+  return GeodesicRegion(GeographicLib::Geodesic(e.a, f), e, normals);
+}
+
+double PolylineLength(const Ellipsoid& e, std::span<const DirectionCosines> vertices) {
+  bool any = false;
+  ForEachPiece(vertices, [&](Piece) { any = true; });
+  if (!any) return 0.0;
+  const DirectionCosines c = CentreOf(vertices);
+  if (!IsValid(c)) return NOVALUE;
+  CompensatedSum sum;
+  ForEachPiece(vertices, [&](Piece p) {
+    for (std::size_t i = p.begin + 1; i < p.end; ++i) {
+      sum.Add(ChordAngle(ChordSq(vertices[i - 1], vertices[i])));
+    }
+  });
+  return GeocentricRadius(e, c) * sum.Value();
+}
+
+}  // namespace geodesy

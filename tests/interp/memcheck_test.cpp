@@ -1,0 +1,121 @@
+// Heap blocks through CheckedAlloc/CheckedFree and the leak check that reads
+// the check file back at the end of the run.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/memcheck.h"
+#include "platform/report.h"
+
+using namespace platform;
+
+namespace {
+
+std::vector<std::string> g_boxes;
+bool CaptureBox(const char*, const char* text, BoxKind) {
+  g_boxes.push_back(text);
+  return true;
+}
+
+class MemCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_boxes.clear();
+    SetBoxHook(CaptureBox);
+    path_ = "/tmp/ombrel-memcheck-" + std::to_string(getpid()) + ".mem";
+    ASSERT_TRUE(OpenMemoryCheck(path_.c_str(), "; Ombrel as of: test, start at: now\n;\n"));
+  }
+  void TearDown() override {
+    CloseMemoryCheck();
+    SetBoxHook(nullptr);
+    unlink(path_.c_str());
+  }
+  std::string path_;
+};
+
+TEST_F(MemCheck, AllReleasedEndsSilently) {
+  void* a = CheckedAlloc(100);
+  void* b = CheckedAlloc(7);
+  CheckedFree(a);
+  void* c = CheckedAlloc(100);
+  CheckedFree(c);
+  CheckedFree(b);
+  EXPECT_EQ(TheMemoryCheck().count, 6);
+  CloseMemoryCheck();
+  CheckLeaks();
+  EXPECT_TRUE(g_boxes.empty());
+}
+
+TEST_F(MemCheck, OneUnreleasedBlockShowsTheLeakBox) {
+  void* a = CheckedAlloc(16);
+  void* kept = CheckedAlloc(32);
+  CheckedFree(a);
+  CloseMemoryCheck();
+  CheckLeaks();
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "Possible memory leak or \n improper release detected");
+  free(kept);
+}
+
+TEST_F(MemCheck, EventNumbersAreEvenForAllocationsAndOddForReleases) {
+  void* a = CheckedAlloc(24);
+  CheckedFree(a);
+  CloseMemoryCheck();
+  FILE* f = fopen(path_.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  char line[256];
+  std::vector<std::string> lines;
+  while (fgets(line, sizeof line, f)) lines.push_back(line);
+  fclose(f);
+  ASSERT_EQ(lines.size(), 4u);  // two header lines, two events
+  unsigned long long addr1 = 0, addr2 = 0;
+  int e1 = 0, e2 = 0, size = 0;
+  ASSERT_EQ(sscanf(lines[2].c_str(), "%llx %d %d", &addr1, &e1, &size), 3);
+  ASSERT_EQ(sscanf(lines[3].c_str(), "%llx %d", &addr2, &e2), 2);
+  EXPECT_EQ(addr1, addr2);
+  EXPECT_EQ(e1, 2);
+  EXPECT_EQ(e2, 5);
+  EXPECT_EQ(size, 24);
+}
+
+TEST_F(MemCheck, ZeroSizeIsReportedButStillAllocated) {
+  void* z = CheckedAlloc(0);
+  ASSERT_NE(z, nullptr);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "0-size memory allocation request detected");
+  CheckedFree(z);
+  CloseMemoryCheck();
+  CheckLeaks();
+  EXPECT_EQ(g_boxes.size(), 1u);
+}
+
+TEST_F(MemCheck, NoEventsMeansNoCheck) {
+  CloseMemoryCheck();
+  unlink(path_.c_str());
+  CheckLeaks();  // count 0: the missing file is never opened
+  EXPECT_TRUE(g_boxes.empty());
+}
+
+TEST_F(MemCheck, ReleasingNothingLogsNothing) {
+  CheckedFree(nullptr);
+  EXPECT_EQ(TheMemoryCheck().count, 0);
+}
+
+TEST(MemCheckDeathTest, MoreLinesThanEventsIsAFatalAssertion) {
+  const std::string path = "/tmp/ombrel-memcheck-death-" + std::to_string(getpid()) + ".mem";
+  EXPECT_EXIT(
+      {
+        OpenMemoryCheck(path.c_str(), ";\n");
+        void* a = CheckedAlloc(8);
+        CheckedFree(a);
+        fprintf(TheMemoryCheck().file, "0x1234 99\n");
+        CloseMemoryCheck();
+        CheckLeaks();
+      },
+      ::testing::ExitedWithCode(1), "assertion \\(i < osb->memchkCount\\) failed");
+  unlink(path.c_str());
+}
+
+}  // namespace
