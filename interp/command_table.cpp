@@ -15,7 +15,9 @@
 // The comment after each row names the subsystem that owns it and the shared
 // handler it uses ("own" for a handler of its own).
 #include "interp/handlers.h"
+#include "interp/cmd_draw.h"
 #include "interp/cmd_settings.h"
+#include "interp/cmd_map.h"
 
 #include <strings.h>
 
@@ -25,8 +27,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*   0 */ {"AddCellCenters",                 CmdNotImplemented,  0, 0},  // cell lattice: own
     /*   1 */ {"Area",                           CmdNotImplemented,  2, 0},  // measure: measure
     /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
-    /*   3 */ {"CenterOn",                       CmdNotImplemented,  0, 0},  // map: own
-    /*   4 */ {"Clear",                          CmdNotImplemented,  0, 0},  // display: own
+    /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
+    /*   4 */ {"Clear",                          CmdClear,           0, 0},  // display: own
     /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
     /*   6 */ {"DeriveLsetNadir",                CmdNotImplemented,  2, 1},  // orbits: orbit derivation
     /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
@@ -69,10 +71,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  44 */ {"DrawCellOrder",                  CmdNotImplemented,  3, 0},  // draw: draw cell points
     /*  45 */ {"DrawCells",                      CmdNotImplemented,  1, 0},  // draw: draw cell outlines
     /*  46 */ {"DrawCellSpokes",                 CmdNotImplemented,  3, 0},  // draw: draw cell outlines
-    /*  47 */ {"DrawCoast",                      CmdNotImplemented,  0, 0},  // draw: own
-    /*  48 */ {"DrawGrid",                       CmdNotImplemented,  0, 0},  // draw: own
-    /*  49 */ {"DrawHorizon",                    CmdNotImplemented,  0, 0},  // draw: own
-    /*  50 */ {"DrawText",                       CmdNotImplemented,  0, 0},  // draw: own
+    /*  47 */ {"DrawCoast",                      CmdDrawCoast,       0, 0},  // draw: own
+    /*  48 */ {"DrawGrid",                       CmdDrawGrid,        0, 0},  // draw: own
+    /*  49 */ {"DrawHorizon",                    CmdDrawHorizon,     0, 0},  // draw: own
+    /*  50 */ {"DrawText",                       CmdDrawText,        0, 0},  // draw: own
     /*  51 */ {"DumpObject",                     CmdNotImplemented,  0, 0},  // objects: own
     /*  52 */ {"Duration",                       CmdDuration,        0, 0},  // scripts: in the dispatcher
     /*  53 */ {"Echo",                           CmdEcho,            0, 0},  // scripts: in the dispatcher
@@ -88,7 +90,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
     /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
     /*  65 */ {"Generalize",                     CmdNotImplemented,  9, 0},  // derive: one-operand derivation
-    /*  66 */ {"Geometry",                       CmdNotImplemented,  0, 0},  // map: own
+    /*  66 */ {"Geometry",                       CmdGeometry,        0, 0},  // map: own
     /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
     /*  68 */ {"Help",                           CmdHelp,            0, 0},  // settings: in the dispatcher
     /*  69 */ {"IfErrorlevel",                   CmdIf,              IF_ERRORLEVEL, 0},  // scripts: in the dispatcher
@@ -99,8 +101,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  74 */ {"ImportPset",                     CmdNotImplemented,  0, 0},  // import/export: import
     /*  75 */ {"ImportRset",                     CmdNotImplemented,  2, 0},  // import/export: import
     /*  76 */ {"Length",                         CmdNotImplemented,  1, 0},  // measure: measure
-    /*  77 */ {"MapFieldAspect",                 CmdNotImplemented,  2, 0},  // map: map field
-    /*  78 */ {"MapFieldSize",                   CmdNotImplemented,  1, 0},  // map: map field
+    /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
+    /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
     /*  79 */ {"NearestCells",                   CmdNotImplemented,  0, 0},  // cell lattice: own
     /*  80 */ {"NearestInLset",                  CmdNotImplemented,  1, 1},  // nearest: nearest or farthest
     /*  81 */ {"NearestInPset",                  CmdNotImplemented,  0, 1},  // nearest: nearest or farthest
@@ -127,17 +129,17 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 102 */ {"ReadVix",                        CmdNotImplemented,  0, 0},  // index: read index
     /* 103 */ {"ReCenter",                       CmdNotImplemented,  0, 0},  // map: own
     /* 104 */ {"ReFrame",                        CmdNotImplemented,  0, 0},  // map: own
-    /* 105 */ {"ReportMapField",                 CmdNotImplemented,  3, 0},  // map: report
-    /* 106 */ {"ReportMapGeometry",              CmdNotImplemented,  1, 0},  // map: report
+    /* 105 */ {"ReportMapField",                 CmdReportMap,       3, 0},  // map: report
+    /* 106 */ {"ReportMapGeometry",              CmdReportMap,       1, 0},  // map: report
     /* 107 */ {"ReportMemory",                   CmdReport,          2, 0},  // settings: report
     /* 108 */ {"ReportRunEnvironment",           CmdReport,          4, 0},  // settings: report
-    /* 109 */ {"ReScale",                        CmdNotImplemented,  0, 0},  // map: own
+    /* 109 */ {"ReScale",                        CmdReScale,         0, 0},  // map: own
     /* 110 */ {"Return",                         CmdReturn,          0, 0},  // scripts: own
-    /* 111 */ {"SaveBitmap",                     CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 111 */ {"SaveBitmap",                     CmdSaveBitmap,      0, 0},  // bitmaps: own
     /* 112 */ {"Set",                            CmdSet,             0, 0},  // settings: own
     /* 113 */ {"SetEnv",                         CmdSetEnv,          0, 0},  // settings: own
     /* 114 */ {"Shell",                          CmdShell,           0, 0},  // settings: own
-    /* 115 */ {"ShowBitmap",                     CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 115 */ {"ShowBitmap",                     CmdShowBitmap,      0, 0},  // bitmaps: own
     /* 116 */ {"ShowMap",                        CmdShowMap,         0, 0},  // scripts: own
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
     /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
@@ -149,7 +151,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 124 */ {"TraceOrbitSwath",                CmdNotImplemented,  3, 0},  // orbits: trace orbit
     /* 125 */ {"TraceSwath",                     CmdNotImplemented,  2, 0},  // orbits: trace orbit
     /* 126 */ {"TraverseCells",                  CmdNotImplemented,  0, 0},  // cell lattice: own
-    /* 127 */ {"UpdateBitmap",                   CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
     /* 128 */ {"VerifyRsetBoundary",             CmdNotImplemented,  1, 0},  // verify: verify region set
     /* 129 */ {"VerifyRsetTopology",             CmdNotImplemented,  2, 0},  // verify: verify region set
     /* 130 */ {"VerifyRsetIsWorld",              CmdNotImplemented,  3, 0},  // verify: verify region set

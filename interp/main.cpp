@@ -1,23 +1,31 @@
 // ombrel: the workbench's main program. Reads its command line, starts up,
 // runs the main loop and ends with the error level of the last command (or
-// 1 when start-up fails).
+// 3 when start-up fails).
 #include <cstdio>
 
+#include "interp/console.h"
 #include "interp/global.h"
 #include "interp/run.h"
+#include "interp/startup.h"
+#include "platform/files.h"
 
 int main(int argc, char** argv) {
   interp::RunOptions options;
   if (!interp::ParseRunOptions(argc, argv, &options)) return 2;
   auto* block = new interp::GlobalBlock();
   interp::osb = block;
-  if (!interp::StartUpMinimal(*block, options)) {
+  int failed_status = 0;
+  if (!interp::StartUp(*block, options, &failed_status)) {
+    interp::ReleaseStartup(*block);
     interp::ShutDown(*block);
     interp::osb = nullptr;
     delete block;
-    return 1;
+    return failed_status;
   }
-  const int status = interp::RunMainLoop(*block, options);
+  // A terminal on standard input is the console; otherwise lines are read plainly.
+  const int status = !options.batch && platform::StdinIsTerminal() ? interp::RunConsole(*block, options)
+                                                                   : interp::RunMainLoop(*block, options);
+  interp::ReleaseStartup(*block);
   interp::ShutDown(*block);
   interp::osb = nullptr;
   delete block;

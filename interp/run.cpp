@@ -20,6 +20,7 @@
 #include "interp/words.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "interp/cmd_map.h"
 #include "platform/memcheck.h"
 #include "platform/report.h"
 
@@ -248,6 +249,7 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
 
 void ShutDown(GlobalBlock& g) {
   StopScript(g);
+  ReleaseMapWindowGeometry(g);
   if (g.workspace_memory) {
     platform::CheckedFree(g.workspace_memory);
     g.workspace_memory = nullptr;

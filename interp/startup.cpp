@@ -282,7 +282,10 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
   char first[512];
   std::snprintf(first, sizeof first, "; %s as of: %s, start at: %s;\n", g.program_name.c_str(),
                 g.build_date.c_str(), g.start_time.c_str());
-  g.memory_check_on = platform::OpenMemoryCheck("ombrel.mem", first);
+  // The full name, so that the check at the end finds the file even after
+  // Set current.directory has moved the process elsewhere.
+  const std::string memoryCheckFile = platform::CurrentDirectory() + "/ombrel.mem";
+  g.memory_check_on = platform::OpenMemoryCheck(memoryCheckFile.c_str(), first);
   if (!g.memory_check_on) Warn(g, "Warning: memory check file open error");
   osb = &g;
 

@@ -324,3 +324,44 @@ int WriteCoordText(std::FILE* f, CellIndex& idx, const Object& obj,
 }
 
 }  // namespace cells
+
+namespace cells {
+
+ImportResult ImportCoordFile(CellIndex& idx, const std::string& text_path,
+                             const std::string& object_path, const CoordReadOptions& options,
+                             std::uint32_t id, std::int64_t mapping_size) {
+  ImportResult r;
+  std::FILE* in = std::fopen(text_path.c_str(), "rb");
+  if (!in) return r;
+  std::vector<PointNode> nodes;
+  r.stage = ImportStage::kRead;
+  r.read = ReadCoordText(in, options, nodes);
+  std::fclose(in);
+  if (r.read.status != 0) return r;
+  r.vertices = r.read.vertices;
+
+  ObjectHandle h;
+  r.stage = ImportStage::kCreate;
+  r.create_status = CreateObject(h, object_path, options.kind, mapping_size);
+  if (r.create_status != 0) return r;
+  r.stage = ImportStage::kBuild;
+  SectionTarget target{&h.arena, nullptr};
+  BuildParams params{id, 0, options.res, 0};
+  std::span<const PointNode> span(nodes);
+  if (options.kind == kPset)
+    r.build_status = BuildPset(idx, target, params, span, h.obj);
+  else if (options.kind == kLset)
+    r.build_status = BuildLset(idx, target, params, span, h.obj);
+  else
+    r.build_status = BuildRset(idx, target, params, span, h.obj);
+  if (r.build_status > 0) {
+    AbandonObject(h);
+    return r;
+  }
+  r.stage = ImportStage::kWrite;
+  if (CloseObject(h) != 0) return r;
+  r.stage = ImportStage::kDone;
+  return r;
+}
+
+}  // namespace cells

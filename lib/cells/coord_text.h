@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "lib/cells/object_builder.h"
+#include "lib/cells/object_file.h"
 #include "lib/geodesy/ellipsoid.h"
 
 namespace cells {
@@ -90,5 +91,32 @@ struct CoordWriteOptions {
 // 3 the output kind exceeds the object's kind.
 int WriteCoordText(std::FILE* out, CellIndex& idx, const Object& obj,
                    const CoordWriteOptions& options);
+
+// ---- whole import and export ----
+
+// What an import did. stage tells where it stopped:
+//   kOpenText   the text file cannot be opened
+//   kRead       the text was refused (read tells why, with the line)
+//   kCreate     the object file cannot be created (create_status 1) or
+//               mapped (2, 3)
+//   kBuild      the builder failed (build_status > 0); no file was left
+//   kWrite      the object file could not be put in place
+//   kDone       the object file exists; build_status -1 means it is empty
+enum class ImportStage { kOpenText, kRead, kCreate, kBuild, kWrite, kDone };
+struct ImportResult {
+  ImportStage stage = ImportStage::kOpenText;
+  CoordReadResult read;
+  int create_status = 0;
+  int build_status = 0;
+  std::int64_t vertices = 0;
+};
+
+// Reads text_path (read options: kind, form, res, datum, ellipsoid, progress)
+// and builds the object at object_path in a new object file with room for
+// mapping_size bytes of sections. The object replaces an older file of that
+// name only when it was built (or is empty); a failure leaves no file.
+ImportResult ImportCoordFile(CellIndex& idx, const std::string& text_path,
+                             const std::string& object_path, const CoordReadOptions& options,
+                             std::uint32_t id, std::int64_t mapping_size);
 
 }  // namespace cells

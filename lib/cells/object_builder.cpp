@@ -85,6 +85,26 @@ struct Tracer {
     if (leg_cell) leg_cell(context, leg, next);
   }
 
+  // True when ca and cb are neighbours and x lies within VORONOI_SNAP_SQ of
+  // an end of their common edge. Such a crossing counts as passing through
+  // the vertex itself, straight from ca into cb: whether the leg clips the
+  // third cell there by a few centimetres would otherwise flip with the last
+  // bits of the vertices (an export and re-import would change the cells).
+  bool NearSharedVertex(std::int32_t ca, std::int32_t cb, const DirectionCosines& x) const {
+    const CellRecord* r = idx.cells[ca];
+    const int count = r->neighbour_count;
+    for (int k = 0; k < count; ++k) {
+      if (r->neighbours[k] != cb) continue;
+      DirectionCosines v;
+      for (int kv : {(k + count - 1) % count, k})
+        if (VoronoiVertex(idx, ca, kv, v) != 0 && geodesy::IsValid(v) &&
+            ChordSq(v, x) < VORONOI_SNAP_SQ)
+          return true;
+      return false;
+    }
+    return false;
+  }
+
   void Trace(const DirectionCosines& a, std::int32_t ca, const DirectionCosines& b,
              std::int32_t cb, int depth) {
     if (ca == cb) return;
@@ -111,7 +131,7 @@ struct Tracer {
       return;
     }
     std::int32_t cx = Locate(idx, x);
-    if (cx == ca || cx == cb || cx == NO_CELL) {
+    if (cx == ca || cx == cb || cx == NO_CELL || NearSharedVertex(ca, cb, x)) {
       Enter(ca, cb, x);
       return;
     }

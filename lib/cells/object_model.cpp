@@ -274,7 +274,10 @@ std::uint8_t* QuantisePlane(CellIndex& idx, std::int32_t cell, double u, double 
 std::uint8_t* Quantise(CellIndex& idx, std::int32_t cell, const geodesy::DirectionCosines& p,
                        std::uint64_t attribute, std::uint8_t* dst, int res) {
   double u = 0.0, v = 0.0;
-  geodesy::ProjectToFrame(FrameOf(idx, cell), p, u, v);
+  const geodesy::DirectionCosines& c = idx.cells[cell]->centre;
+  // The centre itself is (0, 0) exactly; the projection would leave rounding
+  // dust of 1e-17 in the unscaled forms.
+  if (p.x != c.x || p.y != c.y || p.z != c.z) geodesy::ProjectToFrame(FrameOf(idx, cell), p, u, v);
   return QuantisePlane(idx, cell, u, v, attribute, dst, res);
 }
 

@@ -205,7 +205,13 @@ int EncodeCoastFiles(const std::vector<CoastLevelSource>& levels, std::vector<ui
           sum.z += line[i].z;
         }
         const DirectionCosines mean = geodesy::Normalised(sum);
-        const float fx = (float)mean.x, fy = (float)mean.y, fz = (float)mean.z;
+        // The frame is built from the centre exactly as it will be read back.
+        std::vector<uint8_t> centre_bytes;
+        PutF32(&centre_bytes, (float)mean.x);
+        PutF32(&centre_bytes, (float)mean.y);
+        PutF32(&centre_bytes, (float)mean.z);
+        const float fx = GetF32(centre_bytes.data()), fy = GetF32(centre_bytes.data() + 4),
+                    fz = GetF32(centre_bytes.data() + 8);
         const geodesy::TangentFrame frame = FrameOfStoredCentre(fx, fy, fz);
         double reach = 0.0;
         std::vector<std::pair<double, double>> plane;

@@ -14,8 +14,8 @@
 // through neighbours, keeping every cell whose centre or a Voronoi vertex
 // projects onto the plane rectangle of the frame; ortho keeps the cells
 // within about 87 degrees of the centre; world-wide maps list every cell.
-// The walk's bit set and queue come from the workspace above its top (given
-// back before returning), or from the heap when there is no workspace.
+// The walk's bit sets and queue come from the workspace above its top (given
+// back before returning), or from the heap when the workspace has no room.
 #include "lib/display/map_geometry.h"
 
 #include <algorithm>
@@ -97,15 +97,15 @@ void FreeSlot(MapGeometry* g, int slot) {
 }
 
 // Scratch for a walk over the cells: from the workspace (above its top, not
-// kept) or from the heap.
+// kept) when it has room, else from the heap, so that a small workspace
+// never keeps a map from being drawn.
 struct WalkScratch {
   std::vector<uint32_t> heap;
   uint32_t* words = nullptr;
   bool Take(platform::Workspace* ws, size_t count) {
-    if (ws != nullptr) {
-      if (count * 4 > 0x7FFFFFF0u) return false;
+    if (ws != nullptr && count * 4 <= 0x7FFFFFF0u) {
       words = static_cast<uint32_t*>(platform::WorkspacePeek(ws, static_cast<int32_t>(count * 4)));
-      return words != nullptr;
+      if (words != nullptr) return true;
     }
     try {
       heap.assign(count, 0u);

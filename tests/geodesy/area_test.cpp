@@ -130,16 +130,27 @@ TEST(SphericalTriangle, KnownAreasAndDegenerateCases) {
   EXPECT_NEAR(SphericalTriangleArea({1, 0, 0}, Normalised({1, 1, 0}), {0, 1, 0}), 0.0, 1e-15);
   // Small and thin triangles against the Van Oosterom-Strackee formula.
   std::mt19937_64 rng(3);
+  double worst = 0.0;
   for (int i = 0; i < 1000; ++i) {
     const DirectionCosines a = geodesy_test::RandomUnit(rng);
     const TangentFrame f = BuildTangentFrame(a);
     const double s = std::pow(10.0, -1 - 5 * (i % 7) / 6.0);
     const DirectionCosines b = LiftFromFrame(f, s * 3.0, s * 0.1);
     const DirectionCosines c = LiftFromFrame(f, s * 0.5, s * 0.05 * (i % 5 + 1));
-    const double vos = 2 * std::atan2(std::fabs(Dot(a, Cross(b, c))),
-                                      1 + Dot(a, b) + Dot(b, c) + Dot(c, a));
-    EXPECT_NEAR(SphericalTriangleArea(a, b, c), vos, 1e-9 * vos + 1e-22) << s;
+    // Reference in long double, the triple product from edge vectors.
+    using L = long double;
+    const L bx = L(b.x) - a.x, by = L(b.y) - a.y, bz = L(b.z) - a.z;
+    const L cx = L(c.x) - a.x, cy = L(c.y) - a.y, cz = L(c.z) - a.z;
+    const L triple = a.x * (by * cz - bz * cy) + a.y * (bz * cx - bx * cz) + a.z * (bx * cy - by * cx);
+    const L den = 1 + (L(a.x) * b.x + L(a.y) * b.y + L(a.z) * b.z) +
+                  (L(b.x) * c.x + L(b.y) * c.y + L(b.z) * c.z) +
+                  (L(c.x) * a.x + L(c.y) * a.y + L(c.z) * a.z);
+    const double vos = static_cast<double>(2 * std::atan2(std::fabs(triple), den));
+    const double got = SphericalTriangleArea(a, b, c);
+    worst = std::max(worst, std::fabs(got - vos) / vos);
+    EXPECT_NEAR(got, vos, 1e-6 * vos + 1e-22) << s;
   }
+  std::printf("L'Huilier on triangles of 1e-1 to 1e-6 rad: worst relative difference %.3g\n", worst);
 }
 
 TEST(CellArea, CubeFacesOnTheSphereAndTheTable) {
@@ -205,8 +216,8 @@ TEST(RegionArea, QuarterOfTheNorthernHemisphere) {
     std::printf("entry %d quarter hemisphere: s %.3g, p %.3g, r %.3g relative\n", number,
                 s / quarter - 1, p / quarter - 1, r.area / quarter - 1);
     EXPECT_NEAR(r.area / quarter, 1.0, 1e-13);
-    EXPECT_NEAR(s / quarter, 1.0, 1e-4);
-    EXPECT_NEAR(p / quarter, 1.0, 1e-4);
+    EXPECT_NEAR(s / quarter, 1.0, 1e-12);
+    EXPECT_NEAR(p / quarter, 1.0, 1e-12);
     EXPECT_NEAR(r.perimeter, 2 * e.quarter_meridian + e.a * kPi / 2, 1e-3);
   }
 }
@@ -222,7 +233,7 @@ TEST(RegionArea, ParallelEdgesFollowTheParallel) {
   const Oracle o = PolygonAreaOf(e, {Normal(40, -10), Normal(40, 30), Normal(50, 30), Normal(50, -10)});
   std::printf("box 40-50N 40 deg wide: p vs exact %.3g, s vs PolygonArea %.3g\n", p / exact - 1,
               s / o.area - 1);
-  EXPECT_NEAR(p / exact, 1.0, 1e-6);
+  EXPECT_NEAR(p / exact, 1.0, 5e-9);  // chords of the parallel between cut points
   EXPECT_NEAR(s / o.area, 1.0, 1e-5);
   EXPECT_GT(std::fabs(s / exact - 1), 1e-3);  // the geodesics bulge towards the pole
 }
@@ -246,12 +257,12 @@ TEST(RegionArea, RandomRingsAgainstPolygonArea) {
     EXPECT_LT(dr, 1e-9) << "radius " << radius;
     const double dp = std::fabs(r.perimeter - o.perimeter) / o.perimeter;
     worst_perimeter = std::max(worst_perimeter, dp);
-    EXPECT_LT(dp, 1e-14);
+    EXPECT_LT(dp, 1e-11);
     if (i % 4 == 0) {  // the subdivided method is slower: a quarter of the rings
       const double s = RegionAreaByEdges(e, region, SubdivisionLength(e), EdgePath::Geodesic);
       const double ds = std::fabs(s - o.area) / o.area;
       worst_s = std::max(worst_s, ds);
-      EXPECT_LT(ds, 1e-4) << "radius " << radius;
+      EXPECT_LT(ds, 5e-9) << "radius " << radius;
     }
   }
   std::printf("random rings: r worst %.3g, s worst %.3g relative; perimeter worst %.3g\n",
@@ -306,9 +317,12 @@ TEST(RegionArea, ListEndsAndRefusals) {
   // Empty lists and degenerate rings.
   EXPECT_EQ(RegionGeodesicMeasure(e, {}).area, 0.0);
   EXPECT_EQ(RegionGeodesicMeasure(e, AsRegion({{Normal(3, 3)}})).area, 0.0);
-  EXPECT_EQ(RegionAreaByEdges(e, AsRegion({{Normal(3, 3), Normal(4, 4)}}), 637.0,
-                              EdgePath::Geodesic),
-            0.0);
+  // Two vertices: out along the geodesic and back again, nothing enclosed
+  // (within rounding, never the whole ellipsoid).
+  EXPECT_NEAR(RegionAreaByEdges(e, AsRegion({{Normal(3, 3), Normal(4, 4)}}), 637.0,
+                                EdgePath::Geodesic),
+              0.0, 1e-3);
+  EXPECT_NEAR(RegionGeodesicMeasure(e, AsRegion({{Normal(3, 3), Normal(4, 4)}})).area, 0.0, 1e-3);
   // Refusals: no subdivision, no ellipsoid, vertices that sum to nothing.
   EXPECT_EQ(RegionAreaByEdges(e, ring, 0.0, EdgePath::Geodesic), NOVALUE);
   EXPECT_EQ(RegionAreaByEdges(Ellipsoid{}, ring, 637.0, EdgePath::Geodesic), NOVALUE);
@@ -326,8 +340,9 @@ TEST(RegionArea, SphereUserEllipsoid) {
   const Ellipsoid sphere = MakeUserEllipsoid(r, r);
   const auto region = AsRegion({{Normal(0, 0), Normal(0, 90), Normal(90, 0)}});
   EXPECT_NEAR(RegionGeodesicMeasure(sphere, region).area, kPi / 2 * r * r, 1e-3);
-  EXPECT_NEAR(RegionAreaByEdges(sphere, region, SubdivisionLength(sphere), EdgePath::Geodesic),
-              kPi / 2 * r * r, 1e-2);
+  EXPECT_NEAR(RegionAreaByEdges(sphere, region, SubdivisionLength(sphere), EdgePath::Geodesic) /
+                  (kPi / 2 * r * r),
+              1.0, 1e-12);
 }
 
 TEST(PolylineLength, EquatorMeridianAndSegments) {

@@ -59,7 +59,7 @@ TEST(Duration, FormatKeepsWholeSecondsUnpadded) {
   EXPECT_STREQ(t, "1:02:5.500");
   FormatDuration(0.0, t, sizeof t);
   EXPECT_STREQ(t, "0:00:0.000");
-  FormatDuration(59.9995, t, sizeof t);
+  FormatDuration(59.9999, t, sizeof t);
   EXPECT_STREQ(t, "0:00:60.000");  // seconds are rounded only by the format
   FormatDuration(36000 + 600 + 12.25, t, sizeof t);
   EXPECT_STREQ(t, "10:10:12.250");

@@ -354,14 +354,25 @@ TEST_F(MapGeometryTest, VisibleCellsOfEveryKind) {
   ASSERT_EQ(SetUpMapGeometry(nullptr, nullptr, nullptr, &wgs84, Spec(PROJ_PERSPECT, c, 5e7), &g),
             0);
   EXPECT_EQ(BuildVisibleCells(&idx, &ws, &g, 0), -1);
-  // No scratch room: 8, and the record is left cleared.
+  // A workspace without room for the walk: the heap serves, and the
+  // workspace is left as it was.
   ReleaseMapGeometry(&g);
   platform::WorkspaceInit(&ws, store.data(), 8);
-  EXPECT_EQ(SetUpMapGeometry(&idx, &ws, nullptr, &wgs84, Spec(PROJ_STEREO, c, 1e7), &g), 8);
+  EXPECT_EQ(SetUpMapGeometry(&idx, &ws, nullptr, &wgs84, Spec(PROJ_STEREO, c, 1e7), &g), 0);
+  EXPECT_EQ(ws.top, ws.base);
+  ReleaseMapGeometry(&g);
+  EXPECT_EQ(SetUpMapGeometry(&idx, nullptr, nullptr, &wgs84, Spec(PROJ_ORTHO, c, 1e7), &g), 0);
+  ReleaseMapGeometry(&g);
+  // An arena with room for the parameter block and the points but not for
+  // the list: 8, or 9 for the hemisphere list; the record is left cleared.
+  std::vector<uint64_t> small((sizeof(ProjectionParams) + 512 * sizeof(PixelPoint)) / 8 + 1);
+  platform::Workspace arena;
+  platform::WorkspaceInit(&arena, small.data(), small.size() * 8);
+  EXPECT_EQ(SetUpMapGeometry(&idx, &ws, &arena, &wgs84, Spec(PROJ_STEREO, c, 1e7), &g), 8);
   EXPECT_EQ(g.params, nullptr);
-  EXPECT_EQ(SetUpMapGeometry(&idx, &ws, nullptr, &wgs84, Spec(PROJ_ORTHO, c, 1e7), &g), 9);
-  // Without a workspace the heap serves.
-  EXPECT_EQ(SetUpMapGeometry(&idx, nullptr, nullptr, &wgs84, Spec(PROJ_STEREO, c, 1e7), &g), 0);
+  platform::WorkspaceInit(&arena, small.data(), small.size() * 8);
+  EXPECT_EQ(SetUpMapGeometry(&idx, &ws, &arena, &wgs84, Spec(PROJ_ORTHO, c, 1e7), &g), 9);
+  EXPECT_EQ(g.params, nullptr);
   cells::ReleaseIndex(idx);
 }
 

@@ -1,4 +1,5 @@
 // Resolution codes, record sizes, quantisation and the Pset builder.
+#include "lib/cells/cell_list.h"
 #include "lib/cells/cell_locate.h"
 #include "lib/cells/object_builder.h"
 #include "lib/cells/object_model.h"

@@ -1,0 +1,60 @@
+// The drawing commands and the picture they draw on.
+//
+// DisplayContext is the map window's side of the interpreter: the display
+// surface (backing bitmap and exclusive-or overlay), the coast files, the
+// plot mode that selects the style prefix, and the secondary visible-cell
+// bookkeeping. It lives for the whole run; Display(g) makes it on first use
+// with the client size and background of the start-up values, and builds the
+// initial map geometry from them when start-up has not made one.
+#pragma once
+
+#include <string>
+
+#include "interp/global.h"
+#include "lib/display/coast.h"
+#include "lib/display/draw_state.h"
+
+namespace display {
+struct MapGeometry;
+}
+
+namespace interp {
+
+struct DisplayContext {
+  display::DisplaySurface surface;
+  display::CoastData coast;
+  bool coast_tried = false;
+  int plot_mode = 0;            // 0 screen, 1 monochrome plot, 2 colour plot
+  int client_width = 0, client_height = 0;
+  bool made = false;
+  // Called after a command changed the picture (the map window presents it).
+  void (*picture_changed)(GlobalBlock& g) = nullptr;
+};
+
+// The context, made on first use (false in *ok when the bitmap could not be
+// made: "Bitmap creation failed - memory?").
+DisplayContext& Display(GlobalBlock& g);
+
+// The map geometry drawing goes through: the global block's, or one built
+// from the start-up values for the client area when there is none yet.
+// Null when no geometry can be built.
+display::MapGeometry* CurrentGeometry(GlobalBlock& g);
+
+// A new client size: the surface is made again in the background colour (the
+// geometry is the map geometry commands' business).
+bool ResizeDisplay(GlobalBlock& g, int width, int height);
+
+// The style value of a drawing command: the argument word when given, else
+// the initialisation-file entry under the prefix of the plot mode.
+std::string StyleValue(GlobalBlock& g, const char* argument, const char* style_name);
+
+void CmdClear(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDrawCoast(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDrawGrid(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDrawHorizon(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDrawText(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdSaveBitmap(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdShowBitmap(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdUpdateBitmap(GlobalBlock& g, const char* args, int variant, int mode);
+
+}  // namespace interp

@@ -1,0 +1,63 @@
+// The legs of a line set or region that run through one cell, as chains of
+// plane points in that cell's TangentFrame.
+//
+// Every piece of an item in the cell becomes one chain: the last vertex of
+// the item before the piece (found in the nearest earlier piece that holds
+// vertices, round the ring for a region), the piece's own vertices, and the
+// first vertex after it. A piece without vertices (the item only crosses the
+// cell) is the single leg from the vertex before to the vertex after. A line
+// that starts or ends in the piece has no vertex before or after; the chain
+// records that with open_start / open_end. Vertices of other cells are
+// projected into this cell's plane; one 90 degrees or more from the cell
+// centre is first moved along its leg to 87 degrees from it, where the leg
+// still projects as the same straight line near the cell.
+//
+// Beyond each end that is not a line's end the chain keeps one more vertex,
+// its guard, which is not part of any leg of the chain: it lets the side of a
+// point nearest to the end vertex be decided by both legs that meet there,
+// just as at the chain's inner vertices.
+//
+// Consecutive equal plane points are dropped, so no leg of a chain has
+// length 0. A chain may hold a single point (a one-vertex line).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "lib/cells/cell_index.h"
+#include "lib/cells/object_model.h"
+#include "lib/ops/leg_predicates.h"
+
+namespace ops {
+
+struct CellChains {
+  std::int32_t cell = cells::NO_CELL;
+  std::vector<PlanePoint> points;
+  std::vector<std::int32_t> start;  // chain k is points[start[k] .. start[k+1])
+  std::vector<std::int32_t> item;   // the item of chain k
+  std::vector<std::uint8_t> open_start, open_end;  // line ends in the piece
+  std::vector<std::uint8_t> guard_start, guard_end;  // a guard vertex lies beyond the end
+  std::vector<double> xbd;          // the piece's boundary parameter
+  // The chain's own points (guards excluded): [First(k), Last(k)].
+  std::int32_t First(int k) const { return start[k] + guard_start[k]; }
+  std::int32_t Last(int k) const { return start[k + 1] - 1 - guard_end[k]; }
+  int Count() const { return static_cast<int>(item.size()); }
+};
+
+// Index entries [first, last) of the object's cell index that belong to the
+// cell (binary search; the index is sorted by cell).
+void CellPieceRange(const cells::Object& obj, std::int32_t cell, std::int64_t* first,
+                    std::int64_t* last);
+
+// True when the Lset or Rset has at least one piece in the cell.
+bool HasPiecesIn(const cells::Object& obj, std::int32_t cell);
+
+// Fills chains with the pieces of the cell; returns the number of chains.
+int GatherCellChains(cells::CellIndex& idx, const cells::Object& obj, std::int32_t cell,
+                     CellChains& chains);
+
+// Plane coordinates of a vertex record stored in `cell` (in that cell's frame).
+PlanePoint RestorePlane(const cells::CellIndex& idx, std::int32_t cell, const std::uint8_t* rec,
+                        int res);
+
+}  // namespace ops

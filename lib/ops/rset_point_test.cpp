@@ -1,0 +1,135 @@
+// Boundary distance and the point-in-region test.
+//
+// Each chain is walked leg by leg. For leg j from A to B the foot of q on the
+// leg's line is at parameter t; a foot strictly between the ends gives the
+// perpendicular distance with the side of the leg. A foot before A or beyond
+// B makes the end vertex the nearest point of that leg; for a vertex inside
+// the chain the vertex rule (left turn: left of both legs; right turn: left of
+// either) gives the side, while at the chain's own ends, which lie in other
+// cells, the leg's side is used: the part of the leg that matters for a point
+// of this cell is the part inside the cell, whose nearest point to q is then
+// on the leg itself.
+#include "lib/ops/rset_point_test.h"
+
+#include <cmath>
+
+#include "lib/cells/cell_list.h"
+#include "lib/cells/cell_locate.h"
+#include "lib/geodesy/constants.h"
+#include "lib/geodesy/tangent_frame.h"
+#include "lib/ops/derive_params.h"
+
+namespace ops {
+
+namespace {
+
+inline double Cross2(double au, double av, double bu, double bv) { return au * bv - av * bu; }
+
+// Side of q at the chain vertex i (between legs i-1 and i): +1 inside, -1 outside.
+int VertexSide(const PlanePoint* p, int i, PlanePoint q) {
+  const PlanePoint a = p[i - 1], v = p[i], b = p[i + 1];
+  const double in_u = v.u - a.u, in_v = v.v - a.v, out_u = b.u - v.u, out_v = b.v - v.v;
+  const bool left_in = Cross2(in_u, in_v, q.u - a.u, q.v - a.v) > 0.0;
+  const bool left_out = Cross2(out_u, out_v, q.u - v.u, q.v - v.v) > 0.0;
+  const double turn = Cross2(in_u, in_v, out_u, out_v);
+  const bool inside = turn > 0.0 ? (left_in && left_out) : (left_in || left_out);
+  return inside ? 1 : -1;
+}
+
+}  // namespace
+
+double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
+  const PlanePoint* all = ch.points.data();
+  const int first = ch.First(k), last = ch.Last(k);
+  const int lo = ch.start[k], hi = ch.start[k + 1] - 1;  // guards included
+  if (first == last) {
+    // A lone vertex bounds nothing: its distance, counted as outside.
+    return -std::hypot(q.u - all[first].u, q.v - all[first].v);
+  }
+  double best2 = geodesy::HUGE_VALUE;
+  double best = geodesy::HUGE_VALUE;
+  for (int j = first; j < last; ++j) {
+    const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
+    const double wu = q.u - all[j].u, wv = q.v - all[j].v;
+    const double len2 = du * du + dv * dv;
+    const double dot = du * wu + dv * wv;
+    double d2;
+    int side;
+    const double across = Cross2(du, dv, wu, wv);
+    if (dot <= 0.0) {
+      d2 = wu * wu + wv * wv;
+      if (d2 >= best2) continue;
+      side = j > lo ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
+    } else if (dot >= len2) {
+      const double xu = q.u - all[j + 1].u, xv = q.v - all[j + 1].v;
+      d2 = xu * xu + xv * xv;
+      if (d2 >= best2) continue;
+      side = j + 1 < hi ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
+    } else {
+      d2 = across * across / len2;
+      if (d2 >= best2) continue;
+      side = across > 0.0 ? 1 : (across < 0.0 ? -1 : 0);
+    }
+    best2 = d2;
+    best = side == 0 ? 0.0 : side * std::sqrt(d2);
+    if (d2 == 0.0) return 0.0;
+  }
+  return best;
+}
+
+double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
+  double best = geodesy::HUGE_VALUE;
+  for (int k = 0; k < ch.Count(); ++k) {
+    const double d = ChainDistance(ch, k, q);
+    if (std::fabs(d) < std::fabs(best)) best = d;
+    if (best == 0.0) return 0.0;
+  }
+  if (boundary_indicator != 0 && std::fabs(best) <= fuzz) return 0.0;
+  return best;
+}
+
+bool RsetIsNull(const cells::Object& region) {
+  return cells::CellIndexCount(region) == 0 && cells::EnvelopeList(region, 1)[0] <= 1;
+}
+
+bool RsetIsWorld(const cells::Object& region, std::int32_t cell_count) {
+  if (cells::CellIndexCount(region) != 0) return false;
+  const std::int32_t* list = cells::EnvelopeList(region, 1);
+  return cells::CellListCells(list) == cell_count && cell_count > 0;
+}
+
+int q7_RsetPointTestInCell(cells::CellIndex& idx, std::int32_t cell, PlanePoint q,
+                           const cells::Object& region, double fuzz, int boundary_indicator,
+                           RsetTestCache* cache) {
+  const double f = EffectiveFuzz(fuzz);
+  (void)boundary_indicator;  // the result table always applies the fuzz zone
+  if (!HasPiecesIn(region, cell))
+    return cells::CellListContains(cells::EnvelopeList(region, 1), cell) ? 2 : -2;
+  RsetTestCache local;
+  RsetTestCache& c = cache ? *cache : local;
+  if (c.region != &region || c.chains.cell != cell) {
+    GatherCellChains(idx, region, cell, c.chains);
+    c.region = &region;
+  }
+  double best = geodesy::HUGE_VALUE;
+  for (int k = 0; k < c.chains.Count(); ++k) {
+    const double d = ChainDistance(c.chains, k, q);
+    if (std::fabs(d) <= f) return 0;
+    if (std::fabs(d) < std::fabs(best)) best = d;
+  }
+  if (best > f) return 1;
+  if (best < -f) return -1;
+  return 0;
+}
+
+int q7_RsetPointTest(cells::CellIndex& idx, const geodesy::DirectionCosines& p,
+                     const cells::Object& region, double fuzz, int boundary_indicator,
+                     RsetTestCache* cache) {
+  const std::int32_t cell = cells::Locate(idx, p);
+  if (cell == cells::NO_CELL) return -2;
+  double u = 0.0, v = 0.0;
+  geodesy::ProjectToFrame(geodesy::BuildTangentFrame(idx.cells[cell]->centre), p, u, v);
+  return q7_RsetPointTestInCell(idx, cell, {u, v}, region, fuzz, boundary_indicator, cache);
+}
+
+}  // namespace ops

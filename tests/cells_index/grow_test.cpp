@@ -1,0 +1,189 @@
+// Growing an index: random centres, insertion with the neighbour update, the
+// four-corner shift, the limit, and the repeatable seeded run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "index_support.h"
+#include "lib/cells/cell_grow.h"
+#include "lib/cells/cell_index.h"
+#include "lib/cells/cell_locate.h"
+#include "lib/cells/index_file.h"
+#include "lib/geodesy/ellipsoid.h"
+
+namespace cells {
+namespace {
+
+using geodesy::ChordSq;
+using geodesy::DirectionCosines;
+
+struct Grow : ::testing::Test {
+  CellIndex base;
+  GrowState g;
+  void SetUp() override { ASSERT_EQ(test::LoadShipped("dodeca05.vix", base), 0); }
+  void TearDown() override {
+    EndGrow(g);
+    ReleaseIndex(base);
+  }
+};
+
+// Runs the repeatable expansion by `count` centres and writes it.
+std::vector<unsigned char> SeededRun(const CellIndex& base, int count, std::int64_t when, const std::string& path,
+                                     int* inserted) {
+  GrowState g;
+  EXPECT_EQ(BeginGrow(g, base, count), 0);
+  GrowRandom rnd;
+  SeedGrowRandom(rnd, FIXED_GROW_SEED);
+  *inserted = 0;
+  for (int t = 0; t < count; ++t) {
+    const int st = InsertCentre(g, RandomCentre(rnd));
+    EXPECT_TRUE(st == INSERT_DONE || st == INSERT_SAME_CENTRE) << "status " << st << " at " << t;
+    if (st == INSERT_DONE) ++*inserted;
+  }
+  const FinishResult fr = FinishGrow(g, path.c_str(), 34, when);
+  EXPECT_EQ(fr.verify.status, 0) << "cells " << fr.verify.fault[0] << " " << fr.verify.fault[1];
+  EXPECT_EQ(fr.write_status, 0);
+  EndGrow(g);
+  return test::ReadBytes(path);
+}
+
+TEST_F(Grow, SeededRunVerifiesAndRepeatsByteForByte) {
+  test::TempDir dir;
+  int n1 = 0, n2 = 0;
+  const std::vector<unsigned char> a = SeededRun(base, 2000, 1800000000, dir.File("a.vix"), &n1);
+  const std::vector<unsigned char> b = SeededRun(base, 2000, 1900000000, dir.File("b.vix"), &n2);
+  EXPECT_EQ(n1, 2000);
+  ASSERT_EQ(a.size(), b.size());
+  ASSERT_GT(a.size(), VIX_HEADER_SIZE);
+  std::vector<std::size_t> differ;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) differ.push_back(i);
+  for (std::size_t i : differ) EXPECT_TRUE((i >= 4 && i < 8) || (i >= 20 && i < 22)) << "byte " << i << " differs";
+
+  // The written file loads, verifies, and locates exactly.
+  CellIndex grown;
+  ASSERT_EQ(LoadVixBytes(a.data(), a.size(), grown, 1), 0);
+  EXPECT_EQ(grown.cell_count, 10242 + 2000);
+  const VerifyResult v = VerifyIndex(grown);
+  EXPECT_EQ(v.status, 0);
+  EXPECT_NEAR(grown.max_diagonal_chord2, DiagonalStatistic(grown), 0);
+  EXPECT_EQ(grown.max_neighbour_chord2, v.max_chord2);
+  std::mt19937_64 rng(9);
+  std::normal_distribution<double> gauss;
+  for (int t = 0; t < (test::Sanitized() ? 100 : 2000); ++t) {
+    const DirectionCosines p = geodesy::Normalised(DirectionCosines{gauss(rng), gauss(rng), gauss(rng)});
+    std::int32_t best = 0;
+    for (std::int32_t i = 1; i < grown.cell_count; ++i)
+      if (ChordSq(p, grown.cells[i]->centre) < ChordSq(p, grown.cells[best]->centre)) best = i;
+    ASSERT_EQ(Locate(grown, p), best);
+  }
+  // Scale values agree with the vertices of the grown cells.
+  for (std::int32_t i = 10242; i < grown.cell_count; i += 37) {
+    std::uint16_t s;
+    ASSERT_TRUE(ComputeCellScale(grown, i, s));
+    EXPECT_EQ(grown.cells[i]->scale, s);
+  }
+  ReleaseIndex(grown);
+}
+
+TEST_F(Grow, AnExistingCentreChangesNothing) {
+  ASSERT_EQ(BeginGrow(g, base, 5), 0);
+  const DirectionCosines c = base.cells[321]->centre;
+  InsertReport rep;
+  EXPECT_EQ(InsertCentre(g, c, &rep), INSERT_SAME_CENTRE);
+  EXPECT_EQ(g.work.cell_count, base.cell_count);
+  for (std::int32_t i = 0; i < base.cell_count; i += 13)
+    EXPECT_EQ(std::memcmp(g.work.cells[i], base.cells[i], RecordFileSize(base.cells[i]->neighbour_count)), 0);
+}
+
+TEST_F(Grow, InsertionUpdatesTheNeighboursConsistently) {
+  ASSERT_EQ(BeginGrow(g, base, 3), 0);
+  const DirectionCosines p = geodesy::Normalised(DirectionCosines{0.31, 0.42, -0.77});
+  InsertReport rep;
+  ASSERT_EQ(InsertCentre(g, p, &rep), INSERT_DONE);
+  EXPECT_EQ(rep.cell, base.cell_count);
+  EXPECT_EQ(rep.shifts, 0);
+  EXPECT_EQ(Locate(g.work, p), rep.cell);
+  const CellRecord* r = g.work.cells[rep.cell];
+  EXPECT_GE(r->neighbour_count, 3);
+  EXPECT_EQ(static_cast<std::size_t>(r->neighbour_count + 1), rep.affected.size());
+  EXPECT_TRUE(std::find(r->neighbours, r->neighbours + r->neighbour_count, rep.split_cell) !=
+              r->neighbours + r->neighbour_count)
+      << "the split cell is a neighbour";
+  EXPECT_EQ(VerifyIndex(g.work).status, 0);
+  EXPECT_GT(r->scale, 1);
+}
+
+TEST_F(Grow, FourCornersShiftTheCentre) {
+  ASSERT_EQ(BeginGrow(g, base, 3), 0);
+  // A Voronoi vertex is equally far from three centres: a centre placed
+  // there makes four cells meet at one point.
+  DirectionCosines v;
+  ASSERT_EQ(VoronoiVertex(g.work, 500, 2, v), 1);
+  InsertReport rep;
+  const int st = InsertCentre(g, v, &rep);
+  EXPECT_EQ(st, INSERT_DONE);
+  EXPECT_GE(rep.shifts, 1);
+  EXPECT_GT(ChordSq(rep.centre, v), 0.0) << "the centre moved";
+  EXPECT_EQ(VerifyIndex(g.work).status, 0);
+}
+
+TEST_F(Grow, TheLimitStopsTheExpansion) {
+  ASSERT_EQ(BeginGrow(g, base, 1), 0);
+  EXPECT_EQ(g.limit, base.cell_count + 1);
+  EXPECT_EQ(InsertCentre(g, geodesy::Normalised(DirectionCosines{1, 2, 3})), INSERT_DONE);
+  EXPECT_EQ(InsertCentre(g, geodesy::Normalised(DirectionCosines{3, 2, 1})), INSERT_LIMIT);
+  EXPECT_EQ(g.work.cell_count, base.cell_count + 1);
+}
+
+TEST_F(Grow, DenseInsertionsAroundOnePointStayValid) {
+  // Many centres in a small patch make cells with many neighbours.
+  ASSERT_EQ(BeginGrow(g, base, 400), 0);
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> u(-1e-3, 1e-3);
+  int done = 0;
+  for (int t = 0; t < 400; ++t) {
+    const int st = InsertCentre(g, geodesy::Normalised(DirectionCosines{1.0, u(rng), u(rng)}));
+    ASSERT_TRUE(st == INSERT_DONE || st == INSERT_SAME_CENTRE) << st;
+    done += st == INSERT_DONE;
+  }
+  EXPECT_GT(done, 390);
+  EXPECT_EQ(VerifyIndex(g.work).status, 0);
+}
+
+TEST(GrowRandomCentres, AreUnitVectorsAndRepeat) {
+  GrowRandom a, b;
+  SeedGrowRandom(a, FIXED_GROW_SEED);
+  SeedGrowRandom(b, FIXED_GROW_SEED);
+  for (int t = 0; t < 1000; ++t) {
+    const DirectionCosines p = RandomCentre(a), q = RandomCentre(b);
+    EXPECT_EQ(p.x, q.x);
+    EXPECT_EQ(p.z, q.z);
+    EXPECT_NEAR(geodesy::Dot(p, p), 1.0, 1e-15);
+  }
+  for (int t = 0; t < 1000; ++t) {
+    const int r = NextGrowRandom(a);
+    EXPECT_GE(r, 0);
+    EXPECT_LE(r, 32767);
+  }
+}
+
+TEST(Assemble, RefusesBadListsAndCounts) {
+  std::vector<DirectionCosines> c(7, DirectionCosines{1, 0, 0});
+  std::vector<std::vector<std::int32_t>> l(7, std::vector<std::int32_t>{1, 2, 3});
+  CellIndex idx;
+  EXPECT_EQ(AssembleIndex(std::vector<DirectionCosines>(6, DirectionCosines{1, 0, 0}),
+                          std::vector<std::vector<std::int32_t>>(6, {1, 2, 3}), 1, idx),
+            3);
+  l[3] = {1, 2};
+  EXPECT_EQ(AssembleIndex(c, l, 1, idx), 2);
+  l[3] = {1, 2, 7};
+  EXPECT_EQ(AssembleIndex(c, l, 1, idx), 2);
+  EXPECT_EQ(idx.cells, nullptr);
+}
+
+}  // namespace
+}  // namespace cells

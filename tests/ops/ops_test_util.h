@@ -1,0 +1,86 @@
+// Helpers of the derivation tests: the shipped index, land regions built
+// from the shipped region text, and small objects built on the heap.
+#pragma once
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lib/cells/cell_index.h"
+#include "lib/cells/coord_text.h"
+#include "lib/cells/index_file.h"
+#include "lib/cells/object_builder.h"
+#include "lib/geodesy/ellipsoid.h"
+
+namespace ops::testing {
+
+inline std::string BinDir() {
+  const char* b = std::getenv("OMBREL_BIN");
+  return b ? std::string(b) + "/" : std::string("../bin/");
+}
+inline std::string SourceDir() {
+  const char* s = std::getenv("OMBREL_SOURCE");
+  return s ? std::string(s) + "/" : std::string("/work/main/");
+}
+inline bool Sanitized() { return std::getenv("OMBREL_SANITIZED") != nullptr; }
+
+inline bool LoadIndex(const char* name, cells::CellIndex& idx) {
+  std::FILE* f = std::fopen((BinDir() + name).c_str(), "rb");
+  if (!f) return false;
+  const int status = cells::LoadVix(f, idx, 1);
+  std::fclose(f);
+  return status == 0;
+}
+
+// An object built on the heap, with the heap block that holds its sections.
+struct HeapObject {
+  cells::Object obj;
+  std::vector<std::uint8_t> heap;
+  int status = 0;
+};
+
+inline void Build(cells::CellIndex& idx, int kind, const std::vector<cells::PointNode>& nodes,
+                  HeapObject& h, int res = 10, std::uint32_t id = 1) {
+  cells::SectionTarget t;
+  t.heap = &h.heap;
+  cells::BuildParams p;
+  p.id = id;
+  p.res = res;
+  if (kind == cells::kPset) h.status = cells::BuildPset(idx, t, p, nodes, h.obj);
+  else if (kind == cells::kLset) h.status = cells::BuildLset(idx, t, p, nodes, h.obj);
+  else h.status = cells::BuildRset(idx, t, p, nodes, h.obj);
+}
+
+// Reads data/<name>.rgn and builds the region (doubles, so the rings are the
+// text's own positions).
+inline bool LoadLand(cells::CellIndex& idx, const char* name, HeapObject& h) {
+  std::FILE* f = std::fopen((SourceDir() + "data/" + name).c_str(), "rb");
+  if (!f) return false;
+  cells::CoordReadOptions o;
+  o.kind = 2;
+  o.res = 10;
+  std::vector<cells::PointNode> nodes;
+  cells::CoordReadResult r = cells::ReadCoordText(f, o, nodes);
+  std::fclose(f);
+  if (r.status != 0) return false;
+  Build(idx, cells::kRset, nodes, h, 10);
+  return h.status == 0;
+}
+
+inline geodesy::DirectionCosines RandomUnit(std::mt19937_64& rng) {
+  std::normal_distribution<double> n(0.0, 1.0);
+  for (;;) {
+    geodesy::DirectionCosines p{n(rng), n(rng), n(rng)};
+    const double l = std::sqrt(geodesy::Dot(p, p));
+    if (l > 1e-6) return {p.x / l, p.y / l, p.z / l};
+  }
+}
+
+inline geodesy::DirectionCosines LatLonDeg(double lat, double lon) {
+  return geodesy::GeocentricToCosines({lat * M_PI / 180.0, lon * M_PI / 180.0});
+}
+
+}  // namespace ops::testing

@@ -1,0 +1,214 @@
+// helpgen: writes ombrel.html, the help page, from the program itself.
+//
+// Every command of the table is asked for its usage text the way a user asks:
+// its handler is run with the argument "?" and what it posts is collected.
+// Each handler runs in a child process of its own (with an alarm), so a
+// handler that misbehaves costs only its own entry. Commands that take "?"
+// as an ordinary argument are described from the fixed notes below instead.
+//
+//   helpgen OUTPUT.html
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "interp/global.h"
+#include "interp/handlers.h"
+
+namespace {
+
+struct Note {
+  const char* command;
+  const char* text;
+};
+
+// Commands without a usage text ("?" is their argument, or they take none).
+const Note kNotes[] = {
+    {"Duration", "Shows how long the last command took, as hours:minutes:seconds."},
+    {"Echo", "Echo text... shows the rest of the line in the console."},
+    {"Help", "Opens this page in the browser (html.shell.open.command, else xdg-open)."},
+    {"Quit", "Ends Ombrel."},
+    {"ReportMemory", "Shows the workspace use and the system's memory figures."},
+    {"ReportRunEnvironment", "Shows the directories and the files in use."},
+    {"Return", "Ends a called script and goes back to its caller."},
+    {"Shell", "Shell command... runs the rest of the line with /bin/sh and waits for it."},
+    {"Version", "Shows the program's and the library's version and the system it runs on."},
+    {"Zzz", "Does nothing."},
+};
+
+const char* NoteFor(const char* name) {
+  for (const Note& n : kNotes)
+    if (std::strcmp(n.command, name) == 0) return n.text;
+  return nullptr;
+}
+
+int g_out = -1;  // the pipe a child writes its posted lines to
+
+void PipeSink(int, const char* text) {
+  const std::string line = std::string(text) + "\n";
+  if (write(g_out, line.data(), line.size()) < 0) _exit(3);
+}
+
+// The lines a handler posts for "?"; empty when it posted none or failed.
+std::vector<std::string> UsageOf(const interp::CommandEntry& e) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return {};
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    g_out = fds[1];
+    alarm(5);
+    auto* g = new interp::GlobalBlock();
+    interp::osb = g;
+    g->batch = true;
+    g->headless = true;
+    g->sink = PipeSink;
+    g->loop_running = true;
+    e.handler(*g, "?", e.variant, e.mode);
+    while (!g->ring.queue.empty()) {
+      PipeSink(g->ring.queue.front().level, g->ring.queue.front().text.c_str());
+      g->ring.queue.pop_front();
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string all;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) all.append(buf, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t lf; (lf = all.find('\n', start)) != std::string::npos; start = lf + 1)
+    lines.push_back(all.substr(start, lf - start));
+  return lines;
+}
+
+std::string Html(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+const char* kIntroduction = R"(<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>Ombrel help</title>
+<style>
+body { font-family: sans-serif; max-width: 60em; margin: 2em auto; padding: 0 1em; line-height: 1.4; }
+code, pre { font-family: "DejaVu Sans Mono", monospace; }
+pre { background: #f4f4f4; padding: 0.6em; }
+table { border-collapse: collapse; width: 100%; }
+td, th { border-bottom: 1px solid #ddd; padding: 0.25em 0.5em; vertical-align: top; text-align: left; }
+td.n { color: #777; text-align: right; }
+</style></head><body>
+<h1>Ombrel</h1>
+<p>Ombrel is a workbench for global geometry on the earth ellipsoid. You type commands at its
+console, or run scripts of the same commands, to load a Voronoi cell index of the ellipsoid, import
+point, line and region sets from coordinate text, derive new sets by geometric operations, measure
+them, search them, trace satellite orbits over them, and draw all of it on a map, on HPGL plots and
+in bitmap images.</p>
+<h2>Starting</h2>
+<ul>
+<li><code>ombrel [script [label]]</code> in a terminal: the terminal is the console, the map is a window
+(or off-screen without a display, or with <code>--headless</code>).</li>
+<li><code>ombrel --batch script [label]</code>: runs the script line after line without pauses;
+messages go to standard output (errors also to standard error) and the exit status is the error
+level of the last command. Without a script, command lines are read from standard input.</li>
+</ul>
+<p>At start-up Ombrel reads its initialisation file <code>ombrel.oin</code> beside the program: directories,
+workspace size, ellipsoid, console colours, map settings and drawing styles, one
+<code>keyword = value</code> per line, each explained by the comment above it. A fault in that file stops
+start-up with the line number and the reason.</p>
+<h2>The console</h2>
+<p>Left and Right move the caret, Home and End jump to the ends, Up and Down walk through the lines
+entered before, Insert switches between inserting and overwriting, Delete and Backspace remove a
+character, Escape clears the line and Enter runs it. Tab completes a command name from what is typed
+(press it again for the next match, Shift+Tab for the previous one); Tab on an empty line walks
+through all commands. Any command followed by <code>?</code> shows its usage.</p>
+<h2>A worked example</h2>
+<p>A script <code>world.omb</code> in the script directory:</p>
+<pre>; import the cities, keep those on land, and show how many there are
+ImportPset cities cities.pts
+DerivePsetInside onland cities land
+IfErrorlevel 1 GoTo nothing
+DumpObject onland
+Echo done
+GoTo end
+:nothing
+Echo no city on land?
+:end
+</pre>
+<p>Run it with <code>ombrel --batch world</code>, or type <code>world</code> at the console (a word that is
+not a command names a script). Each line is echoed, then its messages follow; <code>IfErrorlevel</code>
+tests the status the previous command left: 0 success, 1 empty result, 2 not applicable, 4 failure.</p>
+<h2>Commands</h2>
+<p>The commands in table order, which is also the order Tab completion offers them.</p>
+<table><tr><th>#</th><th>Command</th><th>Usage</th></tr>
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: helpgen OUTPUT.html\n");
+    return 2;
+  }
+  std::string page = kIntroduction;
+  for (int i = 0; i < interp::COMMAND_COUNT && interp::kCommandTable[i].name; ++i) {
+    const interp::CommandEntry& e = interp::kCommandTable[i];
+    std::string usage;
+    if (const char* note = NoteFor(e.name)) {
+      usage = Html(note);
+    } else if (e.handler == interp::CmdNotImplemented) {
+      usage = "<em>not available in this build</em>";
+    } else {
+      const std::vector<std::string> lines = UsageOf(e);
+      if (lines.empty()) {
+        usage = "<em>no usage text</em>";
+      } else {
+        usage = "<code>" + std::string(e.name) + "</code> ";
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+          if (k > 0) usage += "<br>";
+          usage += "<code>" + Html(lines[k]) + "</code>";
+        }
+      }
+    }
+    char row[64];
+    std::snprintf(row, sizeof row, "<tr><td class=\"n\">%d</td>", i);
+    page += row;
+    page += "<td id=\"" + std::string(e.name) + "\"><b>" + e.name + "</b></td><td>" + usage + "</td></tr>\n";
+  }
+  page += "</table>\n</body></html>\n";
+  const std::string tmp = std::string(argv[1]) + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "w");
+  if (!f) {
+    std::perror(tmp.c_str());
+    return 1;
+  }
+  const bool ok = std::fwrite(page.data(), 1, page.size(), f) == page.size();
+  if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), argv[1]) != 0) {
+    std::perror(argv[1]);
+    std::remove(tmp.c_str());
+    return 1;
+  }
+  return 0;
+}
