@@ -13,7 +13,9 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "interp/cmd_map.h"
 #include "interp/handlers.h"
 #include "interp/keyed_store.h"
 #include "interp/messages.h"
@@ -22,19 +24,33 @@
 #include "lib/display/bitmap.h"
 #include "lib/display/colour.h"
 #include "lib/display/draw_map.h"
+#include "lib/display/draw_objects.h"
+#include "lib/cells/object_file.h"
 #include "lib/display/map_geometry.h"
 #include "lib/geodesy/angle_text.h"
 #include "lib/geodesy/ellipsoid.h"
+#include "lib/cells/cell_index.h"
+#include "lib/cells/cell_locate.h"
+#include "platform/clock.h"
+#include "platform/map_window.h"
 
 namespace interp {
 
 namespace {
 
 DisplayContext g_display;
-display::MapGeometry* g_own_geometry = nullptr;  // the geometry made here, if any
 
-// Pixel size of the virtual screen: 96 dots per inch.
-constexpr double kDefaultPixelMetres = 0.0254 / 96.0;
+// The map window and what it last showed.
+struct WindowState {
+  platform::MapWindow* window = nullptr;
+  uint64_t shown_generation = ~0ull;
+  std::vector<uint32_t> view;
+  bool have_point = false;  // a previous right-click point exists
+  geodesy::DirectionCosines point;
+  double total_km = 0.0;
+  int legs = 0;
+};
+WindowState g_window;
 
 bool Usage(GlobalBlock& g, const char* args, const char* text) {
   (void)g;
@@ -102,17 +118,18 @@ bool AngleWord(const char* word, const char* letters, std::string_view pos, std:
 }  // namespace
 
 DisplayContext& Display(GlobalBlock& g) {
+  const MapField field = CurrentMapField(g);
   if (!g_display.made) {
     g_display.made = true;
-    int w = 1056, h = 684;  // map.position 34,8,44,38 of the virtual screen
-    if (StartupValues* v = Startup(g); v && v->map_rect.width > 0 && v->map_rect.height > 0) {
-      w = v->map_rect.width;
-      h = v->map_rect.height;
-    }
-    g_display.client_width = w;
-    g_display.client_height = h;
-    if (!display::CreateDisplaySurface(&g_display.surface, w, h, StartBackground(g)))
+    g_display.client_width = field.width > 0 ? field.width : 1056;
+    g_display.client_height = field.height > 0 ? field.height : 684;
+    if (!display::CreateDisplaySurface(&g_display.surface, g_display.client_width, g_display.client_height,
+                                       StartBackground(g)))
       ReportError("Bitmap creation failed - memory?");
+  } else if (field.width > 0 && field.height > 0 &&
+             (field.width != g_display.client_width || field.height != g_display.client_height)) {
+    // The client area changed size: the bitmap is made again in the background.
+    ResizeDisplay(g, field.width, field.height);
   }
   if (!g_display.coast_tried) {
     g_display.coast_tried = true;
@@ -127,30 +144,8 @@ DisplayContext& Display(GlobalBlock& g) {
 }
 
 display::MapGeometry* CurrentGeometry(GlobalBlock& g) {
-  if (g.map_geometry) return g.map_geometry;
-  DisplayContext& d = Display(g);
-  StartupValues* v = Startup(g);
-  display::GeometrySpec spec;
-  if (v) {
-    spec.projection = (uint32_t)v->projection;
-    spec.rot_ref = (uint32_t)v->rotation_reflection;
-    spec.centre = v->center;
-    spec.scale = v->scale;
-  }
-  if (display::IsWorldWide(spec.projection)) spec.scale = geodesy::NOVALUE;
-  spec.pixel_width = g.settings.pixel_width_m > 0 ? g.settings.pixel_width_m : kDefaultPixelMetres;
-  spec.pixel_height = g.settings.pixel_height_m > 0 ? g.settings.pixel_height_m : kDefaultPixelMetres;
-  spec.frame = {0, d.client_height - 1, d.client_width - 1, 0};
-  static geodesy::Ellipsoid fallback = geodesy::MakeEllipsoid();
-  const geodesy::Ellipsoid* e = g.ellipsoid ? g.ellipsoid : (v ? &v->ellipsoid : &fallback);
-  auto* geometry = new display::MapGeometry();
-  if (display::SetUpMapGeometry(g.cell_index, &g.workspace, nullptr, e, spec, geometry) != 0) {
-    delete geometry;
-    return nullptr;
-  }
-  g_own_geometry = geometry;
-  g.map_geometry = geometry;
-  return geometry;
+  if (!g.map_geometry) ApplyInitialMapGeometry(g);
+  return g.map_geometry;
 }
 
 bool ResizeDisplay(GlobalBlock& g, int width, int height) {
@@ -391,6 +386,291 @@ void CmdUpdateBitmap(GlobalBlock& g, const char* args, int, int) {
   if (Usage(g, args, " ")) return;
   display::MergeOverlay(&Display(g).surface);
   Changed(g);
+}
+
+// ---------------------------------------------------------------- objects
+
+namespace {
+
+// Opens an object for display: the name (default ".qbo" in the data
+// directory), its cell index against the loaded one, and the open statuses as
+// messages. False (message posted, error level set) when it cannot be drawn.
+bool OpenForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h) {
+  if (!word[0]) {
+    PostText(4, "No object name given");
+    g.error_level = EL_FAILURE;
+    return false;
+  }
+  const std::string path = DataFileName(g, word, ".qbo");
+  std::string ext;
+  SplitFileName(path.c_str(), nullptr, nullptr, nullptr, &ext);
+  if (strcasecmp(ext.c_str(), "plr") == 0 || strcasecmp(ext.c_str(), ".plr") == 0) {
+    PostText(4, "Invalid object type");
+    g.error_level = EL_FAILURE;
+    return false;
+  }
+  if (!g.cell_index) {
+    PostText(4, "Object file open error or index-id missing?");
+    g.error_level = EL_NOT_APPLICABLE;
+    return false;
+  }
+  const int st = cells::OpenObjectRead(*h, path, 0, 0);
+  switch (st) {
+    case 0: break;
+    case 1: PostText(4, "Unable to open (%s) for reading", path.c_str()); g.error_level = EL_FAILURE; return false;
+    case 4: PostText(4, "Invalid object type"); g.error_level = EL_FAILURE; return false;
+    case 5: PostText(4, "Object release stamp mis-match"); g.error_level = EL_FAILURE; return false;
+    default: PostText(4, "memory mapping error: %d", st); g.error_level = EL_FAILURE; return false;
+  }
+  if (h->obj.vix_id != g.cell_index->index_id) {
+    // Objects of another index need that index brought in as a secondary one.
+    PostText(4, "matching index not found (id:%d)", (int)h->obj.vix_id);
+    g.error_level = EL_NOT_APPLICABLE;
+    cells::CloseObject(*h);
+    return false;
+  }
+  if (!cells::ObjectValid(h->obj, g.cell_index->cell_count)) {
+    PostText(4, "Invalid object type");
+    g.error_level = EL_FAILURE;
+    cells::CloseObject(*h);
+    return false;
+  }
+  return true;
+}
+
+int PointChoiceOf(const cells::Object& obj, const char* word) {
+  const char c = word[0];
+  if (obj.kind == cells::kTinPset) {
+    if (c == 'v' || c == 'V') return display::kTinVertices;
+    if (c == 'b' || c == 'B') return display::kTinBoth;
+    return display::kTinPoints;
+  }
+  if (obj.kind == cells::kLset && word[0] && !word[1]) {
+    if (c == 's') return display::kStartPoints;
+    if (c == 'e') return display::kEndPoints;
+    if (c == 'b') return display::kBothEnds;
+  }
+  return display::kAllVertices;
+}
+
+}  // namespace
+
+void CmdDisplayPoints(GlobalBlock& g, const char* args, int, int) {
+  if (Usage(g, args, "name [style [s|e|b|p|v|b]]")) return;
+  char name[WORD_SIZE], style[WORD_SIZE], option[WORD_SIZE];
+  const char* rest = NextWord(args, name, sizeof name);
+  rest = NextWord(rest, style, sizeof style);
+  NextWord(rest, option, sizeof option);
+  cells::ObjectHandle h;
+  if (!OpenForDisplay(g, name, &h)) return;
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  DisplayContext& d = Display(g);
+  display::DrawState state;
+  if (geometry &&
+      Opened(g, display::OpenMarkers(&state, &d.surface,
+                                     display::ParseMarkerStyle(StyleValue(g, style[0] ? style : nullptr, "object.points"))))) {
+    display::DrawObjectPoints(*geometry, *g.cell_index, h.obj, PointChoiceOf(h.obj, option), &state);
+    display::CloseDrawState(&state);
+    Changed(g);
+  }
+  cells::CloseObject(h);
+}
+
+void CmdDisplayLines(GlobalBlock& g, const char* args, int, int) {
+  if (Usage(g, args, "name [style [a|b|i]]")) return;
+  char name[WORD_SIZE], style[WORD_SIZE];
+  const char* rest = NextWord(args, name, sizeof name);
+  NextWord(rest, style, sizeof style);
+  cells::ObjectHandle h;
+  if (!OpenForDisplay(g, name, &h)) return;
+  if (h.obj.kind == cells::kPset || h.obj.kind == cells::kTinPset) {
+    PostText(4, "Point object, can't draw lines");
+    g.error_level = EL_NOT_APPLICABLE;
+    cells::CloseObject(h);
+    return;
+  }
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  DisplayContext& d = Display(g);
+  display::DrawState state;
+  if (geometry &&
+      Opened(g, display::OpenLines(&state, &d.surface,
+                                   display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "object.lines"))))) {
+    display::DrawObjectLines(*geometry, *g.cell_index, h.obj, &state);
+    display::CloseDrawState(&state);
+    Changed(g);
+  }
+  cells::CloseObject(h);
+}
+
+void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
+  if (Usage(g, args, "name [style]")) return;
+  char name[WORD_SIZE], style[WORD_SIZE];
+  const char* rest = NextWord(args, name, sizeof name);
+  NextWord(rest, style, sizeof style);
+  cells::ObjectHandle h;
+  if (!OpenForDisplay(g, name, &h)) return;
+  if (h.obj.kind != cells::kRset) {
+    PostText(4, "Point or line object, can't fill area");
+    g.error_level = EL_NOT_APPLICABLE;
+    cells::CloseObject(h);
+    return;
+  }
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  DisplayContext& d = Display(g);
+  display::DrawState state;
+  if (geometry) {
+    const int st = display::OpenAreas(&state, &d.surface,
+                                      display::ParseAreaStyle(StyleValue(g, style[0] ? style : nullptr, "object.area")));
+    if (st == display::kGraphicsMemory) {
+      PostText(4, "Windows out of memory for area fill");
+      g.error_level = EL_NOT_APPLICABLE;
+    } else if (Opened(g, st)) {
+      display::FillObjectArea(*geometry, *g.cell_index, h.obj, g.fuzz_angle, &state);
+      display::CloseDrawState(&state);
+      Changed(g);
+    }
+  }
+  cells::CloseObject(h);
+}
+
+// ---------------------------------------------------------------- map window
+
+namespace {
+
+// The position under a pixel, false when there is none.
+bool PixelPosition(GlobalBlock& g, int x, int y, geodesy::DirectionCosines* u) {
+  display::MapGeometry* geometry = CurrentGeometry(g);
+  if (!geometry || !geometry->params) return false;
+  double X, Y;
+  display::DeviceToPlane(geometry->transform, x, y, &X, &Y);
+  return display::ProjectInverse(*geometry->params, geometry->projection, X, Y, u) == 0;
+}
+
+// Right button: the position, its cell and the distances, on one line. The
+// number of decimals of the degrees follows the map scale.
+void ReportPosition(GlobalBlock& g, int x, int y) {
+  geodesy::DirectionCosines u;
+  if (!PixelPosition(g, x, y, &u)) {
+    platform::Beep();
+    return;
+  }
+  display::MapGeometry* geometry = CurrentGeometry(g);
+  const geodesy::Ellipsoid* e = geometry->ellipsoid;
+  const geodesy::LatLong ll = e ? geodesy::CosinesToGeodetic(u, *e) : geodesy::CosinesToGeocentric(u);
+  const double scale = geometry->scale;
+  const int decimals = scale > 2.5e8 ? 0 : scale > 2.5e6 ? 2 : scale > 25000 ? 4 : 6;
+  char line[256];
+  int n = snprintf(line, sizeof line, "%.*f%c %.*f%c", decimals, std::fabs(ll.lat * 180 / M_PI),
+                   ll.lat < 0 ? 'S' : 'N', decimals, std::fabs(ll.lon * 180 / M_PI), ll.lon < 0 ? 'W' : 'E');
+  if (g.cell_index) n += snprintf(line + n, sizeof line - n, " (%d)", (int)cells::Locate(*g.cell_index, u));
+  if (g_window.have_point) {
+    const geodesy::DirectionCosines mid = geodesy::Normalised(
+        {u.x + g_window.point.x, u.y + g_window.point.y, u.z + g_window.point.z});
+    const double chord = std::sqrt(geodesy::ChordSq(u, g_window.point));
+    const double arc = 2.0 * std::asin(std::min(1.0, chord / 2.0));
+    const double radius = e && geodesy::IsValid(mid) ? display::GeocentricRadius(*e, mid) : 6371008.8;
+    const double km = arc * radius / 1000.0;
+    g_window.total_km += km;
+    ++g_window.legs;
+    n += snprintf(line + n, sizeof line - n, " %.3f", km);
+    if (g_window.legs >= 2) snprintf(line + n, sizeof line - n, " %.3f", g_window.total_km);
+  }
+  g_window.have_point = true;
+  g_window.point = u;
+  PostText(2, "%s", line);
+}
+
+void Recentre(GlobalBlock& g, int x, int y) {
+  geodesy::DirectionCosines u;
+  if (!PixelPosition(g, x, y, &u)) {
+    platform::Beep();
+    return;
+  }
+  GeometryRequest r = CurrentGeometryRequest(g);
+  r.centre = u;
+  if (ApplyMapGeometry(g, r) == 0) {
+    display::ClearDisplaySurface(&Display(g).surface);
+  }
+}
+
+void DroppedFile(GlobalBlock& g, const std::string& file, bool* first) {
+  const display::ImageKind kind = display::ImageKindForReading(file);
+  if (kind == display::ImageKind::kNone) {
+    platform::Beep();
+    return;
+  }
+  if (!*first) platform::SleepMs(500);
+  *first = false;
+  std::string quoted = "\"" + file + "\"";
+  CmdShowBitmap(g, quoted.c_str(), 0, 0);
+}
+
+void Present(GlobalBlock& g) {
+  DisplayContext& d = Display(g);
+  if (!platform::MapWindowOnScreen(g_window.window) || !d.surface.bitmap) return;
+  if (g_window.shown_generation == d.surface.generation) return;
+  g_window.view.resize((size_t)d.surface.width * d.surface.height);
+  display::ComposeView(&d.surface, g_window.view.data(), d.surface.width * 4);
+  platform::PresentMapWindow(g_window.window, g_window.view.data(), d.surface.width, d.surface.height,
+                             d.surface.width * 4);
+  g_window.shown_generation = d.surface.generation;
+}
+
+}  // namespace
+
+void ServiceMapWindow(GlobalBlock& g) {
+  if (!g_window.window) {
+    const MapField field = CurrentMapField(g);
+    g_window.window = platform::OpenMapWindow(field.left, field.top, field.width, field.height,
+                                              !g.batch && !g.headless);
+    if (!g.activate_map_window)
+      g.activate_map_window = [](GlobalBlock&) { platform::RaiseMapWindow(g_window.window); };
+  }
+  if (!platform::MapWindowOnScreen(g_window.window)) return;
+  platform::MapEvent e;
+  bool first_drop = true;
+  while (platform::PollMapWindow(g_window.window, &e)) {
+    switch (e.kind) {
+      case platform::kMapEventResize: {
+        MapField field = CurrentMapField(g);
+        if (e.width > 0 && e.height > 0 && (e.width != field.width || e.height != field.height)) {
+          field.width = e.width;
+          field.height = e.height;
+          ResizeMapField(g, field);
+          ResizeDisplay(g, e.width, e.height);
+        }
+        g_window.shown_generation = ~0ull;
+        break;
+      }
+      case platform::kMapEventButton:
+        if (g.map_mode != 0) break;  // the mode's own handling gets the pointer
+        if (e.button == 3 && e.clicks >= 2) {
+          g_window.have_point = false;
+          g_window.total_km = 0.0;
+          g_window.legs = 0;
+          PostText(2, "Distance accumulator reset");
+        } else if (e.button == 3) {
+          ReportPosition(g, e.x, e.y);
+        } else if (e.button == 2) {
+          Recentre(g, e.x, e.y);
+        }
+        break;
+      case platform::kMapEventKey:
+        if (e.key == 27 && g.map_mode != 0 && g.cancel_map_mode) g.cancel_map_mode(g);
+        break;
+      case platform::kMapEventDrop:
+        DroppedFile(g, e.file, &first_drop);
+        break;
+      default:
+        break;
+    }
+  }
+  Present(g);
+}
+
+void CloseDisplay(GlobalBlock&) {
+  platform::CloseMapWindow(g_window.window);
+  g_window.window = nullptr;
 }
 
 }  // namespace interp

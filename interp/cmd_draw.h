@@ -2,10 +2,10 @@
 //
 // DisplayContext is the map window's side of the interpreter: the display
 // surface (backing bitmap and exclusive-or overlay), the coast files, the
-// plot mode that selects the style prefix, and the secondary visible-cell
-// bookkeeping. It lives for the whole run; Display(g) makes it on first use
-// with the client size and background of the start-up values, and builds the
-// initial map geometry from them when start-up has not made one.
+// plot mode that selects the style prefix, and the map window that shows the
+// picture. It lives for the whole run; Display(g) makes it on first use with
+// the client size of the map field and the background of the initialisation
+// file, and makes the bitmap again whenever the map field changes size.
 #pragma once
 
 #include <string>
@@ -48,11 +48,23 @@ bool ResizeDisplay(GlobalBlock& g, int width, int height);
 // the initialisation-file entry under the prefix of the plot mode.
 std::string StyleValue(GlobalBlock& g, const char* argument, const char* style_name);
 
+// Opens the map window on first use (on the screen unless the run is batch or
+// headless or there is no display), presents the picture when it changed,
+// and handles the window's events: resizing, the right-click position report,
+// the double right-click reset, middle-click re-centring, dropped images.
+// The main loop calls it between its waits.
+void ServiceMapWindow(GlobalBlock& g);
+// Ends the map window at the end of the run.
+void CloseDisplay(GlobalBlock& g);
+
 void CmdClear(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDrawCoast(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDrawGrid(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDrawHorizon(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDrawText(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDisplayPoints(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDisplayLines(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdDisplayArea(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdSaveBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdShowBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdUpdateBitmap(GlobalBlock& g, const char* args, int variant, int mode);

@@ -200,7 +200,8 @@ void ReportMemory(GlobalBlock& g) {
 }
 
 void ReportRunEnvironment(GlobalBlock& g) {
-  const std::string cwd = platform::CurrentDirectory().substr(0, 1024);
+  std::string cwd = platform::CurrentDirectory().substr(0, 1024);
+  if (!cwd.empty() && cwd.back() == '/') cwd.pop_back();  // the root directory
   PostText(2, "directories...:");
   PostText(2, "exePath:     %s", g.dirs.program.c_str());
   PostText(2, "geoHome:     %s", g.dirs.home.c_str());

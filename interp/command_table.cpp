@@ -18,6 +18,7 @@
 #include "interp/cmd_draw.h"
 #include "interp/cmd_settings.h"
 #include "interp/cmd_map.h"
+#include "interp/cmd_objects.h"
 
 #include <strings.h>
 
@@ -56,13 +57,13 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
     /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
     /*  31 */ {"DeriveRsetWindow",               CmdNotImplemented,  0, 0},  // regions: own
-    /*  32 */ {"DisplayArea",                    CmdNotImplemented,  0, 0},  // draw: own
+    /*  32 */ {"DisplayArea",                    CmdDisplayArea,     0, 0},  // draw: own
     /*  33 */ {"DisplayCellsBoundary",           CmdNotImplemented,  3, 0},  // draw: display cells
     /*  34 */ {"DisplayCellsInterior",           CmdNotImplemented,  4, 0},  // draw: display cells
     /*  35 */ {"DisplayCellsOccupied",           CmdNotImplemented,  1, 0},  // draw: display cells
     /*  36 */ {"DisplayCellsTraversed",          CmdNotImplemented,  2, 0},  // draw: display cells
-    /*  37 */ {"DisplayLines",                   CmdNotImplemented,  0, 0},  // draw: own
-    /*  38 */ {"DisplayPoints",                  CmdNotImplemented,  0, 0},  // draw: own
+    /*  37 */ {"DisplayLines",                   CmdDisplayLines,    0, 0},  // draw: own
+    /*  38 */ {"DisplayPoints",                  CmdDisplayPoints,   0, 0},  // draw: own
     /*  39 */ {"DisplaySurfaceHypso",            CmdNotImplemented,  0, 0},  // paint: display surface
     /*  40 */ {"DisplaySurfaceShade",            CmdNotImplemented,  1, 0},  // paint: display surface
     /*  41 */ {"DrawCellCenters",                CmdNotImplemented,  2, 0},  // draw: draw cell points
@@ -75,7 +76,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  48 */ {"DrawGrid",                       CmdDrawGrid,        0, 0},  // draw: own
     /*  49 */ {"DrawHorizon",                    CmdDrawHorizon,     0, 0},  // draw: own
     /*  50 */ {"DrawText",                       CmdDrawText,        0, 0},  // draw: own
-    /*  51 */ {"DumpObject",                     CmdNotImplemented,  0, 0},  // objects: own
+    /*  51 */ {"DumpObject",                     CmdDumpObject,      0, 0},  // objects: own
     /*  52 */ {"Duration",                       CmdDuration,        0, 0},  // scripts: in the dispatcher
     /*  53 */ {"Echo",                           CmdEcho,            0, 0},  // scripts: in the dispatcher
     /*  54 */ {"EnterLset",                      CmdNotImplemented,  1, 0},  // entry: enter object
@@ -85,8 +86,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  58 */ {"EnterRsetInsideSector",          CmdNotImplemented,  1, 1},  // entry: enter circle or sector
     /*  59 */ {"EnterRsetOutsideCircle",         CmdNotImplemented,  0, 2},  // entry: enter circle or sector
     /*  60 */ {"EnterRsetOutsideSector",         CmdNotImplemented,  1, 2},  // entry: enter circle or sector
-    /*  61 */ {"EraseObject",                    CmdNotImplemented,  0, 0},  // objects: own
-    /*  62 */ {"ExportObject",                   CmdNotImplemented,  0, 0},  // import/export: own
+    /*  61 */ {"EraseObject",                    CmdEraseObject,     0, 0},  // objects: own
+    /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
     /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
     /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
     /*  65 */ {"Generalize",                     CmdNotImplemented,  9, 0},  // derive: one-operand derivation
@@ -97,9 +98,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  70 */ {"IfExist",                        CmdIf,              IF_EXIST, 0},  // scripts: in the dispatcher
     /*  71 */ {"IfNotErrorlevel",                CmdIf,              IF_NOT_ERRORLEVEL, 0},  // scripts: in the dispatcher
     /*  72 */ {"IfNotExist",                     CmdIf,              IF_NOT_EXIST, 0},  // scripts: in the dispatcher
-    /*  73 */ {"ImportLset",                     CmdNotImplemented,  1, 0},  // import/export: import
-    /*  74 */ {"ImportPset",                     CmdNotImplemented,  0, 0},  // import/export: import
-    /*  75 */ {"ImportRset",                     CmdNotImplemented,  2, 0},  // import/export: import
+    /*  73 */ {"ImportLset",                     CmdImport,          1, 0},  // import/export: import
+    /*  74 */ {"ImportPset",                     CmdImport,          0, 0},  // import/export: import
+    /*  75 */ {"ImportRset",                     CmdImport,          2, 0},  // import/export: import
     /*  76 */ {"Length",                         CmdNotImplemented,  1, 0},  // measure: measure
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field

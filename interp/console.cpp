@@ -36,6 +36,7 @@ namespace {
 constexpr const char* kPrompt = "> ";
 constexpr int kPromptWidth = 2;
 constexpr int kEscapeTimeoutMs = 50;
+constexpr int kWindowPollMs = 20;
 
 struct Console {
   ConsoleEditor ed;
@@ -172,6 +173,7 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
     const int64_t now = platform::TickMs();
     int64_t wait = nextTick - now;
     if (escapeDeadline >= 0 && escapeDeadline - now < wait) wait = escapeDeadline - now;
+    if (g.pump_window_events && wait > kWindowPollMs) wait = kWindowPollMs;
     if (wait < 0) wait = 0;
     pollfd pfd{STDIN_FILENO, POLLIN, 0};
     const int ready = poll(&pfd, 1, static_cast<int>(wait));
@@ -191,6 +193,10 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
       platform::TerminalEvent ev;
       if (platform::TerminalDecoderFlush(c.decoder, &ev)) HandleEvent(g, c, ev);
       escapeDeadline = -1;
+    }
+    if (g.pump_window_events) {
+      g.pump_window_events(g);
+      DeliverMessages(g);
     }
     if (platform::TickMs() >= nextTick) {
       nextTick += SCRIPT_TICK_MS;

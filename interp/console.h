@@ -3,7 +3,8 @@
 // colour, and the 500 ms script tick.
 //
 // RunConsole is the main loop of interactive runs whose standard input is a
-// terminal: one thread waits on the terminal and the next tick deadline.
+// terminal: one thread waits on the terminal, the map window's events (while
+// a window exists, through g.pump_window_events) and the next tick deadline.
 // Messages are drawn after each command or script line, each on its own line
 // above the input line, which is then drawn again as it was (text and caret).
 #pragma once

@@ -176,6 +176,9 @@ struct GlobalBlock {
   void (*activate_map_window)(GlobalBlock& g) = nullptr;
   bool (*show_text_panel)(GlobalBlock& g) = nullptr;  // false: the panel could not be made
   void (*remove_text_panel)(GlobalBlock& g) = nullptr;
+  // Set while a map window exists: handles its waiting events. The console
+  // loop then wakes at least every 20 ms to call it.
+  void (*pump_window_events)(GlobalBlock& g) = nullptr;
 };
 
 // The global pointer, set once start-up has allocated the block.

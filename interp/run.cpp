@@ -5,6 +5,8 @@
 #include "interp/run.h"
 
 #include <poll.h>
+
+#include <algorithm>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +22,7 @@
 #include "interp/words.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "interp/cmd_draw.h"
 #include "interp/cmd_map.h"
 #include "platform/memcheck.h"
 #include "platform/report.h"
@@ -224,7 +227,9 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
     std::vector<std::string> lines;
     while (!g.quit_requested) {
       if (in.eof && !g.script.current) break;
-      const int64_t wait = next_tick - platform::TickMs();
+      // The map window is served between short waits so that it stays live.
+      ServiceMapWindow(g);
+      const int64_t wait = std::min<int64_t>(next_tick - platform::TickMs(), 20);
       lines.clear();
       ReadLines(in, static_cast<int>(wait > 0 ? wait : 0), &lines);
       for (const std::string& l : lines) {
@@ -249,6 +254,7 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
 
 void ShutDown(GlobalBlock& g) {
   StopScript(g);
+  CloseDisplay(g);
   ReleaseMapWindowGeometry(g);
   if (g.workspace_memory) {
     platform::CheckedFree(g.workspace_memory);

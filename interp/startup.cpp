@@ -27,6 +27,7 @@
 #include "lib/cells/index_file.h"
 #include "lib/display/colour.h"
 #include "lib/display/projections.h"
+#include "interp/cmd_map.h"
 #include "lib/geodesy/angle_text.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -96,15 +97,19 @@ bool SystemFacts(StartupValues& v) {
 }
 
 // The single-instance lock of interactive windowed runs: an advisory lock
-// on a file in $XDG_RUNTIME_DIR (or /tmp). The descriptor stays open for the
-// whole run; the lock goes with the process.
-bool AnotherInstanceRuns() {
+// on a file in $XDG_RUNTIME_DIR (or /tmp) that holds the owner's process id.
+// The descriptor stays open for the whole run; the lock goes with the process.
+// *owner is the running instance's process id (0 when unknown).
+bool AnotherInstanceRuns(long* owner) {
+  *owner = 0;
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
   std::string path = (dir && *dir) ? dir : "/tmp";
   path += "/ombrel-" + std::to_string(static_cast<long>(getuid())) + ".lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return false;  // no lock to be had: never refuse a start for that
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    char pid[32] = {};
+    if (read(fd, pid, sizeof pid - 1) > 0) *owner = std::atol(pid);
     close(fd);
     return true;
   }
@@ -291,8 +296,11 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
 
   // One interactive windowed instance at a time; batch and headless runs are
   // never refused.
-  if (!g.headless && WindowSystemUp() && AnotherInstanceRuns()) {
-    Warn(g, "Ombrel is already running; switch to its console");
+  long owner = 0;
+  if (!g.headless && WindowSystemUp() && AnotherInstanceRuns(&owner)) {
+    char text[128];
+    std::snprintf(text, sizeof text, "Ombrel is already running (process %ld): use its console", owner);
+    Warn(g, text);
     *exit_status = 0;
     return false;
   }
@@ -522,6 +530,8 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
       v.center = geodesy::GeodeticToCosines(geodesy::LatLong{lat, lon}, v.ellipsoid);
     }
   }
+  // The map window's initial geometry (interp/cmd_map.h).
+  if (!ApplyInitialMapGeometry(g)) return Fail(g, exit_status, "Map geometry?");
 
   *exit_status = 0;
   return true;

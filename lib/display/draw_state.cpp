@@ -13,6 +13,7 @@
 // the same line clears what the first set.
 #include "lib/display/draw_state.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -273,6 +274,7 @@ int Begin(DrawState* d, DisplaySurface* s, int kind, bool with_mask) {
   d->buffer.clear();
   d->buffer.reserve(d->capacity);
   d->in_polyline = false;
+  d->mask_direct = false;
   d->cancelled = false;
   d->drew = false;
   return kDrawOk;
@@ -287,7 +289,16 @@ void StrokeBuffer(DrawState* d) {
   }
 }
 
+// Cairo is told about direct writes before it draws into the mask again.
+void SyncMask(DrawState* d) {
+  if (d->mask_direct) {
+    cairo_surface_mark_dirty(d->mask);
+    d->mask_direct = false;
+  }
+}
+
 void StampMarkers(DrawState* d) {
+  SyncMask(d);
   const DisplayResources* r = GetDisplayResources();
   const int symbol = d->marker.symbol % 16;
   const double scale = d->marker.size > 0 ? d->marker.size / 16.0 : 1.0;
@@ -318,6 +329,7 @@ void LayMask(DrawState* d, uint32_t colour, int pattern) {
   cairo_surface_t* cut = nullptr;
   if (pattern > 0) cut = r->hatch[(pattern - 1) % 14];
   if (pattern < 0) cut = r->tiles[(-pattern - 1) % 8];
+  SyncMask(d);
   cairo_surface_flush(d->mask);
   if (cut) {
     cairo_pattern_t* p = cairo_pattern_create_for_surface(cut);
@@ -566,6 +578,7 @@ void FinishPolyline(DrawState* d) {
 
 void FillPolygon(DrawState* d, const DrawPoint* points, size_t n) {
   if (d->kind != kDrawAreas || n < 3) return;
+  SyncMask(d);
   cairo_move_to(d->mask_cr, points[0].x + 0.5, points[0].y + 0.5);
   for (size_t i = 1; i < n; ++i) cairo_line_to(d->mask_cr, points[i].x + 0.5, points[i].y + 0.5);
   cairo_close_path(d->mask_cr);
@@ -576,6 +589,7 @@ void FillPolygon(DrawState* d, const DrawPoint* points, size_t n) {
 
 void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings) {
   if (d->kind != kDrawAreas) return;
+  SyncMask(d);
   bool any = false;
   for (const auto& ring : rings) {
     if (ring.size() < 3) continue;
@@ -587,6 +601,19 @@ void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings) {
   if (!any) return;
   cairo_set_fill_rule(d->mask_cr, CAIRO_FILL_RULE_EVEN_ODD);
   cairo_fill(d->mask_cr);
+  d->drew = true;
+}
+
+void MaskSpan(DrawState* d, int y, int x0, int x1) {
+  if (d->kind != kDrawAreas || y < 0 || y >= d->surface->height) return;
+  x0 = std::max(x0, 0);
+  x1 = std::min(x1, d->surface->width);
+  if (x0 >= x1) return;
+  if (!d->mask_direct) {
+    cairo_surface_flush(d->mask);
+    d->mask_direct = true;
+  }
+  memset(Row8(d->mask, y) + x0, 255, (size_t)(x1 - x0));
   d->drew = true;
 }
 

@@ -118,6 +118,7 @@ struct DrawState {
   std::vector<DrawPoint> buffer;
   size_t capacity = 512;
   bool in_polyline = false;
+  bool mask_direct = false;  // the mask's memory was written directly
   bool cancelled = false;  // set from outside (Escape); drawing loops stop
   bool drew = false;       // anything reached the surface or the mask
 };
@@ -142,6 +143,9 @@ void FinishPolyline(DrawState* d);
 void FillPolygon(DrawState* d, const DrawPoint* points, size_t n);
 // Several rings filled as one shape by the even-odd rule (holes).
 void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings);
+// Sets mask pixels x0 <= x < x1 of row y directly (areas), clipped to the
+// picture: the fast way to fill what was decided pixel by pixel.
+void MaskSpan(DrawState* d, int y, int x0, int x1);
 // Marker at a point (markers): symbol m mod 16; 0 is a single pixel.
 void Marker(DrawState* d, double x, double y);
 // A pixel in a colour (ramp and plain states).

@@ -164,8 +164,8 @@ const char* FormatAngle(double radians, std::string_view code, char* out, std::s
 }
 
 bool IsValidAngleCode(std::string_view code) {
-  return code.size() >= 4 && code.size() <= 5 && (code[2] == 'd' || code[2] == 'm' || code[2] == 's') &&
-         IsDigit(code[3]);
+  return code.size() >= 4 && code.size() <= 5 &&
+         (code[2] == 'd' || code[2] == 'm' || code[2] == 's') && IsDigit(code[3]);
 }
 
 AngleCodes DefaultAngleCodes(int sexagesimal) {

@@ -94,7 +94,8 @@ struct GeodesicMeasure {
   double area = 0.0;
   double perimeter = 0.0;
 };
-GeodesicMeasure RegionGeodesicMeasure(const Ellipsoid& e, std::span<const DirectionCosines> normals);
+GeodesicMeasure RegionGeodesicMeasure(const Ellipsoid& e,
+                                      std::span<const DirectionCosines> normals);
 
 // Length of a line set: r(c) times the sum of the angles between
 // consecutive vertices within each segment, c the normalised sum of all

@@ -9,8 +9,9 @@
 // recovers it from the unit length.
 //
 // Encode then decode changes each stored component of a unit vector by at
-// most 2 / CDC_SCALE and the dominant one by at most 4 / CDC_SCALE. Of two components of equal magnitude the later one (y
-// before x, z before y) counts as dominant.
+// most 2 / CDC_SCALE and the dominant one by at most 4 / CDC_SCALE. Of two
+// components of equal magnitude the later one (y before x, z before y)
+// counts as dominant.
 #pragma once
 
 #include <cstdint>

@@ -130,8 +130,10 @@ const char* DateText(const DateRecord& date, char* out, std::size_t size) {
   const std::size_t cap = out ? size : sizeof shared;
   if (cap == 0) return dst;
   char weekday[4] = "???", month[4] = "???", day[3] = "??";
-  if (date.weekday >= 0 && date.weekday <= 6) std::snprintf(weekday, sizeof weekday, "%.3s", kWeekdays + 3 * date.weekday);
-  if (date.month >= 0 && date.month <= 11) std::snprintf(month, sizeof month, "%.3s", kMonths + 3 * date.month);
+  if (date.weekday >= 0 && date.weekday <= 6)
+    std::snprintf(weekday, sizeof weekday, "%.3s", kWeekdays + 3 * date.weekday);
+  if (date.month >= 0 && date.month <= 11)
+    std::snprintf(month, sizeof month, "%.3s", kMonths + 3 * date.month);
   if (date.day >= 0 && date.day <= 30) std::snprintf(day, sizeof day, "%02d", date.day + 1);
   // Years since 1900 in 0..8099 give four digits; others are written in full.
   std::snprintf(dst, cap, "%s %s %s %04d", weekday, month, day, date.year + 1900);

@@ -6,7 +6,10 @@
 // projected into this cell's frame.
 #include "lib/ops/cell_chains.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "lib/cells/cell_locate.h"
 
 #include "lib/geodesy/tangent_frame.h"
 
@@ -18,6 +21,9 @@ namespace {
 
 // Smallest c.p kept for a projected vertex (cos 87 degrees).
 constexpr double kMinDepth = 0.05233595624294383;
+// Widening of the cell polygon (plane units, about 0.2 m on the earth): a
+// point located in the cell may lie this far beyond its exact edge.
+constexpr double kCellMargin = 3.2e-8;
 
 struct Frame {
   geodesy::TangentFrame f;
@@ -67,6 +73,55 @@ void Push(std::vector<PlanePoint>& pts, std::size_t chain_start, PlanePoint q) {
   pts.push_back(q);
 }
 
+// The cell's Voronoi polygon in its plane, counterclockwise, widened by
+// kCellMargin so that a boundary running along the cell's edge is kept.
+void CellPolygon(const cells::CellIndex& idx, std::int32_t cell, const Frame& frame,
+                 std::vector<PlanePoint>& poly) {
+  poly.clear();
+  const int n = idx.cells[cell]->neighbour_count;
+  for (int k = 0; k < n; ++k) {
+    geodesy::DirectionCosines v;
+    if (cells::VoronoiVertex(idx, cell, k, v) <= 0 || frame.Depth(v) < kMinDepth) {
+      poly.clear();  // no usable polygon: nothing is cut
+      return;
+    }
+    const PlanePoint q = frame.Project(v);
+    const double r = std::hypot(q.u, q.v);
+    const double grow = r > 0.0 ? (r + kCellMargin) / r : 1.0;
+    poly.push_back({q.u * grow, q.v * grow});
+  }
+}
+
+// Cuts the segment p0-p1 to the convex polygon (Cyrus-Beck): -1 when nothing
+// of it lies inside, else bit 0 when p0 was moved and bit 1 when p1 was. An
+// empty polygon cuts nothing.
+int ClipToCell(const std::vector<PlanePoint>& poly, PlanePoint& p0, PlanePoint& p1) {
+  const int n = static_cast<int>(poly.size());
+  if (n < 3) return 0;
+  double t0 = 0.0, t1 = 1.0;
+  const double du = p1.u - p0.u, dv = p1.v - p0.v;
+  for (int i = 0; i < n; ++i) {
+    const PlanePoint a = poly[i], b = poly[(i + 1) % n];
+    const double eu = b.u - a.u, ev = b.v - a.v;
+    // Inside is to the left of the edge: side(p) = e x (p - a) >= 0.
+    const double s0 = eu * (p0.v - a.v) - ev * (p0.u - a.u);
+    const double ds = eu * dv - ev * du;
+    if (ds == 0.0) {
+      if (s0 < 0.0) return -1;
+      continue;
+    }
+    const double t = -s0 / ds;
+    if (ds > 0.0) t0 = std::max(t0, t);
+    else t1 = std::min(t1, t);
+    if (t0 > t1) return -1;
+  }
+  const PlanePoint q0 = {p0.u + t0 * du, p0.v + t0 * dv};
+  const PlanePoint q1 = {p0.u + t1 * du, p0.v + t1 * dv};
+  p0 = q0;
+  p1 = q1;
+  return (t0 > 0.0 ? 1 : 0) | (t1 < 1.0 ? 2 : 0);
+}
+
 }  // namespace
 
 PlanePoint RestorePlane(const cells::CellIndex& idx, std::int32_t cell, const std::uint8_t* rec,
@@ -111,12 +166,13 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
   ch.open_start.clear();
   ch.open_end.clear();
   ch.xbd.clear();
-  ch.guard_start.clear();
-  ch.guard_end.clear();
   std::int64_t first, last;
   CellPieceRange(obj, cell, &first, &last);
   if (first == last) return 0;
   const Frame frame{geodesy::BuildTangentFrame(idx.cells[cell]->centre)};
+  std::vector<PlanePoint>& polygon = ch.polygon;
+  CellPolygon(idx, cell, frame, polygon);
+  std::vector<PlanePoint> scratch_front, scratch_back;
   const int rs = cells::RecordSize(obj.res);
   for (std::int64_t e = first; e < last; ++e) {
     const cells::PieceRef ref = cells::LoadPieceRef(cells::PieceRefAt(obj, e));
@@ -127,22 +183,6 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
     const std::size_t s = ch.points.size();
     const std::uint8_t* own = obj.coords + pc.offset;
 
-    geodesy::DirectionCosines before{}, after{}, before2{}, after2{};
-    std::int32_t bcell = 0, acell = 0, b2cell = 0, a2cell = 0;
-    const bool has_before = Neighbour(idx, obj, it, ref.piece, -1, 1, before, &bcell);
-    const bool has_after = Neighbour(idx, obj, it, ref.piece, +1, 1, after, &acell);
-    const bool has_before2 = has_before && Neighbour(idx, obj, it, ref.piece, -1, 2, before2, &b2cell);
-    const bool has_after2 = has_after && Neighbour(idx, obj, it, ref.piece, +1, 2, after2, &a2cell);
-
-    // The in-cell end of the legs to the neighbours, for moving a far vertex.
-    geodesy::DirectionCosines near_first{}, near_last{};
-    if (pc.count > 0) {
-      near_first = Restore3(idx, cell, own, obj.res);
-      near_last = Restore3(idx, cell, own + static_cast<std::int64_t>(pc.count - 1) * rs, obj.res);
-    } else {
-      near_first = after;
-      near_last = before;
-    }
     auto place = [&](const geodesy::DirectionCosines& p, const geodesy::DirectionCosines& other) {
       const double dp = frame.Depth(p);
       if (dp >= kMinDepth) return frame.Project(p);
@@ -155,45 +195,76 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
                                         other.z + t * (p.z - other.z)};
       return frame.Project(m);
     };
-    // The guard vertices beyond the chain's ends only serve the side rule at
-    // the end vertices; they are kept when they are distinct points.
-    std::uint8_t guard_start = 0, guard_end = 0;
-    PlanePoint bp{}, b2p{};
-    if (has_before) {
-      bp = place(before, near_first);
-      if (has_before2 && frame.Depth(before2) >= kMinDepth && frame.Depth(before) >= kMinDepth) {
-        b2p = frame.Project(before2);
-        if (b2p.u != bp.u || b2p.v != bp.v) {
-          ch.points.push_back(b2p);
-          guard_start = 1;
+    geodesy::DirectionCosines v{};
+    std::int32_t vcell = 0;
+    bool open_start = false, open_end = false;
+
+    if (pc.count == 0) {
+      // The item only crosses the cell: the one leg from the vertex before
+      // to the vertex after, cut to the cell.
+      geodesy::DirectionCosines b{}, a{};
+      std::int32_t bc = 0, ac = 0;
+      if (!Neighbour(idx, obj, it, ref.piece, -1, 1, b, &bc) ||
+          !Neighbour(idx, obj, it, ref.piece, +1, 1, a, &ac))
+        continue;
+      PlanePoint p0 = place(b, a), p1 = place(a, b);
+      if (ClipToCell(polygon, p0, p1) < 0) continue;
+      Push(ch.points, s, p0);
+      Push(ch.points, s, p1);
+    } else {
+      // The piece's own vertices, extended backwards and forwards along the
+      // item until a leg leaves the cell (it is cut at the cell's edge) or
+      // the line ends. Vertices of other pieces that still lie in the cell
+      // are taken in, so every vertex of the chain but its ends has both legs.
+      std::int64_t total = 0;
+      for (std::int64_t j = 0; j < it.count; ++j)
+        total += cells::LoadPiece(cells::PieceAt(obj, it, j)).count;
+      std::vector<PlanePoint>& front = scratch_front;  // in reverse order
+      std::vector<PlanePoint>& back = scratch_back;
+      front.clear();
+      back.clear();
+      geodesy::DirectionCosines inner = Restore3(idx, cell, own, obj.res);
+      PlanePoint inner_p = RestorePlane(idx, cell, own, obj.res);
+      for (std::int64_t m = 1; m <= total; ++m) {
+        if (!Neighbour(idx, obj, it, ref.piece, -1, static_cast<int>(m), v, &vcell)) {
+          open_start = true;
+          break;
         }
+        PlanePoint p0 = place(v, inner), p1 = inner_p;
+        const int cut = ClipToCell(polygon, p0, p1);
+        if (cut < 0) break;
+        front.push_back(p0);
+        if (cut & 1) break;
+        inner = v;
+        inner_p = p0;
       }
-      Push(ch.points, s + guard_start, bp);
-    }
-    for (std::int32_t i = 0; i < pc.count; ++i)
-      Push(ch.points, s + guard_start, RestorePlane(idx, cell, own + static_cast<std::int64_t>(i) * rs, obj.res));
-    if (has_after) {
-      const PlanePoint ap = place(after, near_last);
-      Push(ch.points, s + guard_start, ap);
-      if (has_after2 && frame.Depth(after2) >= kMinDepth && frame.Depth(after) >= kMinDepth) {
-        const PlanePoint a2p = frame.Project(after2);
-        if (a2p.u != ch.points.back().u || a2p.v != ch.points.back().v) {
-          ch.points.push_back(a2p);
-          guard_end = 1;
+      const std::uint8_t* last_rec = own + static_cast<std::int64_t>(pc.count - 1) * rs;
+      geodesy::DirectionCosines outer = Restore3(idx, cell, last_rec, obj.res);
+      PlanePoint outer_p = RestorePlane(idx, cell, last_rec, obj.res);
+      for (std::int64_t m = 1; m <= total; ++m) {
+        if (!Neighbour(idx, obj, it, ref.piece, +1, static_cast<int>(m), v, &vcell)) {
+          open_end = true;
+          break;
         }
+        PlanePoint p0 = outer_p, p1 = place(v, outer);
+        const int cut = ClipToCell(polygon, p0, p1);
+        if (cut < 0) break;
+        back.push_back(p1);
+        if (cut & 2) break;
+        outer = v;
+        outer_p = p1;
       }
+      for (std::size_t i = front.size(); i-- > 0;) Push(ch.points, s, front[i]);
+      for (std::int32_t i = 0; i < pc.count; ++i)
+        Push(ch.points, s, RestorePlane(idx, cell, own + static_cast<std::int64_t>(i) * rs, obj.res));
+      for (const PlanePoint& q : back) Push(ch.points, s, q);
     }
-    if (ch.points.size() == s + guard_start) {
-      ch.points.resize(s);
-      continue;
-    }
-    (void)bcell; (void)acell; (void)b2cell; (void)a2cell;
+    const bool has_before = !open_start, has_after = !open_end;
+    if (ch.points.size() == s) continue;
     ch.start.push_back(static_cast<std::int32_t>(ch.points.size()));
     ch.item.push_back(ref.item);
     ch.open_start.push_back(has_before ? 0 : 1);
     ch.open_end.push_back(has_after ? 0 : 1);
-    ch.guard_start.push_back(guard_start);
-    ch.guard_end.push_back(guard_end);
     ch.xbd.push_back(pc.xbd);
   }
   return ch.Count();

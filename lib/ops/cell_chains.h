@@ -12,10 +12,9 @@
 // centre is first moved along its leg to 87 degrees from it, where the leg
 // still projects as the same straight line near the cell.
 //
-// Beyond each end that is not a line's end the chain keeps one more vertex,
-// its guard, which is not part of any leg of the chain: it lets the side of a
-// point nearest to the end vertex be decided by both legs that meet there,
-// just as at the chain's inner vertices.
+// The legs that join a piece to the vertices of other cells are cut at the
+// cell's Voronoi polygon (widened by a few centimetres): what lies outside
+// the cell is measured in the cells it runs through.
 //
 // Consecutive equal plane points are dropped, so no leg of a chain has
 // length 0. A chain may hold a single point (a one-vertex line).
@@ -36,11 +35,10 @@ struct CellChains {
   std::vector<std::int32_t> start;  // chain k is points[start[k] .. start[k+1])
   std::vector<std::int32_t> item;   // the item of chain k
   std::vector<std::uint8_t> open_start, open_end;  // line ends in the piece
-  std::vector<std::uint8_t> guard_start, guard_end;  // a guard vertex lies beyond the end
   std::vector<double> xbd;          // the piece's boundary parameter
-  // The chain's own points (guards excluded): [First(k), Last(k)].
-  std::int32_t First(int k) const { return start[k] + guard_start[k]; }
-  std::int32_t Last(int k) const { return start[k + 1] - 1 - guard_end[k]; }
+  std::vector<PlanePoint> polygon;  // the cell's Voronoi polygon, counterclockwise
+  std::int32_t First(int k) const { return start[k]; }
+  std::int32_t Last(int k) const { return start[k + 1] - 1; }
   int Count() const { return static_cast<int>(item.size()); }
 };
 

@@ -5,10 +5,13 @@
 // perpendicular distance with the side of the leg. A foot before A or beyond
 // B makes the end vertex the nearest point of that leg; for a vertex inside
 // the chain the vertex rule (left turn: left of both legs; right turn: left of
-// either) gives the side, while at the chain's own ends, which lie in other
-// cells, the leg's side is used: the part of the leg that matters for a point
-// of this cell is the part inside the cell, whose nearest point to q is then
-// on the leg itself.
+// either) gives the side, while at the chain's own ends, where the legs are
+// cut at the cell's edge, the leg's side is used.
+//
+// Why the cells' own boundary suffices: the cell is convex in its plane, so
+// the segment from q to the nearest point p of the boundary inside the cell
+// stays in the cell and meets no other boundary (that would be nearer); q is
+// therefore on the side of the boundary at p that the legs at p tell.
 #include "lib/ops/rset_point_test.h"
 
 #include <cmath>
@@ -41,7 +44,7 @@ int VertexSide(const PlanePoint* p, int i, PlanePoint q) {
 double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
   const PlanePoint* all = ch.points.data();
   const int first = ch.First(k), last = ch.Last(k);
-  const int lo = ch.start[k], hi = ch.start[k + 1] - 1;  // guards included
+  const int lo = first, hi = last;  // the chain ends: cut points on the cell edge or line ends
   if (first == last) {
     // A lone vertex bounds nothing: its distance, counted as outside.
     return -std::hypot(q.u - all[first].u, q.v - all[first].v);

@@ -119,15 +119,25 @@ TEST_F(Grow, InsertionUpdatesTheNeighboursConsistently) {
 
 TEST_F(Grow, FourCornersShiftTheCentre) {
   ASSERT_EQ(BeginGrow(g, base, 3), 0);
-  // A Voronoi vertex is equally far from three centres: a centre placed
-  // there makes four cells meet at one point.
+  // A centre on the circle through three centres (about their Voronoi
+  // vertex v), on the far side of the edge between two of them: four
+  // cells would meet at v.
+  const CellRecord* r = g.work.cells[500];
   DirectionCosines v;
   ASSERT_EQ(VoronoiVertex(g.work, 500, 2, v), 1);
+  const DirectionCosines& b = g.work.cells[r->neighbours[2]]->centre;
+  const DirectionCosines& c = g.work.cells[r->neighbours[3 % r->neighbour_count]]->centre;
+  const DirectionCosines m = geodesy::Normalised(DirectionCosines{b.x + c.x, b.y + c.y, b.z + c.z});
+  const double mv = geodesy::Dot(m, v);
+  const DirectionCosines t = geodesy::Normalised(DirectionCosines{m.x - mv * v.x, m.y - mv * v.y, m.z - mv * v.z});
+  const double rho = std::acos(geodesy::Dot(v, r->centre));
+  const DirectionCosines p{std::cos(rho) * v.x + std::sin(rho) * t.x, std::cos(rho) * v.y + std::sin(rho) * t.y,
+                           std::cos(rho) * v.z + std::sin(rho) * t.z};
   InsertReport rep;
-  const int st = InsertCentre(g, v, &rep);
+  const int st = InsertCentre(g, p, &rep);
   EXPECT_EQ(st, INSERT_DONE);
   EXPECT_GE(rep.shifts, 1);
-  EXPECT_GT(ChordSq(rep.centre, v), 0.0) << "the centre moved";
+  EXPECT_GT(ChordSq(rep.centre, p), 0.0) << "the centre moved";
   EXPECT_EQ(VerifyIndex(g.work).status, 0);
 }
 

@@ -148,7 +148,8 @@ TEST(ImageSave, FailuresReportAndLeaveNoFile) {
     fclose(full);
     cairo_surface_t* big = TestPicture(300, 300);
     EXPECT_EQ(SaveImageFile(big, "/dev/full", ImageKind::kBmp, 0, 0, &detail), SaveResult::kOutputError);
-    EXPECT_EQ(SaveImageFile(big, "/dev/full", ImageKind::kPng, 0, 0, &detail), SaveResult::kPngError);
+    const SaveResult png = SaveImageFile(big, "/dev/full", ImageKind::kPng, 0, 0, &detail);
+    EXPECT_TRUE(png == SaveResult::kPngError || png == SaveResult::kOutputError);
     // The device itself is not a half-written file and must still be there.
     FILE* again = fopen("/dev/full", "wb");
     EXPECT_NE(again, nullptr);
@@ -255,6 +256,41 @@ TEST(ImageDecode, BmpVariantsAndLyingHeaders) {
   ASSERT_EQ(DecodeImage(f.data(), f.size(), ImageKind::kBmp, &out), DecodeResult::kOk);
   EXPECT_EQ(Pixel(out, 0, 0), 0xff00ff00u);
   cairo_surface_destroy(out);
+}
+
+}  // namespace
+}  // namespace display
+
+namespace display {
+namespace {
+
+// The fuzz seeds are small images of every sub-type the readers take
+// (palettes, grey, interlaced, alpha, progressive, bit fields): all decode.
+TEST(ImageDecode, EverySeedImageDecodes) {
+  const char* src = getenv("OMBREL_SOURCE");
+  const std::string root = std::string(src ? src : "..") + "/fuzz/corpus/";
+  struct Seed {
+    const char* file;
+    ImageKind kind;
+    int w, h;
+  } seeds[] = {{"png/rgb.png", ImageKind::kPng, 5, 3},        {"png/palette.png", ImageKind::kPng, 4, 4},
+               {"png/gray_interlaced.png", ImageKind::kPng, 6, 6}, {"png/alpha.png", ImageKind::kPng, 4, 4},
+               {"jpeg/rgb.jpg", ImageKind::kJpeg, 8, 8},       {"jpeg/gray.jpg", ImageKind::kJpeg, 8, 8},
+               {"jpeg/progressive.jpg", ImageKind::kJpeg, 8, 8}, {"bmp/rgb24.bmp", ImageKind::kBmp, 3, 2},
+               {"bmp/palette.bmp", ImageKind::kBmp, 4, 4},     {"bmp/bitfields32.bmp", ImageKind::kBmp, 2, 2}};
+  for (const Seed& s : seeds) {
+    cairo_surface_t* out = nullptr;
+    ASSERT_EQ(LoadImageFile(root + s.file, s.kind, &out), DecodeResult::kOk) << s.file;
+    EXPECT_EQ(cairo_image_surface_get_width(out), s.w) << s.file;
+    EXPECT_EQ(cairo_image_surface_get_height(out), s.h) << s.file;
+    if (std::string(s.file) == "png/palette.png" || std::string(s.file) == "bmp/palette.bmp") {
+      EXPECT_EQ(Pixel(out, 1, 1), 0xff000000u) << s.file;
+      EXPECT_EQ(Pixel(out, 0, 0), 0xffffffffu) << s.file;
+    }
+    if (std::string(s.file) == "png/alpha.png") EXPECT_NEAR((int)(Pixel(out, 0, 0) >> 24), 128, 1);
+    if (std::string(s.file) == "bmp/bitfields32.bmp") EXPECT_NEAR((int)(Pixel(out, 0, 0) >> 24), 128, 1);
+    cairo_surface_destroy(out);
+  }
 }
 
 }  // namespace

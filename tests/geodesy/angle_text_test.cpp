@@ -1,5 +1,7 @@
 // Angle parsing and formatting: the accepted and refused forms, the wrap,
 // rounding and the placement of the hemisphere letter.
+#include "lib/geodesy/angle_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <numbers>
 #include <string>
 
-#include "lib/geodesy/angle_text.h"
 #include "lib/geodesy/constants.h"
 
 using namespace geodesy;
@@ -34,11 +35,11 @@ TEST(ParseAngle, EquivalentForms) {
 }
 
 TEST(ParseAngle, RefusedTexts) {
-  for (const char* t : {"x45", "n", "", "-", "1.5:30", "10:20:30:40", "45.5.1", "45 ", " 45",
-                        "e45", "45n", "4a5", ".5", "n.", "721"}) {
+  for (const char* t : {"x45", "n", "", "-", "1.5:30", "10:20:30:40", "45.5.1", "45 ", " 45", "e45",
+                        "45n", "4a5", ".5", "n.", "721"}) {
     EXPECT_EQ(Lat(t), NOVALUE) << '"' << t << '"';
   }
-  EXPECT_EQ(Lon("n45"), NOVALUE);  // latitude letters are not longitude letters
+  EXPECT_EQ(Lon("n45"), NOVALUE);                    // latitude letters are not longitude letters
   EXPECT_EQ(Lat("123456789012345678901"), NOVALUE);  // 21 digits
 }
 

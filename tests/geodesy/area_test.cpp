@@ -1,6 +1,8 @@
 // Area and length: the building blocks on cases with known answers, and
 // the three region methods against GeographicLib's PolygonArea on random
 // rings (the largest differences are printed for the closing figures).
+#include "lib/geodesy/area.h"
+
 #include <gtest/gtest.h>
 
 #include <GeographicLib/Geocentric.hpp>
@@ -12,7 +14,6 @@
 #include <random>
 #include <vector>
 
-#include "lib/geodesy/area.h"
 #include "lib/geodesy/tangent_frame.h"
 #include "tests/geodesy/oracle_support.h"
 
@@ -141,7 +142,8 @@ TEST(SphericalTriangle, KnownAreasAndDegenerateCases) {
     using L = long double;
     const L bx = L(b.x) - a.x, by = L(b.y) - a.y, bz = L(b.z) - a.z;
     const L cx = L(c.x) - a.x, cy = L(c.y) - a.y, cz = L(c.z) - a.z;
-    const L triple = a.x * (by * cz - bz * cy) + a.y * (bz * cx - bx * cz) + a.z * (bx * cy - by * cx);
+    const L triple =
+        a.x * (by * cz - bz * cy) + a.y * (bz * cx - bx * cz) + a.z * (bx * cy - by * cx);
     const L den = 1 + (L(a.x) * b.x + L(a.y) * b.y + L(a.z) * b.z) +
                   (L(b.x) * c.x + L(b.y) * c.y + L(b.z) * c.z) +
                   (L(c.x) * a.x + L(c.y) * a.y + L(c.z) * a.z);
@@ -150,14 +152,15 @@ TEST(SphericalTriangle, KnownAreasAndDegenerateCases) {
     worst = std::max(worst, std::fabs(got - vos) / vos);
     EXPECT_NEAR(got, vos, 1e-6 * vos + 1e-22) << s;
   }
-  std::printf("L'Huilier on triangles of 1e-1 to 1e-6 rad: worst relative difference %.3g\n", worst);
+  std::printf("L'Huilier on triangles of 1e-1 to 1e-6 rad: worst relative difference %.3g\n",
+              worst);
 }
 
 TEST(CellArea, CubeFacesOnTheSphereAndTheTable) {
   // The six faces of a cube seen from its centre: six equal cells.
   const double t = 1 / std::sqrt(3.0);
-  const DirectionCosines centres[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0},
-                                       {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  const DirectionCosines centres[6] = {{1, 0, 0},  {-1, 0, 0}, {0, 1, 0},
+                                       {0, -1, 0}, {0, 0, 1},  {0, 0, -1}};
   std::vector<double> table;
   const Ellipsoid sphere = MakeUserEllipsoid(6371000.0, 6371000.0);
   for (const DirectionCosines& c : centres) {
@@ -226,11 +229,13 @@ TEST(RegionArea, ParallelEdgesFollowTheParallel) {
   // A box between 40 and 50 N, 10 W to 30 E: its top and bottom edges are
   // parallels, which only the p method follows.
   const Ellipsoid e = MakeEllipsoid(34);
-  const auto region = AsRegion({{Normal(40, -10), Normal(40, 30), Normal(50, 30), Normal(50, -10)}});
+  const auto region =
+      AsRegion({{Normal(40, -10), Normal(40, 30), Normal(50, 30), Normal(50, -10)}});
   const double exact = 40 * kDeg * (ZonePerRadian(e, 50 * kDeg) - ZonePerRadian(e, 40 * kDeg));
   const double p = RegionAreaByEdges(e, region, SubdivisionLength(e), EdgePath::ParallelWhenLevel);
   const double s = RegionAreaByEdges(e, region, SubdivisionLength(e), EdgePath::Geodesic);
-  const Oracle o = PolygonAreaOf(e, {Normal(40, -10), Normal(40, 30), Normal(50, 30), Normal(50, -10)});
+  const Oracle o =
+      PolygonAreaOf(e, {Normal(40, -10), Normal(40, 30), Normal(50, 30), Normal(50, -10)});
   std::printf("box 40-50N 40 deg wide: p vs exact %.3g, s vs PolygonArea %.3g\n", p / exact - 1,
               s / o.area - 1);
   EXPECT_NEAR(p / exact, 1.0, 5e-9);  // chords of the parallel between cut points
@@ -265,8 +270,8 @@ TEST(RegionArea, RandomRingsAgainstPolygonArea) {
       EXPECT_LT(ds, 5e-9) << "radius " << radius;
     }
   }
-  std::printf("random rings: r worst %.3g, s worst %.3g relative; perimeter worst %.3g\n",
-              worst_r, worst_s, worst_perimeter);
+  std::printf("random rings: r worst %.3g, s worst %.3g relative; perimeter worst %.3g\n", worst_r,
+              worst_s, worst_perimeter);
 }
 
 TEST(RegionArea, PolesAntimeridianHolesAndComplements) {
@@ -319,9 +324,9 @@ TEST(RegionArea, ListEndsAndRefusals) {
   EXPECT_EQ(RegionGeodesicMeasure(e, AsRegion({{Normal(3, 3)}})).area, 0.0);
   // Two vertices: out along the geodesic and back again, nothing enclosed
   // (within rounding, never the whole ellipsoid).
-  EXPECT_NEAR(RegionAreaByEdges(e, AsRegion({{Normal(3, 3), Normal(4, 4)}}), 637.0,
-                                EdgePath::Geodesic),
-              0.0, 1e-3);
+  EXPECT_NEAR(
+      RegionAreaByEdges(e, AsRegion({{Normal(3, 3), Normal(4, 4)}}), 637.0, EdgePath::Geodesic),
+      0.0, 1e-3);
   EXPECT_NEAR(RegionGeodesicMeasure(e, AsRegion({{Normal(3, 3), Normal(4, 4)}})).area, 0.0, 1e-3);
   // Refusals: no subdivision, no ellipsoid, vertices that sum to nothing.
   EXPECT_EQ(RegionAreaByEdges(e, ring, 0.0, EdgePath::Geodesic), NOVALUE);
@@ -365,11 +370,15 @@ TEST(PolylineLength, EquatorMeridianAndSegments) {
   EXPECT_NEAR(len / s12, 1.0, 2e-3);
 
   // Segments are not joined across marks; empty lists measure nothing.
-  std::vector<DirectionCosines> two = {{1, 0, 0}, Normalised({1, 0.01, 0}), kMark,
-                                       Normalised({1, 0.5, 0}), Normalised({1, 0.51, 0})};
-  const double joined = PolylineLength(e, std::vector<DirectionCosines>{
-                                              {1, 0, 0}, Normalised({1, 0.01, 0}),
-                                              Normalised({1, 0.5, 0}), Normalised({1, 0.51, 0})});
+  std::vector<DirectionCosines> two = {{1, 0, 0},
+                                       Normalised({1, 0.01, 0}),
+                                       kMark,
+                                       Normalised({1, 0.5, 0}),
+                                       Normalised({1, 0.51, 0})};
+  const double joined = PolylineLength(
+      e,
+      std::vector<DirectionCosines>{
+          {1, 0, 0}, Normalised({1, 0.01, 0}), Normalised({1, 0.5, 0}), Normalised({1, 0.51, 0})});
   EXPECT_LT(PolylineLength(e, two), joined / 10);
   EXPECT_EQ(PolylineLength(e, {}), 0.0);
   EXPECT_EQ(PolylineLength(e, std::vector<DirectionCosines>{kMark, kMark}), 0.0);

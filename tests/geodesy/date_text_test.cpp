@@ -1,25 +1,27 @@
 // Day numbers, the date parser and the date text against std::chrono's
 // proleptic Gregorian calendar for every day from 1900 to 2079.
+#include "lib/geodesy/date_text.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "lib/geodesy/date_text.h"
-
 using namespace geodesy;
 using namespace std::chrono;
 
 namespace {
 const sys_days kEpoch = sys_days{year{1900} / January / 1};
-uint32_t Expected(year_month_day d) { return static_cast<uint32_t>((sys_days{d} - kEpoch).count()); }
+uint32_t Expected(year_month_day d) {
+  return static_cast<uint32_t>((sys_days{d} - kEpoch).count());
+}
 }  // namespace
 
 TEST(DayNumber, EveryDayAgreesWithTheCalendar) {
   const sys_days last = sys_days{year{2079} / December / 31};
-  const char* months[] = {"jan", "FEB", "Mar", "april", "may", "jun",
-                          "jul", "aug", "sept", "oct", "nov", "december"};
+  const char* months[] = {"jan", "FEB", "Mar",  "april", "may", "jun",
+                          "jul", "aug", "sept", "oct",   "nov", "december"};
   int checked = 0;
   for (sys_days d = kEpoch; d <= last; d += days{1}) {
     const year_month_day ymd{d};
@@ -44,7 +46,8 @@ TEST(DayNumber, EveryDayAgreesWithTheCalendar) {
     ASSERT_EQ(ParseDate(text), want) << text;
     std::snprintf(text, sizeof text, "%d %s %02d", y - 1900, months[m - 1], day);
     ASSERT_EQ(ParseDate(text), want) << text;
-    const unsigned doy = static_cast<unsigned>((d - sys_days{ymd.year() / January / 1}).count()) + 1;
+    const unsigned doy =
+        static_cast<unsigned>((d - sys_days{ymd.year() / January / 1}).count()) + 1;
     std::snprintf(text, sizeof text, "%d/%u", y, doy);
     ASSERT_EQ(ParseDate(text), want) << text;
     ++checked;

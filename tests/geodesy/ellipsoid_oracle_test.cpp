@@ -34,9 +34,12 @@ struct Case {
 
 Case Cases(int i) {
   switch (i) {
-    case 0: return {"entry 34", MakeEllipsoid(34)};
-    case 1: return {"entry 7", MakeEllipsoid(7)};
-    default: return {"user 7000 km / 6000 km", MakeUserEllipsoid(7.0e6, 6.0e6)};
+    case 0:
+      return {"entry 34", MakeEllipsoid(34)};
+    case 1:
+      return {"entry 7", MakeEllipsoid(7)};
+    default:
+      return {"user 7000 km / 6000 km", MakeUserEllipsoid(7.0e6, 6.0e6)};
   }
 }
 
@@ -81,9 +84,10 @@ TEST(EllipsoidOracle, QuarterMeridianAndArea) {
     const GeographicLib::Ellipsoid oracle(k.e.a, (k.e.a - k.e.b) / k.e.a);
     const double dq = std::fabs(k.e.quarter_meridian - oracle.QuarterMeridian());
     const double da = std::fabs(2 * k.e.half_area - oracle.Area());
-    std::printf("%s: quarter meridian %.4f m (oracle differs by %.3g m), area %.4f km2 "
-                "(differs by %.3g m2)\n",
-                k.label, k.e.quarter_meridian, dq, 2 * k.e.half_area / 1e6, da);
+    std::printf(
+        "%s: quarter meridian %.4f m (oracle differs by %.3g m), area %.4f km2 "
+        "(differs by %.3g m2)\n",
+        k.label, k.e.quarter_meridian, dq, 2 * k.e.half_area / 1e6, da);
     if (c < 2) {
       EXPECT_LT(dq, 1e-3) << k.label;
     } else {

@@ -1,12 +1,13 @@
 // Ellipsoid set-up, the table, and the conversions at their edges: poles,
 // the sphere, the invalid marker.
+#include "lib/geodesy/ellipsoid.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <numbers>
 
-#include "lib/geodesy/ellipsoid.h"
 #include "lib/geodesy/release.h"
 
 using namespace geodesy;
@@ -206,6 +207,14 @@ TEST(MeridianArc, SignSymmetryAndUnnormalisedInput) {
   EXPECT_NEAR(MeridianArc(e, 3 * std::cos(0.5), 3 * std::sin(0.5)), m, 1e-8);
   EXPECT_EQ(MeridianArc(e, 1.0, 0.0), 0.0);
   EXPECT_NEAR(MeridianArc(e, 1e-300, 1.0), e.quarter_meridian, 1e-7);
+}
+
+TEST(FuzzAngle, MetresOverTheMeanRadius) {
+  const Ellipsoid e = MakeEllipsoid(34);
+  EXPECT_DOUBLE_EQ(MeanRadius(e), (2 * 6378137.0 + 6356752.3141) / 3);
+  EXPECT_NEAR(FuzzAngle(e, 0.1), 0.1 / 6371008.7714, 1e-18);
+  EXPECT_NEAR(FuzzAngle(e, 0.1), DEFAULT_FUZZ, 1e-14);  // the library default is 0.1 m on 6371 km
+  EXPECT_EQ(FuzzAngle(e, 0.0), 0.0);
 }
 
 TEST(SinCos, AgreesWithSeparateCalls) {

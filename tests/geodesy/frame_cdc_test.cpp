@@ -221,8 +221,8 @@ TEST(Cdc, MillionRandomVectorsRoundTrip) {
     // The two stored (smaller) components are within half of that.
     const double ax = std::fabs(u.x), ay = std::fabs(u.y), az = std::fabs(u.z);
     const double stored = ax >= ay && ax >= az ? std::max(ey, ez)
-                          : ay >= az          ? std::max(ex, ez)
-                                              : std::max(ex, ey);
+                          : ay >= az           ? std::max(ex, ez)
+                                               : std::max(ex, ey);
     worst_stored = std::max(worst_stored, stored);
     ASSERT_LE(stored, 2.0 / CDC_SCALE) << u.x << " " << u.y << " " << u.z;
   }

@@ -82,9 +82,9 @@ class StartupRun : public ::testing::Test {
     WriteAll(home_ + "ombrel.oin", oin_);
   }
 
-  RunResult Ombrel(const std::string& script, const std::string& args = "") {
+  RunResult Ombrel(const std::string& script, const std::string& args = "", const std::string& env = "") {
     WriteAll(work_ + "case.omb", script);
-    const std::string cmd = "cd '" + work_ + "' && env -u DISPLAY -u WAYLAND_DISPLAY OMBREL_HOME='" + home_ +
+    const std::string cmd = "cd '" + work_ + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + env + " OMBREL_HOME='" + home_ +
                             "' '" + bin_ + "/ombrel' --batch " + (args.empty() ? "case.omb" : args) +
                             " > out.txt 2> err.txt < /dev/null";
     const int raw = std::system(cmd.c_str());
@@ -264,6 +264,38 @@ TEST_F(StartupRun, TheMemoryCheckFindsNoLeakAtTheEnd) {
   EXPECT_EQ(r.err, "");
   const std::string mem = ReadAll(work_ + "ombrel.mem");
   EXPECT_EQ(mem.rfind("; Ombrel as of: ", 0), 0u) << mem;
+}
+
+TEST_F(StartupRun, HelpStartsTheConfiguredBrowserWithThePage) {
+  SetKey("html.shell.open.command", "html.shell.open.command = sh -c 'echo \"$0\" > opened.txt'");
+  const RunResult r = Ombrel("Help\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Help\n");
+  // The browser is not waited for.
+  std::string opened;
+  for (int i = 0; i < 50 && opened.empty(); ++i) {
+    usleep(100000);
+    opened = ReadAll(work_ + "opened.txt");
+  }
+  EXPECT_EQ(opened, home_ + "ombrel.html\n");
+}
+
+TEST_F(StartupRun, HelpWithoutABrowserExplainsInTheConsole) {
+  const RunResult r = Ombrel("Help\n", "", "PATH=/nonexistent");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Help\nFor a list of all valid commands, use <tab> and <shift-tab>.\n"
+            "To obtain help for any one command, enter \"command-name ?\"\n"
+            "For comprehensive Ombrel help notes please view the HTML\n"
+            "document \"ombrel.html\" using your Internet Web browser.\n"
+            "The help page is " + home_ + "ombrel.html\n");
+}
+
+TEST_F(StartupRun, ExitStatusIsTheLastErrorLevel) {
+  EXPECT_EQ(Ombrel("Set ellipsoid.number 35\n").status, 2);
+  EXPECT_EQ(Ombrel("Set nothing.such 1\n").status, 4);
+  EXPECT_EQ(Ombrel("WriteTextFile empty\n").status, 1);
+  EXPECT_EQ(Ombrel("Set ellipsoid.number 3\n").status, 0);
 }
 
 }  // namespace

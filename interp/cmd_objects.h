@@ -1,0 +1,15 @@
+// Object commands: DumpObject, EraseObject, ImportPset / ImportLset /
+// ImportRset (one handler, the variant is the kind) and ExportObject.
+#pragma once
+
+#include "interp/global.h"
+
+namespace interp {
+
+void CmdDumpObject(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdEraseObject(GlobalBlock& g, const char* args, int variant, int mode);
+// variant: 0 ImportPset, 1 ImportLset, 2 ImportRset.
+void CmdImport(GlobalBlock& g, const char* args, int variant, int mode);
+void CmdExportObject(GlobalBlock& g, const char* args, int variant, int mode);
+
+}  // namespace interp

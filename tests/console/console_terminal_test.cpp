@@ -1,0 +1,113 @@
+// The console in a real terminal: ombrel runs inside a private tmux server;
+// keys are typed with send-keys and the screen is read with capture-pane.
+// A partial command completed with Tab runs on Enter, its messages appear in
+// colour above the input line, and what is typed afterwards stays intact.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::string Capture(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+class ConsoleTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v tmux > /dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+    const char* bin = std::getenv("OMBREL_BIN");
+    ASSERT_NE(bin, nullptr);
+    char tmpl[] = "/tmp/ombrel-console-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    socket_ = "ombrel-test-" + std::to_string(getpid());
+    const std::string start = "tmux -L " + socket_ + " -f /dev/null new-session -d -x 100 -y 30 \"cd '" + dir_ +
+                              "' && env -u DISPLAY -u WAYLAND_DISPLAY TERM=xterm-256color '" + std::string(bin) +
+                              "/ombrel'; echo exit-status-\\$?; sleep 30\"";
+    ASSERT_EQ(std::system(start.c_str()), 0);
+    started_ = true;
+  }
+  void TearDown() override {
+    if (started_) Tmux("kill-server");
+    if (!dir_.empty()) {
+      const std::string rm = "rm -rf '" + dir_ + "'";
+      if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+    }
+  }
+  std::string Tmux(const std::string& args) { return Capture("tmux -L " + socket_ + " " + args + " 2>&1"); }
+  void Keys(const std::string& keys) { Tmux("send-keys -t 0 " + keys); }
+  std::string Screen(bool escapes = false) {
+    return Tmux(std::string("capture-pane -p -t 0") + (escapes ? " -e" : ""));
+  }
+  // Waits until the screen shows text (up to about 10 s).
+  bool WaitFor(const std::string& text) {
+    for (int i = 0; i < 100; ++i) {
+      if (Screen().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+  static std::string LastLine(const std::string& screen) {
+    std::size_t end = screen.find_last_not_of("\n ");
+    if (end == std::string::npos) return "";
+    const std::size_t start = screen.rfind('\n', end);
+    return screen.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+  }
+
+  std::string dir_, socket_;
+  bool started_ = false;
+};
+
+TEST_F(ConsoleTerminal, TabCompletesEnterRunsAndTheInputLineStaysIntact) {
+  // The prompt (capture-pane drops its trailing blank).
+  for (int i = 0; i < 100 && LastLine(Screen()) != ">"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(LastLine(Screen()), ">") << Screen();
+  Keys("Vers Tab");
+  ASSERT_TRUE(WaitFor("> Version")) << Screen();
+  Keys("Enter");
+  ASSERT_TRUE(WaitFor("Quorra Library:")) << Screen();
+  // An error message, then a partly typed line with the caret moved into it.
+  Keys("'nosuchcommand' Enter");
+  ASSERT_TRUE(WaitFor("command?=>nosuchcommand<=")) << Screen();
+  Keys("'Dra' Left Left 'X'");
+  ASSERT_TRUE(WaitFor("> DXra")) << Screen();
+  const std::string screen = Screen();
+  EXPECT_EQ(LastLine(screen), "> DXra") << screen;
+  EXPECT_LT(screen.find("Version"), screen.find("Quorra Library:"));
+  EXPECT_LT(screen.find("Quorra Library:"), screen.find("command?=>nosuchcommand<="));
+  // The error line is drawn in a colour of its own: escapes around it.
+  const std::string coloured = Screen(true);
+  const std::size_t at = coloured.find("command?=>nosuchcommand<=");
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t lineStart = coloured.rfind('\n', at);
+  const std::string before = coloured.substr(lineStart + 1, at - lineStart - 1);
+  EXPECT_NE(before.find("\x1b["), std::string::npos) << "no colour before the error text";
+  // Escape clears the line, Up brings back the last entered line, Quit ends.
+  Keys("Escape");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Keys("Up");
+  ASSERT_TRUE(WaitFor("> nosuchcommand")) << Screen();
+  Keys("C-u");  // not a console key: ignored
+  Keys("Escape");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Keys("'Quit' Enter");
+  ASSERT_TRUE(WaitFor("exit-status-")) << Screen();
+  EXPECT_NE(Screen().find("exit-status-4"), std::string::npos) << Screen();
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#!/bin/bash
+# A real map window under Xvfb: ombrel runs a drawing script, two right
+# clicks in the window report positions and the distance between them, and a
+# screenshot of the screen shows the map (not a blank screen).
+#   map_window_xvfb.sh OMBREL_PROGRAM
+set -u
+program=$1
+for tool in xvfb-run xdotool import convert; do
+  command -v $tool >/dev/null || { echo "skipped: $tool missing"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cat > "$work/map.omb" <<'OMB'
+DrawGrid
+DrawCoast
+Echo drawn
+OMB
+cat > "$work/inner.sh" <<INNER
+#!/bin/bash
+cd "$work"
+unset SDL_VIDEODRIVER
+(sleep 7) | "$program" map.omb > out.txt 2>&1 &
+for i in \$(seq 50); do
+  wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
+  [ -n "\$wid" ] && break
+  sleep 0.1
+done
+[ -n "\$wid" ] || { echo "no map window"; exit 1; }
+sleep 2
+xdotool mousemove --window \$wid 100 100; sleep 0.3; xdotool click 3; sleep 0.3
+xdotool mousemove --window \$wid 300 250; sleep 0.3; xdotool click 3; sleep 0.5
+import -window root shot.png
+wait
+INNER
+chmod +x "$work/inner.sh"
+xvfb-run -a -s "-screen 0 2000x1200x24" "$work/inner.sh" || { echo "Xvfb run failed"; cat "$work/out.txt"; exit 1; }
+cat "$work/out.txt"
+status=0
+grep -Eq '^[0-9.]+[NS] [0-9.]+[EW]( \([0-9]+\))?$' "$work/out.txt" || { echo "FAIL: no position report"; status=1; }
+grep -Eq '^[0-9.]+[NS] [0-9.]+[EW]( \([0-9]+\))? [0-9]+\.[0-9]{3}$' "$work/out.txt" || { echo "FAIL: no distance"; status=1; }
+grep -q '^drawn$' "$work/out.txt" || { echo "FAIL: script did not run"; status=1; }
+colours=$(convert "$work/shot.png" -format "%k" info:)
+echo "screenshot colours: $colours"
+[ "$colours" -gt 8 ] || { echo "FAIL: blank screenshot"; status=1; }
+exit $status
