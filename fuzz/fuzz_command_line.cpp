@@ -29,12 +29,24 @@ namespace {
 
 void Discard(int, const char*) {}
 
+std::string g_scratch;  // the scratch folder, removed when the fuzzer ends
+
+void RemoveScratch() {
+  if (g_scratch.empty()) return;
+  unlink((g_scratch + "fuzz.omb").c_str());
+  rmdir(g_scratch.c_str());
+}
+
 GlobalBlock& Block() {
   static GlobalBlock* g = [] {
     auto* b = new GlobalBlock();
     char templ[] = "/tmp/ombrel-fuzz-XXXXXX";
     const char* dir = mkdtemp(templ);
     const std::string d = std::string(dir ? dir : "/tmp") + "/";
+    if (dir) {
+      g_scratch = d;
+      atexit(RemoveScratch);
+    }
     b->dirs.data = b->dirs.script = b->dirs.temp = b->dirs.veltrum = d;
     b->sink = Discard;
     b->loop_running = true;

@@ -25,6 +25,8 @@
 #include "interp/words.h"
 #include "lib/cells/cell_index.h"
 #include "lib/cells/cell_list.h"
+#include "lib/cells/coord_text.h"
+#include "lib/cells/object_builder.h"
 #include "lib/cells/object_file.h"
 #include "lib/cells/object_model.h"
 #include "lib/display/map_geometry.h"
@@ -486,6 +488,74 @@ void CmdReportMap(GlobalBlock& g, const char* args, int variant, int) {
   PostText(2, "resolution:  %d x %d", SCREEN_WIDTH_PX, SCREEN_HEIGHT_PX);
   PostText(2, "pixel (mm):  %.3f x %.3f", pw * 1000.0, ph * 1000.0);
   PostText(2, "display (m): %.3f x %.3f", SCREEN_WIDTH_PX * pw, SCREEN_HEIGHT_PX * ph);
+}
+
+// The region of the visible map window, as an Rset named by the first word.
+void CmdDeriveRsetWindow(GlobalBlock& g, const char* args, int, int) {
+  if (IsUsageRequest(args)) {
+    PostText(2, "nameNew [resolution]");
+    return;
+  }
+  char name[WORD_SIZE], res_word[WORD_SIZE];
+  const char* rest = NextWord(args, name, sizeof name);
+  NextWord(rest, res_word, sizeof res_word);
+  ExpandDirectoryAlias(g, name);
+  char path[FILE_NAME_SIZE];
+  BuildFileName(name, g.dirs.data.c_str(), ".qbo", path);
+  const int name_status = name[0] == '\0' ? 1 : cells::CheckNewObjectName(path);
+  if (name_status == 1) {
+    Fail(g, EL_FAILURE, "Invalid object/file name (%s)", name);
+    return;
+  }
+  if (name_status != 0) {
+    Fail(g, EL_FAILURE, "Unable to open (%s) for writing", path);
+    return;
+  }
+  int res = g.settings.coordinate_resolution;
+  if (res_word[0] != '\0') {
+    res = cells::ResolutionCode(res_word);
+    if (res == 0) {
+      Fail(g, EL_FAILURE, "Invalid resolution indicator (%s)", res_word);
+      return;
+    }
+  }
+  if (g.map_geometry == nullptr) {
+    PostText(3, "No map open?");
+    g.error_level = EL_NOT_APPLICABLE;
+    return;
+  }
+  if (g.cell_index == nullptr || g.cell_index->cell_count <= 0) {
+    Fail(g, EL_FAILURE, "No cell index loaded");
+    return;
+  }
+  cells::ObjectHandle h;
+  const int created = cells::CreateObject(h, path, cells::kRset, g.settings.mmf_out_size);
+  if (created != 0) {
+    if (created == 1) {
+      Fail(g, EL_FAILURE, "%s: file open error", path);
+    } else {
+      PostText(4, "%s memory mapping error: %d", path, created);
+      g.error_level = EL_FAILURE;
+    }
+    return;
+  }
+  const cells::BuildParams params{1, 0, res, 0};
+  const int status =
+      display::q7_RsetWindow(*g.cell_index, *g.map_geometry, {&h.arena, nullptr}, params, h.obj);
+  if (status > 0) {
+    cells::AbandonObject(h);
+    PostText(4, "%s return code = %d", path, status);
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  if (cells::CloseObject(h) != 0) {
+    Fail(g, EL_FAILURE, "Unable to open (%s) for writing", path);
+    return;
+  }
+  if (status < 0) {
+    PostText(3, "%s empty object", path);
+    g.error_level = EL_EMPTY;
+  }
 }
 
 }  // namespace interp

@@ -1,5 +1,6 @@
 // The map window's geometry and its commands: Geometry, CenterOn, ReScale,
-// MapFieldSize, MapFieldAspect, ReportMapField, ReportMapGeometry.
+// MapFieldSize, MapFieldAspect, ReportMapField, ReportMapGeometry, and
+// DeriveRsetWindow, the region of the visible map.
 //
 // The map window owns one MapGeometry (osb->map_geometry), absent until the
 // first successful application. Every change builds a complete new record
@@ -68,6 +69,9 @@ void CmdReScale(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdMapField(GlobalBlock& g, const char* args, int variant, int mode);
 // Variant 1: ReportMapGeometry; variant 3: ReportMapField.
 void CmdReportMap(GlobalBlock& g, const char* args, int variant, int mode);
+
+// DeriveRsetWindow "nameNew [resolution]": the region of the visible map.
+void CmdDeriveRsetWindow(GlobalBlock& g, const char* args, int variant, int mode);
 
 inline constexpr int MAP_FIELD_SIZE = 1;
 inline constexpr int MAP_FIELD_ASPECT = 2;

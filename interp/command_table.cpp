@@ -19,6 +19,7 @@
 #include "interp/cmd_settings.h"
 #include "interp/cmd_map.h"
 #include "interp/cmd_objects.h"
+#include "interp/cmd_cells.h"
 
 #include <strings.h>
 
@@ -56,7 +57,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
     /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
     /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
-    /*  31 */ {"DeriveRsetWindow",               CmdNotImplemented,  0, 0},  // regions: own
+    /*  31 */ {"DeriveRsetWindow",               CmdDeriveRsetWindow, 0, 0},  // regions: own
     /*  32 */ {"DisplayArea",                    CmdDisplayArea,     0, 0},  // draw: own
     /*  33 */ {"DisplayCellsBoundary",           CmdNotImplemented,  3, 0},  // draw: display cells
     /*  34 */ {"DisplayCellsInterior",           CmdNotImplemented,  4, 0},  // draw: display cells
@@ -125,9 +126,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  97 */ {"PtestLsetRset",                  CmdNotImplemented,  1, 0},  // verify: point test
     /*  98 */ {"PtestRsetRset",                  CmdNotImplemented,  2, 0},  // verify: point test
     /*  99 */ {"Quit",                           CmdQuit,            0, 0},  // scripts: in the dispatcher
-    /* 100 */ {"ReadDecryptVix",                 CmdNotImplemented,  0, 0},  // index: own
-    /* 101 */ {"ReadTix",                        CmdNotImplemented,  1, 0},  // index: read index
-    /* 102 */ {"ReadVix",                        CmdNotImplemented,  0, 0},  // index: read index
+    /* 100 */ {"ReadDecryptVix",                 CmdReadDecryptVix,  0, 0},  // index: own
+    /* 101 */ {"ReadTix",                        CmdReadVix,         1, 0},  // index: read index
+    /* 102 */ {"ReadVix",                        CmdReadVix,         0, 0},  // index: read index
     /* 103 */ {"ReCenter",                       CmdNotImplemented,  0, 0},  // map: own
     /* 104 */ {"ReFrame",                        CmdNotImplemented,  0, 0},  // map: own
     /* 105 */ {"ReportMapField",                 CmdReportMap,       3, 0},  // map: report

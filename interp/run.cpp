@@ -76,59 +76,6 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* o) {
   return true;
 }
 
-static std::string HomeDirectory(const std::string& program_path, const std::string& program_dir) {
-  // Installed layouts keep the program under .../riru64/...: home is above it.
-  std::string lower = program_path;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  const size_t at = lower.find("riru64");
-  if (at != std::string::npos) return program_path.substr(0, at);
-  return program_dir;
-}
-
-bool StartUpMinimal(GlobalBlock& g, const RunOptions& options) {
-  g.batch = options.batch;
-  g.headless = options.headless || options.batch;
-  g.build_date = __DATE__ " " __TIME__;
-  g.start_tick = platform::TickMs();
-  g.start_time = platform::WallClockText();
-  ExecuteCommandLine(g, nullptr);
-
-  char first[512];
-  snprintf(first, sizeof first, "; %s as of: %s, start at: %s;\n", g.program_name.c_str(),
-           g.build_date.c_str(), g.start_time.c_str());
-  g.memory_check_on = platform::OpenMemoryCheck("ombrel.mem", first);
-  if (!g.memory_check_on)
-    platform::MessageBox(g.program_name.c_str(), "Warning: memory check file open error",
-                         platform::BoxKind::Warning);
-
-  g.dirs.program = platform::ProgramDirectory();
-  g.dirs.home = HomeDirectory(platform::ProgramPath(), g.dirs.program);
-  g.dirs.help_document = g.dirs.program + "ombrel.html";
-  g.dirs.temp = platform::TempDirectory();
-  if (g.dirs.temp.size() > 259) {
-    platform::MessageBox(g.program_name.c_str(), "Warning: unable to set temporary directory",
-                         platform::BoxKind::Warning);
-    g.dirs.temp = g.dirs.program;
-  }
-  g.dirs.data = "./";
-  g.dirs.script = "./";
-  g.dirs.veltrum = "./";
-
-  const int32_t size = g.settings.work_space_size < 32000 ? 32000 : g.settings.work_space_size;
-  g.settings.work_space_size = size;
-  g.workspace_memory = platform::CheckedAlloc(static_cast<size_t>(size));
-  if (!g.workspace_memory) {
-    char text[128];
-    snprintf(text, sizeof text, "Unable to allocate workspace memory of %d", size);
-    platform::MessageBox(g.program_name.c_str(), text, platform::BoxKind::Stop);
-    return false;
-  }
-  platform::WorkspaceInit(&g.workspace, g.workspace_memory, size);
-  g.error_level = EL_SUCCESS;
-  return true;
-}
-
 bool StartCommandLineScript(GlobalBlock& g, const std::string& script, const std::string& label) {
   char built[FILE_NAME_SIZE];
   BuildFileName(script.c_str(), g.dirs.script.c_str(), ".omb", built);

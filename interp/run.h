@@ -1,5 +1,5 @@
-// The program's run: the command line, a minimal start-up, the main loop and
-// the end of the run.
+// The program's run: the command line, the main loop and the end of the run
+// (start-up itself is interp/startup.h).
 //
 // The main loop has three forms. Batch (--batch): a script named on the
 // command line runs line after line with no timer and no pauses; without a
@@ -24,14 +24,6 @@ struct RunOptions {
 
 // Reads argv. False (with a message on standard error) on a bad option.
 bool ParseRunOptions(int argc, char** argv, RunOptions* options);
-
-// The start-up steps the interpreter needs before its first command: program
-// facts, the command table, the memory check file "ombrel.mem", the program
-// and home directories, the temp, data, script and veltrum directories (the
-// temp directory from the system, the others the current directory), the
-// workspace of its default size. The full start-up with the initialisation
-// file replaces this. False on a failure that ends the run (shown in a box).
-bool StartUpMinimal(GlobalBlock& g, const RunOptions& options);
 
 // Runs the main loop until Quit, the end of the input or the end of the batch
 // script; returns the exit status.

@@ -97,14 +97,22 @@ bool SystemFacts(StartupValues& v) {
 }
 
 // The single-instance lock of interactive windowed runs: an advisory lock
-// on a file in $XDG_RUNTIME_DIR (or /tmp) that holds the owner's process id.
+// on a file in $XDG_RUNTIME_DIR (or /tmp), named after the user and the
+// display, that holds the owner's process id.
 // The descriptor stays open for the whole run; the lock goes with the process.
 // *owner is the running instance's process id (0 when unknown).
 bool AnotherInstanceRuns(long* owner) {
   *owner = 0;
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
   std::string path = (dir && *dir) ? dir : "/tmp";
-  path += "/ombrel-" + std::to_string(static_cast<long>(getuid())) + ".lock";
+  // One instance per user and display: runs on different (say virtual)
+  // displays do not see each other.
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) display = std::getenv("WAYLAND_DISPLAY");
+  std::string screen = display ? display : "";
+  for (char& c : screen)
+    if (c == '/') c = '_';
+  path += "/ombrel-" + std::to_string(static_cast<long>(getuid())) + "-" + screen + ".lock";
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return false;  // no lock to be had: never refuse a start for that
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

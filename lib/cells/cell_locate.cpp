@@ -32,10 +32,11 @@ using geodesy::DirectionCosines;
 namespace {
 
 struct StartTable {
-  std::int32_t grid;        // squares per face side
-  std::int32_t cell_count;  // of the index it was made for
-  double far2;              // squared chord beyond which a hint counts as far
-  std::int32_t cells[1];    // 6 * grid * grid start cells
+  std::int32_t grid;          // squares per face side
+  std::int32_t cell_count;    // of the index it was made for
+  double far2;                // squared chord beyond which a hint counts as far
+  DirectionCosines* centres;  // copy of every centre, by cell number
+  std::int32_t* start;        // 6 * grid * grid start cells
 };
 
 inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
@@ -43,9 +44,17 @@ inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
   return dx * dx + dy * dy + dz * dz;
 }
 
-// Walks from c (at squared chord d from p) to the nearest centre.
-inline std::int32_t Walk(CellRecord* const* cells, std::int32_t c, double d, const DirectionCosines& p,
-                         int* steps) {
+// Centres read through the records.
+struct RecordCentres {
+  CellRecord* const* cells;
+  const DirectionCosines& operator[](std::int32_t c) const { return cells[c]->centre; }
+};
+
+// Walks from c (at squared chord d from p) to the nearest centre; centres
+// come from `at` (the records, or the table's flat copy of them).
+template <class Centres>
+inline std::int32_t Walk(CellRecord* const* cells, const Centres& at, std::int32_t c, double d,
+                         const DirectionCosines& p, int* steps) {
   int moved = 0;
   for (;;) {
     const CellRecord* r = cells[c];
@@ -56,7 +65,7 @@ inline std::int32_t Walk(CellRecord* const* cells, std::int32_t c, double d, con
     double best = d;
     for (int k = 0; k < n; ++k) {
       const std::int32_t m = nb[k];
-      const double e = Chord2(p, cells[m]->centre);
+      const double e = Chord2(p, at[m]);
       if (e < best || (e == best && cand >= 0 && m <= cand)) {
         cand = m;
         best = e;
@@ -117,9 +126,12 @@ DirectionCosines SquareMiddle(int face, int i, int j, std::int32_t grid) {
   return {p.x / len, p.y / len, p.z / len};
 }
 
+// The table, when it was made for the index as it is now (an index that
+// grew since is located from the walk hint alone until the table is made
+// again).
 inline const StartTable* TableOf(const CellIndex& idx) {
   const StartTable* t = static_cast<const StartTable*>(idx.extra);
-  if (t != nullptr && t->cell_count > idx.cell_count) return nullptr;
+  if (t != nullptr && t->cell_count != idx.cell_count) return nullptr;
   return t;
 }
 
@@ -130,13 +142,18 @@ bool BuildStartTable(CellIndex& idx) {
   if (idx.cell_count <= 0 || idx.cells == nullptr) return false;
   // About two squares per cell across a face: the middle's cell is then
   // the point's own cell or a neighbour of it.
-  double g = std::ceil(1.5 * std::sqrt(idx.cell_count / 6.0));
+  double g = std::ceil(2.0 * std::sqrt(idx.cell_count / 6.0));
   if (g < 1) g = 1;
   if (g > 512) g = 512;
   const std::int32_t grid = static_cast<std::int32_t>(g);
   const std::size_t squares = 6u * static_cast<std::size_t>(grid) * grid;
-  auto* t = static_cast<StartTable*>(std::malloc(sizeof(StartTable) + squares * sizeof(std::int32_t)));
+  const std::size_t head = (sizeof(StartTable) + 7) & ~std::size_t{7};
+  auto* t = static_cast<StartTable*>(std::malloc(head + idx.cell_count * sizeof(DirectionCosines) +
+                                                 squares * sizeof(std::int32_t)));
   if (t == nullptr) return false;
+  t->centres = reinterpret_cast<DirectionCosines*>(reinterpret_cast<unsigned char*>(t) + head);
+  t->start = reinterpret_cast<std::int32_t*>(t->centres + idx.cell_count);
+  for (std::int32_t i = 0; i < idx.cell_count; ++i) t->centres[i] = idx.cells[i]->centre;
   t->grid = grid;
   t->cell_count = idx.cell_count;
   // Beyond about two cell widths from the hint the table start is worth a
@@ -151,8 +168,8 @@ bool BuildStartTable(CellIndex& idx) {
         // Serpentine order keeps consecutive squares side by side.
         const int i = (j % 2 == 0) ? ii : grid - 1 - ii;
         const DirectionCosines m = SquareMiddle(face, i, j, grid);
-        c = Walk(idx.cells, c, Chord2(m, idx.cells[c]->centre), m, nullptr);
-        t->cells[(static_cast<std::size_t>(face) * grid + j) * grid + i] = c;
+        c = Walk(idx.cells, RecordCentres{idx.cells}, c, Chord2(m, idx.cells[c]->centre), m, nullptr);
+        t->start[(static_cast<std::size_t>(face) * grid + j) * grid + i] = c;
       }
     }
   }
@@ -170,7 +187,7 @@ std::int32_t LocateFrom(const CellIndex& idx, std::int32_t start, const Directio
   if (start < 0 || start >= idx.cell_count) start = 0;
   if (steps != nullptr) *steps = 0;
   if (!geodesy::IsValid(p)) return start;
-  return Walk(idx.cells, start, Chord2(p, idx.cells[start]->centre), p, steps);
+  return Walk(idx.cells, RecordCentres{idx.cells}, start, Chord2(p, idx.cells[start]->centre), p, steps);
 }
 
 std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
@@ -179,22 +196,30 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
   if (c < 0 || c >= idx.cell_count) c = 0;
   if (!geodesy::IsValid(p)) return c;
   CellRecord* const* cells = idx.cells;
-  double d = Chord2(p, cells[c]->centre);
-  const StartTable* t = TableOf(idx);
-  if (t == nullptr || d > t->far2) {
-    if (t == nullptr && d > 4.0 * 4.0 * 3.14159 / idx.cell_count) {
-      if (BuildStartTable(idx)) t = TableOf(idx);
+  if (idx.extra == nullptr) {
+    const double d = Chord2(p, cells[c]->centre);
+    if (!(d > 4.0 * 4.0 * 3.14159 / idx.cell_count) || !BuildStartTable(idx)) {
+      c = Walk(cells, RecordCentres{cells}, c, d, p, nullptr);
+      idx.walk_hint = c;
+      return c;
     }
-    if (t != nullptr && d > t->far2) {
-      const std::int32_t s = t->cells[SquareOf(p, t->grid)];
-      const double ds = Chord2(p, cells[s]->centre);
+  }
+  const StartTable* t = TableOf(idx);
+  if (t == nullptr) {
+    c = Walk(cells, RecordCentres{cells}, c, Chord2(p, cells[c]->centre), p, nullptr);
+  } else {
+    const DirectionCosines* centres = t->centres;
+    double d = Chord2(p, centres[c]);
+    if (d > t->far2) {
+      const std::int32_t s = t->start[SquareOf(p, t->grid)];
+      const double ds = Chord2(p, centres[s]);
       if (ds < d) {
         c = s;
         d = ds;
       }
     }
+    c = Walk(cells, centres, c, d, p, nullptr);
   }
-  c = Walk(cells, c, d, p, nullptr);
   idx.walk_hint = c;
   return c;
 }

@@ -140,6 +140,19 @@ struct Tracer {
   }
 };
 
+// Interleaves the bits of the three coordinates, each taken to 10 bits.
+std::uint32_t MortonKey(const DirectionCosines& p) {
+  auto spread = [](double c) {
+    std::uint32_t v = static_cast<std::uint32_t>(std::clamp((c + 1.0) * 512.0, 0.0, 1023.0));
+    v = (v | (v << 16)) & 0x030000FF;
+    v = (v | (v << 8)) & 0x0300F00F;
+    v = (v | (v << 4)) & 0x030C30C3;
+    v = (v | (v << 2)) & 0x09249249;
+    return v;
+  };
+  return spread(p.x) | (spread(p.y) << 1) | (spread(p.z) << 2);
+}
+
 // Sections taken from the target, all at once.
 struct Sections {
   std::uint8_t* env = nullptr;
@@ -256,10 +269,21 @@ int BuildPset(CellIndex& idx, SectionTarget target, const BuildParams& params,
   } catch (const std::bad_alloc&) {
     return 9;
   }
-  for (const PointNode& n : points) {
-    if (IsMark(n)) continue;
-    recs.push_back({Locate(idx, n.p), static_cast<std::uint32_t>(recs.size()), &n});
+  // Locating points in a spatial order keeps each walk short: the points
+  // are visited by a Morton key of their coordinates (10 bits per axis), so
+  // consecutive locations start next to the previous cell.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
+  try {
+    order.reserve(points.size());
+  } catch (const std::bad_alloc&) {
+    return 9;
   }
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (IsMark(points[i])) continue;
+    order.push_back({MortonKey(points[i].p), static_cast<std::uint32_t>(i)});
+  }
+  std::sort(order.begin(), order.end());
+  for (const auto& [key, i] : order) recs.push_back({Locate(idx, points[i].p), i, &points[i]});
   std::sort(recs.begin(), recs.end(), [](const Located& a, const Located& b) {
     return a.cell != b.cell ? a.cell < b.cell : a.order < b.order;
   });

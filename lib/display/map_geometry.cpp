@@ -413,10 +413,14 @@ int SetUpMapGeometry(cells::CellIndex* index, platform::Workspace* workspace,
   return MAPGEOM_OK;
 }
 
-int WindowOutline(const MapGeometry& g, DirectionCosines* out) {
+namespace {
+
+int OutlinePoints(const MapGeometry& g, DirectionCosines* out) {
   if (g.params == nullptr) return 0;
   int n = 0;
   if (g.projection == PROJ_ORTHO) {
+    // Counterclockwise in the plane, which is the sphere seen from above the
+    // centre whatever the rot-ref.
     for (int k = 0; k < 180; ++k) {
       const double a = 2.0 * k * 0.017453292519943295;
       DirectionCosines u;
@@ -427,15 +431,17 @@ int WindowOutline(const MapGeometry& g, DirectionCosines* out) {
     return n;
   }
   if (IsWorldWide(g.projection)) {
-    const double lc = g.params->world.lon0;
+    // About the edge meridian: up its west side, west along 80 N, down its
+    // east side, east along 80 S. The seam of 0.2 degrees is where the map
+    // wraps; the polar caps beyond 80 degrees are left out.
+    const double le = std::atan2(g.params->world.opposite.y, g.params->world.opposite.x);
     constexpr double d = 0.017453292519943295;
     const double pts[12][2] = {{-80, -0.1}, {0, -0.1},  {80, -0.1},  {80, 270},
                                {80, 180},   {80, 90},   {80, 0.1},   {0, 0.1},
                                {-80, 0.1},  {-80, 90},  {-80, 180},  {-80, 270}};
     for (const auto& p : pts) {
       const double lat = p[0] * d;
-      // Longitudes wrapped into [-pi, pi] (270 degrees once, the rest as needed).
-      const double lon = WrapAngle(WrapAngle(lc + p[1] * d));
+      const double lon = WrapAngle(WrapAngle(le + p[1] * d));
       out[n++] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
     }
     return n;
@@ -455,7 +461,26 @@ int WindowOutline(const MapGeometry& g, DirectionCosines* out) {
     DeviceToPlane(g.transform, p[0], p[1], &X, &Y);
     if (ProjectInverse(*g.params, g.projection, X, Y, &u) == 0) out[n++] = u;
   }
+  // The frame runs counterclockwise in the plane; a single mirror turns it.
+  const bool mirrored = ((g.rot_ref & 4u) != 0) != ((g.rot_ref & 8u) != 0);
+  if (mirrored) std::reverse(out, out + n);
   return n;
+}
+
+}  // namespace
+
+int WindowOutline(const MapGeometry& g, DirectionCosines* out) { return OutlinePoints(g, out); }
+
+int q7_RsetWindow(cells::CellIndex& idx, const MapGeometry& g, cells::SectionTarget target,
+                  const cells::BuildParams& params, cells::Object& out) {
+  DirectionCosines pts[WINDOW_OUTLINE_MAX];
+  const int n = OutlinePoints(g, pts);
+  if (n < 3) return 1;
+  std::vector<cells::PointNode> nodes;
+  nodes.reserve(n + 1);
+  for (int i = 0; i < n; ++i) nodes.push_back({pts[i], 0});
+  nodes.push_back(cells::Mark(1));
+  return cells::BuildRset(idx, target, params, nodes, out);
 }
 
 }  // namespace display

@@ -23,13 +23,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lib/cells/object_builder.h"
 #include "lib/display/projections.h"
 #include "lib/geodesy/direction_cosines.h"
 #include "lib/geodesy/ellipsoid.h"
 
-namespace cells {
-struct CellIndex;
-}
 namespace platform {
 struct Workspace;
 }
@@ -152,16 +150,25 @@ int BuildVisibleCells(cells::CellIndex* index, platform::Workspace* workspace, M
 // Geocentric radius of the ellipsoid in the direction c, metres.
 double GeocentricRadius(const geodesy::Ellipsoid& e, const DirectionCosines& c);
 
-// The window outline: a ring of points around what the map shows, for the
-// region of the visible map. ortho: 180 points on the circle of radius 0.99
+// The window outline: a ring of points around what the map shows, inside on
+// the left (counterclockwise seen from above; the order is reversed when
+// rot-ref mirrors one axis), for the region of the visible map. ortho: 180 points on the circle of radius 0.99
 // in the plane. stereo, gnomonic, conical, mercator, eqdistcyl: 12 points
 // inverse-projected from the frame's corners and edge midpoints and quarter
 // points, starting at (x1, y0) and running through (x1, y1), (x0, y1),
 // (x0, y0). World-wide maps: 12 points at latitudes -80, 0 and 80 degrees
-// about the central meridian. Points are written to out (capacity at least
+// about the map's edge meridian (opposite the central one), where the map
+// wraps, so that the ring encloses what the map shows. Points are written to out (capacity at least
 // WINDOW_OUTLINE_MAX) in order; returns the number written, 0 for a
 // projection without an outline (perspect, or no geometry).
 inline constexpr int WINDOW_OUTLINE_MAX = 180;
 int WindowOutline(const MapGeometry& g, DirectionCosines* out);
+
+// The region of the visible map: the window outline as one ring, inside on
+// the left, built into an Rset in target with the given header fields.
+// Returns the builder's status (0 done, -1 empty, 8 no room, 9 no scratch
+// memory), or 1 when the map has no outline.
+int q7_RsetWindow(cells::CellIndex& idx, const MapGeometry& g, cells::SectionTarget target,
+                  const cells::BuildParams& params, cells::Object& out);
 
 }  // namespace display

@@ -439,4 +439,31 @@ double PolylineLength(const Ellipsoid& e, std::span<const DirectionCosines> vert
   return GeocentricRadius(e, c) * sum.Value();
 }
 
+template <typename Geod>
+double GeodesicLength(const Geod& geod, const Ellipsoid& e,
+                      std::span<const DirectionCosines> vertices) {
+  CompensatedSum sum;
+  ForEachPiece(vertices, [&](Piece p) {
+    LatLong prev = CosinesToGeodetic(vertices[p.begin], e);
+    for (std::size_t i = p.begin + 1; i < p.end; ++i) {
+      const LatLong next = CosinesToGeodetic(vertices[i], e);
+      double s12 = 0.0;
+      geod.Inverse(prev.lat * kRadToDeg, prev.lon * kRadToDeg, next.lat * kRadToDeg,
+                   next.lon * kRadToDeg, s12);
+      sum.Add(s12);
+      prev = next;
+    }
+  });
+  return sum.Value();
+}
+
+double GeodesicPolylineLength(const Ellipsoid& e, std::span<const DirectionCosines> vertices) {
+  if (!Usable(e)) return NOVALUE;
+  const double f = (e.a - e.b) / e.a;
+  if (std::fabs(f) > kSeriesFlatteningLimit) {
+    return GeodesicLength(GeographicLib::GeodesicExact(e.a, f), e, vertices);
+  }
+  return GeodesicLength(GeographicLib::Geodesic(e.a, f), e, vertices);
+}
+
 }  // namespace geodesy

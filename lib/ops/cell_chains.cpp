@@ -44,7 +44,8 @@ geodesy::DirectionCosines Restore3(cells::CellIndex& idx, std::int32_t cell, con
 // The m-th vertex (m = 1, 2) before (dir -1) or after (dir +1) the vertices
 // of piece k of the item, as a unit vector; false when a line ends first.
 bool Neighbour(cells::CellIndex& idx, const Object& obj, const cells::Item& it, std::int64_t k,
-               int dir, int m, geodesy::DirectionCosines& p, std::int32_t* from_cell) {
+               int dir, int m, geodesy::DirectionCosines& p, std::int32_t* from_cell,
+               const std::uint8_t** from_rec = nullptr) {
   const bool closed = obj.kind == cells::kRset;
   const int rs = cells::RecordSize(obj.res);
   std::int64_t j = k;
@@ -62,6 +63,7 @@ bool Neighbour(cells::CellIndex& idx, const Object& obj, const cells::Item& it, 
     }
     const std::int64_t i = dir < 0 ? pc.count - m : m - 1;
     *from_cell = pc.cell;
+    if (from_rec) *from_rec = obj.coords + pc.offset + i * rs;
     p = Restore3(idx, pc.cell, obj.coords + pc.offset + i * rs, obj.res);
     return true;
   }
@@ -172,7 +174,7 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
   const Frame frame{geodesy::BuildTangentFrame(idx.cells[cell]->centre)};
   std::vector<PlanePoint>& polygon = ch.polygon;
   CellPolygon(idx, cell, frame, polygon);
-  std::vector<PlanePoint> scratch_front, scratch_back;
+  std::vector<PlanePoint> scratch_front, scratch_back, scratch_core;
   const int rs = cells::RecordSize(obj.res);
   for (std::int64_t e = first; e < last; ++e) {
     const cells::PieceRef ref = cells::LoadPieceRef(cells::PieceRefAt(obj, e));
@@ -197,68 +199,88 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
     };
     geodesy::DirectionCosines v{};
     std::int32_t vcell = 0;
+    const std::uint8_t* vrec = nullptr;
     bool open_start = false, open_end = false;
+    // A vertex stored in this cell is read straight from its record, so that
+    // every copy of it in the chains is the same plane point to the last bit.
+    auto place_vertex = [&](const geodesy::DirectionCosines& p, const geodesy::DirectionCosines& other) {
+      if (vcell == cell && vrec) return RestorePlane(idx, cell, vrec, obj.res);
+      return place(p, other);
+    };
 
+    // The piece's own vertices, extended backwards and forwards along the
+    // item until a leg leaves the cell (it is cut at the cell's edge) or the
+    // line ends. Vertices of other pieces that still lie in the cell are
+    // taken in, so every vertex of the chain but its ends has both legs. A
+    // piece without vertices (the item only crosses the cell) starts from
+    // the leg between the vertices before and after it.
+    std::int64_t total = 0;
+    for (std::int64_t j = 0; j < it.count; ++j)
+      total += cells::LoadPiece(cells::PieceAt(obj, it, j)).count;
+    std::vector<PlanePoint>& front = scratch_front;  // in reverse order
+    std::vector<PlanePoint>& back = scratch_back;
+    std::vector<PlanePoint>& core = scratch_core;
+    front.clear();
+    back.clear();
+    core.clear();
+    geodesy::DirectionCosines inner{}, outer{};
+    PlanePoint inner_p{}, outer_p{};
+    std::int64_t back_from = 1, front_from = 1;
+    bool walk_front = true, walk_back = true;
     if (pc.count == 0) {
-      // The item only crosses the cell: the one leg from the vertex before
-      // to the vertex after, cut to the cell.
       geodesy::DirectionCosines b{}, a{};
       std::int32_t bc = 0, ac = 0;
-      if (!Neighbour(idx, obj, it, ref.piece, -1, 1, b, &bc) ||
-          !Neighbour(idx, obj, it, ref.piece, +1, 1, a, &ac))
+      const std::uint8_t *brec = nullptr, *arec = nullptr;
+      if (!Neighbour(idx, obj, it, ref.piece, -1, 1, b, &bc, &brec) ||
+          !Neighbour(idx, obj, it, ref.piece, +1, 1, a, &ac, &arec))
         continue;
-      PlanePoint p0 = place(b, a), p1 = place(a, b);
-      if (ClipToCell(polygon, p0, p1) < 0) continue;
-      Push(ch.points, s, p0);
-      Push(ch.points, s, p1);
+      PlanePoint p0 = bc == cell ? RestorePlane(idx, cell, brec, obj.res) : place(b, a);
+      PlanePoint p1 = ac == cell ? RestorePlane(idx, cell, arec, obj.res) : place(a, b);
+      const int cut = ClipToCell(polygon, p0, p1);
+      if (cut < 0) continue;
+      front.push_back(p0);
+      core.push_back(p1);
+      inner = b, inner_p = p0, outer = a, outer_p = p1;
+      back_from = 2, front_from = 2;
+      walk_back = !(cut & 1);
+      walk_front = !(cut & 2);
     } else {
-      // The piece's own vertices, extended backwards and forwards along the
-      // item until a leg leaves the cell (it is cut at the cell's edge) or
-      // the line ends. Vertices of other pieces that still lie in the cell
-      // are taken in, so every vertex of the chain but its ends has both legs.
-      std::int64_t total = 0;
-      for (std::int64_t j = 0; j < it.count; ++j)
-        total += cells::LoadPiece(cells::PieceAt(obj, it, j)).count;
-      std::vector<PlanePoint>& front = scratch_front;  // in reverse order
-      std::vector<PlanePoint>& back = scratch_back;
-      front.clear();
-      back.clear();
-      geodesy::DirectionCosines inner = Restore3(idx, cell, own, obj.res);
-      PlanePoint inner_p = RestorePlane(idx, cell, own, obj.res);
-      for (std::int64_t m = 1; m <= total; ++m) {
-        if (!Neighbour(idx, obj, it, ref.piece, -1, static_cast<int>(m), v, &vcell)) {
-          open_start = true;
-          break;
-        }
-        PlanePoint p0 = place(v, inner), p1 = inner_p;
-        const int cut = ClipToCell(polygon, p0, p1);
-        if (cut < 0) break;
-        front.push_back(p0);
-        if (cut & 1) break;
-        inner = v;
-        inner_p = p0;
-      }
-      const std::uint8_t* last_rec = own + static_cast<std::int64_t>(pc.count - 1) * rs;
-      geodesy::DirectionCosines outer = Restore3(idx, cell, last_rec, obj.res);
-      PlanePoint outer_p = RestorePlane(idx, cell, last_rec, obj.res);
-      for (std::int64_t m = 1; m <= total; ++m) {
-        if (!Neighbour(idx, obj, it, ref.piece, +1, static_cast<int>(m), v, &vcell)) {
-          open_end = true;
-          break;
-        }
-        PlanePoint p0 = outer_p, p1 = place(v, outer);
-        const int cut = ClipToCell(polygon, p0, p1);
-        if (cut < 0) break;
-        back.push_back(p1);
-        if (cut & 2) break;
-        outer = v;
-        outer_p = p1;
-      }
-      for (std::size_t i = front.size(); i-- > 0;) Push(ch.points, s, front[i]);
       for (std::int32_t i = 0; i < pc.count; ++i)
-        Push(ch.points, s, RestorePlane(idx, cell, own + static_cast<std::int64_t>(i) * rs, obj.res));
-      for (const PlanePoint& q : back) Push(ch.points, s, q);
+        core.push_back(RestorePlane(idx, cell, own + static_cast<std::int64_t>(i) * rs, obj.res));
+      inner = Restore3(idx, cell, own, obj.res);
+      inner_p = core.front();
+      outer = Restore3(idx, cell, own + static_cast<std::int64_t>(pc.count - 1) * rs, obj.res);
+      outer_p = core.back();
     }
+    for (std::int64_t m = back_from; walk_back && m <= total; ++m) {
+      if (!Neighbour(idx, obj, it, ref.piece, -1, static_cast<int>(m), v, &vcell, &vrec)) {
+        open_start = true;
+        break;
+      }
+      PlanePoint p0 = place_vertex(v, inner), p1 = inner_p;
+      const int cut = ClipToCell(polygon, p0, p1);
+      if (cut < 0) break;
+      front.push_back(p0);
+      if (cut & 1) break;
+      inner = v;
+      inner_p = p0;
+    }
+    for (std::int64_t m = front_from; walk_front && m <= total; ++m) {
+      if (!Neighbour(idx, obj, it, ref.piece, +1, static_cast<int>(m), v, &vcell, &vrec)) {
+        open_end = true;
+        break;
+      }
+      PlanePoint p0 = outer_p, p1 = place_vertex(v, outer);
+      const int cut = ClipToCell(polygon, p0, p1);
+      if (cut < 0) break;
+      back.push_back(p1);
+      if (cut & 2) break;
+      outer = v;
+      outer_p = p1;
+    }
+    for (std::size_t i = front.size(); i-- > 0;) Push(ch.points, s, front[i]);
+    for (const PlanePoint& q : core) Push(ch.points, s, q);
+    for (const PlanePoint& q : back) Push(ch.points, s, q);
     const bool has_before = !open_start, has_after = !open_end;
     if (ch.points.size() == s) continue;
     ch.start.push_back(static_cast<std::int32_t>(ch.points.size()));

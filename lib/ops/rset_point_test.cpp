@@ -51,6 +51,13 @@ double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
   }
   double best2 = geodesy::HUGE_VALUE;
   double best = geodesy::HUGE_VALUE;
+  bool best_at_end = false;  // decided by the leg side at a chain end
+  // A candidate replaces the best when nearer, or equally near and decided
+  // by both legs at a vertex where the best was decided at a chain end (a
+  // ring wholly inside the cell meets its own vertices again at the ends).
+  auto better = [&](double d2, bool at_end) {
+    return d2 < best2 || (d2 == best2 && best_at_end && !at_end);
+  };
   for (int j = first; j < last; ++j) {
     const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
     const double wu = q.u - all[j].u, wv = q.v - all[j].v;
@@ -58,22 +65,26 @@ double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
     const double dot = du * wu + dv * wv;
     double d2;
     int side;
+    bool at_end = false;
     const double across = Cross2(du, dv, wu, wv);
     if (dot <= 0.0) {
       d2 = wu * wu + wv * wv;
-      if (d2 >= best2) continue;
-      side = j > lo ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
+      at_end = j == lo;
+      if (!better(d2, at_end)) continue;
+      side = !at_end ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
     } else if (dot >= len2) {
       const double xu = q.u - all[j + 1].u, xv = q.v - all[j + 1].v;
       d2 = xu * xu + xv * xv;
-      if (d2 >= best2) continue;
-      side = j + 1 < hi ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
+      at_end = j + 1 == hi;
+      if (!better(d2, at_end)) continue;
+      side = !at_end ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
     } else {
       d2 = across * across / len2;
-      if (d2 >= best2) continue;
+      if (!better(d2, false)) continue;
       side = across > 0.0 ? 1 : (across < 0.0 ? -1 : 0);
     }
     best2 = d2;
+    best_at_end = at_end;
     best = side == 0 ? 0.0 : side * std::sqrt(d2);
     if (d2 == 0.0) return 0.0;
   }

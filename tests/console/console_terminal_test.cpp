@@ -34,10 +34,14 @@ class ConsoleTerminal : public ::testing::Test {
     char tmpl[] = "/tmp/ombrel-console-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
+    bin_ = bin;
     socket_ = "ombrel-test-" + std::to_string(getpid());
+    display_ = ":ombrel-test-" + std::to_string(getpid());
+    // A display name of its own: the single-instance lock is per display, and
+    // no window system answers to it, so the map (if any) stays off-screen.
     const std::string start = "tmux -L " + socket_ + " -f /dev/null new-session -d -x 100 -y 30 \"cd '" + dir_ +
-                              "' && env -u DISPLAY -u WAYLAND_DISPLAY TERM=xterm-256color '" + std::string(bin) +
-                              "/ombrel'; echo exit-status-\\$?; sleep 30\"";
+                              "' && env -u WAYLAND_DISPLAY DISPLAY=" + display_ + " SDL_VIDEODRIVER=dummy" +
+                              " TERM=xterm-256color '" + bin_ + "/ombrel'; echo exit-status-\\$?; sleep 30\"";
     ASSERT_EQ(std::system(start.c_str()), 0);
     started_ = true;
   }
@@ -68,14 +72,18 @@ class ConsoleTerminal : public ::testing::Test {
     return screen.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
   }
 
-  std::string dir_, socket_;
+  void WaitForPrompt() {
+    for (int i = 0; i < 100 && LastLine(Screen()) != ">"; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+
+  std::string bin_, dir_, socket_, display_;
   bool started_ = false;
 };
 
 TEST_F(ConsoleTerminal, TabCompletesEnterRunsAndTheInputLineStaysIntact) {
   // The prompt (capture-pane drops its trailing blank).
-  for (int i = 0; i < 100 && LastLine(Screen()) != ">"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  WaitForPrompt();
   ASSERT_EQ(LastLine(Screen()), ">") << Screen();
   Keys("Vers Tab");
   ASSERT_TRUE(WaitFor("> Version")) << Screen();
@@ -108,6 +116,23 @@ TEST_F(ConsoleTerminal, TabCompletesEnterRunsAndTheInputLineStaysIntact) {
   Keys("'Quit' Enter");
   ASSERT_TRUE(WaitFor("exit-status-")) << Screen();
   EXPECT_NE(Screen().find("exit-status-4"), std::string::npos) << Screen();
+}
+
+TEST_F(ConsoleTerminal, ASecondInteractiveStartOnTheSameDisplayEnds) {
+  WaitForPrompt();
+  ASSERT_EQ(LastLine(Screen()), ">") << Screen();
+  const std::string env = "cd '" + dir_ + "' && env -u WAYLAND_DISPLAY DISPLAY=" + display_ +
+                          " SDL_VIDEODRIVER=dummy '" + bin_ + "/ombrel'";
+  const std::string second = Capture(env + " < /dev/null 2>&1; echo status=$?");
+  EXPECT_NE(second.find("Ombrel is already running (process "), std::string::npos) << second;
+  EXPECT_NE(second.find("status=0"), std::string::npos) << second;
+  // Headless and batch runs are never refused.
+  const std::string headless = Capture("echo 'Echo headless runs' | " + env + " --headless 2>&1; echo status=$?");
+  EXPECT_NE(headless.find("headless runs"), std::string::npos) << headless;
+  EXPECT_EQ(headless.find("already running"), std::string::npos) << headless;
+  // The first instance is still there.
+  Keys("'Echo still here' Enter");
+  EXPECT_TRUE(WaitFor("still here")) << Screen();
 }
 
 }  // namespace

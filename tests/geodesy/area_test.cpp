@@ -368,6 +368,9 @@ TEST(PolylineLength, EquatorMeridianAndSegments) {
   std::printf("meridian 0-60 N in 1-degree steps: %.3f m, GeographicLib %.3f m (%.3g relative)\n",
               len, s12, len / s12 - 1);
   EXPECT_NEAR(len / s12, 1.0, 2e-3);
+  // Along geodesic edges the length is exact.
+  EXPECT_NEAR(GeodesicPolylineLength(e, meridian), s12, 1e-6);
+  EXPECT_NEAR(GeodesicPolylineLength(e, equator), e.a * kPi / 2, 1e-6);
 
   // Segments are not joined across marks; empty lists measure nothing.
   std::vector<DirectionCosines> two = {{1, 0, 0},
@@ -383,4 +386,9 @@ TEST(PolylineLength, EquatorMeridianAndSegments) {
   EXPECT_EQ(PolylineLength(e, {}), 0.0);
   EXPECT_EQ(PolylineLength(e, std::vector<DirectionCosines>{kMark, kMark}), 0.0);
   EXPECT_EQ(PolylineLength(e, std::vector<DirectionCosines>{{1, 0, 0}, {-1, 0, 0}}), NOVALUE);
+  EXPECT_LT(GeodesicPolylineLength(e, two), GeodesicPolylineLength(e, std::vector<DirectionCosines>{
+                                                 {1, 0, 0}, Normalised({1, 0.51, 0})}) /
+                                                10);
+  EXPECT_EQ(GeodesicPolylineLength(e, {}), 0.0);
+  EXPECT_EQ(GeodesicPolylineLength(Ellipsoid{}, two), NOVALUE);
 }

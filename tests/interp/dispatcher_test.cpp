@@ -169,9 +169,13 @@ TEST_F(Dispatcher, LongLinesAreCutAt1024Characters) {
 }
 
 TEST_F(Dispatcher, NotImplementedPostsAtLevelTwoOnly) {
-  g_.error_level = 4;
-  ExecuteCommandLine(g_, "DrawCoast 1 2 3");
+  g_.error_level = 0;
+  CmdNotImplemented(g_, "1 2 3", 5, 1);
+  ExecuteCommandLine(g_, "zzz ?");
   std::vector<interp_test::Message> m = Take();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[1].text, "not implemented");
+  m.pop_back();
   ASSERT_EQ(m.size(), 1u);
   EXPECT_EQ(m[0].level, 2);
   EXPECT_EQ(m[0].text, "not implemented");

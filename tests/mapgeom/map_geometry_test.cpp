@@ -376,6 +376,33 @@ TEST_F(MapGeometryTest, VisibleCellsOfEveryKind) {
   cells::ReleaseIndex(idx);
 }
 
+TEST_F(MapGeometryTest, WindowRegionHoldsTheMapCentre) {
+  cells::CellIndex idx = Icosahedron();
+  const DirectionCosines c = idx.cells[7]->centre;
+  for (uint32_t code : {PROJ_ORTHO, PROJ_STEREO, PROJ_WWMERC}) {
+    ReleaseMapGeometry(&g);
+    ASSERT_EQ(SetUpMapGeometry(nullptr, nullptr, nullptr, &wgs84, Spec(code, c, 2e7), &g), 0);
+    std::vector<uint8_t> heap;
+    cells::Object obj;
+    ASSERT_EQ(q7_RsetWindow(idx, g, {nullptr, &heap}, {1, 0, 6, 0}, obj), 0)
+        << ProjectionName(code);
+    EXPECT_EQ(obj.kind, cells::kRset);
+    const int32_t* b = cells::EnvelopeList(obj, 0);
+    const int32_t* i = cells::EnvelopeList(obj, 1);
+    ASSERT_NE(b, nullptr);
+    ASSERT_NE(i, nullptr);
+    EXPECT_TRUE(cells::CellListContains(b, 7) || cells::CellListContains(i, 7))
+        << ProjectionName(code);
+  }
+  ReleaseMapGeometry(&g);
+  ASSERT_EQ(SetUpMapGeometry(nullptr, nullptr, nullptr, &wgs84, Spec(PROJ_PERSPECT, c, 2e7), &g),
+            0);
+  std::vector<uint8_t> heap;
+  cells::Object obj;
+  EXPECT_EQ(q7_RsetWindow(idx, g, {nullptr, &heap}, {1, 0, 6, 0}, obj), 1);
+  cells::ReleaseIndex(idx);
+}
+
 // ---- window outline --------------------------------------------------------
 
 TEST_F(MapGeometryTest, WindowOutlineOfEveryKind) {
@@ -405,16 +432,38 @@ TEST_F(MapGeometryTest, WindowOutlineOfEveryKind) {
     p = PlaneToDevice(g.transform, X, Y);
     EXPECT_EQ(p.x, (f.x0 + f.x1) / 2);
   }
+  // World maps: about the edge meridian, 164 W for a map centred at 16 E.
   ASSERT_EQ(Build(Spec(PROJ_WWPLTCRR, c, geodesy::NOVALUE)), 0);
   ASSERT_EQ(WindowOutline(g, pts), 12);
   EXPECT_NEAR(std::asin(pts[0].z), -80 * kDeg, 1e-12);
-  EXPECT_NEAR(std::atan2(pts[0].y, pts[0].x), 15.9 * kDeg, 1e-12);
-  EXPECT_NEAR(std::atan2(pts[4].y, pts[4].x), -164 * kDeg, 1e-12);
+  EXPECT_NEAR(std::atan2(pts[0].y, pts[0].x), -164.1 * kDeg, 1e-12);
+  EXPECT_NEAR(std::atan2(pts[6].y, pts[6].x), -163.9 * kDeg, 1e-12);
+  EXPECT_NEAR(std::atan2(pts[4].y, pts[4].x), 16 * kDeg, 1e-12);
   EXPECT_NEAR(std::asin(pts[4].z), 80 * kDeg, 1e-12);
   ASSERT_EQ(Build(Spec(PROJ_PERSPECT, c, 5e7)), 0);
   EXPECT_EQ(WindowOutline(g, pts), 0);
   MapGeometry empty;
   EXPECT_EQ(WindowOutline(empty, pts), 0);
+}
+
+// The map centre lies on the left of every leg of a convex outline, under
+// every rot-ref: the ring has the visible map inside.
+TEST_F(MapGeometryTest, OutlinesHaveTheMapOnTheirLeft) {
+  DirectionCosines pts[WINDOW_OUTLINE_MAX];
+  const DirectionCosines c = LatLon(-30, 140);
+  for (uint32_t code : {PROJ_ORTHO, PROJ_STEREO, PROJ_GNOMONIC, PROJ_MERCATOR, PROJ_EQDISTCYL}) {
+    for (uint32_t rot : {0u, 4u, 8u, 12u}) {
+      ASSERT_EQ(Build(Spec(code, c, 2e7, Screen(800, 600), rot)), 0);
+      const int n = WindowOutline(g, pts);
+      ASSERT_GT(n, 3);
+      for (int i = 0; i < n; ++i) {
+        const DirectionCosines& a = pts[i];
+        const DirectionCosines& b = pts[(i + 1) % n];
+        EXPECT_GT(geodesy::Dot(geodesy::Cross(a, b), c), 0.0)
+            << ProjectionName(code) << " rot " << rot << " leg " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

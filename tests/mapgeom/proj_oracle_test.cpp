@@ -151,9 +151,8 @@ int PointCount() { return std::getenv("OMBREL_SANITIZED") ? 1000 : 10000; }
 
 TEST(ProjOracle, ForwardAgreesWithProjOnTheUnitSphere) {
   if (!HaveProj()) GTEST_SKIP() << "PROJ's proj program is not installed";
-  const std::vector<Centre> centres = {{51.5, -0.12}, {-33.9, 151.2}, {12.0, -170.0},
-                                       {70.0, 100.0}, {-62.0, -60.0}, {90.0, 0.0},
-                                       {-90.0, 0.0},  {0.0, 0.0},     {0.0, 179.9}};
+  const std::vector<Centre> centres = {{51.5, -0.12}, {-33.9, 151.2}, {70.0, 179.9},
+                                       {90.0, 0.0},   {-90.0, 0.0},   {0.0, 0.0}};
   const std::vector<OracleCase> cases = {
       {PROJ_STEREO, 100.0 / kDeg, kPi / 2}, {PROJ_GNOMONIC, 70.0 / kDeg, kPi / 2},
       {PROJ_ORTHO, 90.0 / kDeg, kPi / 2},   {PROJ_PERSPECT, 75.0 / kDeg, kPi / 2},

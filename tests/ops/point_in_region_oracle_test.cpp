@@ -21,6 +21,7 @@
 #include <s2/s2error.h>
 #include <s2/s2loop.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "lib/cells/cell_locate.h"
@@ -96,7 +97,14 @@ struct Tally {
   long invalid_ring = 0;  // disagreements near a ring S2 calls invalid
 };
 
-void Check(Land& land, const std::vector<geodesy::DirectionCosines>& pts, Tally& t) {
+void Check(Land& land, std::vector<geodesy::DirectionCosines> pts, Tally& t) {
+  // Cell by cell, as the derivations go, so the cache holds each cell's legs.
+  std::vector<std::pair<std::int32_t, std::size_t>> order;
+  for (std::size_t i = 0; i < pts.size(); ++i) order.push_back({cells::Locate(land.idx, pts[i]), i});
+  std::sort(order.begin(), order.end());
+  std::vector<geodesy::DirectionCosines> sorted;
+  for (const auto& o : order) sorted.push_back(pts[o.second]);
+  pts.swap(sorted);
   auto query = MakeS2ContainsPointQuery(&land.s2index);
   S2ClosestEdgeQuery closest(&land.s2index);
   const double f = geodesy::DEFAULT_FUZZ;
@@ -154,7 +162,7 @@ std::vector<geodesy::DirectionCosines> NearBoundary(const Land& land, int n, std
   return out;
 }
 
-void RunOracle(const char* file, int random_points, int near_points, long seed) {
+void RunOracle(const char* file, int random_points, int near_points, long seed, long allowed_near) {
   auto land = MakeLand(file);
   ASSERT_TRUE(land) << "cannot load isotype.vix or " << file;
   std::mt19937_64 rng(seed);
@@ -171,18 +179,18 @@ void RunOracle(const char* file, int random_points, int near_points, long seed) 
                 "%ld disagree beyond the fuzz\n", file, t == &rnd ? "random" : "near boundary",
                 t->points, t->agree, t->within_fuzz, t->invalid_ring, t->disagree_far + t->zero_far);
   EXPECT_EQ(rnd.disagree_far, 0);
-  EXPECT_EQ(near.disagree_far, 0);
+  EXPECT_LE(near.disagree_far, allowed_near);
   EXPECT_EQ(rnd.zero_far + near.zero_far, 0);
 }
 
 TEST(PointInRegionOracle, Land110mAgreesWithS2) {
   const int scale = Sanitized() ? 50 : 1;
-  RunOracle("land110m.rgn", 1000000 / scale, 100000 / scale, 110);
+  RunOracle("land110m.rgn", 1000000 / scale, 100000 / scale, 110, 0);
 }
 
 TEST(PointInRegionOracle, Land10mAgreesWithS2) {
   const int scale = Sanitized() ? 50 : 1;
-  RunOracle("land10m.rgn", 1000000 / scale, 100000 / scale, 10);
+    RunOracle("land10m.rgn", 1000000 / scale, 100000 / scale, 10, 0);
 }
 
 }  // namespace

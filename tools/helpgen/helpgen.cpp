@@ -146,7 +146,8 @@ character, Escape clears the line and Enter runs it. Tab completes a command nam
 through all commands. Any command followed by <code>?</code> shows its usage.</p>
 <h2>A worked example</h2>
 <p>A script <code>world.omb</code> in the script directory:</p>
-<pre>; import the cities, keep those on land, and show how many there are
+<pre>; import the land and the cities, keep the cities on land, and dump them
+ImportRset land land110m.rgn
 ImportPset cities cities.pts
 DerivePsetInside onland cities land
 IfErrorlevel 1 GoTo nothing
@@ -157,6 +158,8 @@ GoTo end
 Echo no city on land?
 :end
 </pre>
+<p>(<code>land110m.rgn</code> ships beside the program; <code>cities.pts</code> is a file of your own, one
+latitude and longitude per line.)</p>
 <p>Run it with <code>ombrel --batch world</code>, or type <code>world</code> at the console (a word that is
 not a command names a script). Each line is echoed, then its messages follow; <code>IfErrorlevel</code>
 tests the status the previous command left: 0 success, 1 empty result, 2 not applicable, 4 failure.</p>

@@ -1,0 +1,104 @@
+// Derivation benchmarks, one line per figure with S2's beside it:
+//   inside land 10m: 1 000 000 random points, q7_PsetInRset end to end
+//     (from the built point set to the built result) against S2's
+//     S2ContainsPointQuery over a MutableS2ShapeIndex of the same rings
+//     (index built before timing; the points handed over as S2Points);
+//   unique and common on 1 000 000 points (no peer).
+// Run from the build folder: bench/bench_derive (OMBREL_BIN and
+// OMBREL_SOURCE as for the tests, else ./bin and /work/main).
+#include <s2/mutable_s2shape_index.h>
+#include <s2/s2contains_point_query.h>
+#include <s2/s2debug.h>
+#include <s2/s2lax_polygon_shape.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "lib/ops/pset_ops.h"
+#include "tests/ops/ops_test_util.h"
+
+using namespace ops::testing;
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main() {
+  FLAGS_s2debug = false;
+  if (!std::getenv("OMBREL_BIN")) setenv("OMBREL_BIN", "bin", 0);
+  cells::CellIndex idx;
+  if (!LoadIndex("isotype.vix", idx)) {
+    std::fprintf(stderr, "bench_derive: cannot load isotype.vix\n");
+    return 1;
+  }
+  HeapObject land;
+  if (!LoadLand(idx, "land10m.rgn", land)) {
+    std::fprintf(stderr, "bench_derive: cannot load land10m.rgn\n");
+    return 1;
+  }
+  const int n = 1000000;
+  std::mt19937_64 rng(2026);
+  std::vector<cells::PointNode> nodes;
+  for (int i = 0; i < n; ++i) nodes.push_back({RandomUnit(rng), static_cast<std::uint64_t>(i)});
+  HeapObject points;
+  Build(idx, cells::kPset, nodes, points, 7);
+
+  std::vector<std::uint8_t> memory(static_cast<std::size_t>(n) * 16 + (8 << 20));
+  platform::Workspace ws;
+  cells::Object out;
+  auto context = [&](int res) {
+    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
+    ops::DeriveContext c;
+    c.index = &idx;
+    c.output = &ws;
+    c.object = &out;
+    c.created = 1;
+    c.res = res;
+    return c;
+  };
+
+  // S2: the same rings, read back from the region.
+  std::vector<cells::PointNode> v;
+  cells::CollectVertices(idx, land.obj, v);
+  std::vector<std::vector<S2Point>> loops(1);
+  for (const auto& p : v) {
+    if (cells::IsMark(p)) {
+      if (!loops.back().empty()) loops.emplace_back();
+      continue;
+    }
+    loops.back().push_back(S2Point(p.p.x, p.p.y, p.p.z));
+  }
+  if (loops.back().empty()) loops.pop_back();
+  MutableS2ShapeIndex s2index;
+  s2index.Add(std::make_unique<S2LaxPolygonShape>(loops));
+  s2index.ForceBuild();
+  std::vector<S2Point> s2pts;
+  for (const auto& p : nodes) s2pts.push_back(S2Point(p.p.x, p.p.y, p.p.z));
+
+  auto t0 = std::chrono::steady_clock::now();
+  const int st = ops::q7_PsetInRset(context(7), points.obj, land.obj, 1, 0.0, 0);
+  const double ours = Seconds(t0);
+  const long inside = st == 0 ? static_cast<long>(cells::VertexCount(out)) : 0;
+
+  auto query = MakeS2ContainsPointQuery(&s2index);
+  t0 = std::chrono::steady_clock::now();
+  long s2inside = 0;
+  for (const S2Point& p : s2pts) s2inside += query.Contains(p);
+  const double s2 = Seconds(t0);
+  std::printf("DerivePsetInside land10m, %d points: %.3f s, %.0f points/s (%ld inside) | S2ContainsPointQuery: %.3f s, %.0f points/s (%ld inside)\n",
+              n, ours, n / ours, inside, s2, n / s2, s2inside);
+
+  t0 = std::chrono::steady_clock::now();
+  ops::q7_PsetSelect(context(7), points.obj, 1);
+  std::printf("DerivePsetUnique, %d points: %.3f s | no peer\n", n, Seconds(t0));
+  t0 = std::chrono::steady_clock::now();
+  ops::q7_PsetMerge(context(7), points.obj, points.obj, 1, 0);
+  std::printf("DerivePsetCommon, %d points with themselves: %.3f s | no peer\n", n, Seconds(t0));
+  cells::ReleaseIndex(idx);
+  return 0;
+}

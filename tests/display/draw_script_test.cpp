@@ -1,0 +1,200 @@
+// Drawing commands end to end: ombrel --batch runs a drawing script, and the
+// PNG files it saves are read back and their pixels checked against where
+// the same map geometry puts known places.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "lib/display/bitmap.h"
+#include "lib/display/colour.h"
+#include "lib/display/draw_map.h"
+#include "lib/geodesy/ellipsoid.h"
+
+namespace display {
+namespace {
+
+constexpr int kWidth = 800, kHeight = 400;
+
+struct DrawScript : ::testing::Test {
+  std::string dir;
+  geodesy::Ellipsoid wgs84 = geodesy::MakeEllipsoid();
+  void SetUp() override {
+    char tmpl[] = "/tmp/ombrel_draw_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    std::ofstream(dir + "/cities.pts") << "0.0 20.0\n-10.0 -50.0\n51.507 -0.128\n";
+  }
+  void TearDown() override {
+    if (!HasFailure()) std::system(("rm -rf " + dir).c_str());
+  }
+  // Runs the script; returns the console output.
+  std::string Run(const std::string& script) {
+    std::ofstream(dir + "/t.omb") << script;
+    const char* bin = getenv("OMBREL_BIN");
+    const std::string program = std::string(bin ? bin : "bin") + "/ombrel";
+    const std::string land = std::string(bin ? bin : "bin") + "/land110m.rgn";
+    std::system(("cp " + land + " " + dir + "/").c_str());
+    const std::string cmd = "cd " + dir + " && SDL_VIDEODRIVER=dummy " + program + " --batch t.omb 2>&1";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    return out;
+  }
+  cairo_surface_t* Load(const char* name) {
+    cairo_surface_t* s = nullptr;
+    EXPECT_EQ(LoadImageFile(dir + "/" + name, ImageKind::kPng, &s), DecodeResult::kOk) << name;
+    return s;
+  }
+  static uint32_t At(cairo_surface_t* s, int x, int y) {
+    cairo_surface_flush(s);
+    const uint32_t v = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x];
+    return MakeColour((v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff);
+  }
+  // The device point of a place on the map the script set up.
+  PixelPoint Where(uint32_t projection, double clat, double clon, double scale, double lat, double lon) {
+    GeometrySpec spec;
+    spec.projection = projection;
+    spec.centre = geodesy::GeodeticToCosines({clat * M_PI / 180, clon * M_PI / 180}, wgs84);
+    spec.scale = scale;
+    spec.pixel_width = spec.pixel_height = 0.0254 / 96;
+    spec.frame = {0, kHeight - 1, kWidth - 1, 0};
+    MapGeometry g;
+    EXPECT_EQ(SetUpMapGeometry(nullptr, nullptr, nullptr, &wgs84, spec, &g), 0);
+    PixelPoint p{-1, -1};
+    EXPECT_TRUE(PositionToDevice(g, geodesy::GeodeticToCosines({lat * M_PI / 180, lon * M_PI / 180}, wgs84), &p));
+    ReleaseMapGeometry(&g);
+    return p;
+  }
+};
+
+TEST_F(DrawScript, LandSeaMarkersAndClear) {
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Geometry N0 E0 -1 wwpltcrr\n"
+      "ImportRset land land110m.rgn\n"
+      "ImportPset cities cities.pts\n"
+      "Clear r0g0b255\n"
+      "DisplayArea land r0g255b0\n"
+      "DisplayPoints cities r255g0b0/m1\n"
+      "SaveBitmap map.png\n"
+      "Clear\n"
+      "SaveBitmap clear.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  cairo_surface_t* map = Load("map.png");
+  ASSERT_TRUE(map);
+  ASSERT_EQ(cairo_image_surface_get_width(map), kWidth);
+  const uint32_t blue = MakeColour(0, 0, 255), green = MakeColour(0, 255, 0), red = MakeColour(255, 0, 0);
+  // Land: central Africa, the Sahara, Siberia, inner Australia; sea: the
+  // Atlantic, the Pacific, the Indian Ocean.
+  const double land[][2] = {{5, 25}, {23, 10}, {62, 100}, {-25, 133}, {-78, 40}};
+  const double sea[][2] = {{0, -30}, {-10, -140}, {-20, 80}, {40, -40}};
+  for (auto& l : land) {
+    const PixelPoint p = Where(PROJ_WWPLTCRR, 0, 0, geodesy::NOVALUE, l[0], l[1]);
+    EXPECT_EQ(At(map, p.x, p.y), green) << l[0] << " " << l[1];
+  }
+  for (auto& s : sea) {
+    const PixelPoint p = Where(PROJ_WWPLTCRR, 0, 0, geodesy::NOVALUE, s[0], s[1]);
+    EXPECT_EQ(At(map, p.x, p.y), blue) << s[0] << " " << s[1];
+  }
+  // The marker (a filled square) surrounds its point, on land and at sea.
+  for (auto& c : {std::pair{0.0, 20.0}, std::pair{-10.0, -50.0}}) {
+    const PixelPoint p = Where(PROJ_WWPLTCRR, 0, 0, geodesy::NOVALUE, c.first, c.second);
+    for (int dy = -3; dy <= 3; ++dy)
+      for (int dx = -3; dx <= 3; ++dx) EXPECT_EQ(At(map, p.x + dx, p.y + dy), red) << dx << "," << dy;
+    EXPECT_NE(At(map, p.x + 9, p.y), red);
+  }
+  cairo_surface_destroy(map);
+  // Clear restores the (new) background everywhere.
+  cairo_surface_t* clear = Load("clear.png");
+  ASSERT_TRUE(clear);
+  for (int y = 0; y < kHeight; y += 7)
+    for (int x = 0; x < kWidth; x += 7) ASSERT_EQ(At(clear, x, y), blue) << x << "," << y;
+  cairo_surface_destroy(clear);
+}
+
+TEST_F(DrawScript, OrthoCornersAndWorldSeam) {
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Geometry N40 E10 2e8 ortho\n"
+      "Clear White\n"
+      "DrawGrid Gray\n"
+      "DrawHorizon Black\n"
+      "DrawCoast Blue\n"
+      "SaveBitmap ortho.png\n"
+      "Geometry N0 E160 -1 wwmerc\n"
+      "Clear White\n"
+      "DrawCoast Blue\n"
+      "SaveBitmap world.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  cairo_surface_t* ortho = Load("ortho.png");
+  ASSERT_TRUE(ortho);
+  const uint32_t white = MakeColour(255, 255, 255), blue = MakeColour(0, 0, 255);
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{kWidth - 1, 0}, std::pair{0, kHeight - 1}, std::pair{kWidth - 1, kHeight - 1}})
+    for (int d = 0; d < 40; ++d) {
+      EXPECT_EQ(At(ortho, x == 0 ? d : x - d, y), white);
+      EXPECT_EQ(At(ortho, x, y == 0 ? d : y - d), white);
+    }
+  int coast = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) coast += At(ortho, x, y) == blue;
+  EXPECT_GT(coast, 1000);
+  cairo_surface_destroy(ortho);
+  // No row of the world map holds a run of coast pixels longer than a third
+  // of the width: nothing is drawn across the seam.
+  cairo_surface_t* world = Load("world.png");
+  ASSERT_TRUE(world);
+  int longest = 0, total = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    int run = 0;
+    for (int x = 0; x < kWidth; ++x) {
+      const bool c = At(world, x, y) == blue;
+      total += c;
+      run = c ? run + 1 : 0;
+      longest = std::max(longest, run);
+    }
+  }
+  EXPECT_GT(total, 2000);
+  EXPECT_LT(longest, kWidth / 3);
+  cairo_surface_destroy(world);
+}
+
+TEST_F(DrawScript, SavedKindsReadBackAndShowBitmapDrawsThem) {
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Clear Red\n"
+      "SaveBitmap red.bmp\n"
+      "SaveBitmap red.jpg\n"
+      "SaveBitmap red.png wt\n"
+      "Clear White\n"
+      "ShowBitmap red.bmp\n"
+      "SaveBitmap shown.png\n"
+      "Clear White\n"
+      "ShowBitmap red.jpg\n"
+      "SaveBitmap shown2.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  for (const char* name : {"shown.png", "shown2.png"}) {
+    cairo_surface_t* s = Load(name);
+    ASSERT_TRUE(s);
+    const uint32_t c = At(s, 400, 200);
+    EXPECT_GE(RedOf(c), 240u) << name;
+    EXPECT_LE(GreenOf(c), 15u) << name;
+    cairo_surface_destroy(s);
+  }
+  // The "t" option made the red background transparent.
+  cairo_surface_t* t = nullptr;
+  ASSERT_EQ(LoadImageFile(dir + "/red.png", ImageKind::kPng, &t), DecodeResult::kOk);
+  cairo_surface_flush(t);
+  EXPECT_EQ(reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(t))[0] >> 24, 0u);
+  cairo_surface_destroy(t);
+}
+
+}  // namespace
+}  // namespace display
