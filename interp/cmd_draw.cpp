@@ -25,6 +25,7 @@
 #include "lib/display/colour.h"
 #include "lib/display/draw_map.h"
 #include "lib/display/draw_objects.h"
+#include "lib/display/draw_cells.h"
 #include "lib/cells/object_file.h"
 #include "lib/display/map_geometry.h"
 #include "lib/geodesy/angle_text.h"
@@ -530,6 +531,113 @@ void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
       Changed(g);
     }
   }
+  cells::CloseObject(h);
+}
+
+// ---------------------------------------------------------------- cells
+
+void CmdDrawCellPoints(GlobalBlock& g, const char* args, int variant, int) {
+  if (Usage(g, args, "[style]")) return;
+  char word[WORD_SIZE];
+  NextWord(args, word, sizeof word);
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  if (!geometry || !g.cell_index) return;
+  DisplayContext& d = Display(g);
+  const std::vector<int32_t> list = display::CellsToDraw(*geometry, *g.cell_index, nullptr);
+  display::DrawState state;
+  const char* arg = word[0] ? word : nullptr;
+  if (variant == 1) {  // DrawCellNumbers
+    if (!Opened(g, display::OpenText(&state, &d.surface, display::ParseTextStyle(StyleValue(g, arg, "cell.numbers")))))
+      return;
+    display::DrawCellNumbers(*geometry, *g.cell_index, list, &state);
+  } else if (variant == 2) {  // DrawCellCenters
+    if (!Opened(g, display::OpenMarkers(&state, &d.surface,
+                                        display::ParseMarkerStyle(StyleValue(g, arg, "cell.centers")))))
+      return;
+    display::DrawCellCentres(*geometry, *g.cell_index, list, &state);
+  } else {  // DrawCellOrder
+    const display::AreaStyle style = display::ParseAreaStyle(StyleValue(g, arg, "cell.order"));
+    if (display::OpenPlain(&state, &d.surface) != display::kDrawOk) {
+      PostText(4, "Windows out of memory for area fill");
+      g.error_level = EL_NOT_APPLICABLE;
+      return;
+    }
+    display::DrawCellOrder(*geometry, *g.cell_index, list, d.surface.background, style.colour, &state);
+  }
+  display::CloseDrawState(&state);
+  Changed(g);
+}
+
+void CmdDrawCellOutlines(GlobalBlock& g, const char* args, int variant, int) {
+  if (Usage(g, args, "[style]")) return;
+  char word[WORD_SIZE];
+  NextWord(args, word, sizeof word);
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  if (!geometry || !g.cell_index) return;
+  DisplayContext& d = Display(g);
+  const std::vector<int32_t> list = display::CellsToDraw(*geometry, *g.cell_index, nullptr);
+  display::DrawState state;
+  if (!Opened(g, display::OpenLines(&state, &d.surface,
+                                    display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, "cell.lines")))))
+    return;
+  if (variant == 2)
+    display::DrawCellDuals(*geometry, *g.cell_index, list, &state);
+  else if (variant == 3)
+    display::DrawCellSpokes(*geometry, *g.cell_index, list, &state);
+  else
+    display::DrawCellOutlines(*geometry, *g.cell_index, list, &state);
+  display::CloseDrawState(&state);
+  Changed(g);
+}
+
+void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int) {
+  if (Usage(g, args, "name [[style [file]]")) return;
+  char name[WORD_SIZE], style[WORD_SIZE], file[WORD_SIZE];
+  const char* rest = NextWord(args, name, sizeof name);
+  rest = NextWord(rest, style, sizeof style);
+  NextWord(rest, file, sizeof file);
+  cells::ObjectHandle h;
+  if (!OpenForDisplay(g, name, &h)) return;
+  const int kind = h.obj.kind;
+  const char* refusal = nullptr;
+  if (variant == 1 && kind != cells::kPset && kind != cells::kTinPset) refusal = "Object %s not a Pset";
+  if (variant == 2 && kind != cells::kLset) refusal = "Object %s not an Lset";
+  if (variant >= 3 && kind != cells::kRset) refusal = "Object %s not an Rset";
+  if (refusal) {
+    PostText(4, refusal, name);
+    g.error_level = EL_NOT_APPLICABLE;
+    cells::CloseObject(h);
+    return;
+  }
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  if (!geometry) {
+    cells::CloseObject(h);
+    return;
+  }
+  FILE* out = nullptr;
+  if (file[0]) {
+    const std::string path = DataFileName(g, file, ".cll");
+    out = fopen(path.c_str(), "w");
+    if (!out) {
+      PostText(4, "Cell list file %s open failed", path.c_str());
+      g.error_level = EL_FAILURE;
+      cells::CloseObject(h);
+      return;
+    }
+  }
+  const int32_t* own = cells::EnvelopeList(h.obj, variant == 4 ? 1 : 0);
+  const std::vector<int32_t> list = own ? display::CellsToDraw(*geometry, *g.cell_index, own) : std::vector<int32_t>();
+  DisplayContext& d = Display(g);
+  display::DrawState state;
+  if (Opened(g, display::OpenLines(&state, &d.surface,
+                                   display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "cell.lines"))))) {
+    display::DrawCellOutlines(*geometry, *g.cell_index, list, &state);
+    display::CloseDrawState(&state);
+    if (out)
+      for (int32_t c : list) fprintf(out, "%d\n", (int)c);
+    Changed(g);
+  }
+  if (out) fclose(out);
   cells::CloseObject(h);
 }
 

@@ -65,6 +65,12 @@ void CmdDrawText(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDisplayPoints(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDisplayLines(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdDisplayArea(GlobalBlock& g, const char* args, int variant, int mode);
+// variant 1 DrawCellNumbers, 2 DrawCellCenters, 3 DrawCellOrder.
+void CmdDrawCellPoints(GlobalBlock& g, const char* args, int variant, int mode);
+// variant 1 DrawCells, 2 DrawCellDuals, 3 DrawCellSpokes.
+void CmdDrawCellOutlines(GlobalBlock& g, const char* args, int variant, int mode);
+// variant 1 Occupied, 2 Traversed, 3 Boundary, 4 Interior.
+void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdSaveBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdShowBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdUpdateBitmap(GlobalBlock& g, const char* args, int variant, int mode);

@@ -20,6 +20,7 @@
 #include "interp/cmd_map.h"
 #include "interp/cmd_objects.h"
 #include "interp/cmd_cells.h"
+#include "interp/cmd_derive.h"
 
 #include <strings.h>
 
@@ -34,45 +35,45 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
     /*   6 */ {"DeriveLsetNadir",                CmdNotImplemented,  2, 1},  // orbits: orbit derivation
     /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
-    /*   8 */ {"DerivePsetAfarLines",            CmdNotImplemented,  2, 2},  // derive: two-operand derivation
-    /*   9 */ {"DerivePsetCombinedAll",          CmdNotImplemented,  1, 3},  // derive: two-operand derivation
-    /*  10 */ {"DerivePsetCombinedUnique",       CmdNotImplemented,  1, 2},  // derive: two-operand derivation
-    /*  11 */ {"DerivePsetCommon",               CmdNotImplemented,  1, 1},  // derive: two-operand derivation
-    /*  12 */ {"DerivePsetDuplicates",           CmdNotImplemented,  1, 3},  // derive: one-operand derivation
-    /*  13 */ {"DerivePsetInside",               CmdNotImplemented,  3, 1},  // derive: two-operand derivation
-    /*  14 */ {"DerivePsetIntersectLines",       CmdNotImplemented,  4, 0},  // derive: two-operand derivation
-    /*  15 */ {"DerivePsetIntersectLineSelf",    CmdNotImplemented,  4, 0},  // derive: one-operand derivation
-    /*  16 */ {"DerivePsetNearLines",            CmdNotImplemented,  2, 1},  // derive: two-operand derivation
-    /*  17 */ {"DerivePsetOutside",              CmdNotImplemented,  3, 2},  // derive: two-operand derivation
-    /*  18 */ {"DerivePsetReduced",              CmdNotImplemented,  1, 2},  // derive: one-operand derivation
+    /*   8 */ {"DerivePsetAfarLines",            DeriveBinary,       2, 2},  // derive: two-operand derivation
+    /*   9 */ {"DerivePsetCombinedAll",          DeriveBinary,       1, 3},  // derive: two-operand derivation
+    /*  10 */ {"DerivePsetCombinedUnique",       DeriveBinary,       1, 2},  // derive: two-operand derivation
+    /*  11 */ {"DerivePsetCommon",               DeriveBinary,       1, 1},  // derive: two-operand derivation
+    /*  12 */ {"DerivePsetDuplicates",           DeriveUnary,        1, 3},  // derive: one-operand derivation
+    /*  13 */ {"DerivePsetInside",               DeriveBinary,       3, 1},  // derive: two-operand derivation
+    /*  14 */ {"DerivePsetIntersectLines",       DeriveBinary,       4, 0},  // derive: two-operand derivation
+    /*  15 */ {"DerivePsetIntersectLineSelf",    DeriveUnary,        4, 0},  // derive: one-operand derivation
+    /*  16 */ {"DerivePsetNearLines",            DeriveBinary,       2, 1},  // derive: two-operand derivation
+    /*  17 */ {"DerivePsetOutside",              DeriveBinary,       3, 2},  // derive: two-operand derivation
+    /*  18 */ {"DerivePsetReduced",              DeriveUnary,        1, 2},  // derive: one-operand derivation
     /*  19 */ {"DerivePsetTin",                  CmdNotImplemented,  12, 0},  // hull/TIN: one-operand derivation
-    /*  20 */ {"DerivePsetUnique",               CmdNotImplemented,  1, 1},  // derive: one-operand derivation
-    /*  21 */ {"DeriveRsetAfarLines",            CmdNotImplemented,  7, 2},  // buffers: one-operand derivation
+    /*  20 */ {"DerivePsetUnique",               DeriveUnary,        1, 1},  // derive: one-operand derivation
+    /*  21 */ {"DeriveRsetAfarLines",            DeriveUnary,        7, 2},  // buffers: one-operand derivation
     /*  22 */ {"DeriveRsetAfarPoints",           CmdNotImplemented,  8, 2},  // buffers: one-operand derivation
     /*  23 */ {"DeriveRsetCombined",             CmdNotImplemented,  6, 3},  // regions: two-operand derivation
     /*  24 */ {"DeriveRsetCommon",               CmdNotImplemented,  6, 1},  // regions: two-operand derivation
     /*  25 */ {"DeriveRsetComplement",           CmdNotImplemented,  11, 0},  // regions: one-operand derivation
     /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
-    /*  27 */ {"DeriveRsetNearLines",            CmdNotImplemented,  7, 1},  // buffers: one-operand derivation
+    /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
     /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
     /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
     /*  31 */ {"DeriveRsetWindow",               CmdDeriveRsetWindow, 0, 0},  // regions: own
     /*  32 */ {"DisplayArea",                    CmdDisplayArea,     0, 0},  // draw: own
-    /*  33 */ {"DisplayCellsBoundary",           CmdNotImplemented,  3, 0},  // draw: display cells
-    /*  34 */ {"DisplayCellsInterior",           CmdNotImplemented,  4, 0},  // draw: display cells
-    /*  35 */ {"DisplayCellsOccupied",           CmdNotImplemented,  1, 0},  // draw: display cells
-    /*  36 */ {"DisplayCellsTraversed",          CmdNotImplemented,  2, 0},  // draw: display cells
+    /*  33 */ {"DisplayCellsBoundary",           CmdDisplayCells,    3, 0},  // draw: display cells
+    /*  34 */ {"DisplayCellsInterior",           CmdDisplayCells,    4, 0},  // draw: display cells
+    /*  35 */ {"DisplayCellsOccupied",           CmdDisplayCells,    1, 0},  // draw: display cells
+    /*  36 */ {"DisplayCellsTraversed",          CmdDisplayCells,    2, 0},  // draw: display cells
     /*  37 */ {"DisplayLines",                   CmdDisplayLines,    0, 0},  // draw: own
     /*  38 */ {"DisplayPoints",                  CmdDisplayPoints,   0, 0},  // draw: own
     /*  39 */ {"DisplaySurfaceHypso",            CmdNotImplemented,  0, 0},  // paint: display surface
     /*  40 */ {"DisplaySurfaceShade",            CmdNotImplemented,  1, 0},  // paint: display surface
-    /*  41 */ {"DrawCellCenters",                CmdNotImplemented,  2, 0},  // draw: draw cell points
-    /*  42 */ {"DrawCellDuals",                  CmdNotImplemented,  2, 0},  // draw: draw cell outlines
-    /*  43 */ {"DrawCellNumbers",                CmdNotImplemented,  1, 0},  // draw: draw cell points
-    /*  44 */ {"DrawCellOrder",                  CmdNotImplemented,  3, 0},  // draw: draw cell points
-    /*  45 */ {"DrawCells",                      CmdNotImplemented,  1, 0},  // draw: draw cell outlines
-    /*  46 */ {"DrawCellSpokes",                 CmdNotImplemented,  3, 0},  // draw: draw cell outlines
+    /*  41 */ {"DrawCellCenters",                CmdDrawCellPoints,  2, 0},  // draw: draw cell points
+    /*  42 */ {"DrawCellDuals",                  CmdDrawCellOutlines,  2, 0},  // draw: draw cell outlines
+    /*  43 */ {"DrawCellNumbers",                CmdDrawCellPoints,  1, 0},  // draw: draw cell points
+    /*  44 */ {"DrawCellOrder",                  CmdDrawCellPoints,  3, 0},  // draw: draw cell points
+    /*  45 */ {"DrawCells",                      CmdDrawCellOutlines,  1, 0},  // draw: draw cell outlines
+    /*  46 */ {"DrawCellSpokes",                 CmdDrawCellOutlines,  3, 0},  // draw: draw cell outlines
     /*  47 */ {"DrawCoast",                      CmdDrawCoast,       0, 0},  // draw: own
     /*  48 */ {"DrawGrid",                       CmdDrawGrid,        0, 0},  // draw: own
     /*  49 */ {"DrawHorizon",                    CmdDrawHorizon,     0, 0},  // draw: own

@@ -163,6 +163,9 @@ struct Reader {
         return Fail(1, line, 0);
       p = geodesy::GeodeticToCosines({lat, lon}, opt.ellipsoid);
     }
+    // Codes that no encoder makes can decode to vectors that are not of unit
+    // length (or not finite): bring them back to the sphere or refuse them.
+    geodesy::Normalise(p);
     if (!geodesy::IsValid(p)) return Fail(1, line, 0);
     marks_in_row = 0;
     any_vertex = true;

@@ -587,6 +587,19 @@ void FillPolygon(DrawState* d, const DrawPoint* points, size_t n) {
   d->drew = true;
 }
 
+void FillPolygonColour(DrawState* d, const DrawPoint* points, size_t n, uint32_t colour) {
+  if (d->kind != kDrawPlain || n < 3) return;
+  cairo_save(d->cr);
+  cairo_set_antialias(d->cr, CAIRO_ANTIALIAS_NONE);
+  SetColour(d->cr, colour);
+  cairo_move_to(d->cr, points[0].x + 0.5, points[0].y + 0.5);
+  for (size_t i = 1; i < n; ++i) cairo_line_to(d->cr, points[i].x + 0.5, points[i].y + 0.5);
+  cairo_close_path(d->cr);
+  cairo_fill(d->cr);
+  cairo_restore(d->cr);
+  d->drew = true;
+}
+
 void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings) {
   if (d->kind != kDrawAreas) return;
   SyncMask(d);

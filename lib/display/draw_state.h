@@ -141,6 +141,8 @@ void AddPolylinePoint(DrawState* d, double x, double y);
 void FinishPolyline(DrawState* d);
 // Filled polygon (areas), n >= 3 points; closed implicitly.
 void FillPolygon(DrawState* d, const DrawPoint* points, size_t n);
+// A polygon painted straight onto the picture in a colour (plain state).
+void FillPolygonColour(DrawState* d, const DrawPoint* points, size_t n, uint32_t colour);
 // Several rings filled as one shape by the even-odd rule (holes).
 void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings);
 // Sets mask pixels x0 <= x < x1 of row y directly (areas), clipped to the

@@ -293,3 +293,36 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
 }
 
 }  // namespace ops
+
+namespace ops {
+
+int GatherCellLegs3(cells::CellIndex& idx, const Object& obj, std::int32_t cell, CellLegs3& legs) {
+  legs.points.clear();
+  legs.start.assign(1, 0);
+  legs.xbd.clear();
+  legs.item.clear();
+  std::int64_t first, last;
+  CellPieceRange(obj, cell, &first, &last);
+  const int rs = cells::RecordSize(obj.res);
+  for (std::int64_t e = first; e < last; ++e) {
+    const cells::PieceRef ref = cells::LoadPieceRef(cells::PieceRefAt(obj, e));
+    if (ref.item < 0 || ref.item >= cells::ItemCount(obj)) continue;
+    const cells::Item it = cells::LoadItem(cells::ItemAt(obj, ref.item));
+    if (ref.piece < 0 || ref.piece >= it.count) continue;
+    const cells::Piece pc = cells::LoadPiece(cells::PieceAt(obj, it, ref.piece));
+    geodesy::DirectionCosines v;
+    std::int32_t vcell = 0;
+    const std::size_t s = legs.points.size();
+    if (Neighbour(idx, obj, it, ref.piece, -1, 1, v, &vcell)) legs.points.push_back(v);
+    for (std::int32_t i = 0; i < pc.count; ++i)
+      legs.points.push_back(Restore3(idx, cell, obj.coords + pc.offset + static_cast<std::int64_t>(i) * rs, obj.res));
+    if (Neighbour(idx, obj, it, ref.piece, +1, 1, v, &vcell)) legs.points.push_back(v);
+    if (legs.points.size() == s) continue;
+    legs.start.push_back(static_cast<std::int32_t>(legs.points.size()));
+    legs.xbd.push_back(pc.xbd);
+    legs.item.push_back(ref.item);
+  }
+  return legs.Count();
+}
+
+}  // namespace ops

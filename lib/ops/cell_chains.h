@@ -59,3 +59,20 @@ PlanePoint RestorePlane(const cells::CellIndex& idx, std::int32_t cell, const st
                         int res);
 
 }  // namespace ops
+
+namespace ops {
+
+// The legs of a line set or region through one cell as unit vectors, not
+// cut: per piece, the vertex before it, its own vertices and the vertex
+// after it (what exists of them). Chain k is points[start[k] .. start[k+1]);
+// xbd[k] is the piece's boundary parameter.
+struct CellLegs3 {
+  std::vector<geodesy::DirectionCosines> points;
+  std::vector<std::int32_t> start{0};
+  std::vector<double> xbd;
+  std::vector<std::int32_t> item;
+  int Count() const { return static_cast<int>(xbd.size()); }
+};
+int GatherCellLegs3(cells::CellIndex& idx, const cells::Object& obj, std::int32_t cell, CellLegs3& legs);
+
+}  // namespace ops

@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "lib/cells/cell_list.h"
+#include "lib/cells/cell_locate.h"
 #include "lib/geodesy/constants.h"
 #include "lib/ops/rset_point_test.h"
+#include "lib/ops/cell_chains.h"
 
 namespace ops {
 
@@ -300,6 +302,138 @@ int q7_PsetInRset(const DeriveContext& ctx, const Object& points, const Object& 
         else kept = (d > 0.0) == inside_mode;
         if (!kept) continue;
         keep(c.cell, rec);
+        if (w.Probe()) return DERIVE_DONE;
+      }
+    }
+    return w.Finish();
+  } catch (const std::bad_alloc&) {
+    return DERIVE_NO_WORKSPACE;
+  }
+}
+
+// ---------------------------------------------------------------- near lines
+//
+// The line cells that can hold a leg within the tolerance of a point cell are
+// found by a flood from the point cell's centre over the centres within the
+// tolerance angle plus the two cells' radii (the radius of a cell is bounded
+// by its scale value). Each point not yet near is tested against every leg
+// of those cells, including the legs that join a piece to its neighbours, on
+// the sphere: near a vertex, or with its foot on the leg's great circle
+// between the leg's ends and near the foot.
+
+namespace {
+
+// Largest angle from a cell centre to its edge, from the cell scale value.
+double CellRadius(const cells::CellIndex& idx, std::int32_t cell) {
+  return std::atan(idx.cells[cell]->scale / cells::SCALE_FACTOR);
+}
+
+bool NearLeg(const geodesy::DirectionCosines& q, const geodesy::DirectionCosines& a,
+             const geodesy::DirectionCosines& b, double tol) {
+  if (geodesy::ChordSq(q, a) <= tol || geodesy::ChordSq(q, b) <= tol) return true;
+  geodesy::DirectionCosines n = geodesy::Cross(a, b);
+  const double nn = geodesy::Dot(n, n);
+  if (nn <= 0.0) return false;
+  // The foot of q on the great circle of a and b.
+  const double k = geodesy::Dot(q, n) / nn;
+  geodesy::DirectionCosines f{q.x - k * n.x, q.y - k * n.y, q.z - k * n.z};
+  const double fl = std::sqrt(geodesy::Dot(f, f));
+  if (fl <= 0.0) return false;
+  f = {f.x / fl, f.y / fl, f.z / fl};
+  const double leg = geodesy::ChordSq(a, b);
+  if (geodesy::ChordSq(a, f) > leg || geodesy::ChordSq(b, f) > leg) return false;
+  return geodesy::ChordSq(q, f) <= tol;
+}
+
+}  // namespace
+
+int q7_PsetNearLines(const DeriveContext& ctx, const Object& points, const Object& lines,
+                     const geodesy::Ellipsoid* e, int mode, double proximity) {
+  if (mode < 1 || mode > 2 || points.kind != cells::kPset || lines.kind != cells::kLset)
+    return DERIVE_BAD_PARAMETERS;
+  if (!OutputResValid(ctx.res) || !(proximity >= 0.0)) return DERIVE_BAD_PARAMETERS;
+  if (e ? proximity > e->a : proximity > M_PI / 4.0) return DERIVE_BAD_PARAMETERS;
+  cells::CellIndex& idx = *ctx.index;
+  const bool near_mode = mode == 1;
+  const bool same_form = CoordinatePart(ctx.res) == CoordinatePart(points.res);
+  try {
+    PsetWriter w;
+    w.ctx = &ctx;
+    w.out_rs = cells::RecordSize(ctx.res);
+    auto keep = [&](std::int32_t cell, const std::uint8_t* rec) {
+      if (same_form) {
+        w.Copy(cell, rec, points.res);
+        return;
+      }
+      std::uint8_t* dst = w.Add(cell);
+      if (!dst) return;
+      geodesy::DirectionCosines p;
+      std::uint64_t attr = 0;
+      cells::Restore(idx, cell, rec, points.res, p, &attr);
+      cells::Quantise(idx, cell, p, attr, dst, ctx.res);
+    };
+    const bool no_lines = cells::ItemCount(lines) == 0 || cells::VertexCount(lines) == 0;
+    if (no_lines && near_mode) return w.Finish();
+
+    // The tolerance as a squared chord and as an angle.
+    double angle = 0.0, tol = geodesy::SAME_POINT_SQ;
+    if (!e) {
+      angle = proximity;
+      tol = ChordSqOfAngle(angle);
+    } else if (proximity >= 0.0001) {
+      geodesy::DirectionCosines sum{0, 0, 0};
+      for (std::int64_t ci = 0; ci < cells::PsetCellCount(points); ++ci) {
+        const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(points, ci));
+        for (std::int32_t i = 0; i < c.count; ++i) {
+          geodesy::DirectionCosines p;
+          cells::Restore(idx, c.cell, PointAt(points, c, i), points.res, p);
+          sum.x += p.x, sum.y += p.y, sum.z += p.z;
+        }
+      }
+      geodesy::DirectionCosines mean = geodesy::Normalised(sum);
+      if (!geodesy::IsValid(mean)) mean = {0.0, 0.0, 1.0};
+      angle = proximity * MetresToRadians(*e, mean);
+      tol = ChordSqOfAngle(angle);
+    } else {
+      angle = std::sqrt(tol);
+    }
+    double max_radius = 0.0;
+    for (std::int32_t c = 0; c < idx.cell_count; ++c) max_radius = std::max(max_radius, CellRadius(idx, c));
+
+    std::vector<std::uint8_t> marked;
+    std::vector<geodesy::DirectionCosines> pts;
+    CellLegs3 legs;
+    for (std::int64_t ci = 0; ci < cells::PsetCellCount(points); ++ci) {
+      const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(points, ci));
+      if (c.cell < 0 || c.cell >= idx.cell_count) return DERIVE_BAD_PARAMETERS;
+      marked.assign(static_cast<std::size_t>(c.count), 0);
+      std::int32_t left = c.count;
+      if (!no_lines) {
+        pts.resize(static_cast<std::size_t>(c.count));
+        for (std::int32_t i = 0; i < c.count; ++i) cells::Restore(idx, c.cell, PointAt(points, c, i), points.res, pts[i]);
+        const double reach = std::min(M_PI, CellRadius(idx, c.cell) + angle + max_radius + 1e-9);
+        const std::vector<std::uint32_t> near =
+            cells::NearCellsList(idx, idx.cells[c.cell]->centre, ChordSqOfAngle(reach));
+        if (near.empty()) return DERIVE_NO_WORKSPACE;
+        for (std::size_t k = 1; k < near.size() && left > 0; ++k) {
+          const std::int32_t lc = static_cast<std::int32_t>(near[k]);
+          if (lc == cells::NO_CELL || !HasPiecesIn(lines, lc)) continue;
+          GatherCellLegs3(idx, lines, lc, legs);
+          for (std::int32_t i = 0; i < c.count && left > 0; ++i) {
+            if (marked[i]) continue;
+            for (int ch = 0; ch < legs.Count() && !marked[i]; ++ch) {
+              const int a = legs.start[ch], b = legs.start[ch + 1];
+              if (b - a == 1 && geodesy::ChordSq(pts[i], legs.points[a]) <= tol) marked[i] = 1;
+              for (int j = a; j + 1 < b && !marked[i]; ++j)
+                if (NearLeg(pts[i], legs.points[j], legs.points[j + 1], tol)) marked[i] = 1;
+            }
+            if (marked[i]) --left;
+          }
+        }
+      }
+      for (std::int32_t i = 0; i < c.count; ++i) {
+        if ((marked[i] != 0) != near_mode) continue;
+        keep(c.cell, PointAt(points, c, i));
         if (w.Probe()) return DERIVE_DONE;
       }
     }

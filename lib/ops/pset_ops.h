@@ -11,6 +11,7 @@
 #pragma once
 
 #include "lib/cells/object_model.h"
+#include "lib/geodesy/ellipsoid.h"
 #include "lib/ops/derive_params.h"
 
 namespace ops {
@@ -22,6 +23,13 @@ int q7_PsetSelect(const DeriveContext& ctx, const cells::Object& source, int mod
 // or 0.
 int q7_PsetMerge(const DeriveContext& ctx, const cells::Object& first, const cells::Object& second,
                  int mode, int datum_flag);
+
+// mode 1 near, 2 afar: the points within `proximity` of the lines (metres
+// on the ellipsoid e; with e == nullptr an angle in radians, at most pi/4).
+// The proximity may not exceed e->a. Below 0.0001 m the tolerance is the
+// squared chord SAME_POINT_SQ (the point lies on a line).
+int q7_PsetNearLines(const DeriveContext& ctx, const cells::Object& points, const cells::Object& lines,
+                     const geodesy::Ellipsoid* e, int mode, double proximity);
 
 // mode 1 inside, 2 outside. fuzz 0 means the library default;
 // boundary_indicator: 0 only the sign of the boundary distance counts (a

@@ -121,13 +121,13 @@ TEST_F(ConsoleTerminal, TabCompletesEnterRunsAndTheInputLineStaysIntact) {
 TEST_F(ConsoleTerminal, ASecondInteractiveStartOnTheSameDisplayEnds) {
   WaitForPrompt();
   ASSERT_EQ(LastLine(Screen()), ">") << Screen();
-  const std::string env = "cd '" + dir_ + "' && env -u WAYLAND_DISPLAY DISPLAY=" + display_ +
-                          " SDL_VIDEODRIVER=dummy '" + bin_ + "/ombrel'";
-  const std::string second = Capture(env + " < /dev/null 2>&1; echo status=$?");
+  const std::string cd = "cd '" + dir_ + "' && ";
+  const std::string env = "env -u WAYLAND_DISPLAY DISPLAY=" + display_ + " SDL_VIDEODRIVER=dummy '" + bin_ + "/ombrel'";
+  const std::string second = Capture(cd + env + " < /dev/null 2>&1; echo status=$?");
   EXPECT_NE(second.find("Ombrel is already running (process "), std::string::npos) << second;
   EXPECT_NE(second.find("status=0"), std::string::npos) << second;
   // Headless and batch runs are never refused.
-  const std::string headless = Capture("echo 'Echo headless runs' | " + env + " --headless 2>&1; echo status=$?");
+  const std::string headless = Capture(cd + "echo 'Echo headless runs' | " + env + " --headless 2>&1; echo status=$?");
   EXPECT_NE(headless.find("headless runs"), std::string::npos) << headless;
   EXPECT_EQ(headless.find("already running"), std::string::npos) << headless;
   // The first instance is still there.
