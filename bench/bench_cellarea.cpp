@@ -72,9 +72,10 @@ int main(int argc, char** argv) {
   const double peer_ms = Millis(t0, Clock::now());
 
   std::printf("%s: %d cells\n", path.c_str(), idx.cell_count);
-  std::printf("cell-area loop: %.1f ms (total - ellipsoid: %.3g of it), PolygonArea %.1f ms "
-              "(%.3g of it), ratio %.2f\n",
-              ms, (total - whole) / whole, peer_ms, (peer - whole) / whole, peer_ms / ms);
+  std::printf(
+      "cell-area loop: %.1f ms (total - ellipsoid: %.3g of it), PolygonArea %.1f ms "
+      "(%.3g of it), ratio %.2f\n",
+      ms, (total - whole) / whole, peer_ms, (peer - whole) / whole, peer_ms / ms);
   cells::ReleaseIndex(idx);
   return 0;
 }

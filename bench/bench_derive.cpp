@@ -1,6 +1,7 @@
 // Derivation benchmarks, one line per figure with S2's beside it:
-//   inside land 10m: 1 000 000 random points, q7_PsetInRset end to end
-//     (from the built point set to the built result) against S2's
+//   inside land 10m: 1 000 000 random points, end to end as DerivePsetInside
+//     runs it (open and map both object files, create the output file,
+//     derive, close and put it in place; no argument parsing) against S2's
 //     S2ContainsPointQuery over a MutableS2ShapeIndex of the same rings
 //     (index built before timing; the points handed over as S2Points);
 //   unique and common on 1 000 000 points (no peer).
@@ -11,10 +12,15 @@
 #include <s2/s2debug.h>
 #include <s2/s2lax_polygon_shape.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstring>
+#include <string>
 #include <cstdio>
 #include <memory>
 
+#include "lib/cells/object_file.h"
 #include "lib/ops/pset_ops.h"
 #include "tests/ops/ops_test_util.h"
 
@@ -80,10 +86,50 @@ int main() {
   std::vector<S2Point> s2pts;
   for (const auto& p : nodes) s2pts.push_back(S2Point(p.p.x, p.p.y, p.p.z));
 
+  // End to end as the command runs it: both objects in files, opened and
+  // mapped, the output created in a file, derived, closed and put in place.
+  char dir[] = "/tmp/bench_deriveXXXXXX";
+  if (!mkdtemp(dir)) return 1;
+  const std::string pts_path = std::string(dir) + "/pts.qbo", land_path = std::string(dir) + "/land.qbo",
+                    out_path = std::string(dir) + "/in.qbo";
+  auto save = [&](const cells::Object& o, const std::string& path) {
+    cells::ObjectHandle h;
+    if (cells::CreateObject(h, path, o.kind, 256 << 20) != 0) return false;
+    // Copy the sections into the new file's arena, one after another.
+    cells::Object c = o;
+    std::uint8_t* sec[3] = {o.env, o.structure, o.coords};
+    std::uint32_t len[3] = {o.env_size, o.struct_size, o.coords ? o.coord_size : 0};
+    std::uint8_t** dst[3] = {&c.env, &c.structure, &c.coords};
+    for (int i = 0; i < 3; ++i) {
+      *dst[i] = static_cast<std::uint8_t*>(platform::WorkspaceAlloc(&h.arena, static_cast<std::int32_t>(len[i])));
+      if (len[i]) std::memcpy(*dst[i], sec[i], len[i]);
+    }
+    h.obj = c;
+    return cells::CloseObject(h) == 0;
+  };
+  if (!save(points.obj, pts_path) || !save(land.obj, land_path)) return 1;
   auto t0 = std::chrono::steady_clock::now();
-  const int st = ops::q7_PsetInRset(context(7), points.obj, land.obj, 1, 0.0, 0);
+  cells::ObjectHandle hp, hl, ho;
+  long inside = 0;
+  if (cells::OpenObjectRead(hp, pts_path, idx.index_id, idx.cell_count) == 0 &&
+      cells::OpenObjectRead(hl, land_path, idx.index_id, idx.cell_count) == 0 &&
+      cells::CreateObject(ho, out_path, cells::kPset, 16 << 20) == 0) {
+    ops::DeriveContext c;
+    c.index = &idx;
+    c.output = &ho.arena;
+    c.object = &ho.obj;
+    c.created = 1;
+    c.res = 7;
+    if (ops::q7_PsetInRset(c, hp.obj, hl.obj, 1, 0.0, 0) == 0) inside = static_cast<long>(cells::VertexCount(ho.obj));
+    cells::CloseObject(ho);
+  }
+  cells::CloseObject(hp);
+  cells::CloseObject(hl);
   const double ours = Seconds(t0);
-  const long inside = st == 0 ? static_cast<long>(cells::VertexCount(out)) : 0;
+  std::remove(pts_path.c_str());
+  std::remove(land_path.c_str());
+  std::remove(out_path.c_str());
+  rmdir(dir);
 
   auto query = MakeS2ContainsPointQuery(&s2index);
   t0 = std::chrono::steady_clock::now();

@@ -444,13 +444,15 @@ void CmdMapField(GlobalBlock& g, const char* args, int variant, int) {
       g.error_level = EL_FAILURE;
       return;
     }
-    const long sum = static_cast<long>(old.width) + old.height;
+    // Wide arithmetic: the two numbers may be as large as atol gives.
+    const __int128 sum = static_cast<__int128>(old.width) + old.height;
+    const __int128 total = static_cast<__int128>(w) + h;
     if (w >= h) {
-      nw = sum * w / (w + h);
-      nh = sum - nw;
+      nw = static_cast<long>(sum * w / total);
+      nh = static_cast<long>(sum - nw);
     } else {
-      nh = sum * h / (w + h);
-      nw = sum - nh;
+      nh = static_cast<long>(sum * h / total);
+      nw = static_cast<long>(sum - nh);
     }
   } else {
     if (w == old.width && h == old.height) return;

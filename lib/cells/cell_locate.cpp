@@ -37,6 +37,11 @@ struct StartTable {
   double far2;                // squared chord beyond which a hint counts as far
   DirectionCosines* centres;  // copy of every centre, by cell number
   std::int32_t* start;        // 6 * grid * grid start cells
+  // The last point located through the table and its cell: while the walk
+  // hint is still that cell, the distance to the last point tells near from
+  // far without touching the hint's centre.
+  std::int32_t last_cell;
+  DirectionCosines last_point;
 };
 
 inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
@@ -129,8 +134,8 @@ DirectionCosines SquareMiddle(int face, int i, int j, std::int32_t grid) {
 // The table, when it was made for the index as it is now (an index that
 // grew since is located from the walk hint alone until the table is made
 // again).
-inline const StartTable* TableOf(const CellIndex& idx) {
-  const StartTable* t = static_cast<const StartTable*>(idx.extra);
+inline StartTable* TableOf(const CellIndex& idx) {
+  StartTable* t = static_cast<StartTable*>(idx.extra);
   if (t != nullptr && t->cell_count != idx.cell_count) return nullptr;
   return t;
 }
@@ -156,6 +161,7 @@ bool BuildStartTable(CellIndex& idx) {
   for (std::int32_t i = 0; i < idx.cell_count; ++i) t->centres[i] = idx.cells[i]->centre;
   t->grid = grid;
   t->cell_count = idx.cell_count;
+  t->last_cell = NO_CELL;
   // Beyond about two cell widths from the hint the table start is worth a
   // look; nearer, the walk from the hint is as short.
   double far2 = 4.0 * idx.max_neighbour_chord2;
@@ -204,21 +210,29 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
       return c;
     }
   }
-  const StartTable* t = TableOf(idx);
+  StartTable* t = TableOf(idx);
   if (t == nullptr) {
     c = Walk(cells, RecordCentres{cells}, c, Chord2(p, cells[c]->centre), p, nullptr);
   } else {
     const DirectionCosines* centres = t->centres;
-    double d = Chord2(p, centres[c]);
-    if (d > t->far2) {
-      const std::int32_t s = t->start[SquareOf(p, t->grid)];
-      const double ds = Chord2(p, centres[s]);
-      if (ds < d) {
-        c = s;
-        d = ds;
+    double d;
+    if (c == t->last_cell && Chord2(p, t->last_point) > t->far2) {
+      c = t->start[SquareOf(p, t->grid)];
+      d = Chord2(p, centres[c]);
+    } else {
+      d = Chord2(p, centres[c]);
+      if (d > t->far2) {
+        const std::int32_t s = t->start[SquareOf(p, t->grid)];
+        const double ds = Chord2(p, centres[s]);
+        if (ds < d) {
+          c = s;
+          d = ds;
+        }
       }
     }
     c = Walk(cells, centres, c, d, p, nullptr);
+    t->last_cell = c;
+    t->last_point = p;
   }
   idx.walk_hint = c;
   return c;

@@ -310,6 +310,14 @@ DecodeResult DecodePng(const uint8_t* d, size_t n, cairo_surface_t** out) {
   png_set_read_fn(png, &src, PngRead);
   png_set_user_limits(png, kMaxImageSide, kMaxImageSide);
   png_set_chunk_malloc_max(png, 8u << 20);
+  png_set_chunk_cache_max(png, 128);
+  // Only the pixels matter here: the ancillary chunks (text, colour space,
+  // time, physical size, ...) are skipped unread, which also keeps damaged
+  // ones from costing time.
+  static const png_byte kSkipped[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0"
+                                     "sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, (int)(sizeof kSkipped / 5));
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
   png_read_info(png, info);
   const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
   if (!DimensionsAllowed(w, h)) {

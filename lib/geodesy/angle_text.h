@@ -6,7 +6,8 @@
 // then degrees, optionally ":" or "/" and minutes, optionally another
 // separator and seconds. Only the last field given may have a decimal point;
 // at most 20 digits in all; degrees above 720 are refused. The result is
-// wrapped into (-pi, pi]; the caller checks the latitude range.
+// wrapped into [-pi, pi] by whole turns (only -180 degrees itself stays at
+// -pi); the caller checks the latitude range.
 //
 // A format code has four characters and an optional fifth:
 //   1 letter for an angle >= 0, 2 letter for a negative angle,
@@ -31,7 +32,7 @@ inline constexpr std::string_view LON_NEGATIVE = "-Ww";
 // Room for any formatted angle including the terminating NUL.
 inline constexpr std::size_t ANGLE_TEXT_SIZE = 32;
 
-// The angle in radians in (-pi, pi], or NOVALUE when the text is invalid.
+// The angle in radians in [-pi, pi], or NOVALUE when the text is invalid.
 double ParseAngle(std::string_view text, std::string_view positive, std::string_view negative);
 
 // Writes the angle (radians) by the format code into out (size bytes, at

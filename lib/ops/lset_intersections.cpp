@@ -159,9 +159,29 @@ int q7_LsetIntersections(const DeriveContext& ctx, const Object& first, const Ob
       }
     }
     if (!ctx.output) return found.empty() ? DERIVE_EMPTY : DERIVE_DONE;
+    // A crossing on the edge between two cells may be seen (by a hair) in
+    // both: such twins within twice the fuzz are one point.
+    std::vector<std::vector<std::size_t>> by_cell(static_cast<std::size_t>(idx.cell_count));
+    std::vector<cells::PointNode> kept;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      const std::int32_t c = cells::Locate(idx, found[i].p);
+      bool twin = false;
+      const cells::CellRecord* r = idx.cells[c];
+      for (int n = -1; n < r->neighbour_count && !twin; ++n) {
+        const std::int32_t x = n < 0 ? c : r->neighbours[n];
+        for (std::size_t j : by_cell[x])
+          if (geodesy::ChordSq(kept[j].p, found[i].p) <= g2) {
+            twin = true;
+            break;
+          }
+      }
+      if (twin) continue;
+      by_cell[c].push_back(kept.size());
+      kept.push_back(found[i]);
+    }
     cells::SectionTarget t{ctx.output, nullptr};
     cells::BuildParams p{ctx.created ? ctx.created : 1, 0, ctx.res, ctx.prec};
-    return cells::BuildPset(idx, t, p, found, *ctx.object);
+    return cells::BuildPset(idx, t, p, kept, *ctx.object);
   } catch (const std::bad_alloc&) {
     return DERIVE_NO_WORKSPACE;
   }

@@ -47,6 +47,8 @@ TEST(ParseAngle, WrapIntoHalfOpenCircle) {
   EXPECT_NEAR(Lon("190"), -170 * kDeg, 1e-14);
   EXPECT_NEAR(Lon("w190"), 170 * kDeg, 1e-14);
   EXPECT_NEAR(Lon("180"), kPi, 1e-15);
+  EXPECT_NEAR(Lon("-180"), -kPi, 1e-15);  // a whole turn is only taken off beyond 180
+  EXPECT_NEAR(Lon("w180.5"), 179.5 * kDeg, 1e-14);
   EXPECT_NEAR(Lon("720"), 0.0, 1e-14);  // 4 pi is still allowed
   EXPECT_NEAR(Lon("540"), kPi, 1e-14);
   EXPECT_NEAR(Lon("0:1000"), 1000 / 60.0 * kDeg, 1e-14);  // minutes are not limited to 59

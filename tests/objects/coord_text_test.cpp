@@ -229,13 +229,17 @@ TEST_F(RoundTrip, EveryKindFormAndResolutionCode) {
           ASSERT_EQ(IsMark(a[i]), IsMark(b[i]));
           if (IsMark(a[i])) {
             // The last mark: 0 added by the reader, the object's id in the export.
-            if (i + 1 < a.size()) EXPECT_EQ(a[i].attribute, b[i].attribute);
+            if (i + 1 < a.size()) {
+              EXPECT_EQ(a[i].attribute, b[i].attribute);
+            }
             continue;
           }
           if (kind > 0 || ResHasAttribute(res)) {
             EXPECT_LT(std::sqrt(geodesy::ChordSq(a[i].p, b[i].p)), tol) << kind << indicator << i;
           }
-          if (ResHasAttribute(res)) EXPECT_EQ(a[i].attribute, b[i].attribute);
+          if (ResHasAttribute(res)) {
+            EXPECT_EQ(a[i].attribute, b[i].attribute);
+          }
         }
         CloseObject(h);
       }
