@@ -10,6 +10,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -118,10 +119,81 @@ bool AngleWord(const char* word, const char* letters, std::string_view pos, std:
 
 }  // namespace
 
+// ---------------------------------------------------------------- text panel
+
+namespace {
+
+// Paints the text panel of ShowPanel onto a surface: its lines in the panel
+// font and colour, justified within a box placed in the left, top, right or
+// bottom band or the centre of the map, over a background box when the panel
+// has a background colour.
+void PaintPanel(const TextPanel& panel, cairo_surface_t* target) {
+  if (!target || panel.lines.empty()) return;
+  const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+  cairo_t* cr = cairo_create(target);
+  const display::FontChoice f = display::TextFont(panel.font);
+  cairo_select_font_face(cr, f.face, f.italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                         f.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, f.size * 1.5);
+  cairo_font_extents_t fe;
+  cairo_font_extents(cr, &fe);
+  double widest = 0;
+  for (const std::string& line : panel.lines) {
+    cairo_text_extents_t te;
+    cairo_text_extents(cr, line.c_str(), &te);
+    widest = std::max(widest, te.x_advance);
+  }
+  const double pad = 8, line_h = fe.height, box_w = widest + 2 * pad,
+               box_h = line_h * panel.lines.size() + 2 * pad;
+  double x = (w - box_w) / 2, y = (h - box_h) / 2;
+  if (panel.location == -1) x = 10;
+  if (panel.location == 1) x = w - box_w - 10;
+  if (panel.location == -2) y = 10;
+  if (panel.location == 2) y = h - box_h - 10;
+  if (panel.background >= 0) {
+    const uint32_t bg = display::PaletteColour(panel.background);
+    cairo_set_source_rgb(cr, display::RedOf(bg) / 255.0, display::GreenOf(bg) / 255.0, display::BlueOf(bg) / 255.0);
+    cairo_rectangle(cr, x, y, box_w, box_h);
+    cairo_fill(cr);
+  }
+  std::string value = panel.colour;
+  const uint32_t c = display::ReadStyleColour(value);
+  cairo_set_source_rgb(cr, display::RedOf(c) / 255.0, display::GreenOf(c) / 255.0, display::BlueOf(c) / 255.0);
+  double baseline = y + pad + fe.ascent;
+  for (const std::string& line : panel.lines) {
+    cairo_text_extents_t te;
+    cairo_text_extents(cr, line.c_str(), &te);
+    double lx = x + pad + (widest - te.x_advance) / 2;
+    if (panel.justification == -1) lx = x + pad;
+    if (panel.justification == 1) lx = x + pad + widest - te.x_advance;
+    cairo_move_to(cr, lx, baseline);
+    cairo_show_text(cr, line.c_str());
+    baseline += line_h;
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(target);
+}
+
+bool ShowTextPanel(GlobalBlock& g) {
+  DisplayContext& d = Display(g);
+  if (!d.surface.bitmap) return false;
+  // A panel kept in the map becomes part of the picture; otherwise it is
+  // only laid over the window's view until the next script line.
+  if (g.panel.keep_in_map) PaintPanel(g.panel, d.surface.bitmap);
+  ++d.surface.generation;
+  return true;
+}
+
+void RemoveTextPanel(GlobalBlock& g) { ++Display(g).surface.generation; }
+
+}  // namespace
+
 DisplayContext& Display(GlobalBlock& g) {
   const MapField field = CurrentMapField(g);
   if (!g_display.made) {
     g_display.made = true;
+    if (!g.show_text_panel) g.show_text_panel = ShowTextPanel;
+    if (!g.remove_text_panel) g.remove_text_panel = RemoveTextPanel;
     g_display.client_width = field.width > 0 ? field.width : 1056;
     g_display.client_height = field.height > 0 ? field.height : 684;
     if (!display::CreateDisplaySurface(&g_display.surface, g_display.client_width, g_display.client_height,
@@ -719,6 +791,13 @@ void Present(GlobalBlock& g) {
   if (g_window.shown_generation == d.surface.generation) return;
   g_window.view.resize((size_t)d.surface.width * d.surface.height);
   display::ComposeView(&d.surface, g_window.view.data(), d.surface.width * 4);
+  if (g.panel.shown && !g.panel.keep_in_map) {
+    cairo_surface_t* view = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,
+        d.surface.height, d.surface.width * 4);
+    PaintPanel(g.panel, view);
+    cairo_surface_destroy(view);
+  }
   platform::PresentMapWindow(g_window.window, g_window.view.data(), d.surface.width, d.surface.height,
                              d.surface.width * 4);
   g_window.shown_generation = d.surface.generation;
@@ -728,6 +807,7 @@ void Present(GlobalBlock& g) {
 
 void ServiceMapWindow(GlobalBlock& g) {
   if (!g_window.window) {
+    Display(g);  // the picture and the panel hooks exist before the first event
     const MapField field = CurrentMapField(g);
     g_window.window = platform::OpenMapWindow(field.left, field.top, field.width, field.height,
                                               !g.batch && !g.headless);

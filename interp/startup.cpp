@@ -16,6 +16,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <SDL.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -195,6 +197,20 @@ int ReadMarkerFile(const std::string& path, StartupValues& v) {
   return 0;
 }
 
+// Boxes while a person sits at a display: the standard-error line and an SDL
+// message box. Only runs whose console is a terminal get the box, so that a
+// test under a virtual display is never stopped by a box nobody can close.
+bool WindowBox(const char* title, const char* text, platform::BoxKind kind) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", title ? title : platform::PROGRAM_NAME, text ? text : "");
+  std::fflush(stderr);
+  const Uint32 flags = kind == platform::BoxKind::Information ? SDL_MESSAGEBOX_INFORMATION
+                       : kind == platform::BoxKind::Warning   ? SDL_MESSAGEBOX_WARNING
+                                                              : SDL_MESSAGEBOX_ERROR;
+  SDL_ShowSimpleMessageBox(flags, title ? title : platform::PROGRAM_NAME, text ? text : "", nullptr);
+  return true;
+}
+
 // Colour of a colour key, by the colour notation of the styles.
 uint32_t KeyColour(const KeyedStore* s, const char* key, const char* dflt) {
   std::string value = Key(s, key, dflt);
@@ -282,6 +298,7 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
   g.build_date = __DATE__ " " __TIME__;
   g.startup = new StartupValues;
   StartupValues& v = *g.startup;
+  if (!g.headless && WindowSystemUp() && platform::StdinIsTerminal()) platform::SetBoxHook(WindowBox);
 
   // System facts.
   if (!SystemFacts(v)) return Fail(g, exit_status, "Unable to access operating system version info?");

@@ -25,7 +25,7 @@ struct DateRecord {
 };
 
 inline constexpr uint32_t INVALID_DAY = 0xFFFFFFFFu;
-inline constexpr int LAST_DATE_YEAR = 179;        // 2079
+inline constexpr int LAST_DATE_YEAR = 179;         // 2079
 inline constexpr std::size_t DATE_TEXT_SIZE = 16;  // 15 characters and NUL
 
 // The day number of the record's year, month and day (the weekday is not

@@ -386,9 +386,10 @@ TEST(PolylineLength, EquatorMeridianAndSegments) {
   EXPECT_EQ(PolylineLength(e, {}), 0.0);
   EXPECT_EQ(PolylineLength(e, std::vector<DirectionCosines>{kMark, kMark}), 0.0);
   EXPECT_EQ(PolylineLength(e, std::vector<DirectionCosines>{{1, 0, 0}, {-1, 0, 0}}), NOVALUE);
-  EXPECT_LT(GeodesicPolylineLength(e, two), GeodesicPolylineLength(e, std::vector<DirectionCosines>{
-                                                 {1, 0, 0}, Normalised({1, 0.51, 0})}) /
-                                                10);
+  EXPECT_LT(GeodesicPolylineLength(e, two),
+            GeodesicPolylineLength(
+                e, std::vector<DirectionCosines>{{1, 0, 0}, Normalised({1, 0.51, 0})}) /
+                10);
   EXPECT_EQ(GeodesicPolylineLength(e, {}), 0.0);
   EXPECT_EQ(GeodesicPolylineLength(Ellipsoid{}, two), NOVALUE);
 }
