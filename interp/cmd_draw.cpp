@@ -28,6 +28,7 @@
 #include "lib/display/draw_objects.h"
 #include "lib/display/draw_cells.h"
 #include "lib/cells/object_file.h"
+#include "lib/cells/secondary_index.h"
 #include "lib/display/map_geometry.h"
 #include "lib/geodesy/angle_text.h"
 #include "lib/geodesy/ellipsoid.h"
@@ -62,6 +63,8 @@ bool Usage(GlobalBlock& g, const char* args, const char* text) {
 }
 
 void Changed(GlobalBlock& g) {
+  // The drawing is done: the arrow pointer again.
+  if (g_window.window) platform::SetMapPointer(g_window.window, platform::kPointerArrow);
   if (g_display.picture_changed) g_display.picture_changed(g);
 }
 
@@ -85,7 +88,11 @@ std::string DataFileName(GlobalBlock& g, const char* word, const char* extension
 
 // Opens a drawing state of a kind, posting "Graphics memory" on failure.
 bool Opened(GlobalBlock& g, int status) {
-  if (status == display::kDrawOk) return true;
+  if (status == display::kDrawOk) {
+    // Drawing shows the wait pointer over the map until the command ends.
+    if (g_window.window) platform::SetMapPointer(g_window.window, platform::kPointerWait);
+    return true;
+  }
   if (status == display::kStateOpen) {
     AssertionFailed(__FILE__, __LINE__, "istat == 0");
     return false;
@@ -465,10 +472,16 @@ void CmdUpdateBitmap(GlobalBlock& g, const char* args, int, int) {
 
 namespace {
 
+// The indexes of objects made with another cell index than the loaded one.
+cells::SecondaryTable g_secondary;
+
 // Opens an object for display: the name (default ".qbo" in the data
-// directory), its cell index against the loaded one, and the open statuses as
-// messages. False (message posted, error level set) when it cannot be drawn.
-bool OpenForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h) {
+// directory), its cell index (the loaded one, or a secondary index found
+// beside the object, whose visible-cell list is then built in a free slot of
+// the map geometry), and the open statuses as messages. False (message
+// posted, error level set) when it cannot be drawn; *index is the index to
+// draw the object with.
+bool OpenForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h, cells::CellIndex** index) {
   if (!word[0]) {
     PostText(4, "No object name given");
     g.error_level = EL_FAILURE;
@@ -482,11 +495,6 @@ bool OpenForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h) {
     g.error_level = EL_FAILURE;
     return false;
   }
-  if (!g.cell_index) {
-    PostText(4, "Object file open error or index-id missing?");
-    g.error_level = EL_NOT_APPLICABLE;
-    return false;
-  }
   const int st = cells::OpenObjectRead(*h, path, 0, 0);
   switch (st) {
     case 0: break;
@@ -495,14 +503,36 @@ bool OpenForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h) {
     case 5: PostText(4, "Object release stamp mis-match"); g.error_level = EL_FAILURE; return false;
     default: PostText(4, "memory mapping error: %d", st); g.error_level = EL_FAILURE; return false;
   }
-  if (h->obj.vix_id != g.cell_index->index_id) {
-    // Objects of another index need that index brought in as a secondary one.
-    PostText(4, "matching index not found (id:%d)", (int)h->obj.vix_id);
+  auto refuse = [&](const char* text, int id) {
+    PostText(4, text, id);
     g.error_level = EL_NOT_APPLICABLE;
     cells::CloseObject(*h);
     return false;
+  };
+  if (h->obj.vix_id == 0) return refuse("Object file open error or index-id missing?", 0);
+  *index = g.cell_index;
+  if (!g.cell_index || h->obj.vix_id != g.cell_index->index_id) {
+    // Another index: brought in beside the loaded one.
+    cells::CellIndex* other = nullptr;
+    switch (cells::FindSecondaryIndex(g_secondary, path.c_str(), h->obj.vix_id, &other)) {
+      case cells::SECONDARY_FOUND: break;
+      case cells::SECONDARY_MAP_ERROR: return refuse("secondary index mapping error?", 0);
+      case cells::SECONDARY_TABLE_FULL: return refuse("index buffer slot not available?", 0);
+      default: return refuse("matching index not found (id:%d)", (int)h->obj.vix_id);
+    }
+    display::MapGeometry* geometry = CurrentGeometry(g);
+    if (geometry) {
+      int slot = -1;
+      for (int i = 1; i < display::VISIBLE_SLOTS && slot < 0; ++i)
+        if (geometry->visible[i].list && geometry->visible[i].index_id == other->index_id) slot = i;
+      for (int i = 1; i < display::VISIBLE_SLOTS && slot < 0; ++i)
+        if (!geometry->visible[i].list) slot = i;
+      if (slot < 0) return refuse("index buffer slot not available?", 0);
+      if (!geometry->visible[slot].list) display::BuildVisibleCells(other, &g.workspace, geometry, slot);
+    }
+    *index = other;
   }
-  if (!cells::ObjectValid(h->obj, g.cell_index->cell_count)) {
+  if (!cells::ObjectValid(h->obj, (*index)->cell_count)) {
     PostText(4, "Invalid object type");
     g.error_level = EL_FAILURE;
     cells::CloseObject(*h);
@@ -535,14 +565,15 @@ void CmdDisplayPoints(GlobalBlock& g, const char* args, int, int) {
   rest = NextWord(rest, style, sizeof style);
   NextWord(rest, option, sizeof option);
   cells::ObjectHandle h;
-  if (!OpenForDisplay(g, name, &h)) return;
+  cells::CellIndex* index = nullptr;
+  if (!OpenForDisplay(g, name, &h, &index)) return;
   display::MapGeometry* geometry = GeometryOrPost(g);
   DisplayContext& d = Display(g);
   display::DrawState state;
   if (geometry &&
       Opened(g, display::OpenMarkers(&state, &d.surface,
                                      display::ParseMarkerStyle(StyleValue(g, style[0] ? style : nullptr, "object.points"))))) {
-    display::DrawObjectPoints(*geometry, *g.cell_index, h.obj, PointChoiceOf(h.obj, option), &state);
+    display::DrawObjectPoints(*geometry, *index, h.obj, PointChoiceOf(h.obj, option), &state);
     display::CloseDrawState(&state);
     Changed(g);
   }
@@ -555,7 +586,8 @@ void CmdDisplayLines(GlobalBlock& g, const char* args, int, int) {
   const char* rest = NextWord(args, name, sizeof name);
   NextWord(rest, style, sizeof style);
   cells::ObjectHandle h;
-  if (!OpenForDisplay(g, name, &h)) return;
+  cells::CellIndex* index = nullptr;
+  if (!OpenForDisplay(g, name, &h, &index)) return;
   if (h.obj.kind == cells::kPset || h.obj.kind == cells::kTinPset) {
     PostText(4, "Point object, can't draw lines");
     g.error_level = EL_NOT_APPLICABLE;
@@ -568,7 +600,7 @@ void CmdDisplayLines(GlobalBlock& g, const char* args, int, int) {
   if (geometry &&
       Opened(g, display::OpenLines(&state, &d.surface,
                                    display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "object.lines"))))) {
-    display::DrawObjectLines(*geometry, *g.cell_index, h.obj, &state);
+    display::DrawObjectLines(*geometry, *index, h.obj, &state);
     display::CloseDrawState(&state);
     Changed(g);
   }
@@ -581,7 +613,8 @@ void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
   const char* rest = NextWord(args, name, sizeof name);
   NextWord(rest, style, sizeof style);
   cells::ObjectHandle h;
-  if (!OpenForDisplay(g, name, &h)) return;
+  cells::CellIndex* index = nullptr;
+  if (!OpenForDisplay(g, name, &h, &index)) return;
   if (h.obj.kind != cells::kRset) {
     PostText(4, "Point or line object, can't fill area");
     g.error_level = EL_NOT_APPLICABLE;
@@ -598,7 +631,7 @@ void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
       PostText(4, "Windows out of memory for area fill");
       g.error_level = EL_NOT_APPLICABLE;
     } else if (Opened(g, st)) {
-      display::FillObjectArea(*geometry, *g.cell_index, h.obj, g.fuzz_angle, &state);
+      display::FillObjectArea(*geometry, *index, h.obj, g.fuzz_angle, &state);
       display::CloseDrawState(&state);
       Changed(g);
     }
@@ -669,7 +702,8 @@ void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int) {
   rest = NextWord(rest, style, sizeof style);
   NextWord(rest, file, sizeof file);
   cells::ObjectHandle h;
-  if (!OpenForDisplay(g, name, &h)) return;
+  cells::CellIndex* index = nullptr;
+  if (!OpenForDisplay(g, name, &h, &index)) return;
   const int kind = h.obj.kind;
   const char* refusal = nullptr;
   if (variant == 1 && kind != cells::kPset && kind != cells::kTinPset) refusal = "Object %s not a Pset";
@@ -698,12 +732,12 @@ void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int) {
     }
   }
   const int32_t* own = cells::EnvelopeList(h.obj, variant == 4 ? 1 : 0);
-  const std::vector<int32_t> list = own ? display::CellsToDraw(*geometry, *g.cell_index, own) : std::vector<int32_t>();
+  const std::vector<int32_t> list = own ? display::CellsToDraw(*geometry, *index, own) : std::vector<int32_t>();
   DisplayContext& d = Display(g);
   display::DrawState state;
   if (Opened(g, display::OpenLines(&state, &d.surface,
                                    display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "cell.lines"))))) {
-    display::DrawCellOutlines(*geometry, *g.cell_index, list, &state);
+    display::DrawCellOutlines(*geometry, *index, list, &state);
     display::CloseDrawState(&state);
     if (out)
       for (int32_t c : list) fprintf(out, "%d\n", (int)c);

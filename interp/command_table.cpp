@@ -21,6 +21,7 @@
 #include "interp/cmd_objects.h"
 #include "interp/cmd_cells.h"
 #include "interp/cmd_derive.h"
+#include "interp/cmd_measure.h"
 
 #include <strings.h>
 
@@ -28,7 +29,7 @@ namespace interp {
 
 const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*   0 */ {"AddCellCenters",                 CmdNotImplemented,  0, 0},  // cell lattice: own
-    /*   1 */ {"Area",                           CmdNotImplemented,  2, 0},  // measure: measure
+    /*   1 */ {"Area",                           CmdMeasure,         2, 0},  // measure: measure
     /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
     /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
     /*   4 */ {"Clear",                          CmdClear,           0, 0},  // display: own
@@ -103,7 +104,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  73 */ {"ImportLset",                     CmdImport,          1, 0},  // import/export: import
     /*  74 */ {"ImportPset",                     CmdImport,          0, 0},  // import/export: import
     /*  75 */ {"ImportRset",                     CmdImport,          2, 0},  // import/export: import
-    /*  76 */ {"Length",                         CmdNotImplemented,  1, 0},  // measure: measure
+    /*  76 */ {"Length",                         CmdMeasure,         1, 0},  // measure: measure
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
     /*  79 */ {"NearestCells",                   CmdNotImplemented,  0, 0},  // cell lattice: own

@@ -396,4 +396,56 @@ int RenumberIndex(const CellIndex& idx, const std::vector<std::int32_t>& order, 
   return AssembleIndex(centres, lists, idx.index_id, out);
 }
 
+int WavefrontSort(const DirectionCosines* centres, std::int32_t cell, std::vector<std::int32_t>& candidates,
+                  int* count, std::uint16_t* scale) {
+  const DirectionCosines& a = centres[cell];
+  std::vector<std::int32_t> pool;
+  for (std::int32_t c : candidates)
+    if (c != cell && std::find(pool.begin(), pool.end(), c) == pool.end()) pool.push_back(c);
+  if (pool.size() < 3) return WAVEFRONT_TOO_FEW;
+  // The nearest candidate is always a neighbour.
+  std::size_t first = 0;
+  for (std::size_t k = 1; k < pool.size(); ++k)
+    if (ChordSq(a, centres[pool[k]]) < ChordSq(a, centres[pool[first]])) first = k;
+  std::vector<std::int32_t> ring{pool[first]};
+  std::vector<std::pair<std::int32_t, DirectionCosines>> turning;
+  double theta = 0.0;
+  for (;;) {
+    const std::int32_t prev = ring.back();
+    std::int32_t best = NO_CELL;
+    DirectionCosines bv{};
+    turning.clear();
+    for (std::int32_t q : pool) {
+      if (q == prev) continue;
+      DirectionCosines v;
+      if (VertexOf(a, centres[prev], centres[q], v) <= 0) continue;
+      turning.emplace_back(q, v);
+      // The first, or one inside the circle through a, prev and the best so
+      // far: its vertex comes first along the edge.
+      if (best == NO_CELL || Dot(centres[q], bv) - Dot(a, bv) > 0.0) {
+        best = q;
+        bv = v;
+      }
+    }
+    if (best == NO_CELL) return WAVEFRONT_TOO_FEW;
+    // Another choice whose vertex ties with the best: four cells meet there.
+    for (const auto& [q, v] : turning) {
+      if (q != best && ChordSq(v, bv) < geodesy::SAME_POINT_SQ) return WAVEFRONT_FOUR_CORNERS;
+    }
+    const DirectionCosines x = geodesy::Cross(a, bv);
+    theta = std::max(theta, std::atan2(std::sqrt(Dot(x, x)), Dot(a, bv)));
+    if (best == ring.front()) break;
+    if (std::find(ring.begin(), ring.end(), best) != ring.end() || ring.size() >= pool.size() ||
+        ring.size() >= static_cast<std::size_t>(MAX_NEIGHBOURS))
+      return WAVEFRONT_OPEN;
+    ring.push_back(best);
+  }
+  if (ring.size() < 3) return WAVEFRONT_TOO_FEW;
+  std::copy(ring.begin(), ring.end(), candidates.begin());
+  candidates.resize(std::max(candidates.size(), ring.size()));
+  if (count != nullptr) *count = static_cast<int>(ring.size());
+  if (scale != nullptr) *scale = ScaleValue(theta);
+  return WAVEFRONT_DONE;
+}
+
 }  // namespace cells

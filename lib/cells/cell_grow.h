@@ -16,6 +16,10 @@
 // same-point chord to another vertex means four cells meet at one point:
 // the centre is moved towards the split cell's centre to 0.91537 of its
 // distance and tried again, at most four times.
+//
+// WavefrontSort orders a cell's neighbours from any superset of candidates by
+// wrapping round the cell; it gives the same lists as the insertion (the
+// tests hold the two against each other).
 #pragma once
 
 #include <cstdint>
@@ -100,6 +104,25 @@ int NextGrowRandom(GrowRandom& r);
 // Three components (r - 16383) * 6.103515625e-5, drawn again while the
 // squared length is below 0.25 or above 1, then normalised.
 geodesy::DirectionCosines RandomCentre(GrowRandom& r);
+
+// Wavefront sort statuses.
+enum WavefrontStatus : int {
+  WAVEFRONT_DONE = 0,
+  WAVEFRONT_TOO_FEW = 1,       // fewer than 3 neighbours among the candidates
+  WAVEFRONT_FOUR_CORNERS = 2,  // two candidates tie for the next vertex
+  WAVEFRONT_OPEN = 3,          // the neighbour ring does not close
+};
+
+// Sorts the candidates (cell numbers indexing centres) into the Voronoi
+// neighbour list of `cell` among them: starting from the nearest candidate,
+// each next neighbour is the counterclockwise candidate whose circle through
+// the cell and the previous neighbour holds no other candidate, i.e. whose
+// Voronoi vertex comes first along the edge. Candidates that never become a
+// neighbour drop out. On success the first *count entries of candidates are
+// the list and *scale the cell's scale value. A tie within the same-point
+// chord is four corners.
+int WavefrontSort(const geodesy::DirectionCosines* centres, std::int32_t cell, std::vector<std::int32_t>& candidates,
+                  int* count, std::uint16_t* scale);
 
 // Builds a storage mode 1 index from centres and counterclockwise neighbour
 // lists: scale values from the Voronoi vertices, max_neighbour_chord2 and

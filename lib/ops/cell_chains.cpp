@@ -1,16 +1,16 @@
 // Gathering the chains of one cell: a binary search finds the cell's entries
 // in the object's cell index; each entry names an item and a piece, whose
 // vertex records are restored straight to plane coordinates (the records are
-// stored about this cell's centre). The neighbouring vertices come from the
-// pieces before and after, restored to unit vectors in their own cells and
-// projected into this cell's frame.
+// stored about this cell's centre). From the piece the item is followed
+// backwards and forwards, vertex by vertex (restored in their own cells and
+// projected into this one), until a leg leaves the cell's Voronoi polygon:
+// that leg is cut at the polygon's edge (Cyrus-Beck) and ends the chain.
 #include "lib/ops/cell_chains.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "lib/cells/cell_locate.h"
-
 #include "lib/geodesy/tangent_frame.h"
 
 namespace ops {

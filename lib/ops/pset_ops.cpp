@@ -400,6 +400,9 @@ int q7_PsetNearLines(const DeriveContext& ctx, const Object& points, const Objec
     double max_radius = 0.0;
     for (std::int32_t c = 0; c < idx.cell_count; ++c) max_radius = std::max(max_radius, CellRadius(idx, c));
 
+    std::vector<std::int32_t> line_cells;
+    for (std::int32_t lc : cells::ExpandCellList(cells::EnvelopeList(lines, 0)))
+      if (lc >= 0 && lc < idx.cell_count) line_cells.push_back(lc);
     std::vector<std::uint8_t> marked;
     std::vector<geodesy::DirectionCosines> pts;
     CellLegs3 legs;
@@ -412,9 +415,19 @@ int q7_PsetNearLines(const DeriveContext& ctx, const Object& points, const Objec
         pts.resize(static_cast<std::size_t>(c.count));
         for (std::int32_t i = 0; i < c.count; ++i) cells::Restore(idx, c.cell, PointAt(points, c, i), points.res, pts[i]);
         const double reach = std::min(M_PI, CellRadius(idx, c.cell) + angle + max_radius + 1e-9);
-        const std::vector<std::uint32_t> near =
-            cells::NearCellsList(idx, idx.cells[c.cell]->centre, ChordSqOfAngle(reach));
-        if (near.empty()) return DERIVE_NO_WORKSPACE;
+        // Small reaches flood the neighbourhood; large ones look through the
+        // line cells, which is cheaper than a flood over half the index.
+        const double reach2 = ChordSqOfAngle(reach);
+        std::vector<std::uint32_t> near;
+        if (reach < 0.1) {
+          near = cells::NearCellsList(idx, idx.cells[c.cell]->centre, reach2);
+          if (near.empty()) return DERIVE_NO_WORKSPACE;
+        } else {
+          near.push_back(0);
+          for (std::int32_t lc : line_cells)
+            if (geodesy::ChordSq(idx.cells[lc]->centre, idx.cells[c.cell]->centre) <= reach2)
+              near.push_back(static_cast<std::uint32_t>(lc));
+        }
         for (std::size_t k = 1; k < near.size() && left > 0; ++k) {
           const std::int32_t lc = static_cast<std::int32_t>(near[k]);
           if (lc == cells::NO_CELL || !HasPiecesIn(lines, lc)) continue;

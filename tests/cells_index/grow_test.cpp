@@ -80,11 +80,25 @@ TEST_F(Grow, SeededRunVerifiesAndRepeatsByteForByte) {
       if (ChordSq(p, grown.cells[i]->centre) < ChordSq(p, grown.cells[best]->centre)) best = i;
     ASSERT_EQ(Locate(grown, p), best);
   }
-  // Scale values agree with the vertices of the grown cells.
+  // Scale values agree with the vertices of the grown cells, and the
+  // independent wavefront sort finds the same lists.
+  std::vector<DirectionCosines> centres(static_cast<std::size_t>(grown.cell_count));
+  for (std::int32_t i = 0; i < grown.cell_count; ++i) centres[i] = grown.cells[i]->centre;
   for (std::int32_t i = 10242; i < grown.cell_count; i += 37) {
     std::uint16_t s;
     ASSERT_TRUE(ComputeCellScale(grown, i, s));
     EXPECT_EQ(grown.cells[i]->scale, s);
+    const CellRecord* r = grown.cells[i];
+    std::vector<std::int32_t> cand;
+    for (int k = 0; k < r->neighbour_count; ++k) {
+      const CellRecord* rn = grown.cells[r->neighbours[k]];
+      cand.insert(cand.end(), rn->neighbours, rn->neighbours + rn->neighbour_count);
+    }
+    int count = 0;
+    ASSERT_EQ(WavefrontSort(centres.data(), i, cand, &count, nullptr), WAVEFRONT_DONE);
+    ASSERT_EQ(count, r->neighbour_count);
+    const int at = static_cast<int>(std::find(r->neighbours, r->neighbours + count, cand[0]) - r->neighbours);
+    for (int k = 0; k < count; ++k) EXPECT_EQ(cand[k], r->neighbours[(at + k) % count]);
   }
   ReleaseIndex(grown);
 }
@@ -193,6 +207,81 @@ TEST(Assemble, RefusesBadListsAndCounts) {
   l[3] = {1, 2, 7};
   EXPECT_EQ(AssembleIndex(c, l, 1, idx), 2);
   EXPECT_EQ(idx.cells, nullptr);
+}
+
+}  // namespace
+}  // namespace cells
+
+namespace cells {
+namespace {
+
+// The wavefront sort recovers every list of a valid index from a shuffled
+// superset of candidates (neighbours and their neighbours).
+TEST(Wavefront, RecoversTheNeighbourListsOfTheShippedIndex) {
+  CellIndex idx;
+  ASSERT_EQ(test::LoadShipped("dodeca05.vix", idx), 0);
+  std::vector<DirectionCosines> centres(static_cast<std::size_t>(idx.cell_count));
+  for (std::int32_t i = 0; i < idx.cell_count; ++i) centres[i] = idx.cells[i]->centre;
+  std::mt19937_64 rng(11);
+  for (std::int32_t i = 0; i < idx.cell_count; i += 7) {
+    const CellRecord* r = idx.cells[i];
+    std::vector<std::int32_t> cand;
+    for (int k = 0; k < r->neighbour_count; ++k) {
+      const CellRecord* rn = idx.cells[r->neighbours[k]];
+      cand.insert(cand.end(), rn->neighbours, rn->neighbours + rn->neighbour_count);
+    }
+    std::shuffle(cand.begin(), cand.end(), rng);
+    int count = 0;
+    std::uint16_t scale = 0;
+    ASSERT_EQ(WavefrontSort(centres.data(), i, cand, &count, &scale), WAVEFRONT_DONE) << "cell " << i;
+    ASSERT_EQ(count, r->neighbour_count);
+    // The same cyclic list, from wherever it starts.
+    const std::int32_t* nb = r->neighbours;
+    const int at = static_cast<int>(std::find(nb, nb + count, cand[0]) - nb);
+    ASSERT_LT(at, count);
+    for (int k = 0; k < count; ++k) EXPECT_EQ(cand[k], nb[(at + k) % count]) << "cell " << i;
+    EXPECT_EQ(scale, r->scale);
+  }
+  // Too few candidates, and a tie: a fifth centre on the circle through a
+  // cell and two neighbours.
+  std::vector<std::int32_t> two{idx.cells[0]->neighbours[0], idx.cells[0]->neighbours[1]};
+  int count = 0;
+  EXPECT_EQ(WavefrontSort(centres.data(), 0, two, &count, nullptr), WAVEFRONT_TOO_FEW);
+  ReleaseIndex(idx);
+}
+
+TEST(Wavefront, FourCentresOnOneCircleAreFourCorners) {
+  // A cell at the pole with six around it, and a seventh centre on the
+  // circle through the cell and its neighbours 1 and 2 (about their vertex
+  // v), beyond the edge between 1 and 2.
+  std::vector<DirectionCosines> c{{0, 0, 1}};
+  const double s = std::sin(0.1), co = std::cos(0.1);
+  for (int k = 0; k < 6; ++k) c.push_back({s * std::cos(k * M_PI / 3.0), s * std::sin(k * M_PI / 3.0), co});
+  DirectionCosines v;
+  ASSERT_EQ(VertexOf(c[0], c[1], c[2], v), 1);
+  const DirectionCosines m = geodesy::Normalised(DirectionCosines{c[1].x + c[2].x, c[1].y + c[2].y, c[1].z + c[2].z});
+  const double mv = geodesy::Dot(m, v);
+  const DirectionCosines t = geodesy::Normalised(DirectionCosines{m.x - mv * v.x, m.y - mv * v.y, m.z - mv * v.z});
+  auto on_circle = [&](double rho) {
+    return DirectionCosines{std::cos(rho) * v.x + std::sin(rho) * t.x, std::cos(rho) * v.y + std::sin(rho) * t.y,
+                            std::cos(rho) * v.z + std::sin(rho) * t.z};
+  };
+  const double rho = std::acos(geodesy::Dot(v, c[0]));
+  c.push_back(on_circle(rho));
+  std::vector<std::int32_t> cand{1, 2, 3, 4, 5, 6, 7};
+  int count = 0;
+  EXPECT_EQ(WavefrontSort(c.data(), 0, cand, &count, nullptr), WAVEFRONT_FOUR_CORNERS);
+  // A little farther out the seventh centre is no neighbour and drops out.
+  c[7] = on_circle(rho * 1.01);
+  cand = {7, 1, 2, 3, 4, 5, 6};
+  ASSERT_EQ(WavefrontSort(c.data(), 0, cand, &count, nullptr), WAVEFRONT_DONE);
+  EXPECT_EQ(count, 6);
+  EXPECT_TRUE(std::find(cand.begin(), cand.begin() + count, 7) == cand.begin() + count);
+  // A little nearer it cuts the edge between 1 and 2.
+  c[7] = on_circle(rho * 0.99);
+  cand = {1, 2, 3, 4, 5, 6, 7};
+  ASSERT_EQ(WavefrontSort(c.data(), 0, cand, &count, nullptr), WAVEFRONT_DONE);
+  EXPECT_EQ(count, 7);
 }
 
 }  // namespace

@@ -225,23 +225,22 @@ TEST(TixLoad, RoundTripsThroughTheText) {
 }
 
 TEST(TixLoad, RefusesBadHeadersAndCellLines) {
-  const std::string good =
-      "tix.hdr.360 77 7 6 0.5 0.7 42 34\n";
+  const std::string good("tix.hdr.360 77 7 6 0.5 0.7 42 34\n");
   std::string cells;
   for (int i = 0; i < 7; ++i) {
-    cells += "1 0 0 3 6";
-    for (int k = 1; k <= 6; ++k) cells += " " + std::to_string((i + k) % 7);
+    cells.append("1 0 0 3 6");
+    for (int k = 1; k <= 6; ++k) cells.append(" ").append(std::to_string((i + k) % 7));
     cells += "\n";
   }
   CellIndex idx;
   ASSERT_EQ(LoadText(good + cells, idx), 0);
   ReleaseIndex(idx);
-  EXPECT_EQ(LoadText("tix.hdx.360 77 7 6 0.5 0.7 42 34\n" + cells, idx), 1);
-  EXPECT_EQ(LoadText("tix.hdr.299 77 7 6 0.5 0.7 42 34\n" + cells, idx), 1);
-  EXPECT_EQ(LoadText("tix.hdr.360 77 6 6 0.5 0.7 42 34\n" + cells, idx), 2);
-  EXPECT_EQ(LoadText("tix.hdr.360 77 7 6 0.5 0.7 42 35\n" + cells, idx), 2);
-  EXPECT_EQ(LoadText("tix.hdr.360 77 7 257 0.5 0.7 42 34\n" + cells, idx), 2);
-  EXPECT_EQ(LoadText("tix.hdr.360 77 7 6 0.5 0.7 41 34\n" + cells, idx), 2);
+  EXPECT_EQ(LoadText(std::string("tix.hdx.360 77 7 6 0.5 0.7 42 34\n") + cells, idx), 1);
+  EXPECT_EQ(LoadText(std::string("tix.hdr.299 77 7 6 0.5 0.7 42 34\n") + cells, idx), 1);
+  EXPECT_EQ(LoadText(std::string("tix.hdr.360 77 6 6 0.5 0.7 42 34\n") + cells, idx), 2);
+  EXPECT_EQ(LoadText(std::string("tix.hdr.360 77 7 6 0.5 0.7 42 35\n") + cells, idx), 2);
+  EXPECT_EQ(LoadText(std::string("tix.hdr.360 77 7 257 0.5 0.7 42 34\n") + cells, idx), 2);
+  EXPECT_EQ(LoadText(std::string("tix.hdr.360 77 7 6 0.5 0.7 41 34\n") + cells, idx), 2);
   EXPECT_EQ(LoadText("tix.hdr.360 77 7 6\n", idx), 2) << "a header cut short";
 
   std::string bad = good + "1.00000000000001500 0 0 3 6 1 2 3 4 5 6\n" + cells.substr(cells.find('\n') + 1);

@@ -171,7 +171,9 @@ TEST_F(MapFixture, GridAtLargeScalesTracesOnlyWhatIsInView) {
     CloseDrawState(&d);
     EXPECT_GT(pieces, 2) << scale;
     EXPECT_LT(pieces, 400) << scale;
-    EXPECT_LT(ms, 2000) << scale;
+    if (!getenv("OMBREL_SANITIZED")) {
+      EXPECT_LT(ms, 2000) << scale;  // the visible range keeps it quick
+    }
     EXPECT_GT(Count(MakeColour(255, 0, 0)), 400) << scale;  // lines cross the frame
   }
   // A pole in view: every meridian is traced and meets near the pole.

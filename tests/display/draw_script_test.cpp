@@ -88,6 +88,7 @@ TEST_F(DrawScript, LandSeaMarkersAndClear) {
       "Clear\n"
       "SaveBitmap clear.png\n");
   EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  EXPECT_EQ(out.find("invalid"), std::string::npos) << out;
   cairo_surface_t* map = Load("map.png");
   ASSERT_TRUE(map);
   ASSERT_EQ(cairo_image_surface_get_width(map), kWidth);
@@ -134,6 +135,7 @@ TEST_F(DrawScript, OrthoCornersAndWorldSeam) {
       "DrawCoast Blue\n"
       "SaveBitmap world.png\n");
   EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  EXPECT_EQ(out.find("invalid"), std::string::npos) << out;
   cairo_surface_t* ortho = Load("ortho.png");
   ASSERT_TRUE(ortho);
   const uint32_t white = MakeColour(255, 255, 255), blue = MakeColour(0, 0, 255);
@@ -180,6 +182,7 @@ TEST_F(DrawScript, SavedKindsReadBackAndShowBitmapDrawsThem) {
       "ShowBitmap red.jpg\n"
       "SaveBitmap shown2.png\n");
   EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  EXPECT_EQ(out.find("invalid"), std::string::npos) << out;
   for (const char* name : {"shown.png", "shown2.png"}) {
     cairo_surface_t* s = Load(name);
     ASSERT_TRUE(s);
@@ -194,6 +197,114 @@ TEST_F(DrawScript, SavedKindsReadBackAndShowBitmapDrawsThem) {
   cairo_surface_flush(t);
   EXPECT_EQ(reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(t))[0] >> 24, 0u);
   cairo_surface_destroy(t);
+}
+
+
+TEST_F(DrawScript, PanelKeptInTheMapIsPartOfTheSavedPicture) {
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Clear White\n"
+      "ShowPanel -1 c0k5f3l-2 \"Ombrel\\nworld map\"\n"
+      "SaveBitmap kept.png\n"
+      "ShowPanel 1 c0k5f3l2 \"shown only\"\n"
+      "SaveBitmap shown.png\n");
+  cairo_surface_t* kept = Load("kept.png");
+  ASSERT_TRUE(kept);
+  // The box of background colour c5 (blue) sits in the top band, centred.
+  int box = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 300; x < 500; ++x) box += At(kept, x, y) == MakeColour(0, 0, 255);
+  EXPECT_GT(box, 1000) << out;
+  EXPECT_EQ(At(kept, 400, 300), MakeColour(255, 255, 255));
+  cairo_surface_destroy(kept);
+  // A panel not kept in the map stays out of the saved picture.
+  cairo_surface_t* shown = Load("shown.png");
+  ASSERT_TRUE(shown);
+  int blue = 0;
+  for (int y = 300; y < 400; ++y)
+    for (int x = 0; x < 800; ++x) blue += At(shown, x, y) == MakeColour(0, 0, 255);
+  EXPECT_EQ(blue, 0);
+  cairo_surface_destroy(shown);
+}
+
+
+TEST_F(DrawScript, RegionOutlinesCrossNoSeamAndFollowTheCoast) {
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Geometry N0 W170 -1 wwpltcrr\n"
+      "ImportRset land land110m.rgn\n"
+      "Clear White\n"
+      "DisplayLines land Red\n"
+      "SaveBitmap lines.png\n"
+      "Clear White\n"
+      "DrawCoast Red\n"
+      "SaveBitmap coast.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  EXPECT_EQ(out.find("invalid"), std::string::npos) << out;
+  cairo_surface_t* lines = Load("lines.png");
+  cairo_surface_t* coast = Load("coast.png");
+  ASSERT_TRUE(lines && coast);
+  const uint32_t red = MakeColour(255, 0, 0);
+  int longest = 0, total = 0, near = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    int run = 0;
+    for (int x = 0; x < kWidth; ++x) {
+      const bool c = At(lines, x, y) == red;
+      total += c;
+      run = c ? run + 1 : 0;
+      longest = std::max(longest, run);
+      if (!c) continue;
+      // The region's outline and the 110m coast are the same data: every
+      // outline pixel has a coast pixel within two pixels (but for the
+      // stitches along the date line, which the coast leaves out).
+      bool found = false;
+      for (int dy = -2; dy <= 2 && !found; ++dy)
+        for (int dx = -2; dx <= 2 && !found; ++dx) {
+          const int xx = x + dx, yy = y + dy;
+          found = xx >= 0 && yy >= 0 && xx < kWidth && yy < kHeight && At(coast, xx, yy) == red;
+        }
+      near += found;
+    }
+  }
+  EXPECT_GT(total, 2000);
+  EXPECT_LT(longest, kWidth / 3);
+  EXPECT_GT(near, total * 95 / 100);
+  cairo_surface_destroy(lines);
+  cairo_surface_destroy(coast);
+}
+
+
+TEST_F(DrawScript, ObjectsOfAnotherIndexAreDrawnThroughASecondaryIndex) {
+  const char* bin = getenv("OMBREL_BIN");
+  const std::string b = bin ? bin : "bin";
+  std::system(("cp " + b + "/dodeca05.vix " + b + "/isotype.vix " + dir + "/").c_str());
+  std::ofstream(dir + "/far.pts") << "10 10\n-30 100\n";
+  const std::string out = Run(
+      "ReadVix dodeca05.vix\n"
+      "ImportPset far far.pts\n"
+      "ReadVix isotype.vix\n"
+      "MapFieldSize 800 400\n"
+      "Geometry N0 E0 -1 wwpltcrr\n"
+      "Clear White\n"
+      "DisplayPoints far r255g0b0/m1\n"
+      "DisplayCellsOccupied far r0g0b255 far\n"
+      "SaveBitmap far.png\n");
+  EXPECT_EQ(out.find("not found"), std::string::npos) << out;
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  cairo_surface_t* map = Load("far.png");
+  ASSERT_TRUE(map);
+  const PixelPoint p = Where(PROJ_WWPLTCRR, 0, 0, geodesy::NOVALUE, 10, 10);
+  EXPECT_EQ(At(map, p.x, p.y), MakeColour(255, 0, 0));
+  int outline = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) outline += At(map, x, y) == MakeColour(0, 0, 255);
+  EXPECT_GT(outline, 10);  // two small cells of dodeca05
+  cairo_surface_destroy(map);
+  // Two occupied cells, listed in the cell list file.
+  std::ifstream list(dir + "/far.cll");
+  int cells = 0, cell;
+  while (list >> cell) ++cells;
+  EXPECT_EQ(cells, 2);
 }
 
 }  // namespace

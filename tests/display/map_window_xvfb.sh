@@ -5,7 +5,7 @@
 #   map_window_xvfb.sh OMBREL_PROGRAM
 set -u
 program=$1
-for tool in xvfb-run xdotool import convert; do
+for tool in xvfb-run xdotool import convert stdbuf; do
   command -v $tool >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 work=$(mktemp -d)
@@ -19,17 +19,21 @@ cat > "$work/inner.sh" <<INNER
 #!/bin/bash
 cd "$work"
 unset SDL_VIDEODRIVER
-(sleep 7) | "$program" map.omb > out.txt 2>&1 &
-for i in \$(seq 50); do
-  wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
-  [ -n "\$wid" ] && break
-  sleep 0.1
-done
-[ -n "\$wid" ] || { echo "no map window"; exit 1; }
-sleep 2
+mkfifo commands
+# Line-buffered output, so that the lines can be watched as they come.
+stdbuf -oL "$program" map.omb < commands > out.txt 2>&1 &
+exec 3> commands
+# The script has drawn the map once "drawn" is printed.
+for i in \$(seq 200); do grep -q '^drawn\$' out.txt && break; sleep 0.1; done
+wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
+[ -n "\$wid" ] || { echo "no map window"; echo Quit >&3; exit 1; }
+sleep 0.5
 xdotool mousemove --window \$wid 100 100; sleep 0.3; xdotool click 3; sleep 0.3
-xdotool mousemove --window \$wid 300 250; sleep 0.3; xdotool click 3; sleep 0.5
+xdotool mousemove --window \$wid 300 250; sleep 0.3; xdotool click 3
+for i in \$(seq 100); do grep -Eq ' [0-9]+\\.[0-9]{3}\$' out.txt && break; sleep 0.1; done
 import -window root shot.png
+echo Quit >&3
+exec 3>&-
 wait
 INNER
 chmod +x "$work/inner.sh"
