@@ -36,6 +36,8 @@ struct StartTable {
   std::int32_t cell_count;    // of the index it was made for
   double far2;                // squared chord beyond which a hint counts as far
   DirectionCosines* centres;  // copy of every centre, by cell number
+  std::int32_t* offsets;      // cell_count + 1 offsets into lists
+  std::int32_t* lists;        // copy of every neighbour list, end to end
   std::int32_t* start;        // 6 * grid * grid start cells
   // The last point located through the table and its cell: while the walk
   // hint is still that cell, the distance to the last point tells near from
@@ -49,28 +51,42 @@ inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
   return dx * dx + dy * dy + dz * dz;
 }
 
-// Centres read through the records.
-struct RecordCentres {
+// The neighbour structure read through the records.
+struct RecordGraph {
   CellRecord* const* cells;
-  const DirectionCosines& operator[](std::int32_t c) const { return cells[c]->centre; }
+  const DirectionCosines& Centre(std::int32_t c) const { return cells[c]->centre; }
+  const std::int32_t* Neighbours(std::int32_t c, int& n) const {
+    n = cells[c]->neighbour_count;
+    return cells[c]->neighbours;
+  }
 };
 
-// Walks from c (at squared chord d from p) to the nearest centre; centres
-// come from `at` (the records, or the table's flat copy of them).
-template <class Centres>
-inline std::int32_t Walk(CellRecord* const* cells, const Centres& at, std::int32_t c, double d,
-                         const DirectionCosines& p, int* steps) {
+// The same read from the table's flat copies: centres by cell number, and the
+// neighbour lists laid end to end with their offsets.
+struct FlatGraph {
+  const DirectionCosines* centres;
+  const std::int32_t* offsets;  // cell_count + 1
+  const std::int32_t* lists;
+  const DirectionCosines& Centre(std::int32_t c) const { return centres[c]; }
+  const std::int32_t* Neighbours(std::int32_t c, int& n) const {
+    n = offsets[c + 1] - offsets[c];
+    return lists + offsets[c];
+  }
+};
+
+// Walks from c (at squared chord d from p) to the nearest centre.
+template <class Graph>
+inline std::int32_t Walk(const Graph& graph, std::int32_t c, double d, const DirectionCosines& p, int* steps) {
   int moved = 0;
   for (;;) {
-    const CellRecord* r = cells[c];
-    const int n = r->neighbour_count;
+    int n;
+    const std::int32_t* nb = graph.Neighbours(c, n);
     if (n < 1) break;
-    const std::int32_t* nb = r->neighbours;
     std::int32_t cand = -1;
     double best = d;
     for (int k = 0; k < n; ++k) {
       const std::int32_t m = nb[k];
-      const double e = Chord2(p, at[m]);
+      const double e = Chord2(p, graph.Centre(m));
       if (e < best || (e == best && cand >= 0 && m <= cand)) {
         cand = m;
         best = e;
@@ -153,12 +169,27 @@ bool BuildStartTable(CellIndex& idx) {
   const std::int32_t grid = static_cast<std::int32_t>(g);
   const std::size_t squares = 6u * static_cast<std::size_t>(grid) * grid;
   const std::size_t head = (sizeof(StartTable) + 7) & ~std::size_t{7};
-  auto* t = static_cast<StartTable*>(std::malloc(head + idx.cell_count * sizeof(DirectionCosines) +
-                                                 squares * sizeof(std::int32_t)));
+  std::size_t total = 0;
+  for (std::int32_t i = 0; i < idx.cell_count; ++i) {
+    const int n = idx.cells[i]->neighbour_count;
+    total += static_cast<std::size_t>(n > 0 ? n : 0);
+  }
+  const std::size_t count = static_cast<std::size_t>(idx.cell_count);
+  auto* t = static_cast<StartTable*>(std::malloc(head + count * sizeof(DirectionCosines) +
+                                                 (count + 1 + total + squares) * sizeof(std::int32_t)));
   if (t == nullptr) return false;
   t->centres = reinterpret_cast<DirectionCosines*>(reinterpret_cast<unsigned char*>(t) + head);
-  t->start = reinterpret_cast<std::int32_t*>(t->centres + idx.cell_count);
-  for (std::int32_t i = 0; i < idx.cell_count; ++i) t->centres[i] = idx.cells[i]->centre;
+  t->offsets = reinterpret_cast<std::int32_t*>(t->centres + count);
+  t->lists = t->offsets + count + 1;
+  t->start = t->lists + total;
+  std::int32_t at = 0;
+  for (std::int32_t i = 0; i < idx.cell_count; ++i) {
+    const CellRecord* r = idx.cells[i];
+    t->centres[i] = r->centre;
+    t->offsets[i] = at;
+    for (int k = 0; k < r->neighbour_count; ++k) t->lists[at++] = r->neighbours[k];
+  }
+  t->offsets[count] = at;
   t->grid = grid;
   t->cell_count = idx.cell_count;
   t->last_cell = NO_CELL;
@@ -174,7 +205,7 @@ bool BuildStartTable(CellIndex& idx) {
         // Serpentine order keeps consecutive squares side by side.
         const int i = (j % 2 == 0) ? ii : grid - 1 - ii;
         const DirectionCosines m = SquareMiddle(face, i, j, grid);
-        c = Walk(idx.cells, RecordCentres{idx.cells}, c, Chord2(m, idx.cells[c]->centre), m, nullptr);
+        c = Walk(RecordGraph{idx.cells}, c, Chord2(m, idx.cells[c]->centre), m, nullptr);
         t->start[(static_cast<std::size_t>(face) * grid + j) * grid + i] = c;
       }
     }
@@ -193,7 +224,7 @@ std::int32_t LocateFrom(const CellIndex& idx, std::int32_t start, const Directio
   if (start < 0 || start >= idx.cell_count) start = 0;
   if (steps != nullptr) *steps = 0;
   if (!geodesy::IsValid(p)) return start;
-  return Walk(idx.cells, RecordCentres{idx.cells}, start, Chord2(p, idx.cells[start]->centre), p, steps);
+  return Walk(RecordGraph{idx.cells}, start, Chord2(p, idx.cells[start]->centre), p, steps);
 }
 
 std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
@@ -205,14 +236,14 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
   if (idx.extra == nullptr) {
     const double d = Chord2(p, cells[c]->centre);
     if (!(d > 4.0 * 4.0 * 3.14159 / idx.cell_count) || !BuildStartTable(idx)) {
-      c = Walk(cells, RecordCentres{cells}, c, d, p, nullptr);
+      c = Walk(RecordGraph{cells}, c, d, p, nullptr);
       idx.walk_hint = c;
       return c;
     }
   }
   StartTable* t = TableOf(idx);
   if (t == nullptr) {
-    c = Walk(cells, RecordCentres{cells}, c, Chord2(p, cells[c]->centre), p, nullptr);
+    c = Walk(RecordGraph{cells}, c, Chord2(p, cells[c]->centre), p, nullptr);
   } else {
     const DirectionCosines* centres = t->centres;
     double d;
@@ -230,7 +261,7 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
         }
       }
     }
-    c = Walk(cells, centres, c, d, p, nullptr);
+    c = Walk(FlatGraph{centres, t->offsets, t->lists}, c, d, p, nullptr);
     t->last_cell = c;
     t->last_point = p;
   }

@@ -291,6 +291,23 @@ TEST_F(StartupRun, HelpWithoutABrowserExplainsInTheConsole) {
             "The help page is " + home_ + "ombrel.html\n");
 }
 
+TEST(HelpPage, ListsEveryCommandInTableOrderWithItsUsage) {
+  const std::string page = ReadAll(Env("OMBREL_BIN") + "/ombrel.html");
+  ASSERT_FALSE(page.empty()) << "ombrel.html was not built";
+  int rows = 0;
+  for (std::size_t at = 0; (at = page.find("<tr><td class=\"n\">", at)) != std::string::npos; ++at) ++rows;
+  EXPECT_EQ(rows, 135);
+  const std::size_t first = page.find("id=\"AddCellCenters\"");
+  const std::size_t set = page.find("id=\"Set\"");
+  const std::size_t last = page.find("id=\"Zzz\"");
+  EXPECT_LT(first, set);
+  EXPECT_LT(set, last);
+  EXPECT_NE(last, std::string::npos);
+  // Usage texts come from the handlers themselves.
+  EXPECT_NE(page.find("<code>keyword [=] data</code>", set), std::string::npos);
+  EXPECT_NE(page.find("<code>file &quot;text...&quot;</code>"), std::string::npos);
+}
+
 TEST_F(StartupRun, ExitStatusIsTheLastErrorLevel) {
   EXPECT_EQ(Ombrel("Set ellipsoid.number 35\n").status, 2);
   EXPECT_EQ(Ombrel("Set nothing.such 1\n").status, 4);
