@@ -158,8 +158,15 @@ int main() {
     Fatal(__LINE__, "Cell array memory shortfall\n");
   }
   if (!geodesy::FillCellAreaTable(idx, &e, table)) Fatal(__LINE__, "function return code: %d\n", 1);
-  double table_sum = 0.0;
-  for (double share : table) table_sum += share;
+  // Summed with compensation, so that the figure shows the table, not the
+  // rounding of 10 000 additions.
+  double table_sum = 0.0, carry = 0.0;
+  for (double share : table) {
+    const double t = table_sum + share;
+    carry += (table_sum - t) + share;
+    table_sum = t;
+  }
+  table_sum += carry;
   std::printf("Cell arae array sum:    %20.15f\n", table_sum);
 
   const double land = MeasureRegion(__LINE__, kLandFile, idx, e, table);

@@ -46,6 +46,9 @@ constexpr double kPi = 3.14159265358979323846;
 // A part within this share of its cell's area from 0 or from the whole cell
 // is decided by the topology rather than by the sum.
 constexpr double kAmbiguousShare = 1e-10;
+// A leg within this angle (radians) of a bisector plane is taken to run in
+// it: over a cell's width the two part by less than a millimetre.
+constexpr double kAlongBisector = 1e-10;
 
 struct RingPiece {
   std::int32_t cell;
@@ -85,14 +88,26 @@ bool RestoreItem(cells::CellIndex& idx, const cells::Object& obj, std::int64_t i
   return true;
 }
 
-// Where the leg a-b crosses the bisector plane of the centres p and q.
+// Where the leg a-b crosses the bisector plane of the centres p and q. A leg
+// that runs along the bisector (a ring following a cell edge) crosses it
+// anywhere: its midpoint serves, since the chains on both sides then meet
+// there on the common edge. A crossing that rounding puts beyond an end of
+// the leg is taken at that end.
 DirectionCosines Crossing(const DirectionCosines& a, const DirectionCosines& b,
                           const DirectionCosines& p, const DirectionCosines& q) {
-  DirectionCosines d = Cross(Cross(a, b), {p.x - q.x, p.y - q.y, p.z - q.z});
-  Normalise(d);
-  if (!IsValid(d)) return Normalised({a.x + b.x, a.y + b.y, a.z + b.z});
-  if (d.x * (a.x + b.x) + d.y * (a.y + b.y) + d.z * (a.z + b.z) < 0.0) d = {-d.x, -d.y, -d.z};
-  return d;
+  const DirectionCosines n = Cross(a, b);
+  const DirectionCosines pq{p.x - q.x, p.y - q.y, p.z - q.z};
+  const DirectionCosines d = Cross(n, pq);
+  const double scale = Dot(n, n) * Dot(pq, pq);
+  if (!(Dot(d, d) > kAlongBisector * kAlongBisector * scale)) {
+    return Normalised({a.x + b.x, a.y + b.y, a.z + b.z});
+  }
+  DirectionCosines x = Normalised(d);
+  if (!IsValid(x)) return Normalised({a.x + b.x, a.y + b.y, a.z + b.z});
+  if (x.x * (a.x + b.x) + x.y * (a.y + b.y) + x.z * (a.z + b.z) < 0.0) x = {-x.x, -x.y, -x.z};
+  if (Dot(Cross(a, x), n) < 0.0) return a;
+  if (Dot(Cross(x, b), n) < 0.0) return b;
+  return x;
 }
 
 // Cuts one ring into chains, appending their points to store.

@@ -4,6 +4,10 @@
 // release is not 300.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,13 +17,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct ProgramRun {
   std::string out;
   int exit_code = -1;
 };
 
-Run RunIn(const fs::path& dir) {
-  Run r;
+ProgramRun RunIn(const fs::path& dir) {
+  ProgramRun r;
   const std::string command = "cd '" + dir.string() + "' && '" ZONESUM_PROGRAM "' 2>&1";
   std::FILE* p = popen(command.c_str(), "r");
   if (!p) return r;
@@ -34,7 +38,7 @@ Run RunIn(const fs::path& dir) {
 // The number after a label that begins a line.
 double After(const std::string& out, const std::string& label, std::size_t from = 0) {
   const std::size_t at = out.find(label, from);
-  if (at == std::string::npos) return NAN;
+  if (at == std::string::npos) return std::nan("");
   return std::strtod(out.c_str() + at + label.size(), nullptr);
 }
 
@@ -51,7 +55,7 @@ fs::path Scratch(const char* name) {
 }  // namespace
 
 TEST(Zonesum, ShippedInputsAddUp) {
-  const Run r = RunIn(ZONESUM_DIR);
+  const ProgramRun r = RunIn(ZONESUM_DIR);
   std::printf("%s", r.out.c_str());
   ASSERT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(r.out.find("Ellipsoid: World Geodetic System 1984\n"), 0u);
@@ -73,7 +77,7 @@ TEST(Zonesum, ShippedInputsAddUp) {
 TEST(Zonesum, MissingSeaStopsBeforeAnyWork) {
   const fs::path dir = Scratch("missing");
   fs::remove(dir / "sea0_d5.qbo");
-  const Run r = RunIn(dir);
+  const ProgramRun r = RunIn(dir);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("Error zonesum("), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("): Can't find file sea0_d5.qbo\n"), std::string::npos) << r.out;
@@ -90,7 +94,7 @@ TEST(Zonesum, OnlyRelease300IndexesLoad) {
     std::fwrite(release360, 1, 2, f);
     std::fclose(f);
   }
-  const Run r = RunIn(dir);
+  const ProgramRun r = RunIn(dir);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("): Load error 2\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("Voronoi index:"), std::string::npos) << r.out;
@@ -107,7 +111,7 @@ TEST(Zonesum, ObjectOfAnotherIndexIsFatal) {
     std::fwrite(other, 1, 4, f);
     std::fclose(f);
   }
-  const Run r = RunIn(dir);
+  const ProgramRun r = RunIn(dir);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("): memory mapping error: 6\n"), std::string::npos) << r.out;
   fs::remove_all(dir);
