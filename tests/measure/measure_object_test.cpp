@@ -110,6 +110,28 @@ TEST_F(MeasureObject, CornersOnVoronoiVertices) {
   CheckRegion(measure_test::NodesOf({Circle(w.lat, w.lon, 1e-5, 3)}, e), 1e-6, "corner sliver");
 }
 
+TEST_F(MeasureObject, RingsAlongCellEdges) {
+  // A ring round one cell along its own edges is that cell.
+  const cells::CellRecord* r = idx.cells[321];
+  std::vector<cells::PointNode> cell_ring;
+  for (int k = 0; k < r->neighbour_count; ++k) {
+    DirectionCosines v;
+    cells::VoronoiVertex(idx, 321, k, v);
+    cell_ring.push_back({v, 0});
+  }
+  cell_ring.push_back(cells::Mark(1));
+  cell_ring.push_back(cells::Mark(1));
+  const ObjectMeasure c = Measure(cell_ring, 'c');
+  ASSERT_EQ(c.status, 0);
+  EXPECT_NEAR(c.area, IndexCellArea(idx, &e, 321), 1e-9 * c.area);
+  // Two quadrangles sharing an edge, as two rings of one region: their sum.
+  const Rings pair = {{{10, 10}, {10, 12}, {12, 12}, {12, 10}}, {{10, 12}, {10, 14}, {12, 14}, {12, 12}}};
+  const Rings left = {pair[0]}, right = {pair[1]};
+  const double both = Measure(measure_test::NodesOf(pair, e), 'c').area;
+  const double sum = Measure(measure_test::NodesOf(left, e), 'c').area + Measure(measure_test::NodesOf(right, e), 'c').area;
+  EXPECT_NEAR(both, sum, 1e-9 * sum);
+}
+
 TEST_F(MeasureObject, WrongKindOrDamageIsRefused) {
   measure_test::HeapObject line = measure_test::Build(idx, measure_test::NodesOf({Circle(0, 0, 1, 5)}, e), cells::kLset);
   ASSERT_EQ(line.status, 0);

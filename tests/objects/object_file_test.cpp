@@ -252,7 +252,7 @@ TEST_F(ObjectFiles, DamagedFilesAreRefusedOrSafe) {
       }
     };
     for (std::size_t len = 0; len < bytes.size(); len += 1 + len / 16) probe(bytes.substr(0, len));
-    const int flips = testing::Sanitized() ? 200 : 2000;
+    const int flips = testing::Sanitized() ? 100 : 800;
     for (int i = 0; i < flips; ++i) {
       std::string b = bytes;
       b[rng() % b.size()] ^= static_cast<char>(1 + rng() % 255);
