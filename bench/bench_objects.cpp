@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fclose(f);
-  char tmpl[] = "/tmp/bench_objects_XXXXXX";
-  const std::string dir = std::string(mkdtemp(tmpl)) + "/";
+  std::string tmpl = "/tmp/bench_objects_" + std::string(6, 'X');  // mkdtemp fills the six letters
+  const std::string dir = std::string(mkdtemp(tmpl.data())) + "/";
 
   // ---- ImportPset of a million points ----
   const int n = 1000000;

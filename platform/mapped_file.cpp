@@ -131,7 +131,8 @@ int PendingCreate(PendingFile& pf, const char* target, std::int64_t size) {
     dir = pf.target.substr(0, slash + 1);
     name = pf.target.substr(slash + 1);
   }
-  std::string tmpl = dir + "." + name + ".XXXXXX.part";
+  // mkostemps replaces the six letters before the ".part" suffix.
+  std::string tmpl = dir + "." + name + "." + std::string(6, 'X') + ".part";
   int fd = mkostemps(tmpl.data(), 5, O_CLOEXEC);
   if (fd < 0) return 1;
   fchmod(fd, 0644);

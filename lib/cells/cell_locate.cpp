@@ -14,6 +14,15 @@
 // square's middle. A point far from the walk hint starts from its square's
 // cell instead (when that is nearer), which is one or two steps from its own
 // cell; a point near the walk hint walks from the hint as before.
+//
+// The squares are about a quarter of a cell wide, so most of them lie wholly
+// inside their cell. Such a square is marked sure when every neighbour of
+// its cell is farther than the cell's centre, by a clear margin, from all
+// four corners: the neighbour's bisector then passes outside the square (a
+// square's points are positive combinations of its corners). A walk started
+// from a sure square's cell looks at the neighbours and stays, so a point
+// in that square takes the cell straight from the table; the result is the
+// one the walk gives. Only the squares a cell boundary crosses are walked.
 #include "lib/cells/cell_locate.h"
 
 #include <cmath>
@@ -38,13 +47,22 @@ struct StartTable {
   DirectionCosines* centres;  // copy of every centre, by cell number
   std::int32_t* offsets;      // cell_count + 1 offsets into lists
   std::int32_t* lists;        // copy of every neighbour list, end to end
-  std::int32_t* start;        // 6 * grid * grid start cells
+  std::uint32_t* start;       // 6 * grid * grid start cells, SURE_SQUARE or'd in
   // The last point located through the table and its cell: while the walk
   // hint is still that cell, the distance to the last point tells near from
   // far without touching the hint's centre.
   std::int32_t last_cell;
   DirectionCosines last_point;
 };
+
+// Mark of a start cell whose square lies wholly inside the cell.
+constexpr std::uint32_t SURE_SQUARE = 0x80000000u;
+
+// Smallest p.(centre - neighbour) at a sure square's corners. The walk
+// compares squared chords whose difference is twice this for a unit point;
+// rounding in the chords, the corners and the centres' lengths (a few 1e-15
+// and at most 1e-13) stays far below it.
+constexpr double SURE_MARGIN = 1e-9;
 
 inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
   const double dx = p.x - c.x, dy = p.y - c.y, dz = p.z - c.z;
@@ -124,18 +142,20 @@ inline std::size_t SquareOf(const DirectionCosines& p, std::int32_t grid) {
   }
   const double half = 0.5 * grid;
   const double inv = w > 0.0 ? half / w : 0.0;
-  int i = static_cast<int>(u * inv + half);
-  int j = static_cast<int>(v * inv + half);
-  if (i < 0) i = 0;
-  if (i >= grid) i = grid - 1;
-  if (j < 0) j = 0;
-  if (j >= grid) j = grid - 1;
+  // Clamped as doubles, so that a point with infinite or NaN components
+  // still gives a square inside the table.
+  double fi = u * inv + half, fj = v * inv + half;
+  const double top = grid - 1;
+  fi = fi >= 0.0 ? (fi <= top ? fi : top) : 0.0;
+  fj = fj >= 0.0 ? (fj <= top ? fj : top) : 0.0;
+  const int i = static_cast<int>(fi), j = static_cast<int>(fj);
   return (static_cast<std::size_t>(face) * grid + j) * grid + i;
 }
 
-// The middle of a grid square as a unit vector.
-DirectionCosines SquareMiddle(int face, int i, int j, std::int32_t grid) {
-  const double u = (i + 0.5) * 2.0 / grid - 1.0, v = (j + 0.5) * 2.0 / grid - 1.0;
+// A point of a grid square's face plane (fi, fj in squares, 0 ... grid) as
+// a unit vector; (i + 0.5, j + 0.5) is the square's middle.
+DirectionCosines FacePoint(int face, double fi, double fj, std::int32_t grid) {
+  const double u = fi * 2.0 / grid - 1.0, v = fj * 2.0 / grid - 1.0;
   const double s = face % 2 == 0 ? 1.0 : -1.0;
   DirectionCosines p;
   switch (face / 2) {
@@ -156,16 +176,40 @@ inline StartTable* TableOf(const CellIndex& idx) {
   return t;
 }
 
+// Squares per cell width across a cube face.
+constexpr double GRID_PER_CELL = 2.0;
+
+// True when every neighbour of cell c is farther than c's centre from each
+// corner of square (i, j) of the face by at least SURE_MARGIN (see above).
+bool SquareIsSure(const StartTable& t, std::int32_t c, int face, int i, int j) {
+  const std::int32_t* nb = t.lists + t.offsets[c];
+  const int n = t.offsets[c + 1] - t.offsets[c];
+  if (n < 1) return false;
+  DirectionCosines corner[4];
+  for (int k = 0; k < 4; ++k) corner[k] = FacePoint(face, i + (k & 1), j + (k >> 1), t.grid);
+  const DirectionCosines& a = t.centres[c];
+  for (int q = 0; q < n; ++q) {
+    const DirectionCosines& b = t.centres[nb[q]];
+    const DirectionCosines ab{a.x - b.x, a.y - b.y, a.z - b.z};
+    for (const DirectionCosines& k : corner) {
+      if (!(k.x * ab.x + k.y * ab.y + k.z * ab.z >= SURE_MARGIN)) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool BuildStartTable(CellIndex& idx) {
   DropStartTable(idx);
   if (idx.cell_count <= 0 || idx.cells == nullptr) return false;
-  // About two squares per cell across a face: the middle's cell is then
-  // the point's own cell or a neighbour of it.
-  double g = std::ceil(2.0 * std::sqrt(idx.cell_count / 6.0));
+  // About GRID_PER_CELL squares per cell width across a face: most squares
+  // are then sure, and the middle's cell of the others is the point's own
+  // cell or a neighbour of it. The grid is capped to keep the table below
+  // about 12 MB on the largest indexes (10.5 MB for 40 962 cells).
+  double g = std::ceil(GRID_PER_CELL * std::sqrt(idx.cell_count / 6.0));
   if (g < 1) g = 1;
-  if (g > 512) g = 512;
+  if (g > 720) g = 720;
   const std::int32_t grid = static_cast<std::int32_t>(g);
   const std::size_t squares = 6u * static_cast<std::size_t>(grid) * grid;
   const std::size_t head = (sizeof(StartTable) + 7) & ~std::size_t{7};
@@ -181,7 +225,7 @@ bool BuildStartTable(CellIndex& idx) {
   t->centres = reinterpret_cast<DirectionCosines*>(reinterpret_cast<unsigned char*>(t) + head);
   t->offsets = reinterpret_cast<std::int32_t*>(t->centres + count);
   t->lists = t->offsets + count + 1;
-  t->start = t->lists + total;
+  t->start = reinterpret_cast<std::uint32_t*>(t->lists + total);
   std::int32_t at = 0;
   for (std::int32_t i = 0; i < idx.cell_count; ++i) {
     const CellRecord* r = idx.cells[i];
@@ -204,9 +248,10 @@ bool BuildStartTable(CellIndex& idx) {
       for (int ii = 0; ii < grid; ++ii) {
         // Serpentine order keeps consecutive squares side by side.
         const int i = (j % 2 == 0) ? ii : grid - 1 - ii;
-        const DirectionCosines m = SquareMiddle(face, i, j, grid);
-        c = Walk(RecordGraph{idx.cells}, c, Chord2(m, idx.cells[c]->centre), m, nullptr);
-        t->start[(static_cast<std::size_t>(face) * grid + j) * grid + i] = c;
+        const DirectionCosines m = FacePoint(face, i + 0.5, j + 0.5, grid);
+        c = Walk(FlatGraph{t->centres, t->offsets, t->lists}, c, Chord2(m, t->centres[c]), m, nullptr);
+        t->start[(static_cast<std::size_t>(face) * grid + j) * grid + i] =
+            static_cast<std::uint32_t>(c) | (SquareIsSure(*t, c, face, i, j) ? SURE_SQUARE : 0u);
       }
     }
   }
@@ -246,22 +291,35 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
     c = Walk(RecordGraph{cells}, c, Chord2(p, cells[c]->centre), p, nullptr);
   } else {
     const DirectionCosines* centres = t->centres;
+    // A sure square's cell is the walk's result only for a point of about
+    // unit length (the margin is set for those); others always walk.
+    const double len2 = p.x * p.x + p.y * p.y + p.z * p.z;
+    const bool unit = len2 >= 0.25 && len2 <= 4.0;
     double d;
+    bool walk = true;
     if (c == t->last_cell && Chord2(p, t->last_point) > t->far2) {
-      c = t->start[SquareOf(p, t->grid)];
-      d = Chord2(p, centres[c]);
+      const std::uint32_t s = t->start[SquareOf(p, t->grid)];
+      c = static_cast<std::int32_t>(s & ~SURE_SQUARE);
+      if ((s & SURE_SQUARE) != 0 && unit) {
+        walk = false;
+        d = 0.0;
+      } else {
+        d = Chord2(p, centres[c]);
+      }
     } else {
       d = Chord2(p, centres[c]);
       if (d > t->far2) {
-        const std::int32_t s = t->start[SquareOf(p, t->grid)];
-        const double ds = Chord2(p, centres[s]);
+        const std::uint32_t s = t->start[SquareOf(p, t->grid)];
+        const std::int32_t sc = static_cast<std::int32_t>(s & ~SURE_SQUARE);
+        const double ds = Chord2(p, centres[sc]);
         if (ds < d) {
-          c = s;
+          c = sc;
           d = ds;
+          walk = (s & SURE_SQUARE) == 0 || !unit;
         }
       }
     }
-    c = Walk(FlatGraph{centres, t->offsets, t->lists}, c, d, p, nullptr);
+    if (walk) c = Walk(FlatGraph{centres, t->offsets, t->lists}, c, d, p, nullptr);
     t->last_cell = c;
     t->last_point = p;
   }

@@ -127,7 +127,7 @@ struct GeometrySpec {
   int32_t point_capacity = 512;
 };
 
-// Builds g for the spec. index: build the visible-cell list of slot 0 for it
+// Builds g for the request in spec. index: build the visible-cell list of slot 0 for it
 // (may be null). workspace: scratch memory for the cell lists (may be null:
 // the heap is used). arena: where the record's blocks come from (null: the
 // checked heap). Returns a set-up code; on failure g is left cleared and

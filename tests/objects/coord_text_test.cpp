@@ -22,8 +22,8 @@ using geodesy::DirectionCosines;
 
 std::string Dir() {
   static std::string dir = [] {
-    char tmpl[] = "/tmp/ombrel_coord_XXXXXX";
-    return std::string(mkdtemp(tmpl)) + "/";
+    std::string tmpl = "/tmp/ombrel_coord_" + std::string(6, 'X');
+    return std::string(mkdtemp(tmpl.data())) + "/";
   }();
   return dir;
 }

@@ -35,8 +35,8 @@ using geodesy::DirectionCosines;
 
 std::string Dir() {
   static std::string dir = [] {
-    char tmpl[] = "/tmp/ombrel_land_XXXXXX";
-    return std::string(mkdtemp(tmpl)) + "/";
+    std::string tmpl = "/tmp/ombrel_land_" + std::string(6, 'X');
+    return std::string(mkdtemp(tmpl.data())) + "/";
   }();
   return dir;
 }
@@ -124,6 +124,10 @@ TEST_P(Land, RoundTripAndS2Oracle) {
   }
   EXPECT_LT(std::sqrt(worst), 3e-11);  // 1e-9 degree of text is 1.7e-11 radians
   std::printf("land %s: round trip worst vertex difference %.3g rad\n", level.c_str(), std::sqrt(worst));
+
+  // S2's header-only btree hangs in instrumented builds (its library is not
+  // instrumented); the sanitized run stops after the round trip.
+  if (testing::Sanitized()) return;
 
   // S2 from the same rings (the vertices as stored).
   std::vector<std::vector<S2Point>> loops(1);

@@ -17,8 +17,8 @@ namespace {
 
 std::string TestDir() {
   static std::string dir = [] {
-    char tmpl[] = "/tmp/ombrel_mapped_XXXXXX";
-    return std::string(mkdtemp(tmpl)) + "/";
+    std::string tmpl = "/tmp/ombrel_mapped_" + std::string(6, 'X');
+    return std::string(mkdtemp(tmpl.data())) + "/";
   }();
   return dir;
 }

@@ -20,8 +20,8 @@ namespace {
 
 std::string Dir() {
   static std::string dir = [] {
-    char tmpl[] = "/tmp/ombrel_objfile_XXXXXX";
-    return std::string(mkdtemp(tmpl)) + "/";
+    std::string tmpl = "/tmp/ombrel_objfile_" + std::string(6, 'X');
+    return std::string(mkdtemp(tmpl.data())) + "/";
   }();
   return dir;
 }
