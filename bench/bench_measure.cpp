@@ -14,7 +14,7 @@
 #include "lib/cells/coord_text.h"
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   // zonesum's loop: every cell's area, summed.
   auto t0 = Clock::now();
   double total = 0.0;
-  for (std::int32_t i = 0; i < idx.cell_count; ++i) total += geodesy::IndexCellArea(idx, &e, i);
+  for (std::int32_t i = 0; i < idx.cell_count; ++i) total += cells::IndexCellArea(idx, &e, i);
   const double loop_ms = Seconds(t0) * 1000.0;
   std::printf("cell-area loop, %s (%d cells): %.1f ms, total - ellipsoid %.2g of it\n", vix.c_str(),
               idx.cell_count, loop_ms, total / (2 * e.half_area) - 1);
@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
 
   std::vector<double> table(idx.cell_count);
   t0 = Clock::now();
-  geodesy::FillCellAreaTable(idx, &e, table);
+  cells::FillCellAreaTable(idx, &e, table);
   const double table_s = Seconds(t0);
   for (char method : {'c', 's', 'p', 'r'}) {
     t0 = Clock::now();
-    const geodesy::ObjectMeasure m = geodesy::MeasureRset(idx, obj, e, method, table.data());
+    const cells::ObjectMeasure m = cells::MeasureRset(idx, obj, e, method, table.data());
     const double s = Seconds(t0);
     std::printf("Area %c: %.2f s (%.3f km2, %.2g from PolygonArea) | PolygonArea %.2f s (%.3f km2)\n",
                 method == 'c' ? 'c' : method, s, m.area / 1e6, m.area / peer - 1, peer_s, peer / 1e6);

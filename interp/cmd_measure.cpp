@@ -19,7 +19,7 @@
 #include "lib/cells/cell_index.h"
 #include "lib/cells/object_file.h"
 #include "lib/geodesy/ellipsoid.h"
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 
 namespace interp {
 
@@ -71,7 +71,7 @@ const double* CurrentCellAreaTable(GlobalBlock& g) {
     g_table.shares = std::vector<double>();
     return nullptr;
   }
-  if (!geodesy::FillCellAreaTable(idx, &e, g_table.shares)) {
+  if (!cells::FillCellAreaTable(idx, &e, g_table.shares)) {
     g_table.shares = std::vector<double>();
     return nullptr;
   }
@@ -131,9 +131,9 @@ void CmdMeasure(GlobalBlock& g, const char* args, int, int) {
   }
   const geodesy::Ellipsoid e = g.ellipsoid ? *g.ellipsoid : geodesy::MakeEllipsoid();
 
-  const geodesy::ObjectMeasure m = kind == cells::kLset
-                                       ? geodesy::MeasureLset(idx, object.h.obj, e)
-                                       : geodesy::MeasureRset(idx, object.h.obj, e, method, table);
+  const cells::ObjectMeasure m = kind == cells::kLset
+                                       ? cells::MeasureLset(idx, object.h.obj, e)
+                                       : cells::MeasureRset(idx, object.h.obj, e, method, table);
   if (m.status != 0) {
     PostText(4, "function (%d) return code: %d", m.function, m.status);
     g.error_level = EL_NOT_APPLICABLE;

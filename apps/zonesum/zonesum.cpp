@@ -19,7 +19,7 @@
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_file.h"
 #include "lib/geodesy/ellipsoid.h"
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 #include "platform/workspace.h"
 
 namespace {
@@ -85,7 +85,7 @@ double MeasureRegion(int line, const char* path, cells::CellIndex& idx, const ge
   }
   std::printf("%s: %d vertices\n", path, static_cast<int>(cells::VertexCount(h.obj)));
   const Stopwatch watch;
-  const geodesy::ObjectMeasure m = geodesy::MeasureRset(idx, h.obj, e, 'c', table.data());
+  const cells::ObjectMeasure m = cells::MeasureRset(idx, h.obj, e, 'c', table.data());
   const double seconds = watch.Seconds();
   if (m.status != 0) {
     cells::CloseObject(h);
@@ -134,7 +134,7 @@ int main() {
   const Stopwatch watch;
   double sum = 0.0;
   for (std::int32_t i = 0; i < idx.cell_count; ++i) {
-    const double a = geodesy::IndexCellArea(idx, &e, i);
+    const double a = cells::IndexCellArea(idx, &e, i);
     if (a == geodesy::NOVALUE) {
       cells::ReleaseIndex(idx);
       Fatal(__LINE__, "function return code: %d\n", 1);
@@ -157,7 +157,7 @@ int main() {
   } catch (...) {
     Fatal(__LINE__, "Cell array memory shortfall\n");
   }
-  if (!geodesy::FillCellAreaTable(idx, &e, table)) Fatal(__LINE__, "function return code: %d\n", 1);
+  if (!cells::FillCellAreaTable(idx, &e, table)) Fatal(__LINE__, "function return code: %d\n", 1);
   // Summed with compensation, so that the figure shows the table, not the
   // rounding of 10 000 additions.
   double table_sum = 0.0, carry = 0.0;

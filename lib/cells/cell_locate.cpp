@@ -23,6 +23,19 @@
 // from a sure square's cell looks at the neighbours and stays, so a point
 // in that square takes the cell straight from the table; the result is the
 // one the walk gives. Only the squares a cell boundary crosses are walked.
+//
+// The walk from a table start reads compact nodes, one 128-byte slot per
+// cell: the neighbour numbers and, as floats, the vectors from each
+// neighbour's centre to the cell's centre. For a point p of about unit
+// length, neighbour m is nearer than c exactly when p.(c - m) < 0 up to the
+// difference of the centres' squared lengths; the node keeps a bound on the
+// float rounding and that difference, so each neighbour is either surely
+// farther, surely nearer or undecided. A step with every neighbour surely
+// farther stops; a step with exactly one surely nearer and the rest surely
+// farther moves there, as the walk must. Anything else (undecided, two
+// nearer, a cell of more than NODE_NEIGHBOURS neighbours) hands over to the
+// walk on the exact squared chords from that cell, so the result is always
+// the walk's.
 #include "lib/cells/cell_locate.h"
 
 #include <cmath>
@@ -40,6 +53,21 @@ using geodesy::DirectionCosines;
 
 namespace {
 
+// Neighbours a compact node holds; a cell with more is walked exactly.
+constexpr int NODE_NEIGHBOURS = 7;
+
+// One cell's compact node (128 bytes). count is the neighbour count, or -1
+// when the cell is walked exactly. The decision tolerance tol covers the
+// float rounding of the vectors for |p| <= 1.5, the difference of the
+// centres' squared lengths and the rounding of the squared chords.
+struct alignas(64) Node {
+  std::int32_t count;
+  float tol;
+  std::int32_t neighbour[NODE_NEIGHBOURS];
+  float toward[NODE_NEIGHBOURS][3];  // centre(cell) - centre(neighbour)
+};
+static_assert(sizeof(Node) == 128, "a compact node is two cache lines");
+
 struct StartTable {
   std::int32_t grid;          // squares per face side
   std::int32_t cell_count;    // of the index it was made for
@@ -48,6 +76,7 @@ struct StartTable {
   std::int32_t* offsets;      // cell_count + 1 offsets into lists
   std::int32_t* lists;        // copy of every neighbour list, end to end
   std::uint32_t* start;       // 6 * grid * grid start cells, SURE_SQUARE or'd in
+  Node* nodes;                // cell_count compact nodes, 64-byte aligned
   // The last point located through the table and its cell: while the walk
   // hint is still that cell, the distance to the last point tells near from
   // far without touching the hint's centre.
@@ -177,7 +206,7 @@ inline StartTable* TableOf(const CellIndex& idx) {
 }
 
 // Squares per cell width across a cube face.
-constexpr double GRID_PER_CELL = 2.0;
+constexpr double GRID_PER_CELL = 3.0;
 
 // True when every neighbour of cell c is farther than c's centre from each
 // corner of square (i, j) of the face by at least SURE_MARGIN (see above).
@@ -198,6 +227,73 @@ bool SquareIsSure(const StartTable& t, std::int32_t c, int face, int i, int j) {
   return true;
 }
 
+// Fills cell c's compact node from the flat copies.
+void MakeNode(StartTable& t, std::int32_t c) {
+  Node& node = t.nodes[c];
+  const int n = t.offsets[c + 1] - t.offsets[c];
+  node.count = -1;
+  node.tol = 0.0f;
+  if (n < 1 || n > NODE_NEIGHBOURS) return;
+  const DirectionCosines& a = t.centres[c];
+  const double a2 = a.x * a.x + a.y * a.y + a.z * a.z;
+  double worst = 0.0;
+  for (int k = 0; k < n; ++k) {
+    const std::int32_t m = t.lists[t.offsets[c] + k];
+    const DirectionCosines& b = t.centres[m];
+    const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+    node.neighbour[k] = m;
+    node.toward[k][0] = static_cast<float>(dx);
+    node.toward[k][1] = static_cast<float>(dy);
+    node.toward[k][2] = static_cast<float>(dz);
+    // |p.(v - float(v))| <= 1.5 * L1 error for |p| <= 1.5; the squared
+    // lengths enter the chord difference at half weight.
+    const double l1 = std::fabs(dx - node.toward[k][0]) + std::fabs(dy - node.toward[k][1]) +
+                      std::fabs(dz - node.toward[k][2]);
+    const double len = std::fabs(b.x * b.x + b.y * b.y + b.z * b.z - a2);
+    const double bound = 1.5 * l1 + 0.5 * len;
+    if (!(bound < 1e-3)) return;  // centres too far from unit length: walk exactly
+    if (bound > worst) worst = bound;
+  }
+  // Chord rounding (a few 1e-15) and the dot product's own rounding, with
+  // room to spare; doubled to stay clear of the float conversion of tol.
+  node.tol = static_cast<float>(2.0 * (worst + 1e-13));
+  node.count = n;
+}
+
+// The walk from start on the compact nodes (see the head of this file); p
+// has squared length 0.25 ... 2.25.
+inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
+  for (;;) {
+    const Node& node = t.nodes[c];
+    const int n = node.count;
+    if (n < 0) break;
+    const double tol = node.tol;
+    // v = p.(c - m): negative when m is nearer than c. The two smallest.
+    double least = HUGE_VAL, second = HUGE_VAL;
+    bool undecided = false;
+    std::int32_t next = c;
+    for (int k = 0; k < n; ++k) {
+      const double v = p.x * node.toward[k][0] + p.y * node.toward[k][1] + p.z * node.toward[k][2];
+      undecided |= !(v < -tol || v > tol);
+      if (v < least) {
+        second = least;
+        least = v;
+        next = node.neighbour[k];
+      } else if (v < second) {
+        second = v;
+      }
+    }
+    if (undecided) break;
+    if (least > tol) return c;
+    // The nearest neighbour is nearer than c. The walk moves to it when it
+    // is surely nearer than every other neighbour too (the difference of
+    // two v is the chord difference's half, with twice the error).
+    if (!(second > least + 2.0 * tol)) break;
+    c = next;
+  }
+  return Walk(FlatGraph{t.centres, t.offsets, t.lists}, c, Chord2(p, t.centres[c]), p, nullptr);
+}
+
 }  // namespace
 
 bool BuildStartTable(CellIndex& idx) {
@@ -206,7 +302,7 @@ bool BuildStartTable(CellIndex& idx) {
   // About GRID_PER_CELL squares per cell width across a face: most squares
   // are then sure, and the middle's cell of the others is the point's own
   // cell or a neighbour of it. The grid is capped to keep the table below
-  // about 12 MB on the largest indexes (10.5 MB for 40 962 cells).
+  // below about 12 MB on the largest indexes (1.5 MB for 40 962 cells).
   double g = std::ceil(GRID_PER_CELL * std::sqrt(idx.cell_count / 6.0));
   if (g < 1) g = 1;
   if (g > 720) g = 720;
@@ -219,9 +315,12 @@ bool BuildStartTable(CellIndex& idx) {
     total += static_cast<std::size_t>(n > 0 ? n : 0);
   }
   const std::size_t count = static_cast<std::size_t>(idx.cell_count);
-  auto* t = static_cast<StartTable*>(std::malloc(head + count * sizeof(DirectionCosines) +
-                                                 (count + 1 + total + squares) * sizeof(std::int32_t)));
+  const std::size_t flat = head + count * sizeof(DirectionCosines) + (count + 1 + total + squares) * sizeof(std::int32_t);
+  const std::size_t node_at = (flat + 63) & ~std::size_t{63};
+  void* mem = std::aligned_alloc(64, node_at + count * sizeof(Node));
+  auto* t = static_cast<StartTable*>(mem);
   if (t == nullptr) return false;
+  t->nodes = reinterpret_cast<Node*>(static_cast<unsigned char*>(mem) + node_at);
   t->centres = reinterpret_cast<DirectionCosines*>(reinterpret_cast<unsigned char*>(t) + head);
   t->offsets = reinterpret_cast<std::int32_t*>(t->centres + count);
   t->lists = t->offsets + count + 1;
@@ -234,6 +333,7 @@ bool BuildStartTable(CellIndex& idx) {
     for (int k = 0; k < r->neighbour_count; ++k) t->lists[at++] = r->neighbours[k];
   }
   t->offsets[count] = at;
+  for (std::int32_t i = 0; i < idx.cell_count; ++i) MakeNode(*t, i);
   t->grid = grid;
   t->cell_count = idx.cell_count;
   t->last_cell = NO_CELL;
@@ -294,18 +394,15 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
     // A sure square's cell is the walk's result only for a point of about
     // unit length (the margin is set for those); others always walk.
     const double len2 = p.x * p.x + p.y * p.y + p.z * p.z;
-    const bool unit = len2 >= 0.25 && len2 <= 4.0;
+    const bool unit = len2 >= 0.25 && len2 <= 2.25;
     double d;
     bool walk = true;
     if (c == t->last_cell && Chord2(p, t->last_point) > t->far2) {
       const std::uint32_t s = t->start[SquareOf(p, t->grid)];
       c = static_cast<std::int32_t>(s & ~SURE_SQUARE);
-      if ((s & SURE_SQUARE) != 0 && unit) {
-        walk = false;
-        d = 0.0;
-      } else {
-        d = Chord2(p, centres[c]);
-      }
+      if ((s & SURE_SQUARE) != 0 && unit) walk = false;
+      // The node walk needs no distance to start from.
+      d = unit ? 0.0 : Chord2(p, centres[c]);
     } else {
       d = Chord2(p, centres[c]);
       if (d > t->far2) {
@@ -319,7 +416,7 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
         }
       }
     }
-    if (walk) c = Walk(FlatGraph{centres, t->offsets, t->lists}, c, d, p, nullptr);
+    if (walk) c = unit ? NodeWalk(*t, c, p) : Walk(FlatGraph{centres, t->offsets, t->lists}, c, d, p, nullptr);
     t->last_cell = c;
     t->last_point = p;
   }

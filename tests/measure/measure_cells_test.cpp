@@ -7,10 +7,11 @@
 
 #include "lib/geodesy/area.h"
 #include "lib/geodesy/measure_cells.h"
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 #include "tests/measure/measure_support.h"
 
 using namespace geodesy;
+using namespace cells;
 
 namespace {
 

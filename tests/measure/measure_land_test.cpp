@@ -10,10 +10,11 @@
 #include <chrono>
 #include <cmath>
 
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 #include "tests/measure/measure_support.h"
 
 using namespace geodesy;
+using namespace cells;
 
 namespace {
 

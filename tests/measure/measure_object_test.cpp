@@ -8,10 +8,11 @@
 #include <numbers>
 
 #include "lib/cells/cell_locate.h"
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 #include "tests/measure/measure_support.h"
 
 using namespace geodesy;
+using namespace cells;
 using Rings = std::vector<std::vector<std::pair<double, double>>>;
 
 namespace {

@@ -32,7 +32,9 @@
 #include "lib/cells/object_model.h"
 #include "lib/geodesy/ellipsoid.h"
 
-namespace geodesy {
+namespace cells {
+
+using geodesy::Ellipsoid;
 
 inline constexpr int MEASURE_FN_RESTORE = 1;
 inline constexpr int MEASURE_FN_CELLS = 2;
@@ -65,4 +67,4 @@ ObjectMeasure MeasureLset(cells::CellIndex& idx, const cells::Object& obj, const
 ObjectMeasure MeasureRset(cells::CellIndex& idx, const cells::Object& obj, const Ellipsoid& e,
                           char method, const double* table);
 
-}  // namespace geodesy
+}  // namespace cells

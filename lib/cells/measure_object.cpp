@@ -25,7 +25,7 @@
 // All triangles are true areas on the ellipsoid (measure_cells.h), taken in
 // the space of surface normals where the legs and the cell edges are still
 // great circles.
-#include "lib/geodesy/measure_object.h"
+#include "lib/cells/measure_object.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,7 +38,9 @@
 #include "lib/geodesy/measure_cells.h"
 #include "lib/geodesy/tangent_frame.h"
 
-namespace geodesy {
+namespace cells {
+
+using namespace geodesy;
 
 namespace {
 
@@ -448,4 +450,4 @@ ObjectMeasure MeasureRset(cells::CellIndex& idx, const cells::Object& obj, const
   }
 }
 
-}  // namespace geodesy
+}  // namespace cells
