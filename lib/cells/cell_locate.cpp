@@ -299,13 +299,14 @@ inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const Directio
 bool BuildStartTable(CellIndex& idx) {
   DropStartTable(idx);
   if (idx.cell_count <= 0 || idx.cells == nullptr) return false;
-  // About GRID_PER_CELL squares per cell width across a face: most squares
-  // are then sure, and the middle's cell of the others is the point's own
-  // cell or a neighbour of it. The grid is capped to keep the table below
-  // below about 12 MB on the largest indexes (1.5 MB for 40 962 cells).
+  // About GRID_PER_CELL squares per cell width across a face: a third of
+  // the squares are then sure, and the middle's cell of the others is the
+  // point's own cell or a neighbour of it. The grid is capped to keep the
+  // squares within 6.3 MB on the largest indexes (1.5 MB for 40 962 cells);
+  // the nodes take 128 bytes a cell.
   double g = std::ceil(GRID_PER_CELL * std::sqrt(idx.cell_count / 6.0));
   if (g < 1) g = 1;
-  if (g > 720) g = 720;
+  if (g > 512) g = 512;
   const std::int32_t grid = static_cast<std::int32_t>(g);
   const std::size_t squares = 6u * static_cast<std::size_t>(grid) * grid;
   const std::size_t head = (sizeof(StartTable) + 7) & ~std::size_t{7};
