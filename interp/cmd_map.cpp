@@ -9,6 +9,7 @@
 // Every change goes through ApplyMapGeometry: a new record is built for the
 // client area and installed only when its set-up succeeded.
 #include "interp/cmd_map.h"
+#include "interp/cmd_objects.h"
 
 #include <algorithm>
 #include <cctype>
@@ -345,16 +346,7 @@ void CmdCenterOn(GlobalBlock& g, const char* args, int, int) {
   cells::ObjectHandle h;
   const int status = cells::OpenObjectRead(h, path, g.cell_index->index_id, g.cell_index->cell_count);
   if (status != 0) {
-    if (status == 4) {
-      Fail(g, EL_FAILURE, "Invalid object type");
-    } else if (status == 5) {
-      Fail(g, EL_FAILURE, "Object release stamp mis-match");
-    } else if (status == 6) {
-      Fail(g, EL_FAILURE, ".vix identifier mis-match");
-    } else {
-      PostText(4, "memory mapping error: %d", status);
-      g.error_level = EL_FAILURE;
-    }
+    ReportOpenStatus(g, status);
     return;
   }
   DirectionCosines centre;

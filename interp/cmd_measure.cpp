@@ -7,6 +7,7 @@
 // Line sets report their length; region sets their area (by the cell
 // method, or from the rings by s, p or r) and perimeter.
 #include "interp/cmd_measure.h"
+#include "interp/cmd_objects.h"
 
 #include <cstring>
 #include <new>
@@ -34,17 +35,6 @@ struct CellAreaTable {
 };
 CellAreaTable g_table;
 
-void ReportOpenStatus(GlobalBlock& g, int status) {
-  if (status == 4)
-    PostText(4, "Invalid object type");
-  else if (status == 5)
-    PostText(4, "Object release stamp mis-match");
-  else if (status == 6)
-    PostText(4, ".vix identifier mis-match");
-  else
-    PostText(4, "memory mapping error: %d", status);
-  g.error_level = EL_FAILURE;
-}
 
 // Closes the object on every path out of the handler.
 struct OpenObject {

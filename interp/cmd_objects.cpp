@@ -51,6 +51,14 @@ geodesy::Ellipsoid CurrentEllipsoid(const GlobalBlock& g) {
   return g.ellipsoid ? *g.ellipsoid : geodesy::MakeEllipsoid();
 }
 
+
+void ImportProgress(void* context, std::int64_t lines) {
+  PostText(-2, "%s: %lld lines read", static_cast<const char*>(context),
+           static_cast<long long>(lines));
+}
+
+}  // namespace
+
 // The one way the program reports a failed object open.
 void ReportOpenStatus(GlobalBlock& g, int status) {
   if (status == 4)
@@ -63,13 +71,6 @@ void ReportOpenStatus(GlobalBlock& g, int status) {
     PostText(4, "memory mapping error: %d", status);
   g.error_level = EL_FAILURE;
 }
-
-void ImportProgress(void* context, std::int64_t lines) {
-  PostText(-2, "%s: %lld lines read", static_cast<const char*>(context),
-           static_cast<long long>(lines));
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- DumpObject
 

@@ -12,4 +12,9 @@ void CmdEraseObject(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdImport(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdExportObject(GlobalBlock& g, const char* args, int variant, int mode);
 
+// Posts the message for a failed object open (status 4, 5, 6, or any other
+// as a mapping error) and sets error level 4: the one way the program
+// reports it.
+void ReportOpenStatus(GlobalBlock& g, int status);
+
 }  // namespace interp

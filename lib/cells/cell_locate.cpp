@@ -268,23 +268,29 @@ inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const Directio
     const int n = node.count;
     if (n < 0) break;
     const double tol = node.tol;
-    // v = p.(c - m): negative when m is nearer than c. The two smallest.
+    // v = p.(c - m): negative when m is nearer than c.
+    double v[NODE_NEIGHBOURS];
+    bool farther = true;
+    for (int k = 0; k < n; ++k) {
+      v[k] = p.x * node.toward[k][0] + p.y * node.toward[k][1] + p.z * node.toward[k][2];
+      farther &= v[k] > tol;
+    }
+    if (farther) return c;
+    // The two smallest.
     double least = HUGE_VAL, second = HUGE_VAL;
     bool undecided = false;
     std::int32_t next = c;
     for (int k = 0; k < n; ++k) {
-      const double v = p.x * node.toward[k][0] + p.y * node.toward[k][1] + p.z * node.toward[k][2];
-      undecided |= !(v < -tol || v > tol);
-      if (v < least) {
+      undecided |= !(v[k] < -tol || v[k] > tol);
+      if (v[k] < least) {
         second = least;
-        least = v;
+        least = v[k];
         next = node.neighbour[k];
-      } else if (v < second) {
-        second = v;
+      } else if (v[k] < second) {
+        second = v[k];
       }
     }
     if (undecided) break;
-    if (least > tol) return c;
     // The nearest neighbour is nearer than c. The walk moves to it when it
     // is surely nearer than every other neighbour too (the difference of
     // two v is the chord difference's half, with twice the error).
@@ -388,36 +394,36 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
     }
   }
   StartTable* t = TableOf(idx);
-  if (t == nullptr) {
+  const double len2 = p.x * p.x + p.y * p.y + p.z * p.z;
+  // The table and the nodes serve points of about unit length (their
+  // margins are set for those); any other point is walked from the hint on
+  // the exact chords, where a far start could only pick among near ties.
+  if (t == nullptr || !(len2 >= 0.25 && len2 <= 2.25)) {
     c = Walk(RecordGraph{cells}, c, Chord2(p, cells[c]->centre), p, nullptr);
   } else {
     const DirectionCosines* centres = t->centres;
-    // A sure square's cell is the walk's result only for a point of about
-    // unit length (the margin is set for those); others always walk.
-    const double len2 = p.x * p.x + p.y * p.y + p.z * p.z;
-    const bool unit = len2 >= 0.25 && len2 <= 2.25;
-    double d;
+    const bool from_last = c == t->last_cell;
+    const bool far = from_last && Chord2(p, t->last_point) > t->far2;
     bool walk = true;
-    if (c == t->last_cell && Chord2(p, t->last_point) > t->far2) {
+    if (far) {
+      // Far from the last point located: start from the point's square.
       const std::uint32_t s = t->start[SquareOf(p, t->grid)];
       c = static_cast<std::int32_t>(s & ~SURE_SQUARE);
-      if ((s & SURE_SQUARE) != 0 && unit) walk = false;
-      // The node walk needs no distance to start from.
-      d = unit ? 0.0 : Chord2(p, centres[c]);
-    } else {
-      d = Chord2(p, centres[c]);
+      walk = (s & SURE_SQUARE) == 0;
+    } else if (!from_last) {
+      // The hint was set from outside: the square's cell when it is nearer
+      // and the hint is far.
+      const double d = Chord2(p, centres[c]);
       if (d > t->far2) {
         const std::uint32_t s = t->start[SquareOf(p, t->grid)];
         const std::int32_t sc = static_cast<std::int32_t>(s & ~SURE_SQUARE);
-        const double ds = Chord2(p, centres[sc]);
-        if (ds < d) {
+        if (Chord2(p, centres[sc]) < d) {
           c = sc;
-          d = ds;
-          walk = (s & SURE_SQUARE) == 0 || !unit;
+          walk = (s & SURE_SQUARE) == 0;
         }
       }
     }
-    if (walk) c = unit ? NodeWalk(*t, c, p) : Walk(FlatGraph{centres, t->offsets, t->lists}, c, d, p, nullptr);
+    if (walk) c = NodeWalk(*t, c, p);
     t->last_cell = c;
     t->last_point = p;
   }

@@ -1,6 +1,6 @@
 // Coastline, grid and horizon: how they are traced.
 //
-// A PieceWriter turns a stream of positions into polyline pieces: each
+// A PolylinePen turns a stream of positions into polyline pieces: each
 // position is projected, a position that does not project (or lands absurdly
 // far off the frame) closes the current piece, and on seam projections so
 // does a horizontal jump of more than two thirds of the frame width.
@@ -29,44 +29,33 @@
 
 namespace display {
 
+void PolylinePen::Break() {
+  if (open) FinishPolyline(d);
+  open = false;
+}
+
+void PolylinePen::Add(const DirectionCosines& u) {
+  PixelPoint p;
+  if (!PositionToDevice(g, u, &p)) {
+    Break();
+    return;
+  }
+  if (open && seam && std::fabs((double)p.x - last.x) > max_jump) Break();
+  if (!open) {
+    BeginPolyline(d, p.x, p.y);
+    open = true;
+    ++pieces;
+  } else {
+    AddPolylinePoint(d, p.x, p.y);
+  }
+  last = p;
+  ++points;
+}
+
 namespace {
 
 constexpr double kArcSecond = M_PI / 648000.0;
 
-struct PieceWriter {
-  const MapGeometry& g;
-  DrawState* d;
-  bool seam;
-  double max_jump;
-  bool open = false;
-  PixelPoint last;
-  int pieces = 0;
-
-  PieceWriter(const MapGeometry& geometry, DrawState* state)
-      : g(geometry), d(state), seam(ProjectionHasSeam(geometry.projection)),
-        max_jump(2.0 / 3.0 * (geometry.xmax - geometry.xmin + 1)) {}
-
-  void Break() {
-    if (open) FinishPolyline(d);
-    open = false;
-  }
-  void Add(const DirectionCosines& u) {
-    PixelPoint p;
-    if (!PositionToDevice(g, u, &p)) {
-      Break();
-      return;
-    }
-    if (open && seam && std::fabs((double)p.x - last.x) > max_jump) Break();
-    if (!open) {
-      BeginPolyline(d, p.x, p.y);
-      open = true;
-      ++pieces;
-    } else {
-      AddPolylinePoint(d, p.x, p.y);
-    }
-    last = p;
-  }
-};
 
 double Arc(const DirectionCosines& a, const DirectionCosines& b) {
   const double chord = std::sqrt(geodesy::ChordSq(a, b));
@@ -165,7 +154,7 @@ int DrawCoastOnMap(const MapGeometry& g, const CoastData& coast, DrawState* d, i
   const double radius = MapRadius(g);
   std::vector<DirectionCosines> points;
   int drawn = 0;
-  PieceWriter w(g, d);
+  PolylinePen w(g, d);
   for (size_t i = 0; i < coast.levels[level].count && !d->cancelled; ++i) {
     const CoastSegment seg = CoastSegmentAt(coast, level, i);
     if (Arc(g.centre, geodesy::Normalised(seg.centre)) > radius + seg.radius) continue;
@@ -220,7 +209,7 @@ int DrawGridOnMap(const MapGeometry& g, DrawState* d) {
       lon1 = 648000 - s.meridians;
     }
   }
-  PieceWriter w(g, d);
+  PolylinePen w(g, d);
   // Parallels: traced along longitude across the range of meridians (a whole
   // turn when every meridian shows).
   const bool whole_turn = lon1 - lon0 >= 1296000 - s.meridians;

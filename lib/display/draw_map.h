@@ -28,6 +28,29 @@ bool PositionToDevice(const MapGeometry& g, const DirectionCosines& u, PixelPoin
 // eqdistcyl, wwpltcrr.
 bool ProjectionHasSeam(uint32_t code);
 
+// A polyline pen with the break rules of the map: each position is projected;
+// one that does not project closes the current piece, and on seam projections
+// so does a horizontal jump of more than two thirds of the frame width.
+// pieces counts the pieces begun, points the positions drawn.
+struct PolylinePen {
+  const MapGeometry& g;
+  DrawState* d;
+  bool seam;
+  double max_jump;
+  bool open = false;
+  PixelPoint last;
+  int pieces = 0;
+  int64_t points = 0;
+
+  PolylinePen(const MapGeometry& geometry, DrawState* state)
+      : g(geometry), d(state), seam(ProjectionHasSeam(geometry.projection)),
+        max_jump(2.0 / 3.0 * (geometry.xmax - geometry.xmin + 1)) {}
+  // Ends the current piece, if any.
+  void Break();
+  // Draws to u, starting a new piece when the last one was broken.
+  void Add(const DirectionCosines& u);
+};
+
 // The angular radius around the centre within which anything can be on the
 // map: the largest angle to the inverse of a frame corner for stereo,
 // gnomonic, conical, mercator, eqdistcyl and tileset; 4.0 for the world-wide

@@ -3,7 +3,7 @@
 // Point and line drawing walk the object's own records (the cell array of a
 // point set, the items and pieces of a line or region set), passing over
 // cells that the visible-cell list of the object's index leaves out. Lines
-// run through the PieceWriter rules of the coastline: a piece of polyline ends
+// run through the PolylinePen rules of the coastline: a piece of polyline ends
 // where a vertex does not project and, on seam projections, where consecutive
 // points jump more than two thirds of the frame width. A ring is closed by
 // returning to its first vertex.
@@ -39,39 +39,6 @@ bool CellInView(const int32_t* visible, int32_t cell) {
   return !visible || cells::CellListContains(visible, cell);
 }
 
-// Polyline pieces with the break rules of the map.
-struct Pen {
-  const MapGeometry& g;
-  DrawState* d;
-  bool seam;
-  double max_jump;
-  bool open = false;
-  PixelPoint last;
-  int64_t drawn = 0;
-  Pen(const MapGeometry& geometry, DrawState* state)
-      : g(geometry), d(state), seam(ProjectionHasSeam(geometry.projection)),
-        max_jump(2.0 / 3.0 * (geometry.xmax - geometry.xmin + 1)) {}
-  void Break() {
-    if (open) FinishPolyline(d);
-    open = false;
-  }
-  void Add(const DirectionCosines& u) {
-    PixelPoint p;
-    if (!PositionToDevice(g, u, &p)) {
-      Break();
-      return;
-    }
-    if (open && seam && std::fabs((double)p.x - last.x) > max_jump) Break();
-    if (!open) {
-      BeginPolyline(d, p.x, p.y);
-      open = true;
-    } else {
-      AddPolylinePoint(d, p.x, p.y);
-    }
-    last = p;
-    ++drawn;
-  }
-};
 
 // The vertices of one piece, in order.
 void PieceVertices(cells::CellIndex& idx, const Object& obj, const cells::Piece& pc,
@@ -154,7 +121,7 @@ int64_t DrawObjectPoints(const MapGeometry& g, cells::CellIndex& idx, const Obje
 int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, DrawState* d) {
   if (obj.kind != cells::kLset && obj.kind != cells::kRset) return 0;
   const int32_t* visible = VisibleList(g, idx);
-  Pen pen(g, d);
+  PolylinePen pen(g, d);
   std::vector<DirectionCosines> v;
   const int64_t items = ItemCount(obj);
   for (int64_t i = 0; i < items && !d->cancelled; ++i) {
@@ -177,7 +144,7 @@ int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const Objec
     if (obj.kind == cells::kRset && have_first) pen.Add(ring_start);
     pen.Break();
   }
-  return pen.drawn;
+  return pen.points;
 }
 
 int64_t FillObjectArea(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz,

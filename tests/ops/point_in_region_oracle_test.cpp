@@ -163,6 +163,11 @@ std::vector<geodesy::DirectionCosines> NearBoundary(const Land& land, int n, std
 }
 
 void RunOracle(const char* file, int random_points, int near_points, long seed, long allowed_near) {
+#if defined(__SANITIZE_ADDRESS__)
+  // Under AddressSanitizer abseil's inline btree carries extra fields that
+  // the prebuilt S2 library does not know: the index build then never ends.
+  GTEST_SKIP() << "S2 cannot be used from an AddressSanitizer build";
+#endif
   auto land = MakeLand(file);
   ASSERT_TRUE(land) << "cannot load isotype.vix or " << file;
   std::mt19937_64 rng(seed);
