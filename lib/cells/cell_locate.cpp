@@ -15,8 +15,8 @@
 // cell instead (when that is nearer), which is one or two steps from its own
 // cell; a point near the walk hint walks from the hint as before.
 //
-// The squares are about a quarter of a cell wide, so most of them lie wholly
-// inside their cell. Such a square is marked sure when every neighbour of
+// The squares are about a third of a cell wide, so a third of them lie
+// wholly inside their cell. Such a square is marked sure when every neighbour of
 // its cell is farther than the cell's centre, by a clear margin, from all
 // four corners: the neighbour's bisector then passes outside the square (a
 // square's points are positive combinations of its corners). A walk started
@@ -24,9 +24,11 @@
 // in that square takes the cell straight from the table; the result is the
 // one the walk gives. Only the squares a cell boundary crosses are walked.
 //
-// The walk from a table start reads compact nodes, one 128-byte slot per
-// cell: the neighbour numbers and, as floats, the vectors from each
-// neighbour's centre to the cell's centre. For a point p of about unit
+// The walk (from a table start, or from the hint for a point near the last
+// one) reads compact nodes, one 128-byte slot per cell: the neighbour
+// numbers and, as floats in eight lanes, the vectors from each neighbour's
+// centre to the cell's centre, so that one step is two four-lane dot
+// products and a compare. For a point p of about unit
 // length, neighbour m is nearer than c exactly when p.(c - m) < 0 up to the
 // difference of the centres' squared lengths; the node keeps a bound on the
 // float rounding and that difference, so each neighbour is either surely
@@ -35,7 +37,8 @@
 // farther moves there, as the walk must. Anything else (undecided, two
 // nearer, a cell of more than NODE_NEIGHBOURS neighbours) hands over to the
 // walk on the exact squared chords from that cell, so the result is always
-// the walk's.
+// the walk's. Points far from unit length (the zero vector, say) skip the
+// table and the nodes and are walked from the hint on the exact chords.
 #include "lib/cells/cell_locate.h"
 
 #include <cmath>
@@ -54,17 +57,26 @@ using geodesy::DirectionCosines;
 namespace {
 
 // Neighbours a compact node holds; a cell with more is walked exactly.
-constexpr int NODE_NEIGHBOURS = 7;
+constexpr int NODE_NEIGHBOURS = 6;
+// Lanes of the node's vectors: two groups of four floats. Lanes beyond the
+// neighbour count repeat lane 0, so that all lanes can be tested at once.
+constexpr int NODE_LANES = 8;
 
-// One cell's compact node (128 bytes). count is the neighbour count, or -1
-// when the cell is walked exactly. The decision tolerance tol covers the
-// float rounding of the vectors for |p| <= 1.5, the difference of the
-// centres' squared lengths and the rounding of the squared chords.
+// Four floats, added and multiplied lane by lane (GCC and Clang vectors).
+typedef float Float4 __attribute__((vector_size(16)));
+typedef std::int32_t Int4 __attribute__((vector_size(16)));
+
+// One cell's compact node (128 bytes). tx, ty, tz: centre(cell) -
+// centre(neighbour) by lane. count is the neighbour count, or -1 when the
+// cell is walked exactly. The decision tolerance tol covers, for |p| <= 1.5,
+// the float rounding of the vectors, of p and of the dot product, the
+// difference of the centres' squared lengths and the rounding of the
+// squared chords.
 struct alignas(64) Node {
+  float tx[NODE_LANES], ty[NODE_LANES], tz[NODE_LANES];
   std::int32_t count;
   float tol;
   std::int32_t neighbour[NODE_NEIGHBOURS];
-  float toward[NODE_NEIGHBOURS][3];  // centre(cell) - centre(neighbour)
 };
 static_assert(sizeof(Node) == 128, "a compact node is two cache lines");
 
@@ -237,20 +249,23 @@ void MakeNode(StartTable& t, std::int32_t c) {
   const DirectionCosines& a = t.centres[c];
   const double a2 = a.x * a.x + a.y * a.y + a.z * a.z;
   double worst = 0.0;
-  for (int k = 0; k < n; ++k) {
-    const std::int32_t m = t.lists[t.offsets[c] + k];
+  for (int k = 0; k < NODE_LANES; ++k) {
+    const int q = k < n ? k : 0;
+    const std::int32_t m = t.lists[t.offsets[c] + q];
     const DirectionCosines& b = t.centres[m];
     const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-    node.neighbour[k] = m;
-    node.toward[k][0] = static_cast<float>(dx);
-    node.toward[k][1] = static_cast<float>(dy);
-    node.toward[k][2] = static_cast<float>(dz);
-    // |p.(v - float(v))| <= 1.5 * L1 error for |p| <= 1.5; the squared
-    // lengths enter the chord difference at half weight.
-    const double l1 = std::fabs(dx - node.toward[k][0]) + std::fabs(dy - node.toward[k][1]) +
-                      std::fabs(dz - node.toward[k][2]);
+    if (k < n) node.neighbour[k] = m;
+    node.tx[k] = static_cast<float>(dx);
+    node.ty[k] = static_cast<float>(dy);
+    node.tz[k] = static_cast<float>(dz);
+    // |p.(v - float(v))| <= 1.5 * L1 error for |p| <= 1.5; the float
+    // rounding of p and of the three products and two sums stays within
+    // 5 * 2^-24 * 1.5 * L1(v); the squared lengths enter the chord
+    // difference at half weight.
+    const double l1 = std::fabs(dx - node.tx[k]) + std::fabs(dy - node.ty[k]) + std::fabs(dz - node.tz[k]);
+    const double size = std::fabs(dx) + std::fabs(dy) + std::fabs(dz);
     const double len = std::fabs(b.x * b.x + b.y * b.y + b.z * b.z - a2);
-    const double bound = 1.5 * l1 + 0.5 * len;
+    const double bound = 1.5 * l1 + 5.0 * 1.5 * size / 16777216.0 + 0.5 * len;
     if (!(bound < 1e-3)) return;  // centres too far from unit length: walk exactly
     if (bound > worst) worst = bound;
   }
@@ -267,15 +282,24 @@ inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const Directio
     const Node& node = t.nodes[c];
     const int n = node.count;
     if (n < 0) break;
-    const double tol = node.tol;
-    // v = p.(c - m): negative when m is nearer than c.
-    double v[NODE_NEIGHBOURS];
-    bool farther = true;
-    for (int k = 0; k < n; ++k) {
-      v[k] = p.x * node.toward[k][0] + p.y * node.toward[k][1] + p.z * node.toward[k][2];
-      farther &= v[k] > tol;
-    }
-    if (farther) return c;
+    const float tol = node.tol;
+    // v = p.(c - m) in all lanes: negative when m is nearer than c.
+    const Float4 px = Float4{} + static_cast<float>(p.x), py = Float4{} + static_cast<float>(p.y),
+                 pz = Float4{} + static_cast<float>(p.z), tv = Float4{} + tol;
+    Float4 lo, hi, tx, ty, tz;
+    std::memcpy(&tx, node.tx, 16);
+    std::memcpy(&ty, node.ty, 16);
+    std::memcpy(&tz, node.tz, 16);
+    lo = px * tx + py * ty + pz * tz;
+    std::memcpy(&tx, node.tx + 4, 16);
+    std::memcpy(&ty, node.ty + 4, 16);
+    std::memcpy(&tz, node.tz + 4, 16);
+    hi = px * tx + py * ty + pz * tz;
+    const Int4 all = (lo > tv) & (hi > tv);
+    if ((all[0] & all[1] & all[2] & all[3]) != 0) return c;
+    float v[NODE_LANES];
+    std::memcpy(v, &lo, 16);
+    std::memcpy(v + 4, &hi, 16);
     // The two smallest.
     double least = HUGE_VAL, second = HUGE_VAL;
     bool undecided = false;
@@ -294,7 +318,7 @@ inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const Directio
     // The nearest neighbour is nearer than c. The walk moves to it when it
     // is surely nearer than every other neighbour too (the difference of
     // two v is the chord difference's half, with twice the error).
-    if (!(second > least + 2.0 * tol)) break;
+    if (!(second > least + 2.0 * static_cast<double>(tol))) break;
     c = next;
   }
   return Walk(FlatGraph{t.centres, t.offsets, t.lists}, c, Chord2(p, t.centres[c]), p, nullptr);

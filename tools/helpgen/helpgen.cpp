@@ -158,11 +158,26 @@ GoTo end
 Echo no city on land?
 :end
 </pre>
-<p>(<code>land110m.rgn</code> ships beside the program; <code>cities.pts</code> is a file of your own, one
+<p>(<code>land110m.rgn</code> and <code>cities.pts</code> ship beside the program; a point file holds one
 latitude and longitude per line.)</p>
 <p>Run it with <code>ombrel --batch world</code>, or type <code>world</code> at the console (a word that is
 not a command names a script). Each line is echoed, then its messages follow; <code>IfErrorlevel</code>
 tests the status the previous command left: 0 success, 1 empty result, 2 not applicable, 4 failure.</p>
+<h2>Measuring</h2>
+<p><code>Area name [s|p|r] [m|k]</code> (or <code>Length</code>, the same command) reports the length of a
+line set, or the area and perimeter of a region set, in kilometres (<code>m</code>: metres). The perimeter
+is always the sum of the geodesic lengths of the ring edges. The area comes from one of four methods:</p>
+<ul>
+<li>no option: the cell method. Interior cells count whole from the table of cell areas; each boundary
+cell counts the part of it that lies inside the rings. Within 1e-8 of the exact area on coastlines.</li>
+<li><code>s</code>: triangles from the rings' centre to each edge, long edges cut along the geodesic.
+Within 1e-10.</li>
+<li><code>p</code>: as <code>s</code>, but an edge whose two ends share a latitude follows that parallel
+instead of the geodesic, as map sheets and zones are drawn.</li>
+<li><code>r</code>: the most accurate. Every edge is a geodesic on the ellipsoid and its area is integrated
+exactly, edge by edge, by the series of GeographicLib's polygon area, summed with compensation; rings
+around a pole are recognised by their crossings of the prime meridian. Within 1e-14 of the exact area.</li>
+</ul>
 <h2>Commands</h2>
 <p>The commands in table order, which is also the order Tab completion offers them.</p>
 <table><tr><th>#</th><th>Command</th><th>Usage</th></tr>
