@@ -79,9 +79,11 @@ struct Tracer {
   LegCellFn leg_cell;
   void* context;
   std::int64_t leg;
+  std::vector<DirectionCosines>& entry;  // where the leg enters each piece's cell
 
   void Enter(std::int32_t prev, std::int32_t next, const DirectionCosines& x) {
     pieces.push_back({next, first_vertex, 0, BoundaryParameter(idx, prev, next, x)});
+    entry.push_back(x);
     if (leg_cell) leg_cell(context, leg, next);
   }
 
@@ -222,16 +224,78 @@ bool ArcsCross(const DirectionCosines& a, const DirectionCosines& b, const Direc
   return acb * cbd > 0 && acb * dac > 0;
 }
 
+namespace {
+
+// True when x lies within the snap distance of the bisector plane of the
+// centres of c and n.
+bool OnBisector(const CellIndex& idx, std::int32_t c, std::int32_t n, const DirectionCosines& x) {
+  const DirectionCosines& pc = Centre(idx, c);
+  const DirectionCosines& pn = Centre(idx, n);
+  const DirectionCosines d{pc.x - pn.x, pc.y - pn.y, pc.z - pn.z};
+  const double dd = Dot(d, d);
+  const double s = Dot(x, d);
+  return s * s <= VORONOI_SNAP_SQ * dd;
+}
+
+bool AreNeighbours(const CellIndex& idx, std::int32_t a, std::int32_t b) {
+  const CellRecord* r = idx.cells[a];
+  return std::find(r->neighbours, r->neighbours + r->neighbour_count, b) !=
+         r->neighbours + r->neighbour_count;
+}
+
+// Edge runs: a leg that passes a cell c without a vertex, entering and
+// leaving it on the edge that c shares with a neighbour n, runs along that
+// edge and lies in both cells over the whole stretch, not at a single point
+// (lines along the equator or a meridian do this on indexes symmetric about
+// them). Which of the two cells the trace picks then hangs on ties in the
+// location walk, and a point of the leg, such as a crossing with another
+// line, may be located in the other one. So the leg gets a piece without
+// vertices in n as well, right after c's piece; it enters n at the middle of
+// the stretch and leaves it where it left c. The pieces [from, pieces.size()
+// - 1) are the ones just traced between two vertex pieces; entry holds the
+// entry point of every piece from base on.
+void AddEdgeRuns(const CellIndex& idx, std::vector<ItemPiece>& pieces,
+                 std::vector<DirectionCosines>& entry, std::size_t base, std::size_t from,
+                 LegCellFn leg_cell, void* context, std::int64_t leg) {
+  for (std::size_t k = std::max<std::size_t>(from, 1); k + 1 < pieces.size(); ++k) {
+    if (k <= base || pieces[k].count != 0) continue;
+    const std::int32_t prev = pieces[k - 1].cell, c = pieces[k].cell, next = pieces[k + 1].cell;
+    const DirectionCosines in = entry[k - base], out = entry[k + 1 - base];
+    if (ChordSq(in, out) <= 4 * VORONOI_SNAP_SQ) continue;
+    const CellRecord* r = idx.cells[c];
+    for (int j = 0; j < r->neighbour_count; ++j) {
+      const std::int32_t n = r->neighbours[j];
+      if (n < 0 || n >= idx.cell_count || n == prev || n == next) continue;
+      if (!OnBisector(idx, c, n, in) || !OnBisector(idx, c, n, out)) continue;
+      if (!AreNeighbours(idx, n, next)) continue;
+      DirectionCosines mid = geodesy::Normalised(Sum(in, out));
+      if (!geodesy::IsValid(mid)) continue;
+      pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(k + 1),
+                    {n, pieces[k].first, 0, BoundaryParameter(idx, c, n, mid)});
+      entry.insert(entry.begin() + static_cast<std::ptrdiff_t>(k + 1 - base), mid);
+      pieces[k + 2].xbd = BoundaryParameter(idx, n, next, out);
+      if (leg_cell) leg_cell(context, leg, n);
+      ++k;
+      break;
+    }
+  }
+}
+
+}  // namespace
+
 void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool closed,
                    std::vector<ItemPiece>& pieces, std::vector<std::int32_t>& cells,
                    LegCellFn leg_cell, void* context) {
   const std::int64_t n = static_cast<std::int64_t>(v.size());
   if (n == 0) return;
-  Tracer tr{idx, pieces, 0, leg_cell, context, 0};
+  std::vector<DirectionCosines> entry;
+  const std::size_t base = pieces.size();
+  Tracer tr{idx, pieces, 0, leg_cell, context, 0, entry};
   std::int32_t cur = Locate(idx, v[0]);
   const std::int32_t c0 = cur;
   cells.push_back(cur);
   pieces.push_back({cur, 0, 1, kNoCrossing});
+  entry.push_back(v[0]);
   for (std::int64_t i = 1; i < n; ++i) {
     std::int32_t ci = Locate(idx, v[i]);
     cells.push_back(ci);
@@ -239,8 +303,13 @@ void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool clo
     tr.first_vertex = static_cast<std::int32_t>(i);
     if (leg_cell) leg_cell(context, i - 1, cur);
     if (ci != cur) {
+      const std::size_t from = pieces.size();
       tr.Trace(v[i - 1], cur, v[i], ci, 0);
-      if (pieces.back().cell != ci) pieces.push_back({ci, tr.first_vertex, 0, 0.0});
+      if (pieces.back().cell != ci) {
+        pieces.push_back({ci, tr.first_vertex, 0, 0.0});
+        entry.push_back(v[i]);
+      }
+      AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, i - 1);
       cur = ci;
     }
     pieces.back().count++;
@@ -249,7 +318,11 @@ void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool clo
     tr.leg = n - 1;
     tr.first_vertex = static_cast<std::int32_t>(n);
     if (leg_cell) leg_cell(context, n - 1, cur);
-    if (cur != c0) tr.Trace(v[n - 1], cur, v[0], c0, 0);
+    if (cur != c0) {
+      const std::size_t from = pieces.size();
+      tr.Trace(v[n - 1], cur, v[0], c0, 0);
+      AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, n - 1);
+    }
   }
 }
 
