@@ -8,6 +8,7 @@
 // result empty), so a failed derivation leaves no file behind and never
 // touches an older object of the same name, even when that is a source.
 #include "interp/cmd_derive.h"
+#include "interp/cmd_draw.h"
 
 #include <strings.h>
 
@@ -272,7 +273,17 @@ void RegisterDerivation(int sources, int operation, DerivationFn fn) {
 
 // ---------------------------------------------------------------- one source
 
+// The wait pointer over the map while a derivation runs, the arrow after it
+// on every path.
+struct WaitPointer {
+  WaitPointer() { ShowWaitPointer(true); }
+  ~WaitPointer() { ShowWaitPointer(false); }
+  WaitPointer(const WaitPointer&) = delete;
+  WaitPointer& operator=(const WaitPointer&) = delete;
+};
+
 void DeriveUnary(GlobalBlock& g, const char* args, int op, int variant) {
+  const WaitPointer wait;
   if (IsUsageRequest(args)) {
     PostText(2, "%s", UnaryUsage(op));
     return;
@@ -392,6 +403,7 @@ void DeriveUnary(GlobalBlock& g, const char* args, int op, int variant) {
 // ---------------------------------------------------------------- two sources
 
 void DeriveBinary(GlobalBlock& g, const char* args, int op, int variant) {
+  const WaitPointer wait;
   if (IsUsageRequest(args)) {
     PostText(2, "%s", BinaryUsage(op));
     return;

@@ -895,4 +895,9 @@ void CloseDisplay(GlobalBlock&) {
   g_window.window = nullptr;
 }
 
+void ShowWaitPointer(bool on) {
+  if (g_window.window)
+    platform::SetMapPointer(g_window.window, on ? platform::kPointerWait : platform::kPointerArrow);
+}
+
 }  // namespace interp

@@ -75,4 +75,8 @@ void CmdSaveBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdShowBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdUpdateBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 
+// Shows the wait pointer over the map window (on) or the arrow again (off);
+// nothing when there is no window. Long commands show it while they run.
+void ShowWaitPointer(bool on);
+
 }  // namespace interp
