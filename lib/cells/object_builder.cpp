@@ -251,7 +251,9 @@ bool AreNeighbours(const CellIndex& idx, std::int32_t a, std::int32_t b) {
 // location walk, and a point of the leg, such as a crossing with another
 // line, may be located in the other one. So the leg gets a piece without
 // vertices in n as well, right after c's piece; it enters n at the middle of
-// the stretch and leaves it where it left c. The pieces [from, pieces.size()
+// the stretch and leaves it where it left c. Lines only: a ring's pieces
+// bound the area measured cell by cell, and a piece that runs along its
+// cell's edge would bound nothing there. The pieces [from, pieces.size()
 // - 1) are the ones just traced between two vertex pieces; entry holds the
 // entry point of every piece from base on.
 void AddEdgeRuns(const CellIndex& idx, std::vector<ItemPiece>& pieces,
@@ -309,7 +311,7 @@ void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool clo
         pieces.push_back({ci, tr.first_vertex, 0, 0.0});
         entry.push_back(v[i]);
       }
-      AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, i - 1);
+      if (!closed) AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, i - 1);
       cur = ci;
     }
     pieces.back().count++;
@@ -318,11 +320,7 @@ void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool clo
     tr.leg = n - 1;
     tr.first_vertex = static_cast<std::int32_t>(n);
     if (leg_cell) leg_cell(context, n - 1, cur);
-    if (cur != c0) {
-      const std::size_t from = pieces.size();
-      tr.Trace(v[n - 1], cur, v[0], c0, 0);
-      AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, n - 1);
-    }
+    if (cur != c0) tr.Trace(v[n - 1], cur, v[0], c0, 0);
   }
 }
 

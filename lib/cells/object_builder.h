@@ -20,7 +20,10 @@
 // great circle through the previous and the entered cell centres, positive
 // on the left of the direction from the previous to the entered centre; a
 // crossing within VORONOI_SNAP_SQ of a Voronoi vertex takes the vertex's
-// value. The first piece of an item has kNoCrossing. A ring's closing leg
+// value. A line leg that passes a cell without a vertex along the edge it
+// shares with a neighbour lies in both cells, and gets a piece without
+// vertices in the neighbour too (rings do not). The first piece of an item
+// has kNoCrossing. A ring's closing leg
 // (last vertex back to the first) is followed too: when it re-enters the
 // first piece's cell from another cell, the ring ends with a piece of that
 // cell without vertices, carrying the entry crossing.
