@@ -272,7 +272,10 @@ void CmdClear(GlobalBlock& g, const char* args, int, int) {
 
 // ---------------------------------------------------------------- lines
 
-void CmdDrawCoast(GlobalBlock& g, const char* args, int, int) {
+// The coast and the grid: an optional style word (else the style key's
+// value), drawn as lines through the map geometry by draw.
+static void DrawMapLines(GlobalBlock& g, const char* args, const char* style_key,
+                  void (*draw)(const display::MapGeometry&, DisplayContext&, display::DrawState*)) {
   if (Usage(g, args, "[style]")) return;
   char word[WORD_SIZE];
   NextWord(args, word, sizeof word);
@@ -281,27 +284,25 @@ void CmdDrawCoast(GlobalBlock& g, const char* args, int, int) {
   DisplayContext& d = Display(g);
   display::DrawState state;
   if (!Opened(g, display::OpenLines(&state, &d.surface,
-                                    display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, "coastline")))))
+                                    display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, style_key)))))
     return;
-  display::DrawCoastOnMap(*geometry, d.coast, &state);
+  draw(*geometry, d, &state);
   display::CloseDrawState(&state);
   Changed(g);
 }
 
+void CmdDrawCoast(GlobalBlock& g, const char* args, int, int) {
+  DrawMapLines(g, args, "coastline",
+               [](const display::MapGeometry& m, DisplayContext& d, display::DrawState* st) {
+                 display::DrawCoastOnMap(m, d.coast, st);
+               });
+}
+
 void CmdDrawGrid(GlobalBlock& g, const char* args, int, int) {
-  if (Usage(g, args, "[style]")) return;
-  char word[WORD_SIZE];
-  NextWord(args, word, sizeof word);
-  display::MapGeometry* geometry = GeometryOrPost(g);
-  if (!geometry) return;
-  DisplayContext& d = Display(g);
-  display::DrawState state;
-  if (!Opened(g, display::OpenLines(&state, &d.surface,
-                                    display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, "lat.long.grid")))))
-    return;
-  display::DrawGridOnMap(*geometry, &state);
-  display::CloseDrawState(&state);
-  Changed(g);
+  DrawMapLines(g, args, "lat.long.grid",
+               [](const display::MapGeometry& m, DisplayContext&, display::DrawState* st) {
+                 display::DrawGridOnMap(m, st);
+               });
 }
 
 void CmdDrawHorizon(GlobalBlock& g, const char* args, int, int) {
