@@ -49,6 +49,7 @@ build-asan/build.ninja:
 asan: deps build-asan/build.ninja
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  OMBREL_SANITIZED=1 ctest --output-on-failure -j $(JOBS)
 
 build-fuzz/build.ninja:

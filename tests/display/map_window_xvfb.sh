@@ -21,7 +21,10 @@ cd "$work"
 unset SDL_VIDEODRIVER
 mkfifo commands
 # Line-buffered output, so that the lines can be watched as they come.
-stdbuf -oL "$program" map.omb < commands > out.txt 2>&1 &
+# stdbuf preloads a library of its own, which a sanitizer build must be told
+# to accept after its runtime.
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+  stdbuf -oL "$program" map.omb < commands > out.txt 2>&1 &
 exec 3> commands
 # The script has drawn the map once "drawn" is printed.
 for i in \$(seq 200); do grep -q '^drawn\$' out.txt && break; sleep 0.1; done
