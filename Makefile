@@ -68,7 +68,7 @@ build-bench/build.ninja:
 
 bench: deps build-bench/build.ninja
 	cmake --build build-bench -j $(JOBS)
-	cd build-bench && ../bench/run-all.sh
+	cd build-bench && SDL_VIDEODRIVER=$${SDL_VIDEODRIVER:-dummy} ../bench/run-all.sh
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench
