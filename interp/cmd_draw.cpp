@@ -559,6 +559,14 @@ int PointChoiceOf(const cells::Object& obj, const char* word) {
 
 }  // namespace
 
+// An object the command cannot draw: the message, error level 2, and the
+// object closed.
+static void RefuseObject(GlobalBlock& g, cells::ObjectHandle* h, const char* text) {
+  PostText(4, "%s", text);
+  g.error_level = EL_NOT_APPLICABLE;
+  cells::CloseObject(*h);
+}
+
 void CmdDisplayPoints(GlobalBlock& g, const char* args, int, int) {
   if (Usage(g, args, "name [style [s|e|b|p|v|b]]")) return;
   char name[WORD_SIZE], style[WORD_SIZE], option[WORD_SIZE];
@@ -590,9 +598,7 @@ void CmdDisplayLines(GlobalBlock& g, const char* args, int, int) {
   cells::CellIndex* index = nullptr;
   if (!OpenForDisplay(g, name, &h, &index)) return;
   if (h.obj.kind == cells::kPset || h.obj.kind == cells::kTinPset) {
-    PostText(4, "Point object, can't draw lines");
-    g.error_level = EL_NOT_APPLICABLE;
-    cells::CloseObject(h);
+    RefuseObject(g, &h, "Point object, can't draw lines");
     return;
   }
   display::MapGeometry* geometry = GeometryOrPost(g);
@@ -617,9 +623,7 @@ void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
   cells::CellIndex* index = nullptr;
   if (!OpenForDisplay(g, name, &h, &index)) return;
   if (h.obj.kind != cells::kRset) {
-    PostText(4, "Point or line object, can't fill area");
-    g.error_level = EL_NOT_APPLICABLE;
-    cells::CloseObject(h);
+    RefuseObject(g, &h, "Point or line object, can't fill area");
     return;
   }
   display::MapGeometry* geometry = GeometryOrPost(g);
