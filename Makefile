@@ -1,8 +1,10 @@
 # Ombrel: the commands a person (and CI) types.
 #   make deps   install what the build and the checks need (Debian, as root)
-#   make build  Release build into build/, programs and data in build/bin/
+#   make build  Release build into build/, programs and data in build/bin/,
+#               tests and fuzz replays included
+#   make programs  only the programs and their data (no tests)
 #   make test   deps + build + every test (ctest)
-#   make demo   deps + build + the demo job, ending in map images
+#   make demo   deps + programs + the demo job, ending in map images
 #   make asan   the tests again under AddressSanitizer and UBSan (build-asan/)
 #   make fuzz   fuzz every reader for FUZZ_SECONDS each (build-fuzz/, clang)
 #   make bench  the benchmarks beside their peer libraries
@@ -19,7 +21,7 @@ PKGS_BUILD := cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev \
 PKGS_TEST := libs2-dev proj-bin libproj-dev libqhull-dev clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick tmux
 
-.PHONY: deps build test demo asan fuzz fuzz-replay bench clean
+.PHONY: deps build programs test demo asan fuzz fuzz-replay bench clean
 
 deps:
 	@missing=""; for p in $(PKGS_BUILD) $(PKGS_TEST); do \
@@ -37,10 +39,13 @@ build/build.ninja:
 build: deps build/build.ninja
 	cmake --build build -j $(JOBS)
 
+programs: deps build/build.ninja
+	cmake --build build -j $(JOBS) --target ombrel_programs
+
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+demo: programs
 	cd build/bin && SDL_VIDEODRIVER=$${SDL_VIDEODRIVER:-dummy} ./ombrel --batch demo.omb
 
 build-asan/build.ninja:
