@@ -317,6 +317,15 @@ TEST_F(StartupRun, HelpStartsTheBrowserWithThePage) {
   r = Ombrel("Help\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Opened(), "two words\n--page=" + home_ + "ombrel.html\n");
+  std::remove((work_ + "opened.txt").c_str());
+
+  // The help viewer beside the program wins, and gets the page as a file URL.
+  const std::string viewer = tools_ + "ob1.exe";
+  WriteBrowser("ob1.exe");
+  ASSERT_EQ(std::rename(viewer.c_str(), (home_ + "ob1.exe").c_str()), 0);
+  r = Ombrel("Help\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Opened(), "file://" + home_ + "ombrel.html\n");
 }
 
 TEST_F(StartupRun, HelpReportsABrowserThatCannotBeStarted) {
