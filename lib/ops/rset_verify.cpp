@@ -18,8 +18,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
+#include "lib/cells/cell_locate.h"
 #include "lib/geodesy/constants.h"
 #include "lib/geodesy/tangent_frame.h"
 #include "lib/ops/cell_chains.h"
@@ -257,6 +259,7 @@ int q7_RsetVerifyBoundary(cells::CellIndex& idx, const Object& region, double fu
   std::vector<CellLeg> legs;
   std::vector<PlanePoint> polygon;
   std::vector<Leg> made;
+  std::unordered_map<std::int64_t, int> starts;  // first vertex record -> leg
   std::int32_t previous = -1;
   for (std::int64_t e = 0; e < entries && !rep.Full(); ++e) {
     const std::int32_t cell = cells::Load<std::int32_t>(cells::PieceRefAt(region, e));
@@ -280,7 +283,11 @@ int q7_RsetVerifyBoundary(cells::CellIndex& idx, const Object& region, double fu
     legs.erase(std::unique(legs.begin(), legs.end(), [](const CellLeg& a, const CellLeg& b) { return SameRef(a.ref, b.ref); }),
                legs.end());
     made.clear();
-    for (const CellLeg& l : legs) made.push_back(MakeLeg(l.p0, l.p1, f));
+    starts.clear();
+    for (std::size_t i = 0; i < legs.size(); ++i) {
+      made.push_back(MakeLeg(legs[i].p0, legs[i].p1, f));
+      if (legs[i].v0 >= 0) starts.emplace(legs[i].v0, static_cast<int>(i));
+    }
     const int n = static_cast<int>(legs.size());
     for (int i = 0; i < n && !rep.Full(); ++i) {
       const CellLeg& a = legs[i];
@@ -294,7 +301,19 @@ int q7_RsetVerifyBoundary(cells::CellIndex& idx, const Object& region, double fu
         if (b.is_short) continue;
         const LegCrossing x = LegCross(made[i], made[j]);
         if (x.result == CROSS_NONE) continue;
-        const bool consecutive = (a.v1 >= 0 && a.v1 == b.v0) || (b.v1 >= 0 && b.v1 == a.v0);
+        // Legs that follow each other in a ring, or that only short legs
+        // part, meet at what is one vertex.
+        auto joined = [&](const CellLeg& x, const CellLeg& y) {
+          std::int64_t end = x.v1;
+          for (int step = 0; end >= 0 && step < 8; ++step) {
+            if (end == y.v0) return true;
+            auto s = starts.find(end);
+            if (s == starts.end() || !legs[s->second].is_short) return false;
+            end = legs[s->second].v1;
+          }
+          return false;
+        };
+        const bool consecutive = joined(a, b) || joined(b, a);
         const int kind = std::abs(x.result);
         if (kind == CROSS_OVERLAP) {
           rep.Add(FAULT_OVERLAP, a.ref, b.ref, geodesy::LiftFromFrame(frame.f, x.point[0].u, x.point[0].v));
@@ -396,6 +415,30 @@ T* Take(platform::Workspace& ws, std::int64_t n) {
   return reinterpret_cast<T*>(u);
 }
 
+// Whether a leg of another ring than `ring` passes within `dist` of p (in the
+// plane of p's cell).
+bool NearOtherRing(cells::CellIndex& idx, const Object& region, std::int32_t ring, const DirectionCosines& p,
+                   double dist, CellChains& chains) {
+  const std::int32_t cell = cells::Locate(idx, p);
+  if (cell < 0 || cell >= idx.cell_count) return false;
+  GatherCellChains(idx, region, cell, chains);
+  const geodesy::TangentFrame frame = geodesy::BuildTangentFrame(idx.cells[cell]->centre);
+  double u = 0.0, v = 0.0;
+  if (geodesy::ProjectToFrame(frame, p, u, v) != 0) return false;
+  for (int k = 0; k < chains.Count(); ++k) {
+    if (chains.item[k] == ring) continue;
+    for (std::int32_t i = chains.First(k); i < chains.Last(k); ++i) {
+      const PlanePoint a = chains.points[i], b = chains.points[i + 1];
+      const double du = b.u - a.u, dv = b.v - a.v, len2 = du * du + dv * dv;
+      double t = len2 > 0.0 ? ((u - a.u) * du + (v - a.v) * dv) / len2 : 0.0;
+      t = std::max(0.0, std::min(1.0, t));
+      const double eu = a.u + t * du - u, ev = a.v + t * dv - v;
+      if (eu * eu + ev * ev <= dist * dist) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::int64_t RsetTopologyWorkspaceBytes(const Object& region) {
@@ -433,6 +476,7 @@ int q7_RsetVerifyTopology(cells::CellIndex& idx, platform::Workspace& ws, const 
   if (!ring || !order || !vtx || !block) return 9;
 
   const int rs = cells::RecordSize(region.res);
+  CellChains chains;
   std::int64_t at = 0, blocks = 0;
   for (std::int64_t r = 0; r < rings; ++r) {
     const cells::Item it = cells::LoadItem(cells::ItemAt(region, r));
@@ -478,13 +522,44 @@ int q7_RsetVerifyTopology(cells::CellIndex& idx, platform::Workspace& ws, const 
       }
       if (len > best) best = len, pick = k;
     }
-    if (pick >= 0 && ri.count >= 2) {
-      const DirectionCosines& p = vtx[ri.first + pick];
-      const DirectionCosines& q = vtx[ri.first + (pick + 1) % ri.count];
-      const DirectionCosines n = Normalised(Cross(p, q).x, Cross(p, q).y, Cross(p, q).z);
+    // A ring too thin to have sides at the nudge's distance (a collapsed
+    // speck: its area is below a few fuzz widths times its perimeter) bounds
+    // nothing and cannot break the nesting; the boundary check reports it.
+    double area = 0.0, perimeter = 0.0;
+    for (std::int64_t k = 0; k < ri.count; ++k) {
+      const DirectionCosines& a = vtx[ri.first];
+      const DirectionCosines& b = vtx[ri.first + k];
+      const DirectionCosines& c = vtx[ri.first + (k + 1) % ri.count];
+      perimeter += std::sqrt(ChordSq(b, c));
+      if (k == 0 || k + 1 == ri.count) continue;
+      const double det = Dot(a, Cross(b, c));
+      area += 2.0 * std::atan2(det, 1.0 + Dot(a, b) + Dot(b, c) + Dot(c, a));
+    }
+    const bool collapsed = std::fabs(area) < 2.0 * f * perimeter;
+    // A leg that another ring runs along (two halves of an island parted at
+    // 180 degrees) has no side of its own: the point is taken off a leg with
+    // no other ring near it.
+    auto left_of = [&](std::int64_t k) {
+      const DirectionCosines& p = vtx[ri.first + k];
+      const DirectionCosines& q = vtx[ri.first + (k + 1) % ri.count];
+      const DirectionCosines c = Cross(p, q);
+      const DirectionCosines n = Normalised(c.x, c.y, c.z);
       const DirectionCosines m = Normalised(p.x + q.x, p.y + q.y, p.z + q.z);
-      ri.left = Normalised(m.x + 3.0 * f * n.x, m.y + 3.0 * f * n.y, m.z + 3.0 * f * n.z);
-      ri.usable = ChordSq(p, q) > 0.0;
+      return Normalised(m.x + 3.0 * f * n.x, m.y + 3.0 * f * n.y, m.z + 3.0 * f * n.z);
+    };
+    if (pick >= 0 && ri.count >= 2) {
+      ri.left = left_of(pick);
+      ri.usable = !collapsed && ChordSq(vtx[ri.first + pick], vtx[ri.first + (pick + 1) % ri.count]) > 0.0;
+      for (std::int64_t tries = 0, k = pick; ri.usable && tries < std::min<std::int64_t>(ri.count, 64); ++tries) {
+        if (ChordSq(vtx[ri.first + k], vtx[ri.first + (k + 1) % ri.count]) > 400.0 * f * f) {
+          const DirectionCosines cand = left_of(k);
+          if (!NearOtherRing(idx, region, static_cast<std::int32_t>(r), cand, 6.0 * f, chains)) {
+            ri.left = cand;
+            break;
+          }
+        }
+        k = (k + 1) % ri.count;
+      }
     }
   }
 
