@@ -291,6 +291,53 @@ TEST_F(Checks, Land110mFaultsAreWrangelsSharedLeg) {
   EXPECT_EQ(ours.size(), 2u);  // the two halves of Wrangel Island
 }
 
+// The shipped 50m and 10m land: every record names two legs that S2 puts
+// within twice the fuzz of each other (0 for a crossing), or a short leg.
+TEST_F(Checks, LandRecordsNameLegsThatMeet) {
+  for (const char* file : {"land50m.rgn", "land10m.rgn"}) {
+    if (Sanitized() && std::string(file) == "land10m.rgn") continue;
+    HeapObject land;
+    ASSERT_TRUE(LoadLand(*idx, file, land));
+    const auto f = Faults(land, 8);
+    EXPECT_EQ(f.size(), 8u) << file;
+    // A leg reference to its two ends as unit vectors.
+    auto ends = [&](const ops::LegRef& ref, S2Point* a, S2Point* b) {
+      const cells::Item it = cells::LoadItem(cells::ItemAt(land.obj, ref.ring));
+      std::vector<DirectionCosines> ring;
+      std::int64_t before = -1;
+      const int rs = cells::RecordSize(land.obj.res);
+      for (std::int32_t k = 0; k < it.count; ++k) {
+        const cells::Piece pc = cells::LoadPiece(cells::PieceAt(land.obj, it, k));
+        if (k == ref.piece) before = static_cast<std::int64_t>(ring.size());
+        for (std::int32_t i = 0; i < pc.count; ++i) {
+          DirectionCosines p;
+          cells::Restore(*idx, pc.cell, land.obj.coords + pc.offset + static_cast<std::int64_t>(i) * rs, land.obj.res, p);
+          ring.push_back(p);
+        }
+      }
+      ASSERT_GE(before, 0);
+      const std::int64_t i = before + ref.leg, j = (i + 1) % static_cast<std::int64_t>(ring.size());
+      *a = S2Point(ring[i].x, ring[i].y, ring[i].z);
+      *b = S2Point(ring[j].x, ring[j].y, ring[j].z);
+    };
+    for (const auto& x : f) {
+      S2Point a0, a1;
+      ends(x.a, &a0, &a1);
+      if (x.type == ops::FAULT_SHORT_LEG) {
+        EXPECT_LE(S1Angle(a0, a1).radians(), 2.0 * geodesy::DEFAULT_FUZZ * 1.01);
+        continue;
+      }
+      S2Point b0, b1;
+      ends(x.b, &b0, &b1);
+      const double d = std::min({S2::GetDistance(a0, b0, b1).radians(), S2::GetDistance(a1, b0, b1).radians(),
+                                 S2::GetDistance(b0, a0, a1).radians(), S2::GetDistance(b1, a0, a1).radians()});
+      const bool cross = S2::CrossingSign(a0, a1, b0, b1) >= 0;
+      EXPECT_TRUE(cross || d <= 2.0 * geodesy::DEFAULT_FUZZ * 1.01)
+          << file << " type " << x.type << " rings " << x.a.ring << " " << x.b.ring << " distance " << d;
+    }
+  }
+}
+
 // ---------------------------------------------------------------- topology
 
 TEST_F(Checks, NestingOfLandAndItsComplement) {
