@@ -169,7 +169,7 @@ TEST_F(MapFixture, GridAtLargeScalesTracesOnlyWhatIsInView) {
     const int pieces = DrawGridOnMap(g, &d);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     CloseDrawState(&d);
-    EXPECT_GT(pieces, 2) << scale;
+    EXPECT_GE(pieces, 2) << scale;  // lines are cut at the frame: at least a parallel and a meridian
     EXPECT_LT(pieces, 400) << scale;
     if (!getenv("OMBREL_SANITIZED")) {
       EXPECT_LT(ms, 2000) << scale;  // the visible range keeps it quick
