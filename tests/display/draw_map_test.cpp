@@ -200,3 +200,35 @@ TEST_F(MapFixture, PositionsOutsideTheProjectionAreRefused) {
 
 }  // namespace
 }  // namespace display
+
+namespace display {
+namespace {
+
+TEST_F(MapFixture, GridParallelsRunAtGeodeticLatitudes) {
+  // 1:50 000 about 45N 15E (geodetic): the frame is 10 km wide and the 45
+  // degree parallel runs through its middle. Geocentric 45 degrees would lie
+  // 21 km further north, off the map.
+  Build(PROJ_STEREO, geodesy::GeodeticToCosines({45 * M_PI / 180, 15 * M_PI / 180}, wgs84), 5e4, 800, 500);
+  DrawState d;
+  ASSERT_EQ(OpenLines(&d, &s, ParseLineStyle("red")), kDrawOk);
+  EXPECT_GE(DrawGridOnMap(g, &d), 2);
+  CloseDrawState(&d);
+  const uint32_t red = MakeColour(255, 0, 0);
+  for (double lon = 14.96; lon <= 15.04; lon += 0.01) {
+    PixelPoint p;
+    ASSERT_TRUE(PositionToDevice(g, geodesy::GeodeticToCosines({45 * M_PI / 180, lon * M_PI / 180}, wgs84), &p));
+    ASSERT_TRUE(p.x > 0 && p.x < 799 && p.y > 0 && p.y < 499) << lon;
+    bool found = false;
+    for (int dy = -1; dy <= 1; ++dy) found = found || SurfacePixel(&s, p.x, p.y + dy) == red;
+    EXPECT_TRUE(found) << lon;
+  }
+  // Meridians every 10': 15E runs down the middle column.
+  PixelPoint m;
+  ASSERT_TRUE(PositionToDevice(g, geodesy::GeodeticToCosines({45.02 * M_PI / 180, 15 * M_PI / 180}, wgs84), &m));
+  bool found = false;
+  for (int dx = -1; dx <= 1; ++dx) found = found || SurfacePixel(&s, m.x + dx, m.y) == red;
+  EXPECT_TRUE(found);
+}
+
+}  // namespace
+}  // namespace display
