@@ -123,10 +123,9 @@ PolylinePen::Sample PolylinePen::Take(const DirectionCosines& u) const {
 // A position on the seam is moved to the given side before it is projected.
 PolylinePen::Sample PolylinePen::TakeOnSide(const DirectionCosines& u, double side) const {
   if (!seam_ || std::fabs(geodesy::Dot(u, east_)) >= kOnSeam || geodesy::Dot(u, central_) > 0) return Take(u);
-  Sample s = Take(geodesy::Normalised(
-      {u.x + side * kSeamNudge * east_.x, u.y + side * kSeamNudge * east_.y, u.z}));
-  s.u = u;
-  return s;
+  // The sample keeps the moved position, so that the midpoints taken
+  // between it and the arc's other end stay on the same side.
+  return Take(geodesy::Normalised({u.x + side * kSeamNudge * east_.x, u.y + side * kSeamNudge * east_.y, u.z}));
 }
 
 // +1 east of the central meridian's plane, -1 west, 0 on it.

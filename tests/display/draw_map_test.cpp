@@ -230,5 +230,36 @@ TEST_F(MapFixture, GridParallelsRunAtGeodeticLatitudes) {
   EXPECT_TRUE(found);
 }
 
+TEST_F(MapFixture, WorldGridDrawsItsLinesOnly) {
+  // 10 degree parallels and 15 degree meridians, one of them on the seam:
+  // 17 rows (15 on wwmerc, whose frame ends near 75 degrees) and 24 columns
+  // carry lines, nothing else.
+  for (uint32_t code : {PROJ_WWPLTCRR, PROJ_WWMERC, PROJ_WWVIEW}) {
+    Build(code, LatLon(0, 0), geodesy::NOVALUE, 720, 400);
+    DrawState d;
+    ASSERT_EQ(OpenLines(&d, &s, ParseLineStyle("red")), kDrawOk);
+    DrawGridOnMap(g, &d);
+    CloseDrawState(&d);
+    const uint32_t red = MakeColour(255, 0, 0);
+    int rows = 0, columns = 0;
+    for (int y = 0; y < s.height; ++y) {
+      int n = 0;
+      for (int x = 0; x < s.width; ++x) n += SurfacePixel(&s, x, y) == red;
+      rows += n > s.width / 2;
+    }
+    for (int x = 0; x < s.width; ++x) {
+      int n = 0;
+      for (int y = 0; y < s.height; ++y) n += SurfacePixel(&s, x, y) == red;
+      columns += n > s.height / 2;
+    }
+    const int parallels = code == PROJ_WWMERC ? 15 : 17;
+    EXPECT_GE(rows, parallels) << ProjectionName(code);
+    EXPECT_LE(rows, parallels + 2) << ProjectionName(code);
+    EXPECT_GE(columns, 24) << ProjectionName(code);
+    EXPECT_LE(columns, 26) << ProjectionName(code);
+    DestroyDisplaySurface(&s);
+  }
+}
+
 }  // namespace
 }  // namespace display

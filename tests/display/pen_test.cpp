@@ -169,6 +169,19 @@ TEST_F(PenFixture, ALineAcrossTheSeamSplitsOnEveryWorldProjection) {
   ASSERT_EQ(r.pieces.size(), 2u);
   EXPECT_GE(r.pieces[0].back().first, g.xmax - 1.0);
   EXPECT_LE(r.pieces[1].front().first, g.xmin + 1.0);
+  // A meridian on the seam itself (a grid line, a ring's edge along 180
+  // degrees) stays on one edge, whichever side its points round to.
+  for (uint32_t code : {PROJ_WWPLTCRR, PROJ_WWMERC, PROJ_WWVIEW}) {
+    Build(code, LatLon(0, 0), geodesy::NOVALUE);
+    Recorder m;
+    {
+      PolylinePen pen(g, m.Output());
+      for (double lat = -70; lat <= 70; lat += 10) pen.LineTo(LatLon(lat, lat < 0 ? -180.0 : 180.0));
+    }
+    ASSERT_EQ(m.pieces.size(), 1u) << ProjectionName(code);
+    for (const Point& p : m.pieces[0]) EXPECT_NEAR(p.first, m.pieces[0][0].first, 1.0) << ProjectionName(code);
+    EXPECT_TRUE(m.pieces[0][0].first >= g.xmax - 1.0 || m.pieces[0][0].first <= g.xmin + 1.0);
+  }
 }
 
 TEST_F(PenFixture, ALegOf179DegreesFollowsItsGreatCircle) {
