@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -237,6 +238,31 @@ TEST_F(PenFixture, DegenerateLegsDrawNothingAndBreakTheLine) {
   double x20, y20;
   ASSERT_TRUE(PositionToDeviceExact(g, LatLon(10, 20), &x20, &y20));
   EXPECT_NEAR(r.pieces[0].front().first, x20 - 0.5, 0.01);
+}
+
+TEST_F(PenFixture, RandomLegsOnEveryProjection) {
+  std::mt19937 rng(20261209);
+  std::uniform_real_distribution<double> uz(-1, 1), ul(-180, 180);
+  auto random_position = [&] {
+    const double z = uz(rng), lon = ul(rng) * M_PI / 180, r = std::sqrt(1 - z * z);
+    return DirectionCosines{r * std::cos(lon), r * std::sin(lon), z};
+  };
+  struct View {
+    uint32_t code;
+    double lat, lon, scale;
+  } views[] = {{PROJ_WWPLTCRR, 0, 40, geodesy::NOVALUE}, {PROJ_WWMERC, 0, -120, geodesy::NOVALUE},
+               {PROJ_WWVIEW, 0, 170, geodesy::NOVALUE}, {PROJ_ORTHO, -30, 60, 1e8},
+               {PROJ_STEREO, 70, -40, 4e7},           {PROJ_GNOMONIC, 10, 100, 4e7},
+               {PROJ_CONICAL, 45, 0, 1e8},            {PROJ_MERCATOR, 20, 30, 5e7},
+               {PROJ_EQDISTCYL, -10, -60, 5e7}};
+  for (const View& v : views) {
+    Build(v.code, LatLon(v.lat, v.lon), v.scale);
+    for (int i = 0; i < 12; ++i) {
+      const DirectionCosines a = random_position(), b = random_position();
+      const std::string what = std::string(ProjectionName(v.code)) + " leg " + std::to_string(i);
+      Check(a, b, what.c_str());
+    }
+  }
 }
 
 }  // namespace
