@@ -53,6 +53,8 @@ DirectionCosines Mid(const DirectionCosines& a, const DirectionCosines& b) {
   return geodesy::Normalised({a.x + b.x, a.y + b.y, a.z + b.z});
 }
 
+double Length(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
+
 // Distance of p from the segment a-b.
 double DistanceToChord(double px, double py, double ax, double ay, double bx, double by) {
   const double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
@@ -103,6 +105,7 @@ PolylinePen::PolylinePen(const MapGeometry& geometry, DrawState* state)
 
 PolylinePen::PolylinePen(const MapGeometry& geometry, const PenOutput& output) : g_(geometry), out_(output) {
   seam_ = ProjectionSeam(g_, &central_, &east_);
+  hemisphere_ = g_.projection == PROJ_ORTHO;
   // Device points are written with integers at pixel centres: the exact
   // point less one half. The frame's pixels are xmin..xmax, ymin..ymax.
   x0_ = g_.xmin - 0.5 - kPenFrameMargin;
@@ -219,7 +222,7 @@ void PolylinePen::Part(const Sample& a, const Sample& b, int depth) {
   const double angle = std::sqrt(geodesy::ChordSq(a.u, b.u));
   const bool tiny = angle < kPenBoundary || depth >= kMaxDepth;
   if (a.ok && b.ok) {
-    const double jump = std::hypot(b.x - a.x, b.y - a.y);
+    const double jump = Length(b.x - a.x, b.y - a.y);
     if (tiny) {
       if (jump <= 2.0)
         Segment(a, b);
@@ -263,8 +266,13 @@ void PolylinePen::Part(const Sample& a, const Sample& b, int depth) {
     Part(m, b, depth + 1);
     return;
   }
-  // Neither end drawable.
-  if (tiny) return;
+  // Neither end drawable. On the globe what cannot be drawn is the far
+  // hemisphere, and an arc under 180 degrees with both ends there stays
+  // there.
+  if (tiny || hemisphere_) {
+    EndPiece();
+    return;
+  }
   const Sample m = Take(Mid(a.u, b.u));
   if (!m.ok && angle <= kPenHiddenPart) {
     EndPiece();
@@ -299,7 +307,7 @@ void PolylinePen::Segment(const Sample& a, const Sample& b) {
     return;
   }
   const double sx = a.x + t0 * dx, sy = a.y + t0 * dy, ex = a.x + t1 * dx, ey = a.y + t1 * dy;
-  if (open_ && (t0 > 0.0 || std::hypot(sx - px_, sy - py_) > 0.75)) EndPiece();
+  if (open_ && (t0 > 0.0 || Length(sx - px_, sy - py_) > 0.75)) EndPiece();
   if (!open_) {
     out_.begin(out_.context, sx, sy);
     open_ = true;

@@ -117,6 +117,7 @@ struct PolylinePen {
   const MapGeometry& g_;
   PenOutput out_;
   bool seam_ = false;
+  bool hemisphere_ = false;     // only the near hemisphere can be drawn (ortho)
   DirectionCosines central_, east_;
   double x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;  // the frame widened by the margin
   bool have_last_ = false;      // a last position exists
