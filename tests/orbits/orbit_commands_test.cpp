@@ -174,6 +174,46 @@ TEST_F(Commands, NoStreakAcrossTheWorldMap) {
   EXPECT_LT(longest, w / 10);
 }
 
+// The track over a region is drawn only where the nadir lies inside it: every
+// pixel the trace changes lies on (or within two pixels of) the filled region.
+TEST_F(Commands, OverheadRsetDrawsOnlyOverTheRegion) {
+  std::ofstream(dir + "/box.rgn") << "-20 0\n-20 40\n20 40\n20 0\n* 1\n";
+  const std::string out = Run(
+      "ImportRset box box.rgn\nMapFieldSize 720 360\nGeometry N0 E0 -1 wwmerc\nClear White\n"
+      "DisplayArea box Khaki\nSaveBitmap area.png\n"
+      "TraceOrbitOverheadRset box sat 2025-08-13 0:00 2025-08-14 0:00 10 Red\nSaveBitmap both.png\n"
+      "TraceOrbitOverheadRset sat sat 2025-08-13 0:00 2025-08-14 0:00 10 Red\n");
+  EXPECT_NE(out.find("Unable to open (./sat.qbo) for reading"), std::string::npos) << out;
+  cairo_surface_t* a = nullptr;
+  cairo_surface_t* b = nullptr;
+  ASSERT_EQ(display::LoadImageFile(dir + "/area.png", display::ImageKind::kPng, &a), display::DecodeResult::kOk);
+  ASSERT_EQ(display::LoadImageFile(dir + "/both.png", display::ImageKind::kPng, &b), display::DecodeResult::kOk);
+  cairo_surface_flush(a);
+  cairo_surface_flush(b);
+  const int w = cairo_image_surface_get_width(a), h = cairo_image_surface_get_height(a);
+  auto at = [](cairo_surface_t* s, int x, int y) {
+    return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x] &
+           0xffffff;
+  };
+  int changed = 0, stray = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (at(a, x, y) == at(b, x, y)) continue;
+      ++changed;
+      bool near = false;
+      for (int dy = -2; dy <= 2 && !near; ++dy)
+        for (int dx = -2; dx <= 2 && !near; ++dx) {
+          const int u = x + dx, v = y + dy;
+          near = u >= 0 && v >= 0 && u < w && v < h && at(a, u, v) != 0xffffff;
+        }
+      stray += !near;
+    }
+  cairo_surface_destroy(a);
+  cairo_surface_destroy(b);
+  EXPECT_GT(changed, 200);
+  EXPECT_EQ(stray, 0);
+}
+
 // Each pass against a sight test of its own: the receiver at R + e along its
 // position, the satellite at R + h along its nadir, seen when the angle
 // between the receiver's up and the line of sight is within the limit.
