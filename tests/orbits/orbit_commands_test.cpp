@@ -174,6 +174,64 @@ TEST_F(Commands, NoStreakAcrossTheWorldMap) {
   EXPECT_LT(longest, w / 10);
 }
 
+// The swath region against scan positions: points the sensor sees at known
+// scan angles, between two vertex times, are inside DeriveRsetSwath's region
+// by DerivePsetInside exactly when the angle lies between the limits (points
+// within 3 km of an edge are left out).
+TEST_F(Commands, SwathRegionHoldsExactlyTheScannedPoints) {
+  const double R = geodesy::MeanRadius(e);
+  std::ofstream pts(dir + "/scan.pts");
+  std::vector<bool> expect;
+  unsigned seed = 7;
+  auto uniform = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) / 16777216.0;
+  };
+  const double right = -20 * kDeg, left = 15 * kDeg;
+  int id = 0;
+  while (id < 4000) {
+    const double t = 610 + uniform() * (2390 - 610);  // inside 600 ... 2400
+    const double alpha = (uniform() * 60 - 30) * kDeg;
+    orbits::NadirSwath ns;
+    orbits::SatelliteNadirAndSwath(e, orbit, nullptr, t, &ns);
+    const double h2 = ns.nadir.x * ns.nadir.x + ns.nadir.y * ns.nadir.y;
+    const double r = 1 / std::sqrt(h2 / e.a2 + ns.nadir.z * ns.nadir.z / e.b2);
+    const double D = r + ns.height;
+    const double theta = orbits::SwathCentralAngle(r, D, std::sin(alpha), std::cos(alpha));
+    const double edge_r = orbits::SwathCentralAngle(r, D, std::sin(right), std::cos(right));
+    const double edge_l = orbits::SwathCentralAngle(r, D, std::sin(left), std::cos(left));
+    if (std::fabs(theta - edge_r) * R < 3000 || std::fabs(theta - edge_l) * R < 3000) continue;
+    // The cross-track direction at t: the orbit normal turned with the Earth.
+    const double lam = (orbit.node_rate - orbit.earth_rate) * t;
+    geodesy::DirectionCosines w{orbit.W.x * std::cos(lam) - orbit.W.y * std::sin(lam),
+                                orbit.W.x * std::sin(lam) + orbit.W.y * std::cos(lam), orbit.W.z};
+    w = geodesy::Normalised(w);
+    const geodesy::DirectionCosines p = geodesy::Normalised(
+        {ns.nadir.x * std::cos(theta) + w.x * std::sin(theta), ns.nadir.y * std::cos(theta) + w.y * std::sin(theta),
+         ns.nadir.z * std::cos(theta) + w.z * std::sin(theta)});
+    const geodesy::LatLong ll = geodesy::CosinesToGeodetic(p, e);
+    char line[96];
+    std::snprintf(line, sizeof line, "%.9f %.9f %d\n", ll.lat / kDeg, ll.lon / kDeg, id);
+    pts << line;
+    expect.push_back(alpha > right && alpha < left);
+    ++id;
+  }
+  pts.close();
+  const std::string out = Run(
+      "ImportPset scan scan.pts hd\nDeriveRsetSwath sw sat 2025-08-13 0:10 2025-08-13 0:40 10\n"
+      "DerivePsetInside in scan sw hd\nExportObject in in.txt\n");
+  std::vector<bool> got(expect.size(), false);
+  for (const Vertex& v : Exported("in.txt"))
+    if (v.attribute >= 0 && v.attribute < static_cast<long>(got.size())) got[v.attribute] = true;
+  int wrong = 0, inside = 0;
+  for (size_t i = 0; i < expect.size(); ++i) {
+    wrong += got[i] != expect[i];
+    inside += expect[i];
+  }
+  EXPECT_GT(inside, 1000);
+  EXPECT_EQ(wrong, 0) << out;
+}
+
 // The track over a region is drawn only where the nadir lies inside it: every
 // pixel the trace changes lies on (or within two pixels of) the filled region.
 TEST_F(Commands, OverheadRsetDrawsOnlyOverTheRegion) {
