@@ -137,6 +137,35 @@ TEST_F(Commands, NadirLineAttributesAndExactEnd) {
   }
 }
 
+// The J2 turns read off the derived track: the ascending equator crossings
+// of one day at 10 s give the nodal period 2 pi / (2 pi / P + wdot) and the
+// node's drift per revolution (Wdot - earth rate) times it.
+TEST_F(Commands, TrackCrossingsGiveNodalPeriodAndNodeDrift) {
+  Run("DeriveLsetNadir trk sat 2025-08-13 0:00 2025-08-14 0:00 10 hd\nExportObject trk trk.lns\n");
+  const std::vector<Vertex> v = Exported("trk.lns");
+  ASSERT_EQ(v.size(), 8641u);
+  std::vector<double> times, lons;
+  for (size_t k = 1; k < v.size(); ++k)
+    if (v[k - 1].lat < 0 && v[k].lat >= 0) {
+      const double f = -v[k - 1].lat / (v[k].lat - v[k - 1].lat);
+      times.push_back(10.0 * (k - 1 + f));
+      const double dl = std::remainder(v[k].lon - v[k - 1].lon, 360.0);
+      lons.push_back(v[k - 1].lon + f * dl);
+    }
+  ASSERT_GE(times.size(), 14u);
+  const double n = times.size() - 1;
+  const double nodal = (times.back() - times.front()) / n;
+  const double expected = 2 * M_PI / (2 * M_PI / orbit.period + orbit.perigee_rate);
+  EXPECT_NEAR(nodal, expected, 0.002);
+  double turn = 0;
+  for (size_t k = 1; k < lons.size(); ++k) turn += std::remainder(lons[k] - lons[k - 1], 360.0);
+  const double drift = turn / n * kDeg;
+  EXPECT_NEAR(drift / ((orbit.node_rate - orbit.earth_rate) * expected), 1.0, 0.0001);
+  // The node's own turn, the Earth's taken out: the J2 node rate.
+  const double node_rate = drift / nodal + orbit.earth_rate;
+  EXPECT_NEAR(node_rate / orbit.node_rate, 1.0, 0.001) << node_rate << " " << orbit.node_rate;
+}
+
 TEST_F(Commands, PacingHeadlessButNotInBatchOrAtScaleZero) {
   const std::string trace = "TraceOrbit sat 2025-08-13 0:00 2025-08-13 0:10 10\nDuration\n";
   const std::string paced = Run("Set time.scale 600\n" + trace + "Quit\n", "--headless");
