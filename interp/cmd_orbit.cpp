@@ -42,6 +42,16 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 
+// With the map window's mode machinery a trace runs as a mode of its own, so
+// that Escape in the map window and scripted events reach it; without it the
+// trace hooks the window's mode cancel directly.
+#if __has_include("interp/map_modes.h")
+#include "interp/map_modes.h"
+#define OMBREL_TRACE_AS_MODE 1
+#else
+#define OMBREL_TRACE_AS_MODE 0
+#endif
+
 namespace interp {
 
 // ---------------------------------------------------------------- nadir mark
@@ -71,8 +81,6 @@ void HideNadirMark(display::DrawState* plain, NadirMark* m) {
 }
 
 namespace {
-
-constexpr int kTraceMapMode = 0x7e1;  // the map window's mode while a trace runs
 
 const char* TraceUsage(int variant) {
   switch (variant) {
@@ -105,7 +113,23 @@ geodesy::Ellipsoid CurrentEllipsoid(const GlobalBlock& g) {
 
 bool g_trace_cancelled = false;
 
+#if OMBREL_TRACE_AS_MODE
+constexpr int kTraceMapMode = 20;  // the map window's mode number while a trace runs
+
+void TraceKey(GlobalBlock& g, int key) {
+  if (key != 27) return;
+  g_trace_cancelled = true;
+  EndMapMode(g);
+}
+void TracePress(GlobalBlock&, const ModeEvent&) {}
+void TraceEnd(GlobalBlock&) { g_trace_cancelled = true; }
+const MapModeSpec kTraceMode = {"trace", kTraceMapMode, kCornerIgnored, platform::kPointerWait,
+                                nullptr, TracePress, nullptr, TraceKey, TraceEnd};
+#else
+constexpr int kTraceMapMode = 0x7e1;  // the map window's mode number while a trace runs
+
 void CancelTrace(GlobalBlock&) { g_trace_cancelled = true; }
+#endif
 
 // An Escape typed at the terminal console: a lone ESC byte, not the start of
 // a key's escape sequence. Other typed bytes are dropped while a trace runs.
@@ -140,25 +164,36 @@ struct TraceClock {
       : g(gb), checks(screen), pace(screen && !gb.batch && gb.settings.time_scale > 0), start(start_time),
         scale(gb.settings.time_scale), start_ms(platform::TickMs()), saved_mode(gb.map_mode),
         saved_cancel(gb.cancel_map_mode) {
-    g_trace_cancelled = false;
     if (checks) {
       if (g.map_mode != 0 && g.cancel_map_mode) g.cancel_map_mode(g);
+#if OMBREL_TRACE_AS_MODE
+      StartMapMode(g, kTraceMode);
+#else
       saved_mode = g.map_mode;
       saved_cancel = g.cancel_map_mode;
       g.map_mode = kTraceMapMode;
       g.cancel_map_mode = CancelTrace;
+#endif
     }
+    g_trace_cancelled = false;
   }
   ~TraceClock() {
-    if (checks) {
-      g.map_mode = saved_mode;
-      g.cancel_map_mode = saved_cancel;
-    }
+    if (!checks) return;
+#if OMBREL_TRACE_AS_MODE
+    if (MapModeRunning(g) && g.map_mode == kTraceMapMode) EndMapMode(g);
+#else
+    g.map_mode = saved_mode;
+    g.cancel_map_mode = saved_cancel;
+#endif
   }
   TraceClock(const TraceClock&) = delete;
   TraceClock& operator=(const TraceClock&) = delete;
 
   bool Stopped() {
+#if OMBREL_TRACE_AS_MODE
+    // One scripted event a step, as the interactive loop feeds them.
+    if (EventsFileGiven()) FeedScriptedEvents(g, false);
+#endif
     if (g.pump_window_events) g.pump_window_events(g);
     if (g_trace_cancelled || g.quit_requested) return true;
     if (!g.batch && TerminalEscape()) g_trace_cancelled = true;

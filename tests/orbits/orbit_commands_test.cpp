@@ -166,6 +166,37 @@ TEST_F(Commands, TrackCrossingsGiveNodalPeriodAndNodeDrift) {
   EXPECT_NEAR(node_rate / orbit.node_rate, 1.0, 0.001) << node_rate << " " << orbit.node_rate;
 }
 
+// Escape from the events file stops a trace (one event is fed a step), and
+// what was drawn stays. Needs the map window's mode machinery.
+TEST_F(Commands, EscapeFromEventsStopsTraceKeepingWhatWasDrawn) {
+#if __has_include("interp/map_modes.h")
+  std::ofstream(dir + "/ev.txt") << "move 10 10\nmove 20 20\nmove 30 30\nkey ESC\n";
+  const std::string map = "MapFieldSize 800 500\nGeometry N0 E0 -1 wwmerc\nClear White\n";
+  auto ink = [&](const char* file) {
+    cairo_surface_t* s = nullptr;
+    EXPECT_EQ(display::LoadImageFile(dir + "/" + file, display::ImageKind::kPng, &s), display::DecodeResult::kOk);
+    if (!s) return -1;
+    cairo_surface_flush(s);
+    int n = 0;
+    for (int y = 0; y < cairo_image_surface_get_height(s); ++y)
+      for (int x = 0; x < cairo_image_surface_get_width(s); ++x)
+        n += (reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x] &
+              0xffffff) != 0xffffff;
+    cairo_surface_destroy(s);
+    return n;
+  };
+  const std::string trace = "TraceOrbit sat 2025-08-13 0:00 2025-08-13 1:40 10 Red\n";
+  Run(map + trace + "SaveBitmap full.png\n");
+  const std::string out = Run(map + trace + "SaveBitmap cut.png\nEcho after\n", "--batch --events ev.txt");
+  EXPECT_NE(out.find("after"), std::string::npos) << out;
+  const int full = ink("full.png"), cut = ink("cut.png");
+  EXPECT_GT(cut, 0);
+  EXPECT_LT(cut * 20, full) << out;
+#else
+  GTEST_SKIP() << "the map window's modes are not built";
+#endif
+}
+
 TEST_F(Commands, PacingHeadlessButNotInBatchOrAtScaleZero) {
   const std::string trace = "TraceOrbit sat 2025-08-13 0:00 2025-08-13 0:10 10\nDuration\n";
   const std::string paced = Run("Set time.scale 600\n" + trace + "Quit\n", "--headless");
