@@ -291,6 +291,7 @@ struct TraceSetup {
   orbits::Swath swath;
   TraceTimes times;
   geodesy::Ellipsoid ellipsoid;
+  bool edges = false;  // the swath edges are traced
 };
 
 bool ReadTraceSetup(GlobalBlock& g, const char* name, const char** rest, bool want_swath, TraceSetup* s) {
@@ -303,6 +304,7 @@ bool ReadTraceSetup(GlobalBlock& g, const char* name, const char** rest, bool wa
   if (r < 0) return false;
   if (!ReadTraceTimes(g, rest, s->orbit, &s->times)) return false;
   s->ellipsoid = CurrentEllipsoid(g);
+  s->edges = want_swath;
   return true;
 }
 
@@ -328,7 +330,7 @@ void RunTrace(GlobalBlock& g, TraceDrawing& drawing, const TraceSetup& s, bool s
     if (!(t < s.times.end)) break;
     if (!clock.BeforeStep(t)) break;
     orbits::NadirSwath ns;
-    orbits::SatelliteNadirAndSwath(s.ellipsoid, s.orbit, &s.swath, t, &ns);
+    orbits::SatelliteNadirAndSwath(s.ellipsoid, s.orbit, s.edges ? &s.swath : nullptr, t, &ns);
     // The mark comes off while the step draws its lines (the step flushes
     // them onto the picture) and goes on again at the new nadir.
     drawing.HideMark();

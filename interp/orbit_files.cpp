@@ -134,6 +134,14 @@ int ParseSatelliteStore(const KeyedStore* store, const SatelliteEnv& env, bool w
   if (!v.empty() && (!Number(v, &ecc) || ecc < 0.0 || ecc > 0.95))
     return Fail(message, "Invalid eccentricity (%s)", v), -1;
   const double R = geodesy::MeanRadius(env.ellipsoid);
+  // Set gravity.parameters takes any numbers: an unusable GM would make
+  // every position NaN.
+  if (!(env.gm > 0.0) || !std::isfinite(env.gm) || !std::isfinite(env.j2)) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "Invalid gravity parameters (%g %g)", env.gm, env.j2);
+    *message = buf;
+    return -1;
+  }
   double a = 0.0, period = 0.0;
   v = Key(store, "semi.major.axis");
   const bool have_a = !v.empty();

@@ -88,6 +88,19 @@ TEST(SatelliteFile, EachMessage) {
   EXPECT_EQ(Parse(With("period = 3599.9\n")).message, "Invalid period (3599.9)");
   EXPECT_EQ(Parse(With("period = 12001\n")).message, "Invalid period (12001)");
   EXPECT_EQ(Parse(With("")).message, "Neither period nor semi-major axis given");
+  {
+    const std::string text = With("period = 6000\n");
+    interp::KeyedStore* st = interp::OpenKeyedStoreFromText("t.sat", text.data(), text.size());
+    interp::SatelliteEnv env;
+    env.ellipsoid = geodesy::MakeEllipsoid();
+    env.gm = 0;
+    orbits::Orbit o;
+    orbits::Swath w;
+    std::string message;
+    EXPECT_EQ(interp::ParseSatelliteStore(st, env, false, &o, &w, &message), -1);
+    EXPECT_EQ(message, "Invalid gravity parameters (0 0.00108263)");
+    interp::CloseKeyedStore(st);
+  }
   // Limits, read only when a swath is asked for.
   const std::string bad_right = With("period = 6000\nright.limit = -91\nleft.limit = 5\n");
   EXPECT_EQ(Parse(bad_right).status, 0);
