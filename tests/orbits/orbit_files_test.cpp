@@ -299,3 +299,64 @@ TEST(NadirMark, PutsBackEveryPixel) {
 }
 
 }  // namespace
+
+// ---- the derivation handler on a global block of its own ----
+
+#include "interp/orbit_files.h"
+#include "lib/cells/index_file.h"
+#include "platform/files.h"
+#include "tests/interp/test_support.h"
+
+namespace {
+
+class DeriveHandler : public interp_test::InterpTest {
+ protected:
+  void SetUp() override {
+    InterpTest::SetUp();
+    const char* bin = getenv("OMBREL_BIN");
+    const std::string vix = std::string(bin ? bin : "bin") + "/isotype.vix";
+    std::FILE* f = std::fopen(vix.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << vix;
+    ASSERT_EQ(cells::LoadVix(f, index_), 0);
+    std::fclose(f);
+    g_.cell_index = &index_;
+    workspace_.resize(1 << 16);
+    platform::WorkspaceInit(&g_.workspace, workspace_.data(), static_cast<int64_t>(workspace_.size()));
+    Write("sat.sat", std::string(kBase) + "period = 6000\nright.limit = -10\nleft.limit = 10\n");
+  }
+  void TearDown() override {
+    g_.cell_index = nullptr;
+    InterpTest::TearDown();
+  }
+  cells::CellIndex index_;
+  std::vector<std::uint64_t> workspace_;
+};
+
+TEST_F(DeriveHandler, FullOutputLeavesNoFileAndGivesTheWorkspaceBack) {
+  uint8_t* const top = g_.workspace.top;
+  // Room for 4 KB of sections: a revolution of swath at 1 s does not fit.
+  g_.settings.mmf_out_size = 4096;
+  interp::CmdDeriveOrbit(g_, "strip sat 1 1", 1, 2);
+  std::vector<std::string> texts = Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], dir_ + "/strip.qbo return code = 8");
+  EXPECT_EQ(g_.error_level, interp::EL_FAILURE);
+  EXPECT_FALSE(platform::FileExists((dir_ + "/strip.qbo").c_str()));
+  EXPECT_EQ(g_.workspace.top, top);
+  // With room the same derivation is made, and an older object of that name
+  // is replaced only then.
+  g_.error_level = 0;
+  g_.settings.mmf_out_size = 16 << 20;
+  interp::CmdDeriveOrbit(g_, "strip sat 1 1", 1, 2);
+  EXPECT_TRUE(Texts().empty());
+  EXPECT_EQ(g_.error_level, 0);
+  EXPECT_TRUE(platform::FileExists((dir_ + "/strip.qbo").c_str()));
+  EXPECT_EQ(g_.workspace.top, top);
+  // A chain larger than the workspace (one day at 1 s) takes heap memory.
+  interp::CmdDeriveOrbit(g_, "trk sat 2025-08-13 22:30 2025-08-14 22:30 1", 2, 1);
+  for (const std::string& t : Texts()) ADD_FAILURE() << t;
+  EXPECT_EQ(g_.error_level, 0);
+  EXPECT_EQ(g_.workspace.top, top);
+}
+
+}  // namespace
