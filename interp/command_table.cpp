@@ -22,6 +22,7 @@
 #include "interp/cmd_cells.h"
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
+#include "interp/cmd_orbit.h"
 #include "interp/cmd_verify.h"
 
 #include <strings.h>
@@ -35,7 +36,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
     /*   4 */ {"Clear",                          CmdClear,           0, 0},  // display: own
     /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
-    /*   6 */ {"DeriveLsetNadir",                CmdNotImplemented,  2, 1},  // orbits: orbit derivation
+    /*   6 */ {"DeriveLsetNadir",                CmdDeriveOrbit,     2, 1},  // orbits: orbit derivation
     /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
     /*   8 */ {"DerivePsetAfarLines",            DeriveBinary,       2, 2},  // derive: two-operand derivation
     /*   9 */ {"DerivePsetCombinedAll",          DeriveBinary,       1, 3},  // derive: two-operand derivation
@@ -58,8 +59,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
-    /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
-    /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
+    /*  29 */ {"DeriveRsetOrbit",                CmdDeriveOrbit,     1, 2},  // orbits: orbit derivation
+    /*  30 */ {"DeriveRsetSwath",                CmdDeriveOrbit,     2, 2},  // orbits: orbit derivation
     /*  31 */ {"DeriveRsetWindow",               CmdDeriveRsetWindow, 0, 0},  // regions: own
     /*  32 */ {"DisplayArea",                    CmdDisplayArea,     0, 0},  // draw: own
     /*  33 */ {"DisplayCellsBoundary",           CmdDisplayCells,    3, 0},  // draw: display cells
@@ -149,12 +150,12 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
     /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
     /* 119 */ {"Tileset",                        CmdNotImplemented,  0, 0},  // bitmaps: own
-    /* 120 */ {"TraceOrbit",                     CmdNotImplemented,  1, 0},  // orbits: trace orbit
+    /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
     /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
-    /* 122 */ {"TraceOrbitOverheadRset",         CmdNotImplemented,  8, 0},  // orbits: trace receivers or overhead
-    /* 123 */ {"TraceOrbitReceivers",            CmdNotImplemented,  4, 0},  // orbits: trace receivers or overhead
-    /* 124 */ {"TraceOrbitSwath",                CmdNotImplemented,  3, 0},  // orbits: trace orbit
-    /* 125 */ {"TraceSwath",                     CmdNotImplemented,  2, 0},  // orbits: trace orbit
+    /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch,  8, 0},  // orbits: trace receivers or overhead
+    /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch,  4, 0},  // orbits: trace receivers or overhead
+    /* 124 */ {"TraceOrbitSwath",                CmdTraceOrbit,      3, 0},  // orbits: trace orbit
+    /* 125 */ {"TraceSwath",                     CmdTraceOrbit,      2, 0},  // orbits: trace orbit
     /* 126 */ {"TraverseCells",                  CmdNotImplemented,  0, 0},  // cell lattice: own
     /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
     /* 128 */ {"VerifyRsetBoundary",             CmdVerifyRset,      1, 0},  // verify: verify region set
