@@ -24,14 +24,18 @@ bool OpenMemoryCheck(const char* path, const char* first_line) {
   mc.file = fopen(path, "w");
   mc.path = path;
   mc.count = 0;
+  mc.incomplete = false;
   if (!mc.file) return false;
-  if (first_line) fputs(first_line, mc.file);
+  if (first_line && fputs(first_line, mc.file) < 0) mc.incomplete = true;
   return true;
 }
 
 void CloseMemoryCheck() {
   MemoryCheck& mc = TheMemoryCheck();
-  if (mc.file) fclose(mc.file);
+  if (mc.file) {
+    const bool lost = ferror(mc.file) != 0;
+    if (fclose(mc.file) != 0 || lost) mc.incomplete = true;
+  }
   mc.file = nullptr;
 }
 
@@ -41,7 +45,7 @@ void* CheckedAlloc(size_t size) {
   if (!block) return nullptr;
   MemoryCheck& mc = TheMemoryCheck();
   ++mc.count;
-  if (mc.file) fprintf(mc.file, "%8p %4d %zu\n", block, 2 * mc.count, size);
+  if (mc.file && fprintf(mc.file, "%8p %4d %zu\n", block, 2 * mc.count, size) < 0) mc.incomplete = true;
   return block;
 }
 
@@ -50,7 +54,7 @@ void CheckedFree(void* block) {
   MemoryCheck& mc = TheMemoryCheck();
   ++mc.count;
   // Logged before the release: the address must not be used once freed.
-  if (mc.file) fprintf(mc.file, "%p %4d\n", block, 2 * mc.count + 1);
+  if (mc.file && fprintf(mc.file, "%p %4d\n", block, 2 * mc.count + 1) < 0) mc.incomplete = true;
   free(block);
 }
 
@@ -63,7 +67,7 @@ struct Event {
 
 void CheckLeaks() {
   MemoryCheck& mc = TheMemoryCheck();
-  if (mc.count <= 0 || mc.path.empty()) return;
+  if (mc.count <= 0 || mc.path.empty() || mc.incomplete) return;
   FILE* f = fopen(mc.path.c_str(), "r");
   if (!f) return;
   std::vector<Event> events;

@@ -21,6 +21,7 @@ struct MemoryCheck {
   FILE* file = nullptr;    // open from start-up until the end of the run
   std::string path;        // the check file, read back by CheckLeaks
   int32_t count = 0;       // logged allocation and release events (memchkCount)
+  bool incomplete = false; // a line could not be written (a full disk): nothing to check
 };
 
 // The process's one memory check record.
@@ -34,7 +35,8 @@ void CloseMemoryCheck();
 void* CheckedAlloc(size_t size);
 void CheckedFree(void* block);
 
-// Run once after CloseMemoryCheck.
+// Run once after CloseMemoryCheck. A check file that lost lines (the disk
+// filled up) proves nothing either way and is not checked.
 void CheckLeaks();
 
 }  // namespace platform
