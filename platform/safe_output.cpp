@@ -227,13 +227,29 @@ int SafeOpen(SafeOutput& out, const char* target) {
   sigemptyset(&block);
   for (int s : kSignals) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &old);
-  int fd = mkostemps(tmpl.data(), 5, O_CLOEXEC);
-  if (fd < 0) {
-    out.error = errno;
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return NoSpaceOr(out.error, kSafeCannotCreate);
+  int fd = -1;
+  for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
+    std::memcpy(tmpl.data() + tmpl.size() - 11, "XXXXXX", 6);
+    fd = mkostemps(tmpl.data(), 5, O_CLOEXEC);
+    if (fd < 0) {
+      out.error = errno;
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      return NoSpaceOr(out.error, kSafeCannotCreate);
+    }
+    flock(fd, LOCK_EX | LOCK_NB);
+    // Another program's stale-part sweep may have taken the file in the
+    // moment before it was locked: then it is gone, and a new one is made.
+    struct stat made;
+    if (fstat(fd, &made) == 0 && made.st_nlink == 0) {
+      close(fd);
+      fd = -1;
+    }
   }
-  flock(fd, LOCK_EX | LOCK_NB);
+  if (fd < 0) {
+    out.error = EEXIST;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return kSafeCannotCreate;
+  }
   out.temp = Absolute(tmpl);
   Register(out.temp);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
