@@ -19,6 +19,7 @@
 #include "interp/cmd_map.h"
 #include "interp/handlers.h"
 #include "interp/keyed_store.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/startup.h"
 #include "interp/words.h"
@@ -857,6 +858,7 @@ void ServiceMapWindow(GlobalBlock& g) {
   platform::MapEvent e;
   bool first_drop = true;
   while (platform::PollMapWindow(g_window.window, &e)) {
+    if (RouteMapEvent(g, e)) continue;  // a pointer mode runs: its events are its own
     switch (e.kind) {
       case platform::kMapEventResize: {
         MapField field = CurrentMapField(g);
@@ -898,6 +900,10 @@ void ServiceMapWindow(GlobalBlock& g) {
 void CloseDisplay(GlobalBlock&) {
   platform::CloseMapWindow(g_window.window);
   g_window.window = nullptr;
+}
+
+void SetMapWindowPointer(platform::MapPointer shape) {
+  if (g_window.window) platform::SetMapPointer(g_window.window, shape);
 }
 
 void ShowWaitPointer(bool on) {
