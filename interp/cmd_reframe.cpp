@@ -113,7 +113,7 @@ bool FrameFactor(GlobalBlock& g, int x, int y, double* f, bool* width_limits) {
   const double fw = std::fabs(2 * X) / wm, fh = std::fabs(2 * Y) / vm;
   *width_limits = fw >= fh;
   *f = std::max(fw, fh);
-  return *f > 0 && std::isfinite(*f);
+  return std::isfinite(*f);  // 0 at the centre itself: the range check refuses it
 }
 
 // The 96 outline points of the frame of factor f.
