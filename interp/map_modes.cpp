@@ -232,10 +232,48 @@ bool PositionToPixel(GlobalBlock& g, const geodesy::DirectionCosines& u, int* x,
 
 // ---------------------------------------------------------------- drawing
 
-void ModeXorLine(GlobalBlock& g, int x0, int y0, int x1, int y1) {
+// Rubber bands are drawn thousands of times a second while the pointer
+// moves: each pixel of the line is toggled straight in the overlay's memory
+// (0 <-> 255, ends included once), which costs the line's length rather than
+// a compositing pass over its bounding box.
+namespace {
+
+void XorPixels(GlobalBlock& g, int x0, int y0, int x1, int y1, bool with_end) {
   if (JumpsSeam(g, x0, x1)) return;
-  display::XorLine(&Surface(g), Clamp(x0), Clamp(y0), Clamp(x1), Clamp(y1));
+  display::DisplaySurface& s = Surface(g);
+  if (!s.overlay) return;
+  x0 = Clamp(x0), y0 = Clamp(y0), x1 = Clamp(x1), y1 = Clamp(y1);
+  const int w = cairo_image_surface_get_width(s.overlay), h = cairo_image_surface_get_height(s.overlay);
+  // Nothing to do for a line wholly on one side of the picture.
+  if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= w && x1 >= w) || (y0 >= h && y1 >= h)) return;
+  cairo_surface_flush(s.overlay);
+  unsigned char* data = cairo_image_surface_get_data(s.overlay);
+  const int stride = cairo_image_surface_get_stride(s.overlay);
+  const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+  const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+  int err = dx + dy;
+  for (int x = x0, y = y0;;) {
+    const bool end = x == x1 && y == y1;
+    if (end && !with_end && (x != x0 || y != y0)) break;
+    if (x >= 0 && x < w && y >= 0 && y < h) data[(size_t)y * stride + x] ^= 0xff;
+    if (end) break;
+    const int e2 = 2 * err;
+    if (e2 >= dy) {
+      err += dy;
+      x += sx;
+    }
+    if (e2 <= dx) {
+      err += dx;
+      y += sy;
+    }
+  }
+  cairo_surface_mark_dirty(s.overlay);
+  ++s.generation;
 }
+
+}  // namespace
+
+void ModeXorLine(GlobalBlock& g, int x0, int y0, int x1, int y1) { XorPixels(g, x0, y0, x1, y1, true); }
 
 void ModeXorPolyline(GlobalBlock& g, const geodesy::DirectionCosines* points, int n, bool closed) {
   if (n < 2) return;
@@ -249,9 +287,9 @@ void ModeXorPolyline(GlobalBlock& g, const geodesy::DirectionCosines* points, in
     if (std::abs(xs[i]) > 1000000 || std::abs(xs[j]) > 1000000 || std::abs(ys[i]) > 1000000 ||
         std::abs(ys[j]) > 1000000)
       continue;
-    // Consecutive legs share an end pixel, which two exclusive-or strokes
-    // would clear: each leg leaves out its last pixel unless it is a dot.
-    ModeXorLine(g, xs[i], ys[i], xs[j], ys[j]);
+    // Consecutive legs share their end pixel: each leg leaves it to the
+    // next, so that no corner is toggled twice.
+    XorPixels(g, xs[i], ys[i], xs[j], ys[j], !closed && i == legs - 1);
   }
 }
 
