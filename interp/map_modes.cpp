@@ -542,9 +542,11 @@ void RunEventLine(GlobalBlock& g, const std::string& raw, int number) {
   }
   if (verb == "resize") {
     int width, height;
+    // A real window is never larger than a screen; 8192 keeps a picture of
+    // at most 256 MB.
     if (w.size() != 3 || !ParseInt(w[1], &width) || !ParseInt(w[2], &height) || width < 8 || height < 8 ||
-        width > 20000 || height > 20000) {
-      why = "resize needs a width and a height of 8 to 20000 pixels";
+        width > 8192 || height > 8192) {
+      why = "resize needs a width and a height of 8 to 8192 pixels";
       return bad();
     }
     ScriptedResize(g, width, height);
