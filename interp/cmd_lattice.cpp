@@ -193,6 +193,8 @@ void AddPress(GlobalBlock& g, const ModeEvent& e) {
     return;
   }
   if (!InsertOne(g, u, true, &write_file)) {
+    // The 1024th clicked centre fills the expansion: it ends there.
+    if (g_grow.grow.work.cell_count >= g_grow.grow.limit) PostText(3, "Expansion limit (%d) reached.", kClickLimit);
     FinishExpansion(g, write_file);
     EndMapMode(g);
   }
