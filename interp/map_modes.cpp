@@ -588,6 +588,15 @@ bool OpenEventsFile(GlobalBlock& g, const std::string& path) {
 bool EventsFileGiven() { return g_events.given; }
 
 void FeedScriptedEvents(GlobalBlock& g, bool batch) {
+  if (g.map_mode != 0 && !g_mode.spec) {
+    // A mode set without this machine: it can take no events, and a batch
+    // run must not wait for it.
+    if (batch) {
+      if (g.cancel_map_mode && g.cancel_map_mode != CancelMapMode) g.cancel_map_mode(g);
+      g.map_mode = 0;
+    }
+    return;
+  }
   if (!MapModeRunning(g)) return;
   if (!batch) {
     if (g_events.next < g_events.lines.size()) {
