@@ -913,6 +913,12 @@ void CloseDisplay(GlobalBlock&) {
   g_window.window = nullptr;
 }
 
+bool PresentMapNow(GlobalBlock& g) {
+  if (!platform::MapWindowOnScreen(g_window.window)) return false;
+  Present(g);
+  return true;
+}
+
 void SetMapWindowPointer(platform::MapPointer shape) {
   if (g_window.window) platform::SetMapPointer(g_window.window, shape);
 }

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "interp/cmd_draw.h"
+#include "interp/cmd_map.h"
+#include "lib/display/projections.h"
+#include "lib/geodesy/ellipsoid.h"
 #include "interp/map_modes.h"
 #include "tests/interp/test_support.h"
 
@@ -141,6 +144,35 @@ TEST_F(MapModes, TracesAreGoneWhenTheModeEnds) {
   interp::EndMapMode(g_);
   EXPECT_EQ(Pixels(s.bitmap), picture);
   EXPECT_EQ(Pixels(s.overlay), empty);
+}
+
+TEST_F(MapModes, RubberBandsDoNotCrossTheSeamOfAWorldMap) {
+  static geodesy::Ellipsoid e = geodesy::MakeEllipsoid(34);
+  g_.ellipsoid = &e;
+  g_.settings.pixel_width_m = g_.settings.pixel_height_m = 0.000264583;
+  interp::GeometryRequest r;
+  r.projection = display::PROJ_WWMERC;
+  r.scale = geodesy::NOVALUE;
+  r.centre = geodesy::GeocentricToCosines({0.0, 0.0});
+  ASSERT_EQ(interp::ApplyMapGeometry(g_, r), 0);
+  display::DisplaySurface& s = interp::Display(g_).surface;
+  const std::vector<unsigned char> empty = Pixels(s.overlay);
+  interp::StartMapMode(g_, kEscBox);
+  const int w = s.width;
+  interp::ModeXorLine(g_, 5, 100, w - 5, 100);  // a jump of nearly the whole width: left out
+  EXPECT_EQ(Pixels(s.overlay), empty);
+  interp::ModeXorLine(g_, 5, 100, w / 2, 100);  // half the width: drawn
+  EXPECT_NE(Pixels(s.overlay), empty);
+  // Positions either side of the date line are not joined across the map.
+  interp::EndMapMode(g_);
+  interp::StartMapMode(g_, kEscBox);
+  const geodesy::DirectionCosines ring[2] = {geodesy::GeocentricToCosines({0.2, 3.1}),
+                                            geodesy::GeocentricToCosines({0.2, -3.1})};
+  interp::ModeXorPolyline(g_, ring, 2, false);
+  EXPECT_EQ(Pixels(s.overlay), empty);
+  interp::EndMapMode(g_);
+  interp::ReleaseMapWindowGeometry(g_);
+  g_.ellipsoid = nullptr;
 }
 
 }  // namespace
