@@ -457,8 +457,11 @@ void CmdAddCellCenters(GlobalBlock& g, const char* args, int, int) {
   cells::SeedGrowRandom(random, count < 0 ? cells::FIXED_GROW_SEED : (unsigned)time(nullptr));
   ShowWaitPointer(true);
   bool write_file = true;
-  for (long i = 0; i < add; ++i)
+  for (long i = 0; i < add; ++i) {
     if (!InsertOne(g, cells::RandomCentre(random), false, &write_file)) break;
+    // Long growths show their progress (about a second per 10 000).
+    if ((i + 1) % 10000 == 0 && i + 1 < add) PostText(-2, "%ld of %d centres added", i + 1, (int)add);
+  }
   FinishExpansion(g, write_file);
   ShowWaitPointer(false);
 }
