@@ -842,6 +842,13 @@ void Present(GlobalBlock& g) {
   if (g_window.shown_generation == d.surface.generation) return;
   g_window.view.resize((size_t)d.surface.width * d.surface.height);
   display::ComposeView(&d.surface, g_window.view.data(), d.surface.width * 4);
+  if (ModeMarkCount() > 0) {  // a pointer mode's marks lie over the picture, not in it
+    cairo_surface_t* view = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,
+        d.surface.height, d.surface.width * 4);
+    PaintModeMarks(view);
+    cairo_surface_destroy(view);
+  }
   if (g.panel.shown && !g.panel.keep_in_map) {
     cairo_surface_t* view = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,

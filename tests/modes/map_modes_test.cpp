@@ -2,7 +2,7 @@
 // mode ends the old one as Escape does, the end handler runs exactly once
 // whatever ends the mode, the corner box follows the mode's policy, events
 // go to the mode only while it runs, and every trace (rubber bands, marks)
-// is gone from the picture when it ends.
+// is gone from the picture when it ends while drawings made meanwhile stay.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -126,24 +126,40 @@ TEST_F(MapModes, CancelEndsEvenAModeThatIgnoresEscape) {
   EXPECT_EQ(g_log.ends, 1);
 }
 
-TEST_F(MapModes, TracesAreGoneWhenTheModeEnds) {
+TEST_F(MapModes, TracesAreGoneWhenTheModeEndsAndDrawingsStay) {
   display::DisplaySurface& s = interp::Display(g_).surface;
   ASSERT_NE(s.bitmap, nullptr);
   const std::vector<unsigned char> picture = Pixels(s.bitmap), empty = Pixels(s.overlay);
   interp::StartMapMode(g_, kEscBox);
-  // A rubber band drawn twice is erased; a polyline's corners are toggled once.
+  // A rubber band drawn twice is erased.
   interp::ModeXorLine(g_, 10, 10, 300, 200);
   EXPECT_NE(Pixels(s.overlay), empty);
   interp::ModeXorLine(g_, 10, 10, 300, 200);
   EXPECT_EQ(Pixels(s.overlay), empty);
   interp::ModeXorLine(g_, -5000, 50, 5000, 60);  // far off both sides: clipped, no crash
+  // Marks lie over the view, never in the picture.
   interp::ModeMark(g_, 100, 100, 0x0000ff);
   interp::ModeMarkLine(g_, 0, 0, 400, 300, 0x00ff00);
   interp::ModeButton(g_, 0, 0, "Esc");
-  EXPECT_NE(Pixels(s.bitmap), picture);
-  interp::EndMapMode(g_);
+  EXPECT_EQ(interp::ModeMarkCount(), 3);
   EXPECT_EQ(Pixels(s.bitmap), picture);
+  cairo_surface_t* view = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.width, s.height);
+  const std::vector<unsigned char> blank = Pixels(view);
+  interp::PaintModeMarks(view);
+  EXPECT_NE(Pixels(view), blank);
+  // A drawing command given while the mode runs changes the picture for good.
+  display::ClearDisplaySurface(&s, 0x00ff00);
+  const std::vector<unsigned char> drawn = Pixels(s.bitmap);
+  EXPECT_NE(drawn, picture);
+  interp::EndMapMode(g_);
+  EXPECT_EQ(Pixels(s.bitmap), drawn);
   EXPECT_EQ(Pixels(s.overlay), empty);
+  EXPECT_EQ(interp::ModeMarkCount(), 0);
+  cairo_surface_t* after = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.width, s.height);
+  interp::PaintModeMarks(after);
+  EXPECT_EQ(Pixels(after), blank);
+  cairo_surface_destroy(view);
+  cairo_surface_destroy(after);
 }
 
 TEST_F(MapModes, RubberBandsDoNotCrossTheSeamOfAWorldMap) {
