@@ -18,7 +18,7 @@
 //   ... StartMapMode(g, kMine); SetModeStep(g, 1);
 // A handler ends its mode with EndMapMode; the spec's end handler then runs
 // once, whatever ended the mode, and the machinery removes every trace:
-// the exclusive-or overlay is emptied, marks are taken off the picture, the
+// the exclusive-or overlay is emptied, marks are dropped from the view, the
 // arrow pointer comes back and the console is activated.
 //
 // The corner box: the 48 x 24 pixel box at the top left (x <= 47, y < 24).
