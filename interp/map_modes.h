@@ -15,11 +15,11 @@
 //   static void MyEnd(GlobalBlock& g) { ...release the mode's own state... }
 //   static const MapModeSpec kMine = {"my query", MODE_MY_QUERY, kCornerIgnored,
 //                                     platform::kPointerCross, nullptr, MyPress, nullptr, MyKey, MyEnd};
-//   ... StartMapMode(g, kMine); SetModeStep(g, 1);
+//   ... StartMapMode(g, kMine);   // at step 1; SetModeStep(2) and on as it goes
 // A handler ends its mode with EndMapMode; the spec's end handler then runs
 // once, whatever ended the mode, and the machinery removes every trace:
 // the exclusive-or overlay is emptied, marks are dropped from the view, the
-// arrow pointer comes back and the console is activated.
+// arrow pointer comes back.
 //
 // The corner box: the 48 x 24 pixel box at the top left (x <= 47, y < 24).
 // With kCornerIsEscape a left press in it is the Escape key (entry's [Esc]
