@@ -12,23 +12,33 @@ using geodesy::DirectionCosines;
 
 namespace {
 
-// The squared chord from p to the arc a-b, or to a when the foot of p on the
-// great circle falls outside the arc (or the arc has no direction).
-double ArcDistanceSq(const DirectionCosines& a, const DirectionCosines& b, const DirectionCosines& p) {
-  DirectionCosines n = geodesy::Cross(a, b);
-  const double len = std::sqrt(geodesy::Dot(n, n));
-  if (len < 1e-300) return geodesy::ChordSq(a, p);
-  n = {n.x / len, n.y / len, n.z / len};
-  const double s = geodesy::Dot(n, p);  // sine of the distance from the great circle
-  // The foot F = p - s n lies on the arc when it is left of neither end's
-  // perpendicular: (a x F).n >= 0 and (F x b).n >= 0.
-  const DirectionCosines foot{p.x - s * n.x, p.y - s * n.y, p.z - s * n.z};
-  if (geodesy::Dot(geodesy::Cross(a, foot), n) < 0.0 || geodesy::Dot(geodesy::Cross(foot, b), n) < 0.0)
-    return geodesy::ChordSq(a, p);
-  // chord^2 = 2 (1 - cos d), cos d = sqrt(1 - s^2); in a form that keeps small d.
-  const double s2 = s * s;
-  return 2.0 * s2 / (1.0 + std::sqrt(std::max(0.0, 1.0 - s2)));
-}
+// Distances to the arc a-b are compared as the squared sine of the angle
+// from the great circle (monotonic in the squared chord up to a quarter
+// circle): the foot of p lies on the arc when p is on the inner side of both
+// ends' perpendiculars (p.(n x a) >= 0 and p.(b x n) >= 0); otherwise the
+// distance is the chord to a, brought to the same measure.
+struct ArcMeasure {
+  DirectionCosines a, n, ua, ub;
+  bool degenerate = false;
+  ArcMeasure(const DirectionCosines& start, const DirectionCosines& end) : a(start) {
+    n = geodesy::Cross(start, end);
+    const double len = std::sqrt(geodesy::Dot(n, n));
+    degenerate = len < 1e-300;
+    if (degenerate) return;
+    n = {n.x / len, n.y / len, n.z / len};
+    ua = geodesy::Cross(n, start);
+    ub = geodesy::Cross(end, n);
+  }
+  double operator()(const DirectionCosines& p) const {
+    if (!degenerate && geodesy::Dot(p, ua) >= 0.0 && geodesy::Dot(p, ub) >= 0.0) {
+      const double s = geodesy::Dot(n, p);
+      return s * s;
+    }
+    return FromChordSq(geodesy::ChordSq(a, p));
+  }
+  // sin^2 of the angle whose squared chord is c: cos = 1 - c/2.
+  static double FromChordSq(double c) { return c * (1.0 - 0.25 * c); }
+};
 
 }  // namespace
 
@@ -41,13 +51,16 @@ int SimplifyLine(const DirectionCosines* v, int n, double tolerance, std::vector
   int kept = 2;
   // Ranges still to look at, as a stack of (first, last) kept ends.
   std::vector<std::pair<int, int>> todo{{0, n - 1}};
+  const double limit = ArcMeasure::FromChordSq(std::min(tolerance, 2.0));
   while (!todo.empty()) {
     const auto [lo, hi] = todo.back();
     todo.pop_back();
-    double worst = tolerance;
+    if (hi - lo < 2) continue;
+    const ArcMeasure measure(v[lo], v[hi]);
+    double worst = limit;
     int at = -1;
     for (int i = lo + 1; i < hi; ++i) {
-      const double d = ArcDistanceSq(v[lo], v[hi], v[i]);
+      const double d = measure(v[i]);
       if (d > worst) {
         worst = d;
         at = i;
