@@ -582,7 +582,9 @@ bool NoBoundary(const cells::Object& o) { return cells::CellIndexCount(o) == 0; 
 
 }  // namespace
 
-int q7_RsetCombine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object& a,
+namespace {
+
+int Combine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object& a,
                    const cells::Object& b) {
   if (!ctx.index || !ctx.object) return DERIVE_BAD_PARAMETERS;
   if (mode != RSET_COMMON && mode != RSET_COMBINED) return DERIVE_BAD_PARAMETERS;
@@ -659,6 +661,17 @@ int q7_RsetCombine(const DeriveContext& ctx, int mode, double fuzz, const cells:
   } catch (const std::bad_alloc&) {
     return DERIVE_NO_WORKSPACE;
   }
+}
+
+}  // namespace
+
+// Without an output arena the result was built in scratch memory that is
+// gone now: only the status is answered.
+int q7_RsetCombine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object& a,
+                   const cells::Object& b) {
+  const int status = Combine(ctx, mode, fuzz, a, b);
+  if (!ctx.output && ctx.object) *ctx.object = cells::Object{};
+  return status;
 }
 
 }  // namespace ops

@@ -9,7 +9,9 @@
 
 namespace ops {
 
-int q7_RsetComplement(const DeriveContext& ctx, const cells::Object* source) {
+namespace {
+
+int Complement(const DeriveContext& ctx, const cells::Object* source) {
   if (!ctx.index || !ctx.object) return DERIVE_BAD_PARAMETERS;
   cells::CellIndex& idx = *ctx.index;
   const int res = source ? source->res : ctx.res;
@@ -47,6 +49,16 @@ int q7_RsetComplement(const DeriveContext& ctx, const cells::Object* source) {
   } catch (const std::bad_alloc&) {
     return DERIVE_NO_WORKSPACE;
   }
+}
+
+}  // namespace
+
+// Without an output arena the result was built in scratch memory that is
+// gone now: only the status is answered.
+int q7_RsetComplement(const DeriveContext& ctx, const cells::Object* source) {
+  const int status = Complement(ctx, source);
+  if (!ctx.output && ctx.object) *ctx.object = cells::Object{};
+  return status;
 }
 
 }  // namespace ops
