@@ -28,6 +28,7 @@ constexpr int kInside = 1;
 constexpr int kOutside = 2;
 constexpr int kSameWay = 3;
 constexpr int kOppositeWay = 4;
+constexpr int kSeam = 5;  // on the other boundary both ways at once
 constexpr int kUndecided = 17;
 
 double Angle(const DirectionCosines& a, const DirectionCosines& b) {
@@ -432,8 +433,16 @@ struct Combiner {
     const double mid = 0.5 * (a.s + end);
     auto lo = std::lower_bound(Rr.overlaps.begin(), Rr.overlaps.end(), l,
                                [](const Overlap& o, std::int64_t leg) { return o.leg < leg; });
+    bool same = false, opposite = false;
     for (; lo != Rr.overlaps.end() && lo->leg == l; ++lo)
-      if (mid >= lo->s0 - f && mid <= lo->s1 + f) return lo->sign > 0 ? kSameWay : kOppositeWay;
+      if (mid >= lo->s0 - f && mid <= lo->s1 + f) (lo->sign > 0 ? same : opposite) = true;
+    // Two legs of the other region along the stretch, one each way, are a
+    // seam between two of its rings (or a slit between two of its holes):
+    // the other region is the same on both sides, so the stretch bounds
+    // nothing in the result.
+    if (same && opposite) return kSeam;
+    if (same) return kSameWay;
+    if (opposite) return kOppositeWay;
     // Points along the stretch: the middles of its legs, the first first.
     std::vector<DirectionCosines> pts;
     DirectionCosines prev = node_point[a.node];
@@ -487,7 +496,8 @@ struct Combiner {
   }
 
   bool Keep(int side, int label) {
-    if (mode == RSET_COMBINED && (label == kInside || label == kOppositeWay)) dropped_inside = true;
+    if (mode == RSET_COMBINED && (label == kInside || label == kOppositeWay || label == kSeam)) dropped_inside = true;
+    if (label == kSeam) return false;
     if (label == kSameWay) return side == 0;
     return mode == RSET_COMMON ? label == kInside : label == kOutside;
   }

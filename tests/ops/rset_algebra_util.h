@@ -47,7 +47,9 @@ inline std::vector<cells::PointNode> Nodes(const std::vector<Ring>& rings, std::
 }
 
 inline RegionPtr FromRings(cells::CellIndex& idx, const std::vector<Ring>& rings, int res = 10) {
-  auto r = std::make_unique<Region>(std::size_t{16} << 20);
+  std::size_t n = 0;
+  for (const Ring& ring : rings) n += ring.size();
+  auto r = std::make_unique<Region>(n * 64 + (std::size_t{1} << 20));
   cells::BuildParams p;
   p.id = 7;
   p.res = res;
@@ -91,9 +93,13 @@ inline DeriveContext Context(cells::CellIndex& idx, Region& out, int res, platfo
   return c;
 }
 
+inline std::size_t Bytes(const cells::Object& o) {
+  return std::size_t{o.env_size} + o.struct_size + o.coord_size;
+}
+
 inline RegionPtr Combine(cells::CellIndex& idx, int mode, const cells::Object& a, const cells::Object& b,
                          int res = 10, double fuzz = 0.0) {
-  auto r = std::make_unique<Region>();
+  auto r = std::make_unique<Region>(3 * (Bytes(a) + Bytes(b)) + (std::size_t{1} << 20));
   r->status = q7_RsetCombine(Context(idx, *r, res), mode, fuzz, a, b);
   return r;
 }
@@ -104,7 +110,7 @@ inline RegionPtr Union(cells::CellIndex& idx, const cells::Object& a, const cell
   return Combine(idx, RSET_COMBINED, a, b, res);
 }
 inline RegionPtr Complement(cells::CellIndex& idx, const cells::Object* a, int res = 10) {
-  auto r = std::make_unique<Region>();
+  auto r = std::make_unique<Region>(2 * (a ? Bytes(*a) : 0) + (std::size_t{1} << 20));
   r->status = q7_RsetComplement(Context(idx, *r, res), a);
   return r;
 }
