@@ -259,6 +259,14 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
     // chain at a vertex whose side would then be taken from one leg alone.
     const std::int64_t others = total - pc.count;
     const std::int64_t back_limit = others + 1;
+    if (pc.count > 0 && others == 0 && pc.count >= 2) {
+      // The whole ring is this piece: its ends are copies of its own plane
+      // points, bit for bit, so that a vertex met at a chain end is never
+      // nearer than the same vertex inside the chain.
+      front.push_back(core.back());
+      back.push_back(core.front());
+      walk_back = walk_front = false;
+    }
     for (std::int64_t m = back_from; walk_back && m <= std::min(total, back_limit); ++m) {
       if (!Neighbour(idx, obj, it, ref.piece, -1, static_cast<int>(m), v, &vcell, &vrec)) {
         open_start = true;

@@ -31,18 +31,7 @@ struct RsetAlgebra : ::testing::Test {
   RegionPtr Square(double lat, double lon, double s, int res = 10) {
     return FromRings(*idx, {LL({{lat, lon}, {lat, lon + s}, {lat + s, lon + s}, {lat + s, lon}})}, res);
   }
-  // The cell method: legs are great-circle arcs there, so a vertex added on
-  // a leg (a crossing on a shared edge) changes nothing.
-  double Area(const RegionPtr& r) {
-    static std::vector<double> table;
-    static double total = 0.0;
-    if (table.empty()) {
-      table.resize(idx->cell_count);
-      const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
-      cells::FillCellAreaTable(*idx, &e, table, &total);
-    }
-    return cells::MeasureRset(*idx, r->obj, geodesy::MakeEllipsoid(), 'c', table.data()).area;
-  }
+  double Area(const RegionPtr& r) { return CellArea(*idx, r->obj); }
   // Membership of random points near a region (within deg degrees of c).
   long Differ(const cells::Object& a, const cells::Object& b, DirectionCosines c, double deg, int n = 3000) {
     std::mt19937_64 rng(11);

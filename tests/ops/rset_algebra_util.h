@@ -156,6 +156,22 @@ inline double OwnArea(cells::CellIndex& idx, const cells::Object& o) {
   return cells::MeasureRset(idx, o, geodesy::MakeEllipsoid(), 's', nullptr).area;
 }
 
+// Our area by the cell method, whose legs are great-circle arcs as the
+// regions' are: a crossing vertex added on a long leg changes nothing there
+// (the ring methods follow the ellipsoid's geodesics between vertices).
+inline double CellArea(cells::CellIndex& idx, const cells::Object& o) {
+  static std::vector<double> table;
+  static const cells::CellIndex* for_index = nullptr;
+  if (for_index != &idx) {
+    table.assign(idx.cell_count, 0.0);
+    const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
+    double total = 0.0;
+    cells::FillCellAreaTable(idx, &e, table, &total);
+    for_index = &idx;
+  }
+  return cells::MeasureRset(idx, o, geodesy::MakeEllipsoid(), 'c', table.data()).area;
+}
+
 // Inside (true) or outside by q7_RsetPointTest; 0 counts as neither and is
 // reported through on.
 inline bool Inside(cells::CellIndex& idx, const cells::Object& o, const DirectionCosines& p,
