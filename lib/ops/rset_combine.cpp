@@ -95,7 +95,14 @@ struct Rings {
   }
 };
 
-int RestoreRings(cells::CellIndex& idx, platform::Workspace* ws, const cells::Object& obj, Rings& R) {
+// other, mode: a ring none of whose cells holds boundary of the other region
+// has no crossing with it; its legs are left out of the cell lists, and in
+// common mode, when none of its cells is inside the other region either, the
+// ring is left out altogether (it lies outside the other and is dropped).
+int RestoreRings(cells::CellIndex& idx, platform::Workspace* ws, const cells::Object& obj, Rings& R,
+                 const cells::Object& other, int mode) {
+  const std::int32_t* other_b = cells::EnvelopeList(other, 0);
+  const std::int32_t* other_i = cells::EnvelopeList(other, 1);
   R.obj = &obj;
   R.blist = cells::EnvelopeList(obj, 0);
   R.ilist = cells::EnvelopeList(obj, 1);
@@ -113,6 +120,13 @@ int RestoreRings(cells::CellIndex& idx, platform::Workspace* ws, const cells::Ob
   std::vector<Span> spans;
   for (std::int64_t i = 0; i < items; ++i) {
     const cells::Item it = cells::LoadItem(cells::ItemAt(obj, i));
+    bool touches = false, within = false;
+    for (std::int32_t k = 0; k < it.count && !touches; ++k) {
+      const std::int32_t c = cells::LoadPiece(cells::PieceAt(obj, it, k)).cell;
+      touches = cells::CellListContains(other_b, c);
+      within = within || cells::CellListContains(other_i, c);
+    }
+    if (mode == RSET_COMMON && !touches && !within) continue;
     const std::int64_t base = n;
     spans.clear();
     std::vector<std::int32_t> cells_of;
@@ -132,6 +146,7 @@ int RestoreRings(cells::CellIndex& idx, platform::Workspace* ws, const cells::Ob
     for (std::int64_t j = base; j < n; ++j) R.vring.push_back(r);
     auto leg = [&](std::int64_t local) { return base + ((local % size) + size) % size; };
     for (const Span& s : spans) {
+      if (!touches) break;
       if (s.count == 0) {
         R.cell_legs.push_back({s.cell, leg(s.first - 1)});
       } else {
@@ -634,8 +649,8 @@ int Combine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object
 
   try {
     Rings ra, rb;
-    if (int s = RestoreRings(idx, ctx.workspace, a, ra)) return s;
-    if (int s = RestoreRings(idx, ctx.workspace, b, rb)) return s;
+    if (int s = RestoreRings(idx, ctx.workspace, a, ra, b, mode)) return s;
+    if (int s = RestoreRings(idx, ctx.workspace, b, rb, a, mode)) return s;
     Combiner cb{idx, EffectiveFuzz(fuzz), mode, {&ra, &rb}, {}, {}, {}, {}, {}, {}, false};
     std::vector<Contact> contacts;
     if (int s = cb.FindContacts(contacts)) return s;
