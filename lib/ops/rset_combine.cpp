@@ -413,16 +413,26 @@ struct Combiner {
       R[0]->pos[R[0]->vring[c.la]].push_back({c.la, c.sa, node_of[i]});
       R[1]->pos[R[1]->vring[c.lb]].push_back({c.lb, c.sb, node_of[i]});
     }
-    for (Rings* r : R)
+    // Positions of one node next to each other along a ring are one; a ring
+    // that comes back to a node later (it touches itself there) keeps both
+    // visits.
+    for (Rings* r : R) {
+      const Rings& Rr = *r;
+      auto close = [&](const Position& x, const Position& y) {
+        if (x.node != y.node) return false;
+        if (x.leg == y.leg) return std::fabs(y.s - x.s) <= reach;
+        const std::int64_t n = Rr.Next(x.leg);
+        if (y.leg != n) return false;
+        return Angle(Rr.v[x.leg], Rr.v[n]) - x.s + y.s <= reach;
+      };
       for (auto& p : r->pos) {
         std::sort(p.begin(), p.end(), [](const Position& x, const Position& y) {
           return x.leg != y.leg ? x.leg < y.leg : x.s < y.s;
         });
-        p.erase(std::unique(p.begin(), p.end(),
-                            [](const Position& x, const Position& y) { return x.node == y.node; }),
-                p.end());
-        while (p.size() > 1 && p.front().node == p.back().node) p.pop_back();
+        p.erase(std::unique(p.begin(), p.end(), close), p.end());
+        while (p.size() > 1 && close(p.back(), p.front())) p.pop_back();
       }
+    }
   }
 
   // The vertices of ring r strictly between positions a and b (b after a
@@ -442,15 +452,35 @@ struct Combiner {
   int Label(int side, std::int32_t r, const Position& a, const Position& b, bool whole) {
     const Rings& Rr = *R[side];
     const Rings& O = *R[1 - side];
-    const std::int64_t l = a.leg;
-    const double len = Angle(Rr.v[l], Rr.v[Rr.Next(l)]);
-    const double end = (b.leg == l && b.s > a.s && !whole) ? b.s : len;
-    const double mid = 0.5 * (a.s + end);
-    auto lo = std::lower_bound(Rr.overlaps.begin(), Rr.overlaps.end(), l,
-                               [](const Overlap& o, std::int64_t leg) { return o.leg < leg; });
+    // The overlaps LegCross found on the stretch's legs: the first leg from
+    // the start node on, then each further leg whole (a stretch lies wholly
+    // on the other boundary or wholly off it, its ends being nodes; a first
+    // leg that is only a few centimetres long can miss the overlap that
+    // begins just after the node).
     bool same = false, opposite = false;
-    for (; lo != Rr.overlaps.end() && lo->leg == l; ++lo)
-      if (mid >= lo->s0 - f && mid <= lo->s1 + f) (lo->sign > 0 ? same : opposite) = true;
+    auto overlaps_at = [&](std::int64_t l, double mid) {
+      auto lo = std::lower_bound(Rr.overlaps.begin(), Rr.overlaps.end(), l,
+                                 [](const Overlap& o, std::int64_t leg) { return o.leg < leg; });
+      for (; lo != Rr.overlaps.end() && lo->leg == l; ++lo)
+        if (mid >= lo->s0 - f && mid <= lo->s1 + f) (lo->sign > 0 ? same : opposite) = true;
+    };
+    {
+      const std::int64_t l = a.leg;
+      const double len = Angle(Rr.v[l], Rr.v[Rr.Next(l)]);
+      const double end = (b.leg == l && b.s > a.s && !whole) ? b.s : len;
+      overlaps_at(l, 0.5 * (a.s + end));
+      if (!same && !opposite && end - a.s < 4.0 * f) {
+        int legs = 0;
+        Between(Rr, r, a, b, whole, [&](std::int64_t vi) {
+          if (same || opposite || ++legs > 8) return;
+          const std::int64_t nl = vi;
+          const double nlen = Angle(Rr.v[nl], Rr.v[Rr.Next(nl)]);
+          const double nend = (b.leg == nl && b.s > 0.0) ? b.s : nlen;
+          if (b.leg == nl && b.s == 0.0) return;
+          overlaps_at(nl, 0.5 * nend);
+        });
+      }
+    }
     // Two legs of the other region along the stretch, one each way, are a
     // seam between two of its rings (or a slit between two of its holes):
     // the other region is the same on both sides, so the stretch bounds

