@@ -360,8 +360,7 @@ struct Combiner {
 
   // Nodes: contacts within 2f of each other, or at the same place on
   // either boundary, are one node.
-  void MakeNodes(const std::vector<Contact>& contacts) {
-    const std::size_t n = contacts.size();
+  void MakeNodes(const Contact* contacts, std::size_t n) {
     UnionFind uf(n);
     const double reach = 2.0 * f;
     const double reach_sq = reach * reach;
@@ -684,13 +683,14 @@ int Combine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object
     Combiner cb{idx, EffectiveFuzz(fuzz), mode, {&ra, &rb}, {}, {}, {}, {}, {}, {}, false};
     std::vector<Contact> contacts;
     if (int s = cb.FindContacts(contacts)) return s;
-    // The node records live in the workspace as well: one per contact.
-    {
-      std::vector<Contact> unused;
-      if (ctx.workspace && !Scratch<Contact>(ctx.workspace, static_cast<std::int64_t>(contacts.size()), unused))
-        return DERIVE_NO_WORKSPACE;
-    }
-    cb.MakeNodes(contacts);
+    // The contact records the nodes are made from live in the workspace.
+    std::vector<Contact> heap_contacts;
+    Contact* held = Scratch<Contact>(ctx.workspace, static_cast<std::int64_t>(contacts.size()), heap_contacts);
+    if (!held) return DERIVE_NO_WORKSPACE;
+    if (!contacts.empty()) std::copy(contacts.begin(), contacts.end(), held);
+    const std::size_t ncontacts = contacts.size();
+    std::vector<Contact>().swap(contacts);
+    cb.MakeNodes(held, ncontacts);
     if (int s = cb.Label()) return s;
     std::vector<cells::PointNode> out;
     std::int64_t made = 0;
