@@ -14,7 +14,9 @@
 // therefore on the side of the boundary at p that the legs at p tell.
 #include "lib/ops/rset_point_test.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "lib/cells/cell_list.h"
 #include "lib/cells/cell_locate.h"
@@ -41,14 +43,41 @@ int VertexSide(const PlanePoint* p, int i, PlanePoint q) {
 
 }  // namespace
 
-double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
+namespace {
+
+// A line of the plane that a shared leg lies on: a point and a unit direction.
+struct SharedLine {
+  PlanePoint a;
+  double du, dv;
+};
+
+// Plane distance within which a leg's end lies on a shared line (about a
+// millimetre on the earth): the two rings' copies of a leg are restored from
+// the same vertex records or from records a quantum apart.
+constexpr double kSharedLineTolerance = 1.6e-10;
+
+// The signed distance from q to chain k, leaving out the legs that lie on
+// one of the shared lines (their ends then count as chain ends); leg
+// receives the leg of the nearest point.
+double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
+                             const std::vector<SharedLine>& skip, int* leg) {
   const PlanePoint* all = ch.points.data();
   const int first = ch.First(k), last = ch.Last(k);
   const int lo = first, hi = last;  // the chain ends: cut points on the cell edge or line ends
+  *leg = first;
   if (first == last) {
     // A lone vertex bounds nothing: its distance, counted as outside.
     return -std::hypot(q.u - all[first].u, q.v - all[first].v);
   }
+  auto on = [&](const SharedLine& l, const PlanePoint& p) {
+    return std::fabs(Cross2(l.du, l.dv, p.u - l.a.u, p.v - l.a.v)) <= kSharedLineTolerance;
+  };
+  auto skipped = [&](int j) {
+    if (j < first || j >= last) return true;
+    for (const SharedLine& l : skip)
+      if (on(l, all[j]) && on(l, all[j + 1])) return true;
+    return false;
+  };
   double best2 = geodesy::HUGE_VALUE;
   double best = geodesy::HUGE_VALUE;
   bool best_at_end = false;  // decided by the leg side at a chain end
@@ -59,6 +88,7 @@ double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
     return d2 < best2 || (d2 == best2 && best_at_end && !at_end);
   };
   for (int j = first; j < last; ++j) {
+    if (!skip.empty() && skipped(j)) continue;
     const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
     const double wu = q.u - all[j].u, wv = q.v - all[j].v;
     const double len2 = du * du + dv * dv;
@@ -69,13 +99,13 @@ double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
     const double across = Cross2(du, dv, wu, wv);
     if (dot <= 0.0) {
       d2 = wu * wu + wv * wv;
-      at_end = j == lo;
+      at_end = j == lo || (!skip.empty() && skipped(j - 1));
       if (!better(d2, at_end)) continue;
       side = !at_end ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
     } else if (dot >= len2) {
       const double xu = q.u - all[j + 1].u, xv = q.v - all[j + 1].v;
       d2 = xu * xu + xv * xv;
-      at_end = j + 1 == hi;
+      at_end = j + 1 == hi || (!skip.empty() && skipped(j + 1));
       if (!better(d2, at_end)) continue;
       side = !at_end ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
     } else {
@@ -86,9 +116,18 @@ double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
     best2 = d2;
     best_at_end = at_end;
     best = side == 0 ? 0.0 : side * std::sqrt(d2);
+    *leg = j;
     if (d2 == 0.0) return 0.0;
   }
   return best;
+}
+
+}  // namespace
+
+double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
+  static const std::vector<SharedLine> none;
+  int leg = 0;
+  return ChainDistanceSkipping(ch, k, q, none, &leg);
 }
 
 double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
@@ -125,15 +164,56 @@ int q7_RsetPointTestInCell(cells::CellIndex& idx, std::int32_t cell, PlanePoint 
     GatherCellChains(idx, region, cell, c.chains);
     c.region = &region;
   }
-  double best = geodesy::HUGE_VALUE;
-  for (int k = 0; k < c.chains.Count(); ++k) {
-    const double d = ChainDistance(c.chains, k, q);
-    if (std::fabs(d) <= f) return 0;
-    if (std::fabs(d) < std::fabs(best)) best = d;
+  // The nearest boundary decides. Chains that are equally near with
+  // opposite sides are two rings sharing a leg in opposite directions (land
+  // that the data cuts along 180 degrees, two halves of a region meeting
+  // along a cell edge): that leg bounds nothing, so its line is set aside
+  // and the next nearest boundary decides.
+  std::vector<SharedLine> skip;
+  struct Near {
+    double d;
+    int chain, leg;
+  };
+  std::vector<Near> d;
+  for (int round = 0; round < 8; ++round) {
+    d.clear();
+    for (int k = 0; k < c.chains.Count(); ++k) {
+      int leg = 0;
+      const double dk = ChainDistanceSkipping(c.chains, k, q, skip, &leg);
+      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg});
+    }
+    if (d.empty()) break;
+    std::sort(d.begin(), d.end(), [](const Near& a, const Near& b) { return std::fabs(a.d) < std::fabs(b.d); });
+    const double near = std::fabs(d[0].d);
+    const double same = std::max(near * 1e-9, 1e-13);
+    int sides = 0;
+    std::size_t end = 0;
+    while (end < d.size() && std::fabs(d[end].d) - near <= same) {
+      sides += d[end].d > 0.0 ? 1 : (d[end].d < 0.0 ? -1 : 0);
+      ++end;
+    }
+    if (end == 1 || sides != 0 || near == 0.0) {
+      if (near <= f) return 0;
+      return (end == 1 ? d[0].d : sides) > 0 ? 1 : -1;
+    }
+    const PlanePoint* pts = c.chains.points.data();
+    const int j = d[0].leg;
+    if (j + 1 > c.chains.Last(d[0].chain)) break;
+    const double du = pts[j + 1].u - pts[j].u, dv = pts[j + 1].v - pts[j].v;
+    const double len = std::hypot(du, dv);
+    if (!(len > 0.0)) break;
+    skip.push_back({pts[j], du / len, dv / len});
   }
-  if (best > f) return 1;
-  if (best < -f) return -1;
-  return 0;
+  // Every boundary in the cell was a shared leg: the cell is on one side
+  // throughout, which a neighbour without boundary tells.
+  const std::int32_t* il = cells::EnvelopeList(region, 1);
+  const cells::CellRecord* r = idx.cells[cell];
+  for (int j = 0; j < r->neighbour_count; ++j) {
+    const std::int32_t nb = r->neighbours[j];
+    if (nb < 0 || nb >= idx.cell_count || HasPiecesIn(region, nb)) continue;
+    return cells::CellListContains(il, nb) ? 1 : -1;
+  }
+  return -1;
 }
 
 int q7_RsetPointTest(cells::CellIndex& idx, const geodesy::DirectionCosines& p,

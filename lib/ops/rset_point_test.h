@@ -16,9 +16,14 @@
 //   -1 outside, boundary in the cell, distance below -f
 //   -2 outside, the cell is neither an interior nor a boundary cell
 // f is the fuzz angle, the library default when it is passed as 0.
+// Two rings that share a leg in opposite directions (a region cut along a
+// meridian and given as its two halves) are not bounded there: such a pair
+// of equally near chains with opposite sides is passed over, and the next
+// nearest boundary, or the cell's neighbours, decide.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "lib/cells/cell_index.h"
 #include "lib/cells/object_model.h"
