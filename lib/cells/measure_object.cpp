@@ -291,7 +291,20 @@ double BoundaryCellPart(const cells::CellIndex& idx, const Ellipsoid& e, std::in
         }
       }
     }
-    const double t = NormalTriangleArea(&e, cn, wn[(edge + nv - 1) % nv], SurfaceNormal(x, e));
+    // The rim point in the direction of x: x itself when the crossing lies
+    // on the edge; coarse records (8 or 16 bits) can put a restored vertex,
+    // and so the crossing taken at a leg's end, a little off it. The radial
+    // step between the two bounds no area.
+    const DirectionCosines& w0 = wn[(edge + nv - 1) % nv];
+    const DirectionCosines xn = SurfaceNormal(x, e);
+    const DirectionCosines rim = Normalised(Cross(w0, wn[edge]));
+    DirectionCosines r = xn;
+    if (IsValid(rim) && std::fabs(Dot(rim, xn)) > 1e-12) {
+      r = Normalised(Cross(Cross(cn, xn), rim));
+      if (!IsValid(r)) r = xn;
+      else if (Dot(r, xn) < 0.0) r = {-r.x, -r.y, -r.z};
+    }
+    const double t = NormalTriangleArea(&e, cn, w0, r);
     return t == NOVALUE ? NOVALUE : cum[edge] + t;
   };
 

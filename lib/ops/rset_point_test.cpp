@@ -20,6 +20,7 @@
 
 #include "lib/cells/cell_list.h"
 #include "lib/cells/cell_locate.h"
+#include "lib/cells/object_builder.h"
 #include "lib/geodesy/constants.h"
 #include "lib/geodesy/tangent_frame.h"
 #include "lib/ops/derive_params.h"
@@ -30,13 +31,19 @@ namespace {
 
 inline double Cross2(double au, double av, double bu, double bv) { return au * bv - av * bu; }
 
-// Side of q at the chain vertex i (between legs i-1 and i): +1 inside, -1 outside.
+// Side of q at the chain vertex i (between legs i-1 and i): +1 inside, -1
+// outside, 0 when the vertex is the tip of a spike.
 int VertexSide(const PlanePoint* p, int i, PlanePoint q) {
   const PlanePoint a = p[i - 1], v = p[i], b = p[i + 1];
   const double in_u = v.u - a.u, in_v = v.v - a.v, out_u = b.u - v.u, out_v = b.v - v.v;
   const bool left_in = Cross2(in_u, in_v, q.u - a.u, q.v - a.v) > 0.0;
   const bool left_out = Cross2(out_u, out_v, q.u - v.u, q.v - v.v) > 0.0;
   const double turn = Cross2(in_u, in_v, out_u, out_v);
+  // A spike: the ring runs out and straight back along itself. The tip is
+  // no boundary point (the two legs cancel where they overlap), so it
+  // decides nothing; the next nearest point does.
+  const double dot = in_u * out_u + in_v * out_v;
+  if (dot < 0.0 && std::fabs(turn) <= 1e-12 * -dot) return 0;
   const bool inside = turn > 0.0 ? (left_in && left_out) : (left_in || left_out);
   return inside ? 1 : -1;
 }
@@ -102,12 +109,14 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
       at_end = j == lo || (!skip.empty() && skipped(j - 1));
       if (!better(d2, at_end)) continue;
       side = !at_end ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
+      if (side == 0) continue;
     } else if (dot >= len2) {
       const double xu = q.u - all[j + 1].u, xv = q.v - all[j + 1].v;
       d2 = xu * xu + xv * xv;
       at_end = j + 1 == hi || (!skip.empty() && skipped(j + 1));
       if (!better(d2, at_end)) continue;
       side = !at_end ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
+      if (side == 0) continue;
     } else {
       d2 = across * across / len2;
       if (!better(d2, false)) continue;
@@ -130,15 +139,133 @@ double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
   return ChainDistanceSkipping(ch, k, q, none, &leg);
 }
 
-double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
-  double best = geodesy::HUGE_VALUE;
-  for (int k = 0; k < ch.Count(); ++k) {
-    const double d = ChainDistance(ch, k, q);
-    if (std::fabs(d) < std::fabs(best)) best = d;
-    if (best == 0.0) return 0.0;
+namespace {
+
+// The signed distance of the nearest boundary that is not a shared leg.
+double NearestBoundary(const CellChains& ch, PlanePoint q) {
+  // The nearest boundary decides. Chains that are equally near with
+  // opposite sides are two rings sharing a leg in opposite directions (land
+  // that the data cuts along 180 degrees, two halves of a region meeting
+  // along a cell edge): that leg bounds nothing, so its line is set aside
+  // and the next nearest boundary decides.
+  std::vector<SharedLine> skip;
+  struct Near {
+    double d;
+    int chain, leg;
+  };
+  std::vector<Near> d;
+  for (int round = 0; round < 8; ++round) {
+    d.clear();
+    for (int k = 0; k < ch.Count(); ++k) {
+      int leg = 0;
+      const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg);
+      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg});
+    }
+    if (d.empty()) break;
+    std::sort(d.begin(), d.end(), [](const Near& a, const Near& b) { return std::fabs(a.d) < std::fabs(b.d); });
+    const double near = std::fabs(d[0].d);
+    const double same = std::max(near * 1e-9, 1e-13);
+    // Each item counts once: a ring that passes along a cell edge has a
+    // second piece there (its copy on the other side of the edge), whose
+    // chain repeats the first.
+    int sides = 0;
+    std::size_t end = 0;
+    while (end < d.size() && std::fabs(d[end].d) - near <= same) {
+      bool again = false;
+      for (std::size_t i = 0; i < end; ++i)
+        again = again || ch.item[d[i].chain] == ch.item[d[end].chain];
+      if (!again) sides += d[end].d > 0.0 ? 1 : (d[end].d < 0.0 ? -1 : 0);
+      ++end;
+    }
+    if (near == 0.0) return 0.0;
+    if (end == 1) return d[0].d;
+    if (sides != 0) return sides > 0 ? near : -near;
+    const PlanePoint* pts = ch.points.data();
+    const int j = d[0].leg;
+    if (j + 1 > ch.Last(d[0].chain)) break;
+    const double du = pts[j + 1].u - pts[j].u, dv = pts[j + 1].v - pts[j].v;
+    const double len = std::hypot(du, dv);
+    if (!(len > 0.0)) break;
+    skip.push_back({pts[j], du / len, dv / len});
   }
+  return geodesy::HUGE_VALUE;
+}
+
+}  // namespace
+
+double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
+  const double best = NearestBoundary(ch, q);
   if (boundary_indicator != 0 && std::fabs(best) <= fuzz) return 0.0;
   return best;
+}
+
+int SideByNeighbours(cells::CellIndex& idx, const cells::Object& region, std::int32_t cell) {
+  // Every boundary in the cell is a shared leg: the cell is on one side
+  // throughout. Walk to the nearest cell without boundary, whose side its
+  // list tells, counting the legs that each step between two cells' probe
+  // points crosses (as the region assembly does); the shared legs are
+  // crossed twice and cancel.
+  const std::int32_t* il = cells::EnvelopeList(region, 1);
+  constexpr std::size_t kMaxVisits = 512;
+  std::vector<std::pair<std::int32_t, std::int32_t>> seen{{cell, -1}};  // cell, parent entry
+  std::size_t head = 0;
+  std::int64_t target = -1;
+  while (head < seen.size() && target < 0 && seen.size() < kMaxVisits) {
+    const cells::CellRecord* r = idx.cells[seen[head].first];
+    for (int k = 0; k < r->neighbour_count && target < 0; ++k) {
+      const std::int32_t w = r->neighbours[k];
+      if (w < 0 || w >= idx.cell_count) continue;
+      bool known = false;
+      for (const auto& sv : seen) known = known || sv.first == w;
+      if (known) continue;
+      seen.push_back({w, static_cast<std::int32_t>(head)});
+      if (!HasPiecesIn(region, w)) target = static_cast<std::int64_t>(seen.size()) - 1;
+    }
+    ++head;
+  }
+  if (target < 0) return -1;
+  int side = cells::CellListContains(il, seen[target].first) ? 1 : 0;
+  CellLegs3 legs;
+  std::vector<std::pair<geodesy::DirectionCosines, geodesy::DirectionCosines>> arcs;
+  for (std::int64_t at = target; seen[at].second >= 0; at = seen[at].second) {
+    const std::int32_t w = seen[at].first, u = seen[seen[at].second].first;
+    const cells::CellRecord* r = idx.cells[u];
+    const int n = r->neighbour_count;
+    std::int32_t near[4] = {u, w, u, u};
+    for (int k = 0; k < n; ++k) {
+      if (r->neighbours[k] != w) continue;
+      near[2] = r->neighbours[(k + n - 1) % n];
+      near[3] = r->neighbours[(k + 1) % n];
+    }
+    // The legs of the four cells, each once (a leg through several of them
+    // is restored from the same records, bit for bit).
+    arcs.clear();
+    for (int m = 0; m < 4; ++m) {
+      if (near[m] < 0 || near[m] >= idx.cell_count) continue;
+      GatherCellLegs3(idx, region, near[m], legs);
+      for (int k = 0; k < legs.Count(); ++k)
+        for (std::int32_t j = legs.start[k]; j + 1 < legs.start[k + 1]; ++j)
+          arcs.push_back({legs.points[j], legs.points[j + 1]});
+    }
+    auto less = [](const geodesy::DirectionCosines& a, const geodesy::DirectionCosines& b) {
+      return a.x != b.x ? a.x < b.x : (a.y != b.y ? a.y < b.y : a.z < b.z);
+    };
+    auto equal = [](const geodesy::DirectionCosines& a, const geodesy::DirectionCosines& b) {
+      return a.x == b.x && a.y == b.y && a.z == b.z;
+    };
+    std::sort(arcs.begin(), arcs.end(), [&](const auto& x, const auto& y) {
+      return !equal(x.first, y.first) ? less(x.first, y.first) : less(x.second, y.second);
+    });
+    arcs.erase(std::unique(arcs.begin(), arcs.end(),
+                           [&](const auto& x, const auto& y) {
+                             return equal(x.first, y.first) && equal(x.second, y.second);
+                           }),
+               arcs.end());
+    const geodesy::DirectionCosines pu = cells::CellProbe(idx, u), pw = cells::CellProbe(idx, w);
+    for (const auto& arc : arcs)
+      if (cells::ArcsCross(pu, pw, arc.first, arc.second)) side ^= 1;
+  }
+  return side ? 1 : -1;
 }
 
 bool RsetIsNull(const cells::Object& region) {
@@ -163,57 +290,18 @@ int q7_RsetPointTestInCell(cells::CellIndex& idx, std::int32_t cell, PlanePoint 
   if (c.region != &region || c.chains.cell != cell) {
     GatherCellChains(idx, region, cell, c.chains);
     c.region = &region;
+    c.side_cell = cells::NO_CELL;
   }
-  // The nearest boundary decides. Chains that are equally near with
-  // opposite sides are two rings sharing a leg in opposite directions (land
-  // that the data cuts along 180 degrees, two halves of a region meeting
-  // along a cell edge): that leg bounds nothing, so its line is set aside
-  // and the next nearest boundary decides.
-  std::vector<SharedLine> skip;
-  struct Near {
-    double d;
-    int chain, leg;
-  };
-  std::vector<Near> d;
-  for (int round = 0; round < 8; ++round) {
-    d.clear();
-    for (int k = 0; k < c.chains.Count(); ++k) {
-      int leg = 0;
-      const double dk = ChainDistanceSkipping(c.chains, k, q, skip, &leg);
-      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg});
+  const double d = NearestBoundary(c.chains, q);
+  if (d == geodesy::HUGE_VALUE) {
+    if (c.side_cell != cell) {
+      c.side = SideByNeighbours(idx, region, cell);
+      c.side_cell = cell;
     }
-    if (d.empty()) break;
-    std::sort(d.begin(), d.end(), [](const Near& a, const Near& b) { return std::fabs(a.d) < std::fabs(b.d); });
-    const double near = std::fabs(d[0].d);
-    const double same = std::max(near * 1e-9, 1e-13);
-    int sides = 0;
-    std::size_t end = 0;
-    while (end < d.size() && std::fabs(d[end].d) - near <= same) {
-      sides += d[end].d > 0.0 ? 1 : (d[end].d < 0.0 ? -1 : 0);
-      ++end;
-    }
-    if (end == 1 || sides != 0 || near == 0.0) {
-      if (near <= f) return 0;
-      return (end == 1 ? d[0].d : sides) > 0 ? 1 : -1;
-    }
-    const PlanePoint* pts = c.chains.points.data();
-    const int j = d[0].leg;
-    if (j + 1 > c.chains.Last(d[0].chain)) break;
-    const double du = pts[j + 1].u - pts[j].u, dv = pts[j + 1].v - pts[j].v;
-    const double len = std::hypot(du, dv);
-    if (!(len > 0.0)) break;
-    skip.push_back({pts[j], du / len, dv / len});
+    return c.side;
   }
-  // Every boundary in the cell was a shared leg: the cell is on one side
-  // throughout, which a neighbour without boundary tells.
-  const std::int32_t* il = cells::EnvelopeList(region, 1);
-  const cells::CellRecord* r = idx.cells[cell];
-  for (int j = 0; j < r->neighbour_count; ++j) {
-    const std::int32_t nb = r->neighbours[j];
-    if (nb < 0 || nb >= idx.cell_count || HasPiecesIn(region, nb)) continue;
-    return cells::CellListContains(il, nb) ? 1 : -1;
-  }
-  return -1;
+  if (std::fabs(d) <= f) return 0;
+  return d > 0.0 ? 1 : -1;
 }
 
 int q7_RsetPointTest(cells::CellIndex& idx, const geodesy::DirectionCosines& p,
