@@ -62,16 +62,31 @@ struct SharedLine {
 // millimetre on the earth): the two rings' copies of a leg are restored from
 // the same vertex records or from records a quantum apart.
 constexpr double kSharedLineTolerance = 1.6e-10;
+// Legs shorter than this (plane units, a few nanometres) have no direction.
+constexpr double kNoLength = 1e-13;
 
 // The signed distance from q to chain k, leaving out the legs that lie on
 // one of the shared lines (their ends then count as chain ends); leg
 // receives the leg of the nearest point.
+// Distances that are the same but for rounding. The two copies of a shared
+// leg are restored from the same vertex records (a vertex is stored in its
+// own cell, whichever ring it belongs to), so only the arithmetic differs;
+// legs a few nanometres apart, as in a thin sliver, are not the same.
+inline bool SameDistance(double a, double b) {
+  return std::fabs(a - b) <= std::max(1e-12 * std::max(a, b), 1e-16);
+}
+
+// The signed distance from q to chain k, leaving out the legs that lie on
+// one of the shared lines (their ends then count as chain ends); leg
+// receives the leg of the nearest point, and tie a leg whose point is as
+// near with the other side (the chain runs back along itself), or -1.
 double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
-                             const std::vector<SharedLine>& skip, int* leg) {
+                             const std::vector<SharedLine>& skip, int* leg, int* tie) {
   const PlanePoint* all = ch.points.data();
   const int first = ch.First(k), last = ch.Last(k);
   const int lo = first, hi = last;  // the chain ends: cut points on the cell edge or line ends
   *leg = first;
+  *tie = -1;
   if (first == last) {
     // A lone vertex bounds nothing: its distance, counted as outside.
     return -std::hypot(q.u - all[first].u, q.v - all[first].v);
@@ -87,6 +102,7 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
   };
   double best2 = geodesy::HUGE_VALUE;
   double best = geodesy::HUGE_VALUE;
+  int best_side = 0;
   bool best_at_end = false;  // decided by the leg side at a chain end
   // A candidate replaces the best when nearer, or equally near and decided
   // by both legs at a vertex where the best was decided at a chain end (a
@@ -99,6 +115,10 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
     const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
     const double wu = q.u - all[j].u, wv = q.v - all[j].v;
     const double len2 = du * du + dv * dv;
+    // A leg of a few times the rounding (a cut point beside a vertex on the
+    // cell's edge) has no direction to tell a side or carry a shared line;
+    // its ends are the ends of the legs beside it.
+    if (len2 <= kNoLength * kNoLength && j > lo && j + 1 < hi) continue;
     const double dot = du * wu + dv * wv;
     double d2;
     int side;
@@ -107,24 +127,45 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
     if (dot <= 0.0) {
       d2 = wu * wu + wv * wv;
       at_end = j == lo || (!skip.empty() && skipped(j - 1));
-      if (!better(d2, at_end)) continue;
       side = !at_end ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
-      if (side == 0) continue;
     } else if (dot >= len2) {
       const double xu = q.u - all[j + 1].u, xv = q.v - all[j + 1].v;
       d2 = xu * xu + xv * xv;
       at_end = j + 1 == hi || (!skip.empty() && skipped(j + 1));
-      if (!better(d2, at_end)) continue;
       side = !at_end ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
-      if (side == 0) continue;
     } else {
       d2 = across * across / len2;
-      if (!better(d2, false)) continue;
       side = across > 0.0 ? 1 : (across < 0.0 ? -1 : 0);
+      if (side == 0) {
+        *leg = j;
+        *tie = -1;
+        return 0.0;
+      }
     }
+    if (side == 0) continue;  // the tip of a spike
+    // Equally near with the other side: the chain runs back along itself
+    // here. A side read at a chain end (where the chain is cut, or where a
+    // ring wholly in the cell meets its own start again) gives way to one
+    // read at a vertex, as below.
+    // Legs that meet at a vertex (a thin sliver's tip) are no such pair:
+    // the nearer of them decides, or the vertex.
+    auto meet = [&](int a, int b) {
+      for (int x : {a, a + 1})
+        for (int y : {b, b + 1})
+          if (all[x].u == all[y].u && all[x].v == all[y].v) return true;
+      return false;
+    };
+    if (best_side != 0 && side == -best_side && !at_end && !best_at_end &&
+        SameDistance(std::sqrt(d2), std::sqrt(best2)) && !meet(j, *leg)) {
+      *tie = j;
+      continue;
+    }
+    if (!better(d2, at_end)) continue;
+    if (*tie >= 0 && !SameDistance(std::sqrt(d2), std::sqrt(best2))) *tie = -1;
     best2 = d2;
     best_at_end = at_end;
-    best = side == 0 ? 0.0 : side * std::sqrt(d2);
+    best_side = side;
+    best = side * std::sqrt(d2);
     *leg = j;
     if (d2 == 0.0) return 0.0;
   }
@@ -135,14 +176,59 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
 
 double ChainDistance(const CellChains& ch, int k, PlanePoint q) {
   static const std::vector<SharedLine> none;
-  int leg = 0;
-  return ChainDistanceSkipping(ch, k, q, none, &leg);
+  int leg = 0, tie = 0;
+  return ChainDistanceSkipping(ch, k, q, none, &leg, &tie);
 }
 
 namespace {
 
+// True when the path a-b-c turns straight back at b.
+bool Reverses(const PlanePoint& a, const PlanePoint& b, const PlanePoint& c) {
+  const double iu = b.u - a.u, iv = b.v - a.v, ou = c.u - b.u, ov = c.v - b.v;
+  const double dot = iu * ou + iv * ov;
+  return dot < 0.0 && std::fabs(Cross2(iu, iv, ou, ov)) <= 1e-12 * -dot;
+}
+
+// The chains with their spikes taken out: where a ring runs out and
+// straight back along itself, the part run twice bounds nothing, so the tip
+// goes (repeatedly, for a spike of several legs) and the path runs on from
+// where it turned.
+void WithoutSpikes(const CellChains& ch, CellChains& out) {
+  out.points.clear();
+  out.start.assign(1, 0);
+  out.item.clear();
+  for (int k = 0; k < ch.Count(); ++k) {
+    const std::size_t s = out.points.size();
+    for (int j = ch.First(k); j <= ch.Last(k); ++j) {
+      out.points.push_back(ch.points[j]);
+      while (out.points.size() >= s + 3) {
+        const std::size_t n = out.points.size();
+        if (!Reverses(out.points[n - 3], out.points[n - 2], out.points[n - 1])) break;
+        out.points[n - 2] = out.points[n - 1];
+        out.points.pop_back();
+        // Back where it turned (to the rounding of two cuts at one edge).
+        const PlanePoint &a = out.points[n - 3], &c = out.points[n - 2];
+        if (std::fabs(a.u - c.u) <= kNoLength && std::fabs(a.v - c.v) <= kNoLength) out.points.pop_back();
+      }
+    }
+    // A chain that was all spike (the ring runs into the cell and straight
+    // back out) bounds nothing here.
+    const bool none = out.points.size() < s + 2 ||
+                      (out.points.size() == s + 2 && std::fabs(out.points[s].u - out.points[s + 1].u) <= kNoLength &&
+                       std::fabs(out.points[s].v - out.points[s + 1].v) <= kNoLength);
+    if (none && ch.Last(k) > ch.First(k)) {
+      out.points.resize(s);
+      continue;
+    }
+    out.start.push_back(static_cast<std::int32_t>(out.points.size()));
+    out.item.push_back(ch.item[k]);
+  }
+}
+
 // The signed distance of the nearest boundary that is not a shared leg.
-double NearestBoundary(const CellChains& ch, PlanePoint q) {
+double NearestBoundary(const CellChains& raw, PlanePoint q) {
+  CellChains ch;
+  WithoutSpikes(raw, ch);
   // The nearest boundary decides. Chains that are equally near with
   // opposite sides are two rings sharing a leg in opposite directions (land
   // that the data cuts along 180 degrees, two halves of a region meeting
@@ -151,42 +237,52 @@ double NearestBoundary(const CellChains& ch, PlanePoint q) {
   std::vector<SharedLine> skip;
   struct Near {
     double d;
-    int chain, leg;
+    int chain, leg, tie;
   };
   std::vector<Near> d;
+  // Two chains that are the same boundary: a ring that passes along a cell
+  // edge has a second piece there (its copy on the other side of the edge),
+  // whose chain repeats the first.
+  auto same_chain = [&](int a, int b) {
+    if (ch.item[a] != ch.item[b] || ch.Last(a) - ch.First(a) != ch.Last(b) - ch.First(b)) return false;
+    for (int i = 0; i <= ch.Last(a) - ch.First(a); ++i) {
+      const PlanePoint &pa = ch.points[ch.First(a) + i], &pb = ch.points[ch.First(b) + i];
+      if (std::fabs(pa.u - pb.u) > kSharedLineTolerance || std::fabs(pa.v - pb.v) > kSharedLineTolerance)
+        return false;
+    }
+    return true;
+  };
   for (int round = 0; round < 8; ++round) {
     d.clear();
     for (int k = 0; k < ch.Count(); ++k) {
-      int leg = 0;
-      const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg);
-      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg});
+      int leg = 0, tie = -1;
+      const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg, &tie);
+      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg, tie});
     }
     if (d.empty()) break;
     std::sort(d.begin(), d.end(), [](const Near& a, const Near& b) { return std::fabs(a.d) < std::fabs(b.d); });
     const double near = std::fabs(d[0].d);
-    const double same = std::max(near * 1e-9, 1e-13);
-    // Each item counts once: a ring that passes along a cell edge has a
-    // second piece there (its copy on the other side of the edge), whose
-    // chain repeats the first.
+    if (near == 0.0) return 0.0;
     int sides = 0;
     std::size_t end = 0;
-    while (end < d.size() && std::fabs(d[end].d) - near <= same) {
+    int shared = -1;  // a leg of the nearest boundary that another runs back along
+    while (end < d.size() && SameDistance(std::fabs(d[end].d), near)) {
       bool again = false;
-      for (std::size_t i = 0; i < end; ++i)
-        again = again || ch.item[d[i].chain] == ch.item[d[end].chain];
-      if (!again) sides += d[end].d > 0.0 ? 1 : (d[end].d < 0.0 ? -1 : 0);
+      for (std::size_t i = 0; i < end; ++i) again = again || same_chain(d[i].chain, d[end].chain);
+      if (!again) sides += d[end].d > 0.0 ? 1 : -1;
+      if (d[end].tie >= 0 && shared < 0) shared = d[end].leg;
       ++end;
     }
-    if (near == 0.0) return 0.0;
-    if (end == 1) return d[0].d;
-    if (sides != 0) return sides > 0 ? near : -near;
+    if (shared < 0) {
+      if (sides != 0) return sides > 0 ? near : -near;
+      shared = d[0].leg;
+    }
+    if (shared + 1 >= static_cast<int>(ch.points.size())) break;
     const PlanePoint* pts = ch.points.data();
-    const int j = d[0].leg;
-    if (j + 1 > ch.Last(d[0].chain)) break;
-    const double du = pts[j + 1].u - pts[j].u, dv = pts[j + 1].v - pts[j].v;
+    const double du = pts[shared + 1].u - pts[shared].u, dv = pts[shared + 1].v - pts[shared].v;
     const double len = std::hypot(du, dv);
     if (!(len > 0.0)) break;
-    skip.push_back({pts[j], du / len, dv / len});
+    skip.push_back({pts[shared], du / len, dv / len});
   }
   return geodesy::HUGE_VALUE;
 }

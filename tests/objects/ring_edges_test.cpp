@@ -8,23 +8,31 @@
 //   outside;
 // - the cell every point of a leg is located in is a b-cell (legs along the
 //   equator or a meridian run on cell edges, where location breaks ties);
+// - the point-in-region test puts points scattered round the vertices on
+//   S2's side;
 // - the cell method's area is that of the rings.
+// Two more sets: rings that share a side in opposite directions (a region
+// cut along a meridian) and a ring with a spike along a meridian.
 #include "lib/cells/cell_list.h"
 #include "lib/cells/cell_locate.h"
 #include "lib/cells/measure_object.h"
 #include "lib/cells/object_builder.h"
 #include "lib/cells/object_model.h"
 #include "lib/geodesy/ellipsoid.h"
+#include "lib/ops/rset_point_test.h"
 #include "tests/objects/test_index.h"
 
 #include <gtest/gtest.h>
 
 #include <s2/mutable_s2shape_index.h>
+#include <s2/s2closest_edge_query.h>
 #include <s2/s2contains_point_query.h>
 #include <s2/s2debug.h>
 #include <s2/s2lax_polygon_shape.h>
 
 #include <algorithm>
+#include <functional>
+#include <random>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -69,6 +77,13 @@ class S2Ring {
     query_ = std::make_unique<S2ContainsPointQuery<MutableS2ShapeIndex>>(&index_);
   }
   bool Contains(const DirectionCosines& p) { return query_->Contains(S2Point(p.x, p.y, p.z)); }
+  // Angle from p to the nearest edge.
+  double Distance(const DirectionCosines& p) {
+    S2ClosestEdgeQuery q(&index_);
+    q.mutable_options()->set_include_interiors(false);
+    S2ClosestEdgeQuery::PointTarget t(S2Point(p.x, p.y, p.z));
+    return q.GetDistance(&t).ToAngle().radians();
+  }
 
  private:
   MutableS2ShapeIndex index_;
@@ -137,6 +152,28 @@ class RingEdges : public ::testing::TestWithParam<const char*> {
       }
     EXPECT_EQ(missing, 0) << "points of legs in cells that are not b-cells";
 
+    // The point-in-region test on points scattered over the rings' cells,
+    // against the classification, away from the boundary.
+    if (distance_) {
+      std::mt19937_64 rng(17);
+      std::uniform_real_distribution<double> u(-1.0, 1.0);
+      int wrong = 0;
+      for (const auto& r : rings)
+        for (int k = 0; k < 300; ++k) {
+          const DirectionCosines& a = r[static_cast<std::size_t>(k) % r.size()];
+          const DirectionCosines p = geodesy::Normalised({a.x + 0.02 * u(rng), a.y + 0.02 * u(rng), a.z + 0.02 * u(rng)});
+          if (distance_(p) < 1e-7) continue;
+          const int t = ops::q7_RsetPointTest(idx, p, b.obj, 0.0, 0);
+          if (t == 0 || (t > 0) != inside(p)) {
+            const geodesy::LatLong ll = geodesy::CosinesToGeodetic(p, e);
+            if (++wrong <= 3)
+              ADD_FAILURE() << "test " << t << " at " << ll.lat / kDeg << " " << ll.lon / kDeg << ", "
+                            << distance_(p) * 6371e3 << " m from the boundary";
+          }
+        }
+      EXPECT_EQ(wrong, 0) << "points on the wrong side";
+    }
+
     // The cell method against the rings' own area.
     const ObjectMeasure mc = MeasureRset(idx, b.obj, e, 'c', table.data());
     const ObjectMeasure mr = MeasureRset(idx, b.obj, e, 'r', nullptr);
@@ -148,6 +185,7 @@ class RingEdges : public ::testing::TestWithParam<const char*> {
   CellIndex idx;
   geodesy::Ellipsoid e = geodesy::MakeEllipsoid(34);
   std::vector<double> table;
+  std::function<double(const DirectionCosines&)> distance_;  // to the boundary, when points are tested
 };
 
 std::vector<Box> BoxesAlongLines() {
@@ -177,6 +215,7 @@ TEST_P(RingEdges, BoxesOnIndexLines) {
     const std::vector<DirectionCosines> ring = Corners(box, e);
     std::vector<DirectionCosines> reversed(ring.rbegin(), ring.rend());
     S2Ring s2(ring);
+    distance_ = [&](const DirectionCosines& p) { return s2.Distance(p); };
     Check(std::string(name) + " outer", {ring}, [&](const DirectionCosines& p) { return s2.Contains(p); });
     Check(std::string(name) + " reversed", {reversed},
           [&](const DirectionCosines& p) { return !s2.Contains(p); });
@@ -184,6 +223,7 @@ TEST_P(RingEdges, BoxesOnIndexLines) {
     const Box big{box.lat0 - 2, box.lat1 + 2, box.lon0 - 2, box.lon1 + 2};
     const std::vector<DirectionCosines> outer = Corners(big, e);
     S2Ring s2big(outer);
+    distance_ = [&](const DirectionCosines& p) { return std::min(s2.Distance(p), s2big.Distance(p)); };
     Check(std::string(name) + " hole", {outer, reversed},
           [&](const DirectionCosines& p) { return s2big.Contains(p) && !s2.Contains(p); });
   }
@@ -195,13 +235,34 @@ TEST_P(RingEdges, BoxesOnIndexLines) {
 TEST_P(RingEdges, RingsSharingASide) {
   for (double lon : {0.0, 36.0, 90.0, 180.0, -90.0}) {
     const Box west{60.0, 70.0, lon - 3.0, lon}, east{60.0, 70.0, lon, lon + 3.0};
-    std::vector<DirectionCosines> both;
-    for (auto [lat, lo] : {std::pair{60.0, lon - 3}, {60.0, lon}, {60.0, lon + 3}, {70.0, lon + 3},
-                           {70.0, lon}, {70.0, lon - 3}})
-      both.push_back(geodesy::GeodeticToCosines({lat * kDeg, lo * kDeg}, e));
-    S2Ring s2(both);
+    // The union has the same vertices but for the common side.
+    S2Ring s2(Corners({60.0, 70.0, lon - 3.0, lon + 3.0}, e));
+    distance_ = [&](const DirectionCosines& p) { return s2.Distance(p); };
     Check("shared side at " + std::to_string(lon), {Corners(west, e), Corners(east, e)},
           [&](const DirectionCosines& p) { return s2.Contains(p); });
+  }
+}
+
+// A ring with a spike: it runs out along a meridian (an index line) and
+// straight back. The spike bounds nothing; points beside it are inside.
+TEST_P(RingEdges, RingWithSpike) {
+  for (double lon : {0.0, 90.0, 180.0}) {
+    // The box's outline with a spike from the middle of its north side
+    // down to 64N and back.
+    const std::vector<DirectionCosines> plain = Corners({60.0, 70.0, lon - 3.0, lon + 3.0}, e);
+    std::vector<DirectionCosines> ring;
+    for (const DirectionCosines& p : plain) {
+      ring.push_back(p);
+      const geodesy::LatLong ll = geodesy::CosinesToGeodetic(p, e);
+      if (std::fabs(ll.lat / kDeg - 70.0) < 1e-9 && std::fabs(std::remainder(ll.lon / kDeg - lon, 360.0)) < 1e-9) {
+        for (double lat : {67.0, 64.0, 67.0}) ring.push_back(geodesy::GeodeticToCosines({lat * kDeg, lon * kDeg}, e));
+        ring.push_back(p);
+      }
+    }
+    ASSERT_EQ(ring.size(), plain.size() + 4);
+    S2Ring s2(plain);
+    distance_ = [&](const DirectionCosines& p) { return s2.Distance(p); };
+    Check("spike at " + std::to_string(lon), {ring}, [&](const DirectionCosines& p) { return s2.Contains(p); });
   }
 }
 
