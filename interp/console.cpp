@@ -22,6 +22,8 @@
 #include "interp/console_editor.h"
 #include "interp/dispatcher.h"
 #include "interp/handlers.h"
+#include "interp/cmd_draw.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/scripts.h"
 #include "interp/startup.h"
@@ -64,6 +66,9 @@ void DrawInputLine(const Console& c) {
   if (shown > width + 1) shown = width + 1;
   if (shown > cols - kPromptWidth) shown = cols - kPromptWidth > 0 ? cols - kPromptWidth : 0;
   std::string out = platform::kTerminalClearLine;
+  // The line being typed is drawn in the input colour, like the echo of an
+  // entered line; the colour stays on for the caret's cell.
+  if (c.colour) out += c.background + c.levelColour[0] + "\x1b[K";
   out += kPrompt;
   out.append(c.ed.line + start, static_cast<std::size_t>(shown < 0 ? 0 : shown));
   const int back = (start + shown) - c.ed.caret;
@@ -149,6 +154,10 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
   for (int i = 0; i < COMMAND_COUNT; ++i) c.names[i] = kCommandTable[i].name;
   ConsoleEditorInit(c.ed, c.names, COMMAND_COUNT);
   c.colour = platform::StdoutIsTerminal();
+  if (!options.events_file.empty()) OpenEventsFile(g, options.events_file);
+  // The map window lives beside the console: its events (and the pointer
+  // modes) are served between the console's waits.
+  if (!g.pump_window_events) g.pump_window_events = ServiceMapWindow;
   if (const StartupValues* v = g.startup) {
     const uint32_t bg = v->console_background;
     c.background = platform::TerminalBackground(static_cast<int>(display::RedOf(bg)),
@@ -198,6 +207,10 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
       g.pump_window_events(g);
       DeliverMessages(g);
     }
+    if (g.map_mode != 0) {
+      FeedScriptedEvents(g, false);
+      DeliverMessages(g);
+    }
     if (platform::TickMs() >= nextTick) {
       nextTick += SCRIPT_TICK_MS;
       if (nextTick < platform::TickMs()) nextTick = platform::TickMs() + SCRIPT_TICK_MS;
@@ -207,7 +220,8 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
     }
   }
   DeliverMessages(g);
-  platform::TerminalWrite(std::string(platform::kTerminalClearLine) + platform::kTerminalCaretBlock);
+  platform::TerminalWrite(std::string(platform::kTerminalReset) + platform::kTerminalClearLine +
+                          platform::kTerminalCaretBlock);
   platform::TerminalRestore();
   g_console = nullptr;
   g.sink = StdoutSink;

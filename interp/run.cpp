@@ -17,8 +17,11 @@
 #include <vector>
 
 #include "interp/dispatcher.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/scripts.h"
+#include "interp/cmd_settings.h"
+#include "interp/startup.h"
 #include "interp/words.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -29,14 +32,41 @@
 
 namespace interp {
 
-static void PrintUsage() {
-  fprintf(stderr,
-          "usage: ombrel [--batch] [--headless] [--events FILE] [script [label]]\n"
-          "  --batch      run the script line after line without pauses, or read\n"
-          "               command lines from standard input; exit with the error\n"
-          "               level of the last command\n"
-          "  --headless   no map window; the map is drawn off-screen\n"
-          "  --events     feed the map window's interactive modes from FILE\n");
+const char* RunUsageText() {
+  return "usage: ombrel [--batch] [--headless] [--events FILE] [script [label]]\n"
+         "       ombrel --help | --version\n"
+         "  script       start the script script.omb (from the script directory),\n"
+         "               at the line after :label when a label is given\n"
+         "  --batch      run the script line after line without pauses, or read\n"
+         "               command lines from standard input; exit with the error\n"
+         "               level of the last command\n"
+         "  --headless   no map window; the map is drawn off-screen\n"
+         "  --events     feed the map window's interactive modes from FILE\n"
+         "  --help       show this text\n"
+         "  --version    show the program's and the library's version\n"
+         "At the console, Help opens the help page and any command followed by ?\n"
+         "shows its usage.\n";
+}
+
+static void PrintUsage() { fputs(RunUsageText(), stderr); }
+
+int PrintVersion() {
+  GlobalBlock g;
+  StartupValues values;
+  ReadSystemFacts(values);
+  g.startup = &values;
+  g.build_date = BuildStamp();
+  g.sink = StdoutSink;
+  GlobalBlock* previous = osb;
+  osb = &g;
+  g.loop_running = true;
+  CmdVersion(g, nullptr, 0, 0);
+  DeliverMessages(g);
+  g.loop_running = false;
+  osb = previous;
+  g.startup = nullptr;
+  fflush(stdout);
+  return ferror(stdout) ? 1 : 0;
 }
 
 bool ParseRunOptions(int argc, char** argv, RunOptions* o) {
@@ -55,8 +85,9 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* o) {
       }
       o->events_file = argv[++i];
     } else if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
-      PrintUsage();
-      return false;
+      o->show_help = true;
+    } else if (strcmp(a, "--version") == 0) {
+      o->show_version = true;
     } else if (a[0] == '-' && a[1] == '-') {
       fprintf(stderr, "ombrel: unknown option %s\n", a);
       PrintUsage();
@@ -98,9 +129,16 @@ static void RunInputLine(GlobalBlock& g, const std::string& line, bool echo) {
   DeliverMessages(g);
 }
 
-// Batch: the running script line after line, no pauses, until it ends.
+// Batch: the running script line after line, no pauses, until it ends. A
+// pointer mode started by a line is fed from the events file until it ends.
 static void RunScriptToEnd(GlobalBlock& g) {
-  while (g.script.current && !g.quit_requested) {
+  while (!g.quit_requested) {
+    if (g.map_mode != 0) {
+      FeedScriptedEvents(g, true);
+      DeliverMessages(g);
+      continue;
+    }
+    if (!g.script.current) break;
     g.script.pause_ms = 0;
     ScriptTick(g);
     DeliverMessages(g);
@@ -147,6 +185,7 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
   if (!g.sink) g.sink = StdoutSink;
   g.loop_running = true;
   const bool echo_input = !platform::StdinIsTerminal();
+  if (!options.events_file.empty()) OpenEventsFile(g, options.events_file);
 
   if (!options.script.empty() && !StartCommandLineScript(g, options.script, options.label) &&
       options.batch)
@@ -174,8 +213,10 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
     std::vector<std::string> lines;
     while (!g.quit_requested) {
       if (in.eof && !g.script.current) break;
-      // The map window is served between short waits so that it stays live.
+      // The map window is served between short waits so that it stays live;
+      // a running pointer mode takes one line of the events file a turn.
       ServiceMapWindow(g);
+      FeedScriptedEvents(g, false);
       const int64_t wait = std::min<int64_t>(next_tick - platform::TickMs(), 20);
       lines.clear();
       ReadLines(in, static_cast<int>(wait > 0 ? wait : 0), &lines);

@@ -307,5 +307,75 @@ TEST_F(DrawScript, ObjectsOfAnotherIndexAreDrawnThroughASecondaryIndex) {
   EXPECT_EQ(cells, 2);
 }
 
+TEST_F(DrawScript, ThePictureFollowsTheMapFieldThroughResizes) {
+  // Clearing and saving before and after a resize once recursed without end.
+  const std::string out = Run(
+      "Clear\n"
+      "SaveBitmap first.png\n"
+      "MapFieldSize 300 200\n"
+      "Clear Red\n"
+      "SaveBitmap small.png\n"
+      "MapFieldSize 720 360\n"
+      "ShowBitmap small.png\n"
+      "DrawGrid Blue\n"
+      "SaveBitmap wide.png\n"
+      "Echo finished\n");
+  EXPECT_NE(out.find("\nfinished\n"), std::string::npos) << out;
+  cairo_surface_t* small = Load("small.png");
+  cairo_surface_t* wide = Load("wide.png");
+  ASSERT_TRUE(small && wide);
+  EXPECT_EQ(cairo_image_surface_get_width(small), 300);
+  EXPECT_EQ(cairo_image_surface_get_height(small), 200);
+  EXPECT_EQ(At(small, 150, 100), MakeColour(255, 0, 0));
+  EXPECT_EQ(cairo_image_surface_get_width(wide), 720);
+  EXPECT_EQ(cairo_image_surface_get_height(wide), 360);
+  // The small image sits in the top-left corner; the rest is the new
+  // background of the resized picture (red, the last Clear's colour).
+  EXPECT_EQ(At(wide, 10, 10), MakeColour(255, 0, 0));
+  int blue = 0;
+  for (int y = 0; y < 360; ++y)
+    for (int x = 0; x < 720; ++x) blue += At(wide, x, y) == MakeColour(0, 0, 255);
+  EXPECT_GT(blue, 500);
+  cairo_surface_destroy(small);
+  cairo_surface_destroy(wide);
+}
+
+TEST_F(DrawScript, LegsWithAnEndOutOfViewAreDrawnUpToTheFrame) {
+  // London-New York and Dubai-London on a map of Europe: New York and Dubai
+  // lie off the map (their cells are not in view), the legs cross it.
+  std::ofstream(dir + "/legs.lns") << "51.47 -0.45\n40.64 -73.78\n* 1\n25.25 55.37\n51.47 -0.45\n* 2\n";
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Geometry N50 E10 1e7 stereo\n"
+      "ImportLset legs legs.lns\n"
+      "Clear White\n"
+      "DisplayLines legs Red\n"
+      "SaveBitmap legs.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  cairo_surface_t* map = Load("legs.png");
+  ASSERT_TRUE(map);
+  const DirectionCosines london = geodesy::GeodeticToCosines({51.47 * M_PI / 180, -0.45 * M_PI / 180}, wgs84);
+  for (auto [lat, lon] : {std::pair{40.64, -73.78}, std::pair{25.25, 55.37}}) {
+    const DirectionCosines far = geodesy::GeodeticToCosines({lat * M_PI / 180, lon * M_PI / 180}, wgs84);
+    int inside = 0, shown = 0;
+    for (int i = 1; i < 400; ++i) {
+      const double t = i / 400.0;
+      const DirectionCosines u = geodesy::Normalised(
+          {london.x + t * (far.x - london.x), london.y + t * (far.y - london.y), london.z + t * (far.z - london.z)});
+      const geodesy::LatLong ll = geodesy::CosinesToGeodetic(u, wgs84);
+      const PixelPoint p = Where(PROJ_STEREO, 50, 10, 1e7, ll.lat * 180 / M_PI, ll.lon * 180 / M_PI);
+      if (p.x < 2 || p.y < 2 || p.x > kWidth - 3 || p.y > kHeight - 3) continue;
+      ++inside;
+      bool found = false;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) found = found || At(map, p.x + dx, p.y + dy) == MakeColour(255, 0, 0);
+      shown += found;
+    }
+    EXPECT_GT(inside, 20) << lat;
+    EXPECT_EQ(shown, inside) << lat << " " << lon;
+  }
+  cairo_surface_destroy(map);
+}
+
 }  // namespace
 }  // namespace display

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <string>
 
 #include "platform/memcheck.h"
@@ -103,6 +105,37 @@ TEST_F(MemCheck, ReleasingNothingLogsNothing) {
   EXPECT_EQ(TheMemoryCheck().count, 0);
 }
 
+TEST(MemCheckOff, AFileThatCannotBeCreatedTurnsCheckingOff) {
+  g_boxes.clear();
+  SetBoxHook(CaptureBox);
+  // A directory where the check file should be: nothing is logged, and the
+  // directory is never read back as if it were this run's log.
+  char dir[] = "/tmp/ombrel-memcheck-dir-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  EXPECT_FALSE(OpenMemoryCheck(dir, ";\n"));
+  void* kept = CheckedAlloc(8);
+  CloseMemoryCheck();
+  CheckLeaks();  // an assertion here would end the test program
+  EXPECT_TRUE(g_boxes.empty());
+  free(kept);
+  rmdir(dir);
+  SetBoxHook(nullptr);
+}
+
+TEST(MemCheckOff, ALogThatLostLinesIsNotChecked) {
+  g_boxes.clear();
+  SetBoxHook(CaptureBox);
+  // A full disk: the writes fail, so the pairs cannot be matched.
+  if (!OpenMemoryCheck("/dev/full", ";\n")) GTEST_SKIP() << "no /dev/full";
+  std::vector<void*> blocks;
+  for (int i = 0; i < 2000; ++i) blocks.push_back(CheckedAlloc(16));
+  for (void* b : blocks) CheckedFree(b);
+  CloseMemoryCheck();
+  CheckLeaks();
+  EXPECT_TRUE(g_boxes.empty());
+  SetBoxHook(nullptr);
+}
+
 TEST(MemCheckDeathTest, MoreLinesThanEventsIsAFatalAssertion) {
   const std::string path = "/tmp/ombrel-memcheck-death-" + std::to_string(getpid()) + ".mem";
   EXPECT_EXIT(
@@ -119,3 +152,30 @@ TEST(MemCheckDeathTest, MoreLinesThanEventsIsAFatalAssertion) {
 }
 
 }  // namespace
+
+// A check file on a full disk loses its lines: the run's heap use cannot be
+// judged from it, and the check must neither assert nor cry leak.
+TEST(MemCheckFullDisk, LostLinesAreNotCheckedAndDoNotAssert) {
+  std::FILE* probe = std::fopen("/dev/full", "w");
+  if (!probe) GTEST_SKIP() << "no /dev/full";
+  std::fclose(probe);
+  g_boxes.clear();
+  SetBoxHook(CaptureBox);
+  ASSERT_TRUE(OpenMemoryCheck("/dev/full", "; first line\n"));
+  void* a = CheckedAlloc(24);
+  void* kept = CheckedAlloc(48);  // a real leak, unprovable without the file
+  CheckedFree(a);
+  CloseMemoryCheck();
+  EXPECT_FALSE(TheMemoryCheck().complete);
+  CheckLeaks();  // an assertion would end the test program here
+  EXPECT_TRUE(g_boxes.empty());
+  SetBoxHook(nullptr);
+  free(kept);
+  // The next check file starts complete again.
+  const std::string path = "/tmp/ombrel-memcheck-full-" + std::to_string(getpid()) + ".mem";
+  ASSERT_TRUE(OpenMemoryCheck(path.c_str(), nullptr));
+  CloseMemoryCheck();
+  EXPECT_TRUE(TheMemoryCheck().complete);
+  unlink(path.c_str());
+}
+
