@@ -59,38 +59,39 @@ struct Map {
   geodesy::Ellipsoid wgs84 = geodesy::MakeEllipsoid();
   MapGeometry g;
   int status = -1;
-  Map(cells::CellIndex& idx, const View& v) {
+  Map(cells::CellIndex& idx, const View& v, int width = kWidth, int height = kHeight) {
     GeometrySpec spec;
     spec.projection = v.projection;
     spec.centre = geodesy::GeodeticToCosines({v.lat * M_PI / 180, v.lon * M_PI / 180}, wgs84);
     spec.scale = v.scale;
     spec.pixel_width = spec.pixel_height = 0.0254 / 96;
-    spec.frame = {0, kHeight - 1, kWidth - 1, 0};
+    spec.frame = {0, height - 1, width - 1, 0};
     status = SetUpMapGeometry(&idx, nullptr, nullptr, &wgs84, spec, &g);
   }
   ~Map() { ReleaseMapGeometry(&g); }
 };
 
 // The filled pixels of one view (1 filled, 0 not), row by row.
-std::vector<uint8_t> Fill(Land& land, const View& v, bool exact, double* ms = nullptr) {
-  Map m(land.idx, v);
+std::vector<uint8_t> Fill(Land& land, const View& v, bool exact, double* ms = nullptr, int width = kWidth,
+                          int height = kHeight, bool cancel = false, int64_t* count = nullptr) {
+  Map m(land.idx, v, width, height);
   EXPECT_EQ(m.status, 0) << v.name;
   DisplaySurface s;
-  EXPECT_TRUE(CreateDisplaySurface(&s, kWidth, kHeight, kDefaultBackground));
+  EXPECT_TRUE(CreateDisplaySurface(&s, width, height, kDefaultBackground));
   DrawState d;
   EXPECT_EQ(OpenAreas(&d, &s, ParseAreaStyle("Black")), kDrawOk);
+  d.cancelled = cancel;
   const auto t0 = std::chrono::steady_clock::now();
-  if (exact)
-    FillObjectAreaExact(m.g, land.idx, land.land.obj, 0.0, &d);
-  else
-    FillObjectArea(m.g, land.idx, land.land.obj, 0.0, &d);
+  const int64_t n = exact ? FillObjectAreaExact(m.g, land.idx, land.land.obj, 0.0, &d)
+                          : FillObjectArea(m.g, land.idx, land.land.obj, 0.0, &d);
+  if (count) *count = n;
   if (ms) *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  std::vector<uint8_t> px(kWidth * kHeight);
+  std::vector<uint8_t> px(static_cast<size_t>(width) * height);
   cairo_surface_flush(d.mask);
   const uint8_t* data = cairo_image_surface_get_data(d.mask);
   const int stride = cairo_image_surface_get_stride(d.mask);
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x) px[y * kWidth + x] = data[y * stride + x] != 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) px[y * width + x] = data[y * stride + x] != 0;
   CloseDrawState(&d);
   DestroyDisplaySurface(&s);
   return px;
@@ -100,7 +101,8 @@ std::string ReferencePath(const View& v) {
   return SourceDir() + "tests/display/data/fill_" + v.name + ".png";
 }
 
-bool SaveReference(const std::string& path, const std::vector<uint8_t>& px) {
+bool SaveReference(const std::string& path, const std::vector<uint8_t>& px, int kWidth = display::kWidth,
+                   int kHeight = display::kHeight) {
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
   uint8_t* data = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
@@ -131,7 +133,8 @@ std::vector<uint8_t> LoadReference(const std::string& path) {
 }
 
 // Pixels of the reference within two pixels of its coastline.
-std::vector<uint8_t> NearCoast(const std::vector<uint8_t>& ref) {
+std::vector<uint8_t> NearCoast(const std::vector<uint8_t>& ref, int kWidth = display::kWidth,
+                               int kHeight = display::kHeight) {
   std::vector<uint8_t> edge(ref.size()), near(ref.size());
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x) {
@@ -177,10 +180,77 @@ TEST(AreaFill, SamePixelsAsTheExactFillOnFiveViews) {
     // Each view shows a fair amount of both land and sea.
     EXPECT_GT(filled, kWidth * kHeight / 50) << v.name;
     EXPECT_LT(filled, kWidth * kHeight * 49 / 50) << v.name;
+    if (std::getenv("OMBREL_FILL_DIFF_OUT")) {
+      std::vector<uint8_t> diff(ref.size());
+      for (size_t i = 0; i < ref.size(); ++i) diff[i] = got[i] != ref[i];
+      SaveReference(std::string(std::getenv("OMBREL_FILL_DIFF_OUT")) + "/diff_" + v.name + ".png", diff);
+    }
     EXPECT_LE(differ, kWidth * kHeight / 1000) << v.name;
     EXPECT_EQ(off_coast, 0) << v.name;
     std::printf("%-10s %7ld filled, %5ld differ, %.1f ms\n", v.name, filled, differ, ms);
   }
+}
+
+// Close-ups, where legs run over many pixels and the fill follows them along
+// their great circles, and a view inside one interior cell: the fast fill
+// against the exact one drawn in the same run.
+TEST(AreaFill, CloseUpsMatchTheExactFill) {
+  Land& land = Shared();
+  ASSERT_TRUE(land.ok);
+  const View views[] = {
+      {"fjords", PROJ_STEREO, 61, 5.5, 4e5},
+      {"strait", PROJ_GNOMONIC, 36, -5.5, 3e5},
+      {"aegean", PROJ_MERCATOR, 38, 25, 1.5e6},
+      {"sahara", PROJ_STEREO, 23, 12, 2e5},
+      {"bering", PROJ_CONICAL, 65, -170, 3e6},
+  };
+  constexpr int w = 400, h = 300;
+  for (const View& v : views) {
+    int64_t n_fast = 0, n_exact = 0;
+    const std::vector<uint8_t> ref = Fill(land, v, true, nullptr, w, h, false, &n_exact);
+    const std::vector<uint8_t> got = Fill(land, v, false, nullptr, w, h, false, &n_fast);
+    const std::vector<uint8_t> near = NearCoast(ref, w, h);
+    long differ = 0, off_coast = 0, filled = 0;
+    for (size_t i = 0; i < ref.size(); ++i) {
+      filled += got[i];
+      if (got[i] == ref[i]) continue;
+      ++differ;
+      off_coast += !near[i];
+    }
+    if (const char* out = std::getenv("OMBREL_FILL_DIFF_OUT")) {
+      std::vector<uint8_t> diff(ref.size());
+      for (size_t i = 0; i < ref.size(); ++i) diff[i] = got[i] != ref[i] ? 1 : 0;
+      SaveReference(std::string(out) + "/diff_" + v.name + ".png", diff, w, h);
+      SaveReference(std::string(out) + "/ref_" + v.name + ".png", ref, w, h);
+    }
+    EXPECT_EQ(n_fast, filled) << v.name;
+    EXPECT_LE(differ, w * h / 1000) << v.name;
+    EXPECT_EQ(off_coast, 0) << v.name;
+    if (std::string(v.name) == "sahara") EXPECT_EQ(filled, w * h);
+    else EXPECT_GT(n_exact, w * h / 50) << v.name;
+  }
+}
+
+// A cancelled state fills nothing; a point or line object, nothing either.
+TEST(AreaFill, CancelledOrNotARegionFillsNothing) {
+  Land& land = Shared();
+  ASSERT_TRUE(land.ok);
+  const View v{"europe", PROJ_STEREO, 48, 5, 1e7};
+  int64_t n = -1;
+  const std::vector<uint8_t> px = Fill(land, v, false, nullptr, 200, 100, true, &n);
+  EXPECT_EQ(n, 0);
+  for (uint8_t p : px) ASSERT_EQ(p, 0);
+  HeapObject pts;
+  Build(land.idx, cells::kPset, {{LatLonDeg(48, 5), 0}}, pts, 7);
+  ASSERT_EQ(pts.status, 0);
+  Map m(land.idx, v, 200, 100);
+  DisplaySurface s;
+  ASSERT_TRUE(CreateDisplaySurface(&s, 200, 100, kDefaultBackground));
+  DrawState d;
+  ASSERT_EQ(OpenAreas(&d, &s, ParseAreaStyle("Black")), kDrawOk);
+  EXPECT_EQ(FillObjectArea(m.g, land.idx, pts.obj, 0.0, &d), 0);
+  CloseDrawState(&d);
+  DestroyDisplaySurface(&s);
 }
 
 }  // namespace
