@@ -195,6 +195,24 @@ void RemoveTextPanel(GlobalBlock& g) { ++Display(g).surface.generation; }
 
 }  // namespace
 
+namespace {
+
+// Makes the picture again at a new client size, in the background colour.
+// Works on the context alone, so that Display and ResizeDisplay can both use
+// it without going through each other.
+bool ResizeSurface(DisplayContext& d, int width, int height) {
+  if (width == d.client_width && height == d.client_height && d.surface.bitmap) return true;
+  d.client_width = width;
+  d.client_height = height;
+  if (!display::ResizeDisplaySurface(&d.surface, width, height)) {
+    ReportError("Bitmap creation failed - memory?");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 DisplayContext& Display(GlobalBlock& g) {
   const MapField field = CurrentMapField(g);
   if (!g_display.made) {
@@ -209,7 +227,7 @@ DisplayContext& Display(GlobalBlock& g) {
   } else if (field.width > 0 && field.height > 0 &&
              (field.width != g_display.client_width || field.height != g_display.client_height)) {
     // The client area changed size: the bitmap is made again in the background.
-    ResizeDisplay(g, field.width, field.height);
+    ResizeSurface(g_display, field.width, field.height);
   }
   if (!g_display.coast_tried) {
     g_display.coast_tried = true;
@@ -229,15 +247,8 @@ display::MapGeometry* CurrentGeometry(GlobalBlock& g) {
 }
 
 bool ResizeDisplay(GlobalBlock& g, int width, int height) {
-  DisplayContext& d = Display(g);
-  if (width == d.client_width && height == d.client_height && d.surface.bitmap) return true;
-  d.client_width = width;
-  d.client_height = height;
-  if (!display::ResizeDisplaySurface(&d.surface, width, height)) {
-    ReportError("Bitmap creation failed - memory?");
-    return false;
-  }
-  return true;
+  // Display makes the context first (and follows the map field's size).
+  return ResizeSurface(Display(g), width, height);
 }
 
 std::string StyleValue(GlobalBlock& g, const char* argument, const char* style_name) {

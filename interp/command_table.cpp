@@ -22,6 +22,7 @@
 #include "interp/cmd_cells.h"
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
+#include "interp/cmd_verify.h"
 
 #include <strings.h>
 
@@ -125,8 +126,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own
     /*  95 */ {"PlotStart",                      CmdNotImplemented,  1, 0},  // plot: plot start or end
     /*  96 */ {"PlotString",                     CmdNotImplemented,  0, 0},  // plot: own
-    /*  97 */ {"PtestLsetRset",                  CmdNotImplemented,  1, 0},  // verify: point test
-    /*  98 */ {"PtestRsetRset",                  CmdNotImplemented,  2, 0},  // verify: point test
+    /*  97 */ {"PtestLsetRset",                  CmdPointTest,       1, 0},  // verify: point test
+    /*  98 */ {"PtestRsetRset",                  CmdPointTest,       2, 0},  // verify: point test
     /*  99 */ {"Quit",                           CmdQuit,            0, 0},  // scripts: in the dispatcher
     /* 100 */ {"ReadDecryptVix",                 CmdReadDecryptVix,  0, 0},  // index: own
     /* 101 */ {"ReadTix",                        CmdReadVix,         1, 0},  // index: read index
@@ -156,10 +157,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 125 */ {"TraceSwath",                     CmdNotImplemented,  2, 0},  // orbits: trace orbit
     /* 126 */ {"TraverseCells",                  CmdNotImplemented,  0, 0},  // cell lattice: own
     /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
-    /* 128 */ {"VerifyRsetBoundary",             CmdNotImplemented,  1, 0},  // verify: verify region set
-    /* 129 */ {"VerifyRsetTopology",             CmdNotImplemented,  2, 0},  // verify: verify region set
-    /* 130 */ {"VerifyRsetIsWorld",              CmdNotImplemented,  3, 0},  // verify: verify region set
-    /* 131 */ {"VerifyRsetIsNull",               CmdNotImplemented,  4, 0},  // verify: verify region set
+    /* 128 */ {"VerifyRsetBoundary",             CmdVerifyRset,      1, 0},  // verify: verify region set
+    /* 129 */ {"VerifyRsetTopology",             CmdVerifyRset,      2, 0},  // verify: verify region set
+    /* 130 */ {"VerifyRsetIsWorld",              CmdVerifyRset,      3, 0},  // verify: verify region set
+    /* 131 */ {"VerifyRsetIsNull",               CmdVerifyRset,      4, 0},  // verify: verify region set
     /* 132 */ {"Version",                        CmdVersion,         0, 0},  // settings: in the dispatcher
     /* 133 */ {"WriteTextFile",                  CmdWriteTextFile,   0, 0},  // settings: own
     /* 134 */ {"Zzz",                            CmdZzz,             0, 0},  // interp: in the dispatcher

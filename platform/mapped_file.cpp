@@ -3,8 +3,8 @@
 //
 // A new file is sized with ftruncate (a sparse file of zeros) before it is
 // mapped, so the view never reaches past the end of the file. Pending files
-// are made with mkstemps in the target's directory (same file system, so the
-// final rename is atomic) and are renamed only after the cut and an fsync.
+// are SafeOutputs: their blocks are reserved with posix_fallocate first, so
+// touching a page of the view can never fault on a full file system.
 #include "platform/mapped_file.h"
 
 #include <cerrno>
@@ -122,26 +122,34 @@ int UnmapFile(MappedFile& mf) {
 
 PendingFile::~PendingFile() { PendingAbandon(*this); }
 
+static int PendingStatus(int safe_status, int otherwise) {
+  if (safe_status == kSafeNoSpace) return 4;
+  if (safe_status == kSafeNotRegular) return 5;
+  return otherwise;
+}
+
 int PendingCreate(PendingFile& pf, const char* target, std::int64_t size) {
   PendingAbandon(pf);
   pf.target = target;
-  std::string dir, name = pf.target;
-  std::size_t slash = pf.target.rfind('/');
-  if (slash != std::string::npos) {
-    dir = pf.target.substr(0, slash + 1);
-    name = pf.target.substr(slash + 1);
+  if (size <= 0) return 2;
+  int status = SafeOpen(pf.out, target);
+  if (status != kSafeOk) return PendingStatus(status, 1);
+  status = SafeReserve(pf.out, size);
+  if (status != kSafeOk) {
+    SafeAbandon(pf.out);
+    return PendingStatus(status, 2);
   }
-  // mkostemps replaces the six letters before the ".part" suffix.
-  std::string tmpl = dir + "." + name + "." + std::string(6, 'X') + ".part";
-  int fd = mkostemps(tmpl.data(), 5, O_CLOEXEC);
-  if (fd < 0) return 1;
-  fchmod(fd, 0644);
-  int status = MapNewFile(pf.map, fd, size);
+  int fd = fcntl(pf.out.fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    SafeAbandon(pf.out);
+    return 2;
+  }
+  status = MapNewFile(pf.map, fd, size);
   if (status != 0) {
-    unlink(tmpl.c_str());
+    SafeAbandon(pf.out);
     return status;
   }
-  pf.temp = tmpl;
+  pf.temp = pf.out.temp;
   return 0;
 }
 
@@ -151,28 +159,16 @@ int PendingCommit(PendingFile& pf, std::int64_t length) {
     PendingAbandon(pf);
     return 1;
   }
-  int fd = pf.map.fd;
-  munmap(pf.map.base, static_cast<size_t>(pf.map.size));
-  pf.map.base = nullptr;
-  pf.map.size = 0;
-  pf.map.fd = -1;
-  bool ok = ftruncate(fd, static_cast<off_t>(length)) == 0 && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  if (ok && rename(pf.temp.c_str(), pf.target.c_str()) == 0) {
-    pf.temp.clear();
-    return 0;
-  }
-  unlink(pf.temp.c_str());
+  UnmapFile(pf.map);
   pf.temp.clear();
-  return 1;
+  int status = SafeCommit(pf.out, length);
+  return status == kSafeOk ? 0 : PendingStatus(status, 1);
 }
 
 void PendingAbandon(PendingFile& pf) {
   UnmapFile(pf.map);
-  if (!pf.temp.empty()) {
-    unlink(pf.temp.c_str());
-    pf.temp.clear();
-  }
+  SafeAbandon(pf.out);
+  pf.temp.clear();
 }
 
 bool PathExists(const char* path) {

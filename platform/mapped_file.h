@@ -9,15 +9,22 @@
 // target's directory: the target is replaced (by rename) only by
 // PendingCommit, so a failed or interrupted build never touches an existing
 // file of that name and leaves no half-built file behind. The temporary name
-// is ".<name>.<random>.part" beside the target.
+// is ".<name>.<random>.part" beside the target. It is a SafeOutput
+// (safe_output.h): its space is reserved with posix_fallocate before it is
+// mapped, it is removed on SIGINT/SIGTERM, and stale parts of the same target
+// are cleaned up when the next one is created.
 //
 // Statuses: 0 done, 1 the file cannot be opened or created, 2 mapping failed
-// (or the file cannot be sized), 3 the view failed. An empty file maps as an
-// empty view (base null, size 0) without error.
+// (or the file cannot be sized), 3 the view failed, 4 (PendingCreate,
+// PendingCommit) the file system is full, 5 (PendingCreate) the target exists
+// and is not a regular file. An empty file maps as an empty view (base null,
+// size 0) without error.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/safe_output.h"
 
 namespace platform {
 
@@ -50,7 +57,8 @@ int UnmapFile(MappedFile& mf);
 struct PendingFile {
   std::string target;  // the name the file gets when it is committed
   std::string temp;    // where it is built, empty when there is none
-  MappedFile map;
+  MappedFile map;      // the view, over its own descriptor of the file
+  SafeOutput out;      // the temporary file and its replacement of the target
 
   PendingFile() = default;
   PendingFile(const PendingFile&) = delete;
@@ -63,7 +71,7 @@ struct PendingFile {
 int PendingCreate(PendingFile& pf, const char* target, std::int64_t size);
 // Cuts the temporary file to length bytes, flushes it and renames it over the
 // target. Returns 0, or 1 (the temporary file is then removed and the target
-// left as it was).
+// left as it was), or 4 when the file system is full.
 int PendingCommit(PendingFile& pf, std::int64_t length);
 // Releases and removes the temporary file; the target stays as it was.
 void PendingAbandon(PendingFile& pf);

@@ -307,5 +307,38 @@ TEST_F(DrawScript, ObjectsOfAnotherIndexAreDrawnThroughASecondaryIndex) {
   EXPECT_EQ(cells, 2);
 }
 
+TEST_F(DrawScript, ThePictureFollowsTheMapFieldThroughResizes) {
+  // Clearing and saving before and after a resize once recursed without end.
+  const std::string out = Run(
+      "Clear\n"
+      "SaveBitmap first.png\n"
+      "MapFieldSize 300 200\n"
+      "Clear Red\n"
+      "SaveBitmap small.png\n"
+      "MapFieldSize 720 360\n"
+      "ShowBitmap small.png\n"
+      "DrawGrid Blue\n"
+      "SaveBitmap wide.png\n"
+      "Echo finished\n");
+  EXPECT_NE(out.find("\nfinished\n"), std::string::npos) << out;
+  cairo_surface_t* small = Load("small.png");
+  cairo_surface_t* wide = Load("wide.png");
+  ASSERT_TRUE(small && wide);
+  EXPECT_EQ(cairo_image_surface_get_width(small), 300);
+  EXPECT_EQ(cairo_image_surface_get_height(small), 200);
+  EXPECT_EQ(At(small, 150, 100), MakeColour(255, 0, 0));
+  EXPECT_EQ(cairo_image_surface_get_width(wide), 720);
+  EXPECT_EQ(cairo_image_surface_get_height(wide), 360);
+  // The small image sits in the top-left corner; the rest is the new
+  // background of the resized picture (red, the last Clear's colour).
+  EXPECT_EQ(At(wide, 10, 10), MakeColour(255, 0, 0));
+  int blue = 0;
+  for (int y = 0; y < 360; ++y)
+    for (int x = 0; x < 720; ++x) blue += At(wide, x, y) == MakeColour(0, 0, 255);
+  EXPECT_GT(blue, 500);
+  cairo_surface_destroy(small);
+  cairo_surface_destroy(wide);
+}
+
 }  // namespace
 }  // namespace display

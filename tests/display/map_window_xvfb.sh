@@ -11,7 +11,9 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cat > "$work/map.omb" <<'OMB'
+MapFieldSize 720 360
 DrawGrid
+MapFieldSize 640 400
 DrawCoast
 Echo drawn
 OMB
