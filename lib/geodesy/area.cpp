@@ -43,6 +43,9 @@ constexpr double kRadToDeg = 180.0 / kPi;
 constexpr double kSeriesFlatteningLimit = 0.01;
 // No edge is cut into more pieces than this, whatever the subdivision.
 constexpr double kMaxPieces = 1e5;
+// Geodesic edges up to this long (metres) place their cuts by interpolation
+// (see EdgeTriangles).
+constexpr double kInterpolatedEdge = 50000.0;
 // Chords above this squared length (about 18 degrees) take the exact angle.
 constexpr double kSeriesChordLimit = 0.1;
 
@@ -319,6 +322,23 @@ bool EdgeTriangles(const Geod& geod, const Ellipsoid& e, const DirectionCosines&
     for (int k = 1; k <= n; ++k) {
       const double f = k / parts;
       const DirectionCosines p = NormalFromDegrees(lat1 + (lat2 - lat1) * f, lon1 + dlon * f);
+      if (!AddTriangle(FanTriangleArea(e, c, prev, p), total, scale)) return false;
+      prev = p;
+    }
+  } else if (length <= kInterpolatedEdge) {
+    // On a short geodesic the normals at the cuts follow the quadratic
+    // through the ends and the midpoint: normalised, its points stray from
+    // the geodesic's normals by the cube of the edge's angle times the
+    // eccentricity squared (micrometres on the ground), and only sideways
+    // strays change the area. One position on the line instead of one a cut.
+    double lat, lon;
+    line.Position(0.5 * length, lat, lon);
+    const DirectionCosines m = NormalFromDegrees(lat, lon);
+    for (int k = 1; k <= n; ++k) {
+      const double f = k / parts;
+      const double wa = (1.0 - f) * (1.0 - 2.0 * f), wm = 4.0 * f * (1.0 - f), wb = f * (2.0 * f - 1.0);
+      const DirectionCosines p = Normalised({wa * a.x + wm * m.x + wb * b.x, wa * a.y + wm * m.y + wb * b.y,
+                                             wa * a.z + wm * m.z + wb * b.z});
       if (!AddTriangle(FanTriangleArea(e, c, prev, p), total, scale)) return false;
       prev = p;
     }
