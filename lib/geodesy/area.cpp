@@ -43,9 +43,11 @@ constexpr double kRadToDeg = 180.0 / kPi;
 constexpr double kSeriesFlatteningLimit = 0.01;
 // No edge is cut into more pieces than this, whatever the subdivision.
 constexpr double kMaxPieces = 1e5;
-// Geodesic edges up to this long (metres) place their cuts by interpolation
-// (see EdgeTriangles).
+// Geodesic edges up to this long (metres) place their cuts by interpolation,
+// and up to kLocalEdge (chord, metres) find their middle without solving the
+// geodesic (see EdgeTriangles).
 constexpr double kInterpolatedEdge = 50000.0;
+constexpr double kLocalEdge = 10000.0;
 // Chords above this squared length (about 18 degrees) take the exact angle.
 constexpr double kSeriesChordLimit = 0.1;
 
@@ -275,19 +277,43 @@ bool AddTriangle(double t, CompensatedSum& total, CompensatedSum& scale) {
 // d / 2) long; a geodesic's curvature in space is the surface's normal
 // curvature, at most the larger of a / b^2 (the meridian at the equator of
 // an oblate ellipsoid) and b / a^2 (the poles of a prolate one).
+// The point of the ellipsoid whose surface normal is n (metres).
+DirectionCosines SurfacePoint(const Ellipsoid& e, const DirectionCosines& n) {
+  const double a2 = e.a * e.a, b2 = e.b * e.b;
+  const double r = std::sqrt(a2 * (n.x * n.x + n.y * n.y) + b2 * n.z * n.z);
+  return {a2 * n.x / r, a2 * n.y / r, b2 * n.z / r};
+}
+
 bool SurelyShorter(const Ellipsoid& e, const DirectionCosines& a, const DirectionCosines& b, double limit) {
   const double a2 = e.a * e.a, b2 = e.b * e.b;
-  auto surface = [&](const DirectionCosines& n) {
-    const double r = std::sqrt(a2 * (n.x * n.x + n.y * n.y) + b2 * n.z * n.z);
-    return DirectionCosines{a2 * n.x / r, a2 * n.y / r, b2 * n.z / r};
-  };
-  const DirectionCosines p = surface(a), q = surface(b);
+  const DirectionCosines p = SurfacePoint(e, a), q = SurfacePoint(e, b);
   const double d = std::sqrt(ChordSq(p, q));
   const double kappa = std::max(e.a / b2, e.b / a2);
   const double x = 0.5 * kappa * d;
   if (!(x < 0.5)) return false;
   // A part in 1e-9 of room for the rounding of both lengths.
   return 2.0 / kappa * std::asin(x) * (1.0 + 1e-9) < limit;
+}
+
+// The normal at the middle of a short geodesic between the surface points
+// p and q (normals a and b): the chord's midpoint moved along the mean normal
+// onto the surface. That point lies between the two normal sections of p and
+// q, which a geodesic of 10 km leaves less than 2 micrometres apart (the
+// separation grows with the cube of the length), and only a sideways stray
+// from the geodesic changes the area.
+DirectionCosines LocalMidNormal(const Ellipsoid& e, const DirectionCosines& p, const DirectionCosines& q,
+                                const DirectionCosines& a, const DirectionCosines& b) {
+  const DirectionCosines u = Normalised({a.x + b.x, a.y + b.y, a.z + b.z});
+  const DirectionCosines m0{0.5 * (p.x + q.x), 0.5 * (p.y + q.y), 0.5 * (p.z + q.z)};
+  const double ia2 = 1.0 / (e.a * e.a), ib2 = 1.0 / (e.b * e.b);
+  // (m0 + t u) on the surface: A t^2 + B t + C = 0, C below 0 (m0 inside).
+  const double A = (u.x * u.x + u.y * u.y) * ia2 + u.z * u.z * ib2;
+  const double B = 2.0 * ((m0.x * u.x + m0.y * u.y) * ia2 + m0.z * u.z * ib2);
+  const double C = (m0.x * m0.x + m0.y * m0.y) * ia2 + m0.z * m0.z * ib2 - 1.0;
+  const double root = std::sqrt(std::max(0.0, B * B - 4.0 * A * C));
+  const double t = B + root != 0.0 ? -2.0 * C / (B + root) : 0.0;
+  const DirectionCosines x{m0.x + t * u.x, m0.y + t * u.y, m0.z + t * u.z};
+  return Normalised({x.x * ia2, x.y * ia2, x.z * ib2});
 }
 
 // Adds the triangles of c with the pieces of the edge (a, b); false when one
@@ -301,6 +327,37 @@ bool EdgeTriangles(const Geod& geod, const Ellipsoid& e, const DirectionCosines&
   // the chord between their surface points shows without solving the
   // geodesic.
   if (SurelyShorter(e, a, b, subdivision)) return AddTriangle(FanTriangleArea(e, c, a, b), total, scale);
+  const bool parallel = path == EdgePath::ParallelWhenLevel &&
+                        std::fabs(std::asin(std::clamp(a.z, -1.0, 1.0)) -
+                                  std::asin(std::clamp(b.z, -1.0, 1.0))) < PARALLEL_EDGE_TOLERANCE;
+  // The cuts of a geodesic edge up to kInterpolatedEdge long lie on the
+  // quadratic through the normals at its ends and its middle: normalised,
+  // its points stray from the geodesic's normals by the cube of the edge's
+  // angle times the eccentricity squared (micrometres on the ground), and
+  // only sideways strays change the area.
+  auto interpolated = [&](const DirectionCosines& m, int n) {
+    const double parts = n + 1.0;
+    DirectionCosines prev = a;
+    for (int k = 1; k <= n; ++k) {
+      const double f = k / parts;
+      const double wa = (1.0 - f) * (1.0 - 2.0 * f), wm = 4.0 * f * (1.0 - f), wb = f * (2.0 * f - 1.0);
+      const DirectionCosines p = Normalised({wa * a.x + wm * m.x + wb * b.x, wa * a.y + wm * m.y + wb * b.y,
+                                             wa * a.z + wm * m.z + wb * b.z});
+      if (!AddTriangle(FanTriangleArea(e, c, prev, p), total, scale)) return false;
+      prev = p;
+    }
+    return AddTriangle(FanTriangleArea(e, c, prev, b), total, scale);
+  };
+  if (!parallel) {
+    // Up to kLocalEdge the chord stands for the length (the piece count
+    // only) and the middle is found without solving the geodesic.
+    const DirectionCosines p = SurfacePoint(e, a), q = SurfacePoint(e, b);
+    const double chord = std::sqrt(ChordSq(p, q));
+    if (chord <= kLocalEdge) {
+      if (!(chord > subdivision)) return AddTriangle(FanTriangleArea(e, c, a, b), total, scale);
+      return interpolated(LocalMidNormal(e, p, q, a, b), static_cast<int>(std::floor(chord / subdivision)));
+    }
+  }
   double lat1, lon1, lat2, lon2;
   NormalToDegrees(a, lat1, lon1);
   NormalToDegrees(b, lat2, lon2);
@@ -313,9 +370,6 @@ bool EdgeTriangles(const Geod& geod, const Ellipsoid& e, const DirectionCosines&
   if (cuts > kMaxPieces) cuts = kMaxPieces;
   const int n = static_cast<int>(cuts);
   const double parts = n + 1.0;
-  const bool parallel = path == EdgePath::ParallelWhenLevel &&
-                        std::fabs(std::asin(std::clamp(a.z, -1.0, 1.0)) -
-                                  std::asin(std::clamp(b.z, -1.0, 1.0))) < PARALLEL_EDGE_TOLERANCE;
   DirectionCosines prev = a;
   if (parallel) {
     const double dlon = GeographicLib::Math::AngDiff(lon1, lon2);
@@ -326,22 +380,10 @@ bool EdgeTriangles(const Geod& geod, const Ellipsoid& e, const DirectionCosines&
       prev = p;
     }
   } else if (length <= kInterpolatedEdge) {
-    // On a short geodesic the normals at the cuts follow the quadratic
-    // through the ends and the midpoint: normalised, its points stray from
-    // the geodesic's normals by the cube of the edge's angle times the
-    // eccentricity squared (micrometres on the ground), and only sideways
-    // strays change the area. One position on the line instead of one a cut.
+    // One position on the line instead of one a cut.
     double lat, lon;
     line.Position(0.5 * length, lat, lon);
-    const DirectionCosines m = NormalFromDegrees(lat, lon);
-    for (int k = 1; k <= n; ++k) {
-      const double f = k / parts;
-      const double wa = (1.0 - f) * (1.0 - 2.0 * f), wm = 4.0 * f * (1.0 - f), wb = f * (2.0 * f - 1.0);
-      const DirectionCosines p = Normalised({wa * a.x + wm * m.x + wb * b.x, wa * a.y + wm * m.y + wb * b.y,
-                                             wa * a.z + wm * m.z + wb * b.z});
-      if (!AddTriangle(FanTriangleArea(e, c, prev, p), total, scale)) return false;
-      prev = p;
-    }
+    return interpolated(NormalFromDegrees(lat, lon), n);
   } else {
     for (int k = 1; k <= n; ++k) {
       double lat, lon;
