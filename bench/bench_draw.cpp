@@ -10,6 +10,8 @@
 //   the exact per-pixel fill it replaced (FillObjectAreaExact), best of 3.
 //   SaveBitmap PNG of the world map: our libpng writer beside Cairo's own
 //   cairo_surface_write_to_png.
+#include <time.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -75,20 +77,31 @@ struct Land {
   bool ok = false;
 };
 
-// Best of 3 of one fill on the map g (milliseconds).
-double FillMs(Land& land, const MapGeometry& g, bool exact) {
+// Processor time of this thread, milliseconds: on a loaded machine the wall
+// clock counts the other programs' turns too.
+double ThreadCpuMs() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+// Best of 3 of one fill on the map g (milliseconds), and its best processor time.
+double FillMs(Land& land, const MapGeometry& g, bool exact, double* cpu) {
   DisplaySurface s;
   if (!CreateDisplaySurface(&s, 1600, 1000, kDefaultBackground)) return -1;
   double best = 1e9;
+  *cpu = 1e9;
   for (int run = 0; run < 3; ++run) {
     DrawState d;
     if (OpenAreas(&d, &s, ParseAreaStyle("Green")) != kDrawOk) break;
     auto t0 = std::chrono::steady_clock::now();
+    const double c0 = ThreadCpuMs();
     if (exact)
       FillObjectAreaExact(g, land.idx, land.land.obj, 0.0, &d);
     else
       FillObjectArea(g, land.idx, land.land.obj, 0.0, &d);
     best = std::min(best, Ms(t0));
+    *cpu = std::min(*cpu, ThreadCpuMs() - c0);
     CloseDrawState(&d);
   }
   DestroyDisplaySurface(&s);
@@ -174,9 +187,11 @@ int main() {
            ours, peer);
     const double area = AreaCommandMs(v.geometry);
     if (land.ok) {
-      const double fast = FillMs(land, g, false), exact = FillMs(land, g, true);
-      printf("DisplayArea land 10m %-10s 1600x1000: %8.1f ms   (peer: none; the fill alone %.1f ms,"
-             " the exact per-pixel fill %.1f ms: %.1fx)\n", v.name, area, fast, exact, exact / fast);
+      double fast_cpu = 0, exact_cpu = 0;
+      const double fast = FillMs(land, g, false, &fast_cpu), exact = FillMs(land, g, true, &exact_cpu);
+      printf("DisplayArea land 10m %-10s 1600x1000: %8.1f ms   (peer: none; the fill alone %.1f ms, %.1f ms"
+             " processor; the exact per-pixel fill %.1f ms, %.1f ms processor)\n",
+             v.name, area, fast, fast_cpu, exact, exact_cpu);
     } else {
       printf("DisplayArea land 10m %-10s 1600x1000: %8.1f ms   (peer: none)\n", v.name, area);
     }
