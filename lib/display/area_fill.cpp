@@ -20,7 +20,9 @@
 //    checked by the exact point test at the middle of its longest run (and
 //    the run farthest from it). A span whose prediction fails any check, or
 //    whose block samples included a point off the map, is decided by the
-//    exact test pixel by pixel, as FillObjectAreaExact does.
+//    exact test pixel by pixel, as FillObjectAreaExact does. A span longer
+//    than three blocks runs along the boundary, not across it; in each of its
+//    blocks the class of one pixel's cell must agree with the side found.
 // So the pixels that can differ from the exact fill are those where the
 // projected legs and the exact boundary pass a pixel centre on different
 // sides: the coastline itself.
@@ -50,6 +52,8 @@ constexpr uint8_t kOut = 0, kIn = 1, kMixed = 2;
 constexpr double kLegStep = 6.0;
 constexpr int kMaxLegSteps = 256;
 constexpr uint32_t kChainSlots = 512;
+// Spans longer than this many pixels are looked at in every block.
+constexpr int kLongSpan = 3 * kFillBlock;
 
 const int32_t* VisibleList(const MapGeometry& g, const cells::CellIndex& idx) {
   for (const VisibleCells& v : g.visible)
@@ -383,6 +387,17 @@ class Filler {
         far_mid = mid - a > b - mid ? a : b;
         const int r2 = Exact(far_mid, y);
         if (r2 < 0 || (r2 ^ row[far_mid]) != base) return false;
+      }
+    }
+    // A long span runs along the boundary rather than across it, where a
+    // region's interior cells might meet cells wholly outside without a ring
+    // between them (a region whose interior leaks): in every block past the
+    // first two, the cell of one pixel must not contradict its side.
+    if (b - a + 1 > kLongSpan) {
+      for (int x = a + 2 * kFillBlock + kFillBlock / 2; x <= b; x += kFillBlock) {
+        const int cls = Sample(x, y);
+        const int side = row[x] ^ base;
+        if (cls == -3 || (cls == 2 && !side) || (cls == -2 && side)) return false;
       }
     }
     if (base) {

@@ -10,6 +10,8 @@
 // there instead of compared (how the references were made).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -72,9 +74,10 @@ struct Map {
 };
 
 // The filled pixels of one view (1 filled, 0 not), row by row.
-std::vector<uint8_t> Fill(Land& land, const View& v, bool exact, double* ms = nullptr, int width = kWidth,
-                          int height = kHeight, bool cancel = false, int64_t* count = nullptr) {
-  Map m(land.idx, v, width, height);
+std::vector<uint8_t> Fill(cells::CellIndex& idx, const cells::Object& obj, const View& v, bool exact,
+                          double* ms = nullptr, int width = kWidth, int height = kHeight, bool cancel = false,
+                          int64_t* count = nullptr) {
+  Map m(idx, v, width, height);
   EXPECT_EQ(m.status, 0) << v.name;
   DisplaySurface s;
   EXPECT_TRUE(CreateDisplaySurface(&s, width, height, kDefaultBackground));
@@ -82,8 +85,7 @@ std::vector<uint8_t> Fill(Land& land, const View& v, bool exact, double* ms = nu
   EXPECT_EQ(OpenAreas(&d, &s, ParseAreaStyle("Black")), kDrawOk);
   d.cancelled = cancel;
   const auto t0 = std::chrono::steady_clock::now();
-  const int64_t n = exact ? FillObjectAreaExact(m.g, land.idx, land.land.obj, 0.0, &d)
-                          : FillObjectArea(m.g, land.idx, land.land.obj, 0.0, &d);
+  const int64_t n = exact ? FillObjectAreaExact(m.g, idx, obj, 0.0, &d) : FillObjectArea(m.g, idx, obj, 0.0, &d);
   if (count) *count = n;
   if (ms) *ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   std::vector<uint8_t> px(static_cast<size_t>(width) * height);
@@ -159,14 +161,14 @@ TEST(AreaFill, SamePixelsAsTheExactFillOnFiveViews) {
   ASSERT_TRUE(land.ok);
   if (const char* out = std::getenv("OMBREL_FILL_REFERENCE_OUT")) {
     for (const View& v : kViews)
-      ASSERT_TRUE(SaveReference(std::string(out) + "/fill_" + v.name + ".png", Fill(land, v, true))) << v.name;
+      ASSERT_TRUE(SaveReference(std::string(out) + "/fill_" + v.name + ".png", Fill(land.idx, land.land.obj, v, true))) << v.name;
     return;
   }
   for (const View& v : kViews) {
     const std::vector<uint8_t> ref = LoadReference(ReferencePath(v));
     ASSERT_EQ(ref.size(), static_cast<size_t>(kWidth * kHeight)) << ReferencePath(v);
     double ms = 0;
-    const std::vector<uint8_t> got = Fill(land, v, false, &ms);
+    const std::vector<uint8_t> got = Fill(land.idx, land.land.obj, v, false, &ms);
     const std::vector<uint8_t> near = NearCoast(ref);
     long filled = 0, differ = 0, off_coast = 0;
     for (size_t i = 0; i < ref.size(); ++i) {
@@ -207,8 +209,8 @@ TEST(AreaFill, CloseUpsMatchTheExactFill) {
   constexpr int w = 400, h = 300;
   for (const View& v : views) {
     int64_t n_fast = 0, n_exact = 0;
-    const std::vector<uint8_t> ref = Fill(land, v, true, nullptr, w, h, false, &n_exact);
-    const std::vector<uint8_t> got = Fill(land, v, false, nullptr, w, h, false, &n_fast);
+    const std::vector<uint8_t> ref = Fill(land.idx, land.land.obj, v, true, nullptr, w, h, false, &n_exact);
+    const std::vector<uint8_t> got = Fill(land.idx, land.land.obj, v, false, nullptr, w, h, false, &n_fast);
     const std::vector<uint8_t> near = NearCoast(ref, w, h);
     long differ = 0, off_coast = 0, filled = 0;
     for (size_t i = 0; i < ref.size(); ++i) {
@@ -231,13 +233,56 @@ TEST(AreaFill, CloseUpsMatchTheExactFill) {
   }
 }
 
+// A box with edges of 40 degrees, as a user types it: its region holds
+// interior cells that meet cells wholly outside with no ring between them,
+// and there the fast fill must still give the exact fill's pixels.
+TEST(AreaFill, ABoxOfLongEdgesMatchesTheExactFill) {
+  Land& land = Shared();
+  ASSERT_TRUE(land.ok);
+  char path[] = "/tmp/ombrel_fill_boxXXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const char text[] = "-20 0\n-20 40\n20 40\n20 0\n* 1\n";
+  ASSERT_EQ(write(fd, text, sizeof text - 1), static_cast<ssize_t>(sizeof text - 1));
+  close(fd);
+  std::FILE* f = std::fopen(path, "rb");
+  ASSERT_TRUE(f);
+  cells::CoordReadOptions o;
+  o.kind = 2;
+  o.res = 10;
+  std::vector<cells::PointNode> nodes;
+  const cells::CoordReadResult r = cells::ReadCoordText(f, o, nodes);
+  std::fclose(f);
+  std::remove(path);
+  ASSERT_EQ(r.status, 0);
+  HeapObject box;
+  Build(land.idx, cells::kRset, nodes, box, 10);
+  ASSERT_EQ(box.status, 0);
+  const View v{"box", PROJ_WWMERC, 0, 0, geodesy::NOVALUE};
+  constexpr int w = 720, hh = 360;
+  const std::vector<uint8_t> ref = Fill(land.idx, box.obj, v, true, nullptr, w, hh);
+  const std::vector<uint8_t> got = Fill(land.idx, box.obj, v, false, nullptr, w, hh);
+  const std::vector<uint8_t> near = NearCoast(ref, w, hh);
+  long differ = 0, off_coast = 0, filled = 0;
+  for (size_t i = 0; i < ref.size(); ++i) {
+    filled += ref[i];
+    if (got[i] == ref[i]) continue;
+    ++differ;
+    off_coast += !near[i];
+  }
+  EXPECT_GT(filled, 1000);
+  EXPECT_LE(differ, w * hh / 1000);
+  EXPECT_EQ(off_coast, 0);
+  std::printf("box of long edges: %ld filled, %ld differ\n", filled, differ);
+}
+
 // A cancelled state fills nothing; a point or line object, nothing either.
 TEST(AreaFill, CancelledOrNotARegionFillsNothing) {
   Land& land = Shared();
   ASSERT_TRUE(land.ok);
   const View v{"europe", PROJ_STEREO, 48, 5, 1e7};
   int64_t n = -1;
-  const std::vector<uint8_t> px = Fill(land, v, false, nullptr, 200, 100, true, &n);
+  const std::vector<uint8_t> px = Fill(land.idx, land.land.obj, v, false, nullptr, 200, 100, true, &n);
   EXPECT_EQ(n, 0);
   for (uint8_t p : px) ASSERT_EQ(p, 0);
   HeapObject pts;
