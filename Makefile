@@ -1,8 +1,11 @@
 # Ombrel: the commands a person (and CI) types.
 #   make deps   install what the build and the checks need (Debian, as root)
-#   make build  Release build into build/, programs and data in build/bin/
+#   make build  Release build into build/, programs and data in build/bin/,
+#               tests and fuzz replays included
+#   make programs  only the programs and their data (no tests; installs
+#               only the build packages)
 #   make test   deps + build + every test (ctest)
-#   make demo   deps + build + the demo job, ending in map images
+#   make demo   deps + programs + the demo job, ending in map images
 #   make asan   the tests again under AddressSanitizer and UBSan (build-asan/)
 #   make fuzz   fuzz every reader for FUZZ_SECONDS each (build-fuzz/, clang)
 #   make bench  the benchmarks beside their peer libraries
@@ -19,10 +22,11 @@ PKGS_BUILD := cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev \
 PKGS_TEST := libs2-dev proj-bin libproj-dev libqhull-dev clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick tmux
 
-.PHONY: deps build test demo asan fuzz fuzz-replay bench clean
+.PHONY: deps deps-build build programs test demo asan fuzz fuzz-replay bench clean
 
-deps:
-	@missing=""; for p in $(PKGS_BUILD) $(PKGS_TEST); do \
+# install-missing LIST: installs the packages of LIST that are not installed.
+define install-missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -30,6 +34,14 @@ deps:
 	  if [ "$$(id -u)" != 0 ]; then echo "make deps: run as root to install:$$missing" >&2; exit 1; fi; \
 	  $(APT) update -qq && DEBIAN_FRONTEND=noninteractive $(APT) install -y -qq $$missing; \
 	fi
+endef
+
+deps:
+	$(call install-missing,$(PKGS_BUILD) $(PKGS_TEST))
+
+# What the programs alone need (make programs, make demo).
+deps-build:
+	$(call install-missing,$(PKGS_BUILD))
 
 build/build.ninja:
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
@@ -37,10 +49,13 @@ build/build.ninja:
 build: deps build/build.ninja
 	cmake --build build -j $(JOBS)
 
+programs: deps-build build/build.ninja
+	cmake --build build -j $(JOBS) --target ombrel_programs
+
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+demo: programs
 	cd build/bin && SDL_VIDEODRIVER=$${SDL_VIDEODRIVER:-dummy} ./ombrel --batch demo.omb
 
 build-asan/build.ninja:

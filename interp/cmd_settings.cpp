@@ -4,8 +4,9 @@
 // the data; each keyword is one branch below that posts its own message and
 // error level. Directories are normalised as at start-up and must exist.
 // Shell waits for its command; Help starts the browser detached (through an
-// intermediate child, so no zombie is left behind) and falls back to a short
-// text in the console when no browser command is known.
+// intermediate child, so no zombie is left behind), without a shell so that a
+// browser that cannot be started is reported, and falls back to a short text
+// in the console when no browser command is known.
 #include "interp/cmd_settings.h"
 
 #include <spawn.h>
@@ -19,11 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "interp/handlers.h"
 #include "interp/messages.h"
 #include "interp/startup.h"
 #include "interp/words.h"
+#include "lib/geodesy/constants.h"
 #include "lib/geodesy/release.h"
 #include "platform/files.h"
 #include "platform/memcheck.h"
@@ -39,28 +42,45 @@ constexpr int kSetDataMax = 1025;
 
 bool Same(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
-// The keyword and the data of "keyword [=] data": one "=" (also written
-// against the keyword) and the blanks after it are skipped; the data is the
-// rest of the line without its line end and trailing blanks.
-void KeywordAndData(const char* args, std::string* keyword, std::string* data, std::size_t dataMax) {
-  keyword->clear();
-  data->clear();
-  if (!args) return;
-  const char* p = args;
+// The data of "[=] data" after the keyword: one "=" (or one comma) and the
+// blanks around it are skipped; the data is the rest of the line without its
+// line end and trailing blanks, at most dataMax characters.
+std::string DataAfter(const char* p, std::size_t dataMax) {
+  if (!p) return {};
   while (*p == ' ' || *p == '\t') ++p;
-  const char* k = p;
-  while (*p && *p != ' ' && *p != '\t' && *p != '=' && *p != ',' && *p != '\n' && *p != '\r') ++p;
-  keyword->assign(k, p - k);
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '=') ++p;
-  else if (*p == ',') ++p;
+  if (*p == '=' || *p == ',') ++p;
   while (*p == ' ' || *p == '\t') ++p;
   const char* end = p;
   while (*end && *end != '\n' && *end != '\r') ++end;
   while (end > p && (end[-1] == ' ' || end[-1] == '\t')) --end;
   std::size_t n = static_cast<std::size_t>(end - p);
   if (n > dataMax) n = dataMax;
-  data->assign(p, n);
+  return std::string(p, n);
+}
+
+// The keyword and the data of "keyword [=] data". The keyword is a NextWord
+// word: quotes may hold it, and a longer one is cut at 259 characters with
+// the rest of the line dropped. An unquoted keyword also ends at an "="
+// written against it ("Set script.echo=0").
+void KeywordAndData(const char* args, std::string* keyword, std::string* data, std::size_t dataMax) {
+  keyword->clear();
+  data->clear();
+  if (!args) return;
+  const char* start = args;
+  while (*start == ' ' || *start == '\t') ++start;
+  const bool quoted = *start == '"' || *start == '\'';
+  char word[WORD_SIZE];
+  const char* rest = NextWord(args, word, sizeof word);
+  const char* equals = quoted ? nullptr : std::strchr(word, '=');
+  if (equals) {
+    // The word is the line's own characters up to its end: the data starts
+    // right after the "=" in the line.
+    keyword->assign(word, static_cast<std::size_t>(equals - word));
+    *data = DataAfter(start + (equals - word) + 1, dataMax);
+    return;
+  }
+  keyword->assign(word);
+  *data = DataAfter(rest, dataMax);
 }
 
 void Fail(GlobalBlock& g, int error, int level, const char* format, const std::string& arg) {
@@ -126,19 +146,52 @@ int RunShell(const std::string& command) {
   return status;
 }
 
-// Starts a command line without waiting for it: an intermediate child spawns
-// it in a session of its own and ends at once, so the program is never left
-// with a zombie. False when it could not be started.
-bool StartDetached(const std::string& command) {
+// The words of a browser command line, split at blanks outside quotes (the
+// quotes are dropped). *open_last is true when the line does not end in a
+// blank, so that what is appended to it joins its last word.
+std::vector<std::string> CommandWords(const std::string& line, bool* open_last) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (char c : line) {
+    if (quote) {
+      if (c == quote) quote = 0;
+      else word += c;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+      inWord = true;
+    } else if (c == ' ' || c == '\t') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  *open_last = inWord;
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+// Starts a program without waiting for it: an intermediate child starts it
+// in a session of its own with posix_spawnp and ends at once, so the program
+// is never left with a zombie; its exit status tells whether the start
+// worked. False when the program could not be started.
+bool StartDetached(const std::vector<std::string>& words) {
+  if (words.empty() || words[0].empty()) return false;
+  std::vector<char*> argv;
+  for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+  argv.push_back(nullptr);
   std::fflush(stdout);
   std::fflush(stderr);
   const pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
     setsid();
-    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ);
+    const int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
     _exit(rc == 0 ? 0 : 1);
   }
   int status = 0;
@@ -146,15 +199,6 @@ bool StartDetached(const std::string& command) {
     if (errno != EINTR) return false;
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-std::string ShellQuoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q += c;
-  }
-  return q + "'";
 }
 
 // Bytes from a /proc/meminfo line ("MemAvailable:   123 kB"); -1 when absent.
@@ -249,8 +293,9 @@ void CmdSet(GlobalBlock& g, const char* args, int, int) {
     char w1[WORD_SIZE], w2[WORD_SIZE];
     const char* rest = NextWord(d, w1, sizeof w1);
     NextWord(rest, w2, sizeof w2);
-    const double a = w1[0] ? std::atof(w1) : 0.0;
-    const double b = w2[0] ? std::atof(w2) : 0.0;
+    // A missing value is "not given" and shows as such in the refusal.
+    const double a = w1[0] ? std::atof(w1) : geodesy::NOVALUE;
+    const double b = w2[0] ? std::atof(w2) : geodesy::NOVALUE;
     const bool ok = w1[0] && w2[0] && a >= 100.0 && a <= 1.428e8 && b >= 100.0 && b <= 1.428e8;
     if (!ok || !SelectEllipsoid(g, 0, a, b)) {
       PostText(4, "Invalid ellipsoid semi-axis value(s) %f %f", a, b);
@@ -328,7 +373,8 @@ void CmdSetEnv(GlobalBlock& g, const char* args, int, int) {
   }
   std::string name, rest;
   KeywordAndData(args, &name, &rest, LINE_SIZE);
-  if (name.empty()) return;
+  // setenv refuses a name with "=" in it (a quoted one may hold one).
+  if (name.empty() || name.find('=') != std::string::npos) return;
   char value[1024];
   NextWord(rest.c_str(), value, sizeof value);
   if (value[0] == '\0') unsetenv(name.c_str());
@@ -340,6 +386,9 @@ void CmdShell(GlobalBlock&, const char* args, int, int) {
   std::string command = args;
   while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.pop_back();
   if (command.find_first_not_of(" \t") == std::string::npos) return;
+  // The command's own output appears in the terminal's colours, not in the
+  // colour of the console's input line.
+  if (platform::StdoutIsTerminal()) platform::TerminalWrite(platform::kTerminalReset);
   const bool wasRaw = platform::TerminalSuspend();
   RunShell(command);
   platform::TerminalResume(wasRaw);
@@ -354,8 +403,24 @@ void CmdHelp(GlobalBlock& g, const char*, int, int) {
     PostText(2, "The help page is %s", g.dirs.help_document.c_str());
     return;
   }
-  const std::string command = g.dirs.browser_command + ShellQuoted(g.dirs.help_document);
-  if (!StartDetached(command)) PostText(4, "Browser process startup failed?");
+  // The help viewer beside the program wins over the browser; it is given
+  // the page as a file URL.
+  std::vector<std::string> words;
+  const std::string viewer = g.dirs.program + "ob1.exe";
+  if (platform::FileExists(viewer.c_str())) {
+    words = {viewer, "file://" + g.dirs.help_document};
+  } else {
+    // The page is appended to the command as it stands: a new word after a
+    // final blank, else the end of its last word.
+    bool openLast = false;
+    words = CommandWords(g.dirs.browser_command, &openLast);
+    if (openLast) words.back() += g.dirs.help_document;
+    else words.push_back(g.dirs.help_document);
+  }
+  if (!StartDetached(words)) {
+    PostText(4, "Browser process startup failed?");
+    g.error_level = EL_FAILURE;
+  }
 }
 
 void CmdVersion(GlobalBlock& g, const char*, int, int) {

@@ -65,6 +65,9 @@ void DrawInputLine(const Console& c) {
   if (shown > width + 1) shown = width + 1;
   if (shown > cols - kPromptWidth) shown = cols - kPromptWidth > 0 ? cols - kPromptWidth : 0;
   std::string out = platform::kTerminalClearLine;
+  // The line being typed is drawn in the input colour, like the echo of an
+  // entered line; the colour stays on for the caret's cell.
+  if (c.colour) out += c.background + c.levelColour[0] + "\x1b[K";
   out += kPrompt;
   out.append(c.ed.line + start, static_cast<std::size_t>(shown < 0 ? 0 : shown));
   const int back = (start + shown) - c.ed.caret;
@@ -213,7 +216,8 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
     }
   }
   DeliverMessages(g);
-  platform::TerminalWrite(std::string(platform::kTerminalClearLine) + platform::kTerminalCaretBlock);
+  platform::TerminalWrite(std::string(platform::kTerminalReset) + platform::kTerminalClearLine +
+                          platform::kTerminalCaretBlock);
   platform::TerminalRestore();
   g_console = nullptr;
   g.sink = StdoutSink;

@@ -8,9 +8,12 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "interp/handlers.h"
 #include "interp/messages.h"
@@ -78,6 +81,64 @@ void CmdIf(GlobalBlock& g, const char* args, int kind, int) {
   g.chain_pending = g.chain_word[0] != '\0';
 }
 
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Edits (insert, delete, change, swap of two neighbours) between a and b
+// without regard to case; stops counting once it passes limit.
+int EditDistance(const char* a, const char* b, int limit) {
+  const int n = static_cast<int>(strlen(a)), m = static_cast<int>(strlen(b));
+  if (n - m > limit || m - n > limit) return limit + 1;
+  std::vector<int> before(static_cast<size_t>(m + 1)), prev(static_cast<size_t>(m + 1)),
+      cur(static_cast<size_t>(m + 1));
+  for (int j = 0; j <= m; ++j) prev[static_cast<size_t>(j)] = j;
+  for (int i = 1; i <= n; ++i) {
+    cur[0] = i;
+    int rowBest = cur[0];
+    for (int j = 1; j <= m; ++j) {
+      const size_t J = static_cast<size_t>(j);
+      const int change = Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1;
+      int d = std::min({prev[J] + 1, cur[J - 1] + 1, prev[J - 1] + change});
+      if (i > 1 && j > 1 && Lower(a[i - 1]) == Lower(b[j - 2]) && Lower(a[i - 2]) == Lower(b[j - 1]))
+        d = std::min(d, before[J - 2] + 1);
+      cur[J] = d;
+      rowBest = std::min(rowBest, d);
+    }
+    if (rowBest > limit) return limit + 1;
+    before.swap(prev);
+    prev.swap(cur);
+  }
+  return prev[static_cast<size_t>(m)];
+}
+
+}  // namespace
+
+std::string SuggestCommands(const char* word) {
+  const int length = word ? static_cast<int>(strlen(word)) : 0;
+  if (length < 3 || length > WORD_SIZE) return {};
+  // Short words allow one slip, longer ones two, the longest three.
+  const int limit = length <= 4 ? 1 : (length <= 8 ? 2 : 3);
+  int best = limit + 1;
+  std::vector<const char*> names;
+  for (int i = 0; i < COMMAND_COUNT; ++i) {
+    const char* name = kCommandTable[i].name;
+    const int d = EditDistance(word, name, limit);
+    if (d > limit || d > best) continue;
+    if (d < best) {
+      best = d;
+      names.clear();
+    }
+    if (names.size() < 3) names.push_back(name);
+  }
+  std::string out;
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (k > 0) out += k + 1 == names.size() ? " or " : ", ";
+    out += names[k];
+  }
+  return out;
+}
+
 // A word that is no command: the name of a script to start.
 static void RunUnknownWord(GlobalBlock& g, const char* word, const char* rest) {
   char name[WORD_SIZE];
@@ -95,6 +156,11 @@ static void RunUnknownWord(GlobalBlock& g, const char* word, const char* rest) {
   BuildFileName(name, g.dirs.script.c_str(), ".omb", built);
   if (!platform::FileExists(built)) {
     PostText(4, "command?=>%s<=", word);
+    // A slip of the keyboard: name the commands it is close to.
+    if (strcasecmp(word, "script") != 0) {
+      const std::string close = SuggestCommands(word);
+      if (!close.empty()) PostText(2, "did you mean %s?", close.c_str());
+    }
     g.error_level = EL_FAILURE;
     return;
   }

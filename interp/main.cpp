@@ -12,6 +12,11 @@
 int main(int argc, char** argv) {
   interp::RunOptions options;
   if (!interp::ParseRunOptions(argc, argv, &options)) return 2;
+  if (options.show_help) {
+    std::fputs(interp::RunUsageText(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
+  if (options.show_version) return interp::PrintVersion();
   auto* block = new interp::GlobalBlock();
   interp::osb = block;
   int failed_status = 0;

@@ -20,6 +20,8 @@
 #include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/scripts.h"
+#include "interp/cmd_settings.h"
+#include "interp/startup.h"
 #include "interp/words.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -30,14 +32,41 @@
 
 namespace interp {
 
-static void PrintUsage() {
-  fprintf(stderr,
-          "usage: ombrel [--batch] [--headless] [--events FILE] [script [label]]\n"
-          "  --batch      run the script line after line without pauses, or read\n"
-          "               command lines from standard input; exit with the error\n"
-          "               level of the last command\n"
-          "  --headless   no map window; the map is drawn off-screen\n"
-          "  --events     feed the map window's interactive modes from FILE\n");
+const char* RunUsageText() {
+  return "usage: ombrel [--batch] [--headless] [--events FILE] [script [label]]\n"
+         "       ombrel --help | --version\n"
+         "  script       start the script script.omb (from the script directory),\n"
+         "               at the line after :label when a label is given\n"
+         "  --batch      run the script line after line without pauses, or read\n"
+         "               command lines from standard input; exit with the error\n"
+         "               level of the last command\n"
+         "  --headless   no map window; the map is drawn off-screen\n"
+         "  --events     feed the map window's interactive modes from FILE\n"
+         "  --help       show this text\n"
+         "  --version    show the program's and the library's version\n"
+         "At the console, Help opens the help page and any command followed by ?\n"
+         "shows its usage.\n";
+}
+
+static void PrintUsage() { fputs(RunUsageText(), stderr); }
+
+int PrintVersion() {
+  GlobalBlock g;
+  StartupValues values;
+  ReadSystemFacts(values);
+  g.startup = &values;
+  g.build_date = BuildStamp();
+  g.sink = StdoutSink;
+  GlobalBlock* previous = osb;
+  osb = &g;
+  g.loop_running = true;
+  CmdVersion(g, nullptr, 0, 0);
+  DeliverMessages(g);
+  g.loop_running = false;
+  osb = previous;
+  g.startup = nullptr;
+  fflush(stdout);
+  return ferror(stdout) ? 1 : 0;
 }
 
 bool ParseRunOptions(int argc, char** argv, RunOptions* o) {
@@ -56,8 +85,9 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* o) {
       }
       o->events_file = argv[++i];
     } else if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
-      PrintUsage();
-      return false;
+      o->show_help = true;
+    } else if (strcmp(a, "--version") == 0) {
+      o->show_version = true;
     } else if (a[0] == '-' && a[1] == '-') {
       fprintf(stderr, "ombrel: unknown option %s\n", a);
       PrintUsage();

@@ -20,10 +20,19 @@ struct RunOptions {
   std::string events_file;   // synthetic map-window events
   std::string script;        // start-up script, as given
   std::string label;         // its start label
+  bool show_help = false;    // --help: the usage on standard output, nothing else
+  bool show_version = false; // --version: the Version lines, nothing else
 };
 
 // Reads argv. False (with a message on standard error) on a bad option.
 bool ParseRunOptions(int argc, char** argv, RunOptions* options);
+
+// The command-line usage text (what --help prints).
+const char* RunUsageText();
+
+// Prints the Version command's lines on standard output without starting up
+// (no initialisation file, no memory check file); returns the exit status.
+int PrintVersion();
 
 // Runs the main loop until Quit, the end of the input or the end of the batch
 // script; returns the exit status.

@@ -35,6 +35,7 @@
 #include "platform/files.h"
 #include "platform/memcheck.h"
 #include "platform/report.h"
+#include "platform/screen.h"
 
 namespace interp {
 namespace {
@@ -84,7 +85,9 @@ void ParseRelease(const char* release, int* major, int* minor, int* build) {
   }
 }
 
-bool SystemFacts(StartupValues& v) {
+}  // namespace
+
+bool ReadSystemFacts(StartupValues& v) {
   struct utsname u {};
   if (uname(&u) != 0) return false;
   v.system_name = u.sysname;
@@ -97,6 +100,8 @@ bool SystemFacts(StartupValues& v) {
 #endif
   return true;
 }
+
+namespace {
 
 // The single-instance lock of interactive windowed runs: an advisory lock
 // on a file in $XDG_RUNTIME_DIR (or /tmp), named after the user and the
@@ -146,7 +151,7 @@ std::string FindOnPath(const char* program) {
     std::size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
     std::string candidate = dirs.substr(start, end - start);
-    if (candidate.empty()) candidate = ".";
+    if (candidate.empty()) candidate.assign(1, '.');
     candidate += "/";
     candidate += program;
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
@@ -250,7 +255,7 @@ std::vector<std::string> SplitValues(const std::string& value) {
   return out;
 }
 
-bool WindowPosition(const std::string& value, WindowRect* rect) {
+bool WindowPosition(const std::string& value, WindowRect* rect, int screen_width, int screen_height) {
   const std::vector<std::string> n = SplitValues(value);
   if (n.size() < 4) return false;
   const long l = std::atol(n[0].c_str()), t = std::atol(n[1].c_str());
@@ -258,10 +263,12 @@ bool WindowPosition(const std::string& value, WindowRect* rect) {
   auto clampInt = [](long long x) {
     return static_cast<int>(x < -1000000 ? -1000000 : (x > 1000000 ? 1000000 : x));
   };
-  rect->left = clampInt(static_cast<long long>(l) * SCREEN_WIDTH_PX / 80);
-  rect->top = clampInt(static_cast<long long>(t) * SCREEN_HEIGHT_PX / 60);
-  rect->width = clampInt(static_cast<long long>(w) * SCREEN_WIDTH_PX / 80 - 1);
-  rect->height = clampInt(static_cast<long long>(h) * SCREEN_HEIGHT_PX / 60 - 1);
+  if (screen_width <= 0) screen_width = SCREEN_WIDTH_PX;
+  if (screen_height <= 0) screen_height = SCREEN_HEIGHT_PX;
+  rect->left = clampInt(static_cast<long long>(l) * screen_width / 80);
+  rect->top = clampInt(static_cast<long long>(t) * screen_height / 60);
+  rect->width = clampInt(static_cast<long long>(w) * screen_width / 80 - 1);
+  rect->height = clampInt(static_cast<long long>(h) * screen_height / 60 - 1);
   return true;
 }
 
@@ -286,6 +293,16 @@ bool SelectEllipsoid(GlobalBlock& g, int number, double a, double b) {
   return true;
 }
 
+const char* BuildStamp() { return __DATE__ " " __TIME__; }
+
+std::string BrowserCommand(const std::string& key, const std::string& opener) {
+  std::string command = key.empty() ? opener : key;
+  const std::size_t n = key.size();
+  const bool endsInExe = n > 6 && (key.compare(n - 3, 3, "exe") == 0 || key.compare(n - 3, 3, "EXE") == 0);
+  if ((key.empty() && !opener.empty()) || endsInExe) command.push_back(' ');
+  return command;
+}
+
 double FuzzAngle(const GlobalBlock& g, double metres) {
   if (!g.ellipsoid) return 0.0;
   return metres / ((2.0 * g.ellipsoid->a + g.ellipsoid->b) / 3.0);
@@ -295,13 +312,13 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
   *exit_status = STARTUP_FAILED;
   g.batch = options.batch;
   g.headless = options.headless || options.batch;
-  g.build_date = __DATE__ " " __TIME__;
+  g.build_date = BuildStamp();
   g.startup = new StartupValues;
   StartupValues& v = *g.startup;
   if (!g.headless && WindowSystemUp() && platform::StdinIsTerminal()) platform::SetBoxHook(WindowBox);
 
   // System facts.
-  if (!SystemFacts(v)) return Fail(g, exit_status, "Unable to access operating system version info?");
+  if (!ReadSystemFacts(v)) return Fail(g, exit_status, "Unable to access operating system version info?");
 
   // Start time and the command table.
   g.start_tick = platform::TickMs();
@@ -356,14 +373,12 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
     g.dirs.home = at != std::string::npos ? path.substr(0, at) : g.dirs.program;
   }
 
-  // Browser command.
-  g.dirs.browser_command = Key(ks, "html.shell.open.command", "");
-  if (g.dirs.browser_command.empty()) {
-    const std::string opener = FindOnPath("xdg-open");
-    if (!opener.empty()) g.dirs.browser_command = opener;
-    else if (!g.batch) Warn(g, "Warning: can't find browser. May not be able to display Help");
+  // Browser command: the key, else the desktop's opener of HTML pages.
+  {
+    const std::string key = Key(ks, "html.shell.open.command", "");
+    g.dirs.browser_command = BrowserCommand(key, key.empty() ? FindOnPath("xdg-open") : std::string());
+    if (g.dirs.browser_command.empty()) Warn(g, "Warning: can't find browser. May not be able to display Help");
   }
-  if (!g.dirs.browser_command.empty() && g.dirs.browser_command.back() != ' ') g.dirs.browser_command += ' ';
 
   // Workspace.
   {
@@ -497,8 +512,11 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
     }
   }
 
+  // Window positions are fractions of the real screen when there is one.
+  if (!g.headless) platform::DisplayScreenSize(&v.screen_width, &v.screen_height);
+
   // Console values.
-  if (!WindowPosition(Key(ks, "console.position", "6,8,28,24"), &v.console_rect))
+  if (!WindowPosition(Key(ks, "console.position", "6,8,28,24"), &v.console_rect, v.screen_width, v.screen_height))
     return Fail(g, exit_status, "Invalid console window position");
   v.console_background = KeyColour(ks, "console.background", "r255g255b255");
   v.console_text_colors[0] = KeyColour(ks, "console.text.color.input", "c7");
@@ -514,7 +532,7 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
   g.error_level = EL_SUCCESS;
 
   // Map window values: checked now, used when the map window is made.
-  if (!WindowPosition(Key(ks, "map.position", "34,8,44,38"), &v.map_rect))
+  if (!WindowPosition(Key(ks, "map.position", "34,8,44,38"), &v.map_rect, v.screen_width, v.screen_height))
     return Fail(g, exit_status, "Invalid map window position");
   v.map_background = KeyColour(ks, "background", "r255g255b255");
   {

@@ -29,8 +29,8 @@ namespace interp {
 // The exit status of a run whose start-up failed.
 inline constexpr int STARTUP_FAILED = 3;
 
-// The virtual screen when there is no display (and the screen that window
-// positions are fractions of): 1920 x 1080 pixels at 96 dpi.
+// The virtual screen when there is no display: 1920 x 1080 pixels at 96 dpi.
+// With a display, window positions are fractions of its real size.
 inline constexpr int SCREEN_WIDTH_PX = 1920;
 inline constexpr int SCREEN_HEIGHT_PX = 1080;
 inline constexpr double SCREEN_DPI = 96.0;
@@ -65,6 +65,10 @@ struct StartupValues {
   geodesy::Ellipsoid ellipsoid;
   int ellipsoid_number = 34;
   std::string ellipsoid_name;
+
+  // The screen that the window positions are fractions of: the display's
+  // desktop when there is one, else the virtual screen.
+  int screen_width = SCREEN_WIDTH_PX, screen_height = SCREEN_HEIGHT_PX;
 
   // Console.
   WindowRect console_rect;
@@ -103,7 +107,22 @@ std::vector<std::string> SplitValues(const std::string& value);
 // Pixel rectangle of "left,top,width,height" in 80ths of the screen width and
 // 60ths of its height (width and height less one pixel); false with fewer
 // than four numbers.
-bool WindowPosition(const std::string& value, WindowRect* rect);
+bool WindowPosition(const std::string& value, WindowRect* rect, int screen_width = SCREEN_WIDTH_PX,
+                    int screen_height = SCREEN_HEIGHT_PX);
+
+// The build's date and time, as Version shows them.
+const char* BuildStamp();
+
+// The system facts that Version reports (system name and release, toolchain),
+// read without the rest of start-up. False when the system cannot be asked.
+bool ReadSystemFacts(StartupValues& v);
+
+// The browser command for Help from the html.shell.open.command value (key)
+// and the system's opener for HTML pages (opener, empty when there is none):
+// the key when it is given, with a blank added when it is longer than 6
+// characters and ends in "exe" or "EXE"; otherwise the opener followed by a
+// blank; empty when there is neither.
+std::string BrowserCommand(const std::string& key, const std::string& opener);
 
 // Selects table ellipsoid 1..34, or the user ellipsoid (number 0) with a and
 // b, into the start-up values and the global block. False (nothing changed)

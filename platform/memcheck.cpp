@@ -22,16 +22,26 @@ bool OpenMemoryCheck(const char* path, const char* first_line) {
   MemoryCheck& mc = TheMemoryCheck();
   if (mc.file) fclose(mc.file);
   mc.file = fopen(path, "w");
-  mc.path = path;
   mc.count = 0;
+  mc.complete = false;
+  // A check file that cannot be created (a directory of that name, a file
+  // that may not be written) turns checking off for the run: nothing is
+  // logged and nothing is read back at the end, so whatever happens to lie
+  // under that name is never taken for this run's log.
+  mc.path.clear();
   if (!mc.file) return false;
+  mc.path = path;
   if (first_line) fputs(first_line, mc.file);
   return true;
 }
 
 void CloseMemoryCheck() {
   MemoryCheck& mc = TheMemoryCheck();
-  if (mc.file) fclose(mc.file);
+  if (!mc.file) return;
+  // A log that lost lines (a full disk) cannot be paired up: it is not
+  // checked rather than taken for a leak or a broken invariant.
+  const bool written = !ferror(mc.file);
+  mc.complete = fclose(mc.file) == 0 && written;
   mc.file = nullptr;
 }
 
@@ -63,7 +73,7 @@ struct Event {
 
 void CheckLeaks() {
   MemoryCheck& mc = TheMemoryCheck();
-  if (mc.count <= 0 || mc.path.empty()) return;
+  if (mc.count <= 0 || mc.path.empty() || !mc.complete) return;
   FILE* f = fopen(mc.path.c_str(), "r");
   if (!f) return;
   std::vector<Event> events;

@@ -21,6 +21,7 @@ struct MemoryCheck {
   FILE* file = nullptr;    // open from start-up until the end of the run
   std::string path;        // the check file, read back by CheckLeaks
   int32_t count = 0;       // logged allocation and release events (memchkCount)
+  bool complete = false;   // the log was closed with every line written
 };
 
 // The process's one memory check record.
@@ -34,7 +35,8 @@ void CloseMemoryCheck();
 void* CheckedAlloc(size_t size);
 void CheckedFree(void* block);
 
-// Run once after CloseMemoryCheck.
+// Run once after CloseMemoryCheck; does nothing when checking was off or the
+// log could not be written whole.
 void CheckLeaks();
 
 }  // namespace platform

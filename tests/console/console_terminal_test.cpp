@@ -105,6 +105,22 @@ TEST_F(ConsoleTerminal, TabCompletesEnterRunsAndTheInputLineStaysIntact) {
   const std::size_t lineStart = coloured.rfind('\n', at);
   const std::string before = coloured.substr(lineStart + 1, at - lineStart - 1);
   EXPECT_NE(before.find("\x1b["), std::string::npos) << "no colour before the error text";
+  // The line being typed is drawn in the input colour (the colour of the
+  // echoed lines), not in the terminal's default colours.
+  const auto foreground = [](const std::string& s) {
+    const std::size_t at = s.rfind("\x1b[38;2;");
+    return at == std::string::npos ? std::string() : s.substr(at, s.find('m', at) - at);
+  };
+  const std::size_t echo = coloured.find("nosuchcommand\n");
+  ASSERT_NE(echo, std::string::npos) << coloured;
+  const std::size_t echoStart = coloured.rfind('\n', echo);
+  const std::string inputColour = foreground(coloured.substr(echoStart + 1, echo - echoStart - 1));
+  ASSERT_FALSE(inputColour.empty()) << "the echoed line has no colour";
+  const std::size_t input = coloured.rfind("> DXra");
+  ASSERT_NE(input, std::string::npos) << coloured;
+  const std::size_t inputStart = coloured.rfind('\n', input);
+  EXPECT_EQ(foreground(coloured.substr(inputStart + 1, input - inputStart - 1)), inputColour)
+      << "the input line is not in the input colour";
   // Escape clears the line, Up brings back the last entered line, Quit ends.
   Keys("Escape");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <set>
+#include <string>
 
 #include "interp/dispatcher.h"
 #include "interp/handlers.h"
@@ -104,6 +105,45 @@ TEST_F(Dispatcher, UnknownWordIsAnErrorWhenNoScriptHasItsName) {
   ASSERT_EQ(m.size(), 1u);
   EXPECT_EQ(m[0].level, 4);
   EXPECT_EQ(m[0].text, "command?=>Frobnicate<=");
+}
+
+TEST_F(Dispatcher, ACloseUnknownWordNamesTheCommandOnALevel2Line) {
+  ExecuteCommandLine(g_, "Versoin");
+  EXPECT_EQ(g_.error_level, 4);
+  std::vector<interp_test::Message> m = Take();
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].level, 4);
+  EXPECT_EQ(m[0].text, "command?=>Versoin<=");
+  EXPECT_EQ(m[1].level, 2);
+  EXPECT_EQ(m[1].text, "did you mean Version?");
+  // "script" alone stops a script: never a slip.
+  ExecuteCommandLine(g_, "script nosuchscript");
+  m = Take();
+  ASSERT_EQ(m.size(), 1u);
+}
+
+TEST(Suggestions, EditsCaseAndTies) {
+  // One change, insertion, deletion or swap; case does not count.
+  EXPECT_EQ(SuggestCommands("versiom"), "Version");
+  EXPECT_EQ(SuggestCommands("VERSIONS"), "Version");
+  EXPECT_EQ(SuggestCommands("Vrsion"), "Version");
+  EXPECT_EQ(SuggestCommands("Vresion"), "Version");
+  EXPECT_EQ(SuggestCommands("Aera"), "Area");
+  // Only the closest names, at most three, in table order.
+  EXPECT_EQ(SuggestCommands("DrawCell"), "DrawCells");
+  EXPECT_EQ(SuggestCommands("IfExists"), "IfExist");
+  EXPECT_EQ(SuggestCommands("DerivePsetInsde"), "DerivePsetInside");
+  EXPECT_EQ(SuggestCommands("ReadXix"), "ReadTix or ReadVix");
+  EXPECT_EQ(SuggestCommands("NearestInXset"), "NearestInLset, NearestInPset or NearestInRset");
+  EXPECT_EQ(SuggestCommands("NearestInset"), "NearestInLset, NearestInPset or NearestInRset");
+  // Short words allow one edit only; words under 3 characters none.
+  EXPECT_EQ(SuggestCommands("Sxy"), "");
+  EXPECT_EQ(SuggestCommands("Ar"), "");
+  EXPECT_EQ(SuggestCommands(""), "");
+  EXPECT_EQ(SuggestCommands(nullptr), "");
+  EXPECT_EQ(SuggestCommands("frobnicate"), "");
+  // A word of the longest length is compared without trouble.
+  EXPECT_EQ(SuggestCommands(std::string(259, 'x').c_str()), "");
 }
 
 TEST_F(Dispatcher, UnknownWordStartsTheScriptOfThatName) {

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <string>
 
 #include "platform/memcheck.h"
@@ -101,6 +103,37 @@ TEST_F(MemCheck, NoEventsMeansNoCheck) {
 TEST_F(MemCheck, ReleasingNothingLogsNothing) {
   CheckedFree(nullptr);
   EXPECT_EQ(TheMemoryCheck().count, 0);
+}
+
+TEST(MemCheckOff, AFileThatCannotBeCreatedTurnsCheckingOff) {
+  g_boxes.clear();
+  SetBoxHook(CaptureBox);
+  // A directory where the check file should be: nothing is logged, and the
+  // directory is never read back as if it were this run's log.
+  char dir[] = "/tmp/ombrel-memcheck-dir-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  EXPECT_FALSE(OpenMemoryCheck(dir, ";\n"));
+  void* kept = CheckedAlloc(8);
+  CloseMemoryCheck();
+  CheckLeaks();  // an assertion here would end the test program
+  EXPECT_TRUE(g_boxes.empty());
+  free(kept);
+  rmdir(dir);
+  SetBoxHook(nullptr);
+}
+
+TEST(MemCheckOff, ALogThatLostLinesIsNotChecked) {
+  g_boxes.clear();
+  SetBoxHook(CaptureBox);
+  // A full disk: the writes fail, so the pairs cannot be matched.
+  if (!OpenMemoryCheck("/dev/full", ";\n")) GTEST_SKIP() << "no /dev/full";
+  std::vector<void*> blocks;
+  for (int i = 0; i < 2000; ++i) blocks.push_back(CheckedAlloc(16));
+  for (void* b : blocks) CheckedFree(b);
+  CloseMemoryCheck();
+  CheckLeaks();
+  EXPECT_TRUE(g_boxes.empty());
+  SetBoxHook(nullptr);
 }
 
 TEST(MemCheckDeathTest, MoreLinesThanEventsIsAFatalAssertion) {

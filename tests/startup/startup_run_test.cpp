@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -58,6 +59,31 @@ class StartupRun : public ::testing::Test {
       ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
     oin_ = ReadAll(home_ + "ombrel.oin");
+    // A desktop opener of its own on the path, so that runs find a browser
+    // (and their start-up is silent) whatever the machine has installed. It
+    // records its arguments, one per line, in opened.txt.
+    tools_ = root_ + "/bin/";
+    mkdir(tools_.c_str(), 0700);
+    WriteBrowser("xdg-open");
+  }
+
+  // A fake browser in tools_ that writes its arguments to opened.txt in the
+  // current directory (the run's working folder).
+  void WriteBrowser(const std::string& name) {
+    const std::string path = tools_ + name;
+    WriteAll(path, "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > opened.txt.part && mv opened.txt.part opened.txt\n");
+    chmod(path.c_str(), 0755);
+  }
+
+  // What the fake browser was started with (waits up to 5 s: it is not
+  // waited for).
+  std::string Opened() {
+    std::string opened;
+    for (int i = 0; i < 50 && opened.empty(); ++i) {
+      opened = ReadAll(work_ + "opened.txt");
+      if (opened.empty()) usleep(100000);
+    }
+    return opened;
   }
   void TearDown() override {
     if (!HasFailure()) {
@@ -84,7 +110,8 @@ class StartupRun : public ::testing::Test {
 
   RunResult Ombrel(const std::string& script, const std::string& args = "", const std::string& env = "") {
     WriteAll(work_ + "case.omb", script);
-    const std::string cmd = "cd '" + work_ + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + env + " OMBREL_HOME='" + home_ +
+    const std::string path = "PATH='" + tools_ + ":" + Env("PATH") + "' ";
+    const std::string cmd = "cd '" + work_ + "' && env -u DISPLAY -u WAYLAND_DISPLAY " + path + env + " OMBREL_HOME='" + home_ +
                             "' '" + bin_ + "/ombrel' --batch " + (args.empty() ? "case.omb" : args) +
                             " > out.txt 2> err.txt < /dev/null";
     const int raw = std::system(cmd.c_str());
@@ -95,7 +122,7 @@ class StartupRun : public ::testing::Test {
     return r;
   }
 
-  std::string bin_, root_, home_, work_, oin_;
+  std::string bin_, root_, home_, work_, oin_, tools_;
 };
 
 constexpr int kStartupFailed = 3;
@@ -266,18 +293,52 @@ TEST_F(StartupRun, TheMemoryCheckFindsNoLeakAtTheEnd) {
   EXPECT_EQ(mem.rfind("; Ombrel as of: ", 0), 0u) << mem;
 }
 
-TEST_F(StartupRun, HelpStartsTheConfiguredBrowserWithThePage) {
-  SetKey("html.shell.open.command", "html.shell.open.command = sh -c 'echo \"$0\" > opened.txt'");
-  const RunResult r = Ombrel("Help\n");
+TEST_F(StartupRun, HelpStartsTheBrowserWithThePage) {
+  // No key: the desktop's opener gets the page as one argument.
+  RunResult r = Ombrel("Help\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Help\n");
-  // The browser is not waited for.
-  std::string opened;
-  for (int i = 0; i < 50 && opened.empty(); ++i) {
-    usleep(100000);
-    opened = ReadAll(work_ + "opened.txt");
+  EXPECT_EQ(Opened(), home_ + "ombrel.html\n");
+  std::remove((work_ + "opened.txt").c_str());
+
+  // A command ending in "exe" gets a blank before the page.
+  WriteBrowser("viewer.exe");
+  SetKey("html.shell.open.command", "html.shell.open.command = " + tools_ + "viewer.exe");
+  r = Ombrel("Help\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Opened(), home_ + "ombrel.html\n");
+  std::remove((work_ + "opened.txt").c_str());
+
+  // Any other command is followed by the page directly: here its last word
+  // is an option that takes the page as its value, and a quoted word keeps
+  // its blank.
+  WriteBrowser("viewer");
+  SetKey("html.shell.open.command", "html.shell.open.command = " + tools_ + "viewer 'two words' --page=");
+  r = Ombrel("Help\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Opened(), "two words\n--page=" + home_ + "ombrel.html\n");
+  std::remove((work_ + "opened.txt").c_str());
+
+  // The help viewer beside the program wins, and gets the page as a file URL.
+  const std::string viewer = tools_ + "ob1.exe";
+  WriteBrowser("ob1.exe");
+  ASSERT_EQ(std::rename(viewer.c_str(), (home_ + "ob1.exe").c_str()), 0);
+  r = Ombrel("Help\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Opened(), "file://" + home_ + "ombrel.html\n");
+}
+
+TEST_F(StartupRun, HelpReportsABrowserThatCannotBeStarted) {
+  // Without the blank the page runs into the program's name, which then
+  // names no program; a missing program likewise.
+  WriteBrowser("viewer");
+  for (const std::string& command : {tools_ + "viewer", std::string("/nonexistent/browser.exe")}) {
+    SetKey("html.shell.open.command", "html.shell.open.command = " + command);
+    const RunResult r = Ombrel("Help\nIfErrorlevel 4 Echo failed with 4\n");
+    EXPECT_EQ(r.out, "Help\nBrowser process startup failed?\nIfErrorlevel 4 Echo failed with 4\nfailed with 4\n")
+        << command;
+    EXPECT_EQ(ReadAll(work_ + "opened.txt"), "") << command;
   }
-  EXPECT_EQ(opened, home_ + "ombrel.html\n");
 }
 
 TEST_F(StartupRun, HelpWithoutABrowserExplainsInTheConsole) {
@@ -289,6 +350,50 @@ TEST_F(StartupRun, HelpWithoutABrowserExplainsInTheConsole) {
             "For comprehensive Ombrel help notes please view the HTML\n"
             "document \"ombrel.html\" using your Internet Web browser.\n"
             "The help page is " + home_ + "ombrel.html\n");
+  // A batch start-up shows the warning like every other start-up warning.
+  EXPECT_EQ(r.err, "Ombrel: Warning: can't find browser. May not be able to display Help\n");
+}
+
+TEST_F(StartupRun, ABlockedMemoryCheckFileTurnsCheckingOff) {
+  // A directory where the check file should be: a warning, checking off,
+  // and the job's own status at the end, not an assertion.
+  ASSERT_EQ(mkdir((work_ + "ombrel.mem").c_str(), 0700), 0);
+  RunResult r = Ombrel("Set work.space.size 50000\nWriteTextFile t a\\nb\nVersion\nEcho done\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Ombrel: Warning: memory check file open error\n");
+  EXPECT_NE(r.out.find("Tracing disabled, memory checking disabled\nEcho done\ndone\n"), std::string::npos) << r.out;
+  r = Ombrel("Set ellipsoid.number 35\n");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.err.find("assertion"), std::string::npos) << r.err;
+}
+
+TEST_F(StartupRun, HelpAndVersionOptions) {
+  RunResult r = Ombrel("", "--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("usage: ombrel [--batch] [--headless] [--events FILE] [script [label]]\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("  --version "), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+
+  r = Ombrel("", "--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Ombrel (as-of ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nQuorra Library:\n version: QUORVRSN_H33\n release (quorra.h): 360\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nRunning under Linux "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nTracing disabled, memory checking disabled\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  // Nothing of a run is started: no check file is written.
+  EXPECT_NE(access((work_ + "ombrel.mem").c_str(), F_OK), 0);
+
+  // The same as the command in a run (but for the memory check).
+  const RunResult run = Ombrel("Version\n");
+  const std::size_t first = run.out.find('\n', run.out.find('\n') + 1);
+  EXPECT_EQ(run.out.substr(run.out.find('\n') + 1, first - run.out.find('\n') - 1),
+            r.out.substr(0, r.out.find('\n')));
+
+  r = Ombrel("", "--bogus");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("ombrel: unknown option --bogus"), std::string::npos) << r.err;
 }
 
 TEST(HelpPage, ListsEveryCommandInTableOrderWithItsUsage) {
@@ -297,6 +402,14 @@ TEST(HelpPage, ListsEveryCommandInTableOrderWithItsUsage) {
   int rows = 0;
   for (std::size_t at = 0; (at = page.find("<tr><td class=\"n\">", at)) != std::string::npos; ++at) ++rows;
   EXPECT_EQ(rows, 135);
+  // Every command has its description beside the usage.
+  int described = 0;
+  for (std::size_t at = 0; (at = page.find("</b></td><td class=\"d\">", at)) != std::string::npos; ++at) {
+    const std::size_t text = at + std::strlen("</b></td><td class=\"d\">");
+    EXPECT_GT(page.find("</td>", text) - text, 20u) << page.substr(at, 80);
+    ++described;
+  }
+  EXPECT_EQ(described, 135);
   const std::size_t first = page.find("id=\"AddCellCenters\"");
   const std::size_t set = page.find("id=\"Set\"");
   const std::size_t last = page.find("id=\"Zzz\"");

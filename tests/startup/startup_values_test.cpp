@@ -51,6 +51,34 @@ TEST(StartupValues, WindowPositionsInEightiethsAndSixtieths) {
   EXPECT_LE(r.left, 1000000);
 }
 
+TEST(StartupValues, WindowPositionsFollowTheRealScreen) {
+  // The default map.position on a 1280 x 1024 screen stays on it.
+  interp::WindowRect r;
+  ASSERT_TRUE(interp::WindowPosition("34,8,44,38", &r, 1280, 1024));
+  EXPECT_EQ(r.left, 544);
+  EXPECT_EQ(r.top, 136);
+  EXPECT_EQ(r.width, 703);
+  EXPECT_EQ(r.height, 647);
+  EXPECT_LE(r.left + r.width, 1280);
+  EXPECT_LE(r.top + r.height, 1024);
+  // No size known: the virtual screen.
+  ASSERT_TRUE(interp::WindowPosition("0,0,80,60", &r, 0, 0));
+  EXPECT_EQ(r.width, interp::SCREEN_WIDTH_PX - 1);
+}
+
+TEST(StartupValues, BrowserCommandGetsItsBlankOnlyWhereDue) {
+  using interp::BrowserCommand;
+  EXPECT_EQ(BrowserCommand("", "/usr/bin/xdg-open"), "/usr/bin/xdg-open ");
+  EXPECT_EQ(BrowserCommand("", ""), "");
+  EXPECT_EQ(BrowserCommand("/opt/viewer.exe", "/usr/bin/xdg-open"), "/opt/viewer.exe ");
+  EXPECT_EQ(BrowserCommand("C:\\B\\BROWSE.EXE", ""), "C:\\B\\BROWSE.EXE ");
+  EXPECT_EQ(BrowserCommand("firefox --new-tab ", ""), "firefox --new-tab ");
+  EXPECT_EQ(BrowserCommand("view --page=", ""), "view --page=");
+  // Six characters or fewer: no blank even for "exe".
+  EXPECT_EQ(BrowserCommand("ab.exe", ""), "ab.exe");
+  EXPECT_EQ(BrowserCommand("a.Exe1", ""), "a.Exe1");
+}
+
 TEST(StartupEllipsoid, TableAndUserEllipsoids) {
   interp::GlobalBlock g;
   interp::StartupValues v;

@@ -5,6 +5,9 @@
 // Each handler runs in a child process of its own (with an alarm), so a
 // handler that misbehaves costs only its own entry. Commands that take "?"
 // as an ordinary argument are described from the fixed notes below instead.
+// Beside the usage, every command has its one-line description
+// (descriptions.h); a command without one stops helpgen with an error, so
+// the page never leaves a command undescribed.
 //
 //   helpgen OUTPUT.html
 #include <sys/wait.h>
@@ -17,6 +20,7 @@
 
 #include "interp/global.h"
 #include "interp/handlers.h"
+#include "tools/helpgen/descriptions.h"
 
 namespace {
 
@@ -27,17 +31,23 @@ struct Note {
 
 // Commands without a usage text ("?" is their argument, or they take none).
 const Note kNotes[] = {
-    {"Duration", "Shows how long the last command took, as hours:minutes:seconds."},
-    {"Echo", "Echo text... shows the rest of the line in the console."},
-    {"Help", "Opens this page in the browser (html.shell.open.command, else xdg-open)."},
-    {"Quit", "Ends Ombrel."},
-    {"ReportMemory", "Shows the workspace use and the system's memory figures."},
-    {"ReportRunEnvironment", "Shows the directories and the files in use."},
-    {"Return", "Ends a called script and goes back to its caller."},
-    {"Shell", "Shell command... runs the rest of the line with /bin/sh and waits for it."},
-    {"Version", "Shows the program's and the library's version and the system it runs on."},
-    {"Zzz", "Does nothing."},
+    {"Duration", "Duration (no arguments)"},
+    {"Echo", "Echo text..."},
+    {"Help", "Help (no arguments)"},
+    {"Quit", "Quit (no arguments)"},
+    {"ReportMemory", "ReportMemory (no arguments)"},
+    {"ReportRunEnvironment", "ReportRunEnvironment (no arguments)"},
+    {"Return", "Return (no arguments)"},
+    {"Shell", "Shell command..."},
+    {"Version", "Version (no arguments)"},
+    {"Zzz", "Zzz (no arguments)"},
 };
+
+const char* DescriptionOf(const char* name) {
+  for (const helpgen::Description& d : helpgen::kDescriptions)
+    if (std::strcmp(d.command, name) == 0) return d.text;
+  return nullptr;
+}
 
 const char* NoteFor(const char* name) {
   for (const Note& n : kNotes)
@@ -180,7 +190,7 @@ around a pole are recognised by their crossings of the prime meridian. Within 1e
 </ul>
 <h2>Commands</h2>
 <p>The commands in table order, which is also the order Tab completion offers them.</p>
-<table><tr><th>#</th><th>Command</th><th>Usage</th></tr>
+<table><tr><th>#</th><th>Command</th><th>What it does</th><th>Usage</th></tr>
 )";
 
 }  // namespace
@@ -191,11 +201,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string page = kIntroduction;
+  int undescribed = 0;
   for (int i = 0; i < interp::COMMAND_COUNT && interp::kCommandTable[i].name; ++i) {
     const interp::CommandEntry& e = interp::kCommandTable[i];
     std::string usage;
     if (const char* note = NoteFor(e.name)) {
-      usage = Html(note);
+      usage = "<code>" + Html(note) + "</code>";
     } else if (e.handler == interp::CmdNotImplemented) {
       usage = "<em>not available in this build</em>";
     } else {
@@ -210,11 +221,19 @@ int main(int argc, char** argv) {
         }
       }
     }
+    const char* description = DescriptionOf(e.name);
+    if (!description) {
+      std::fprintf(stderr, "helpgen: the command %s has no description\n", e.name);
+      ++undescribed;
+      continue;
+    }
     char row[64];
     std::snprintf(row, sizeof row, "<tr><td class=\"n\">%d</td>", i);
     page += row;
-    page += "<td id=\"" + std::string(e.name) + "\"><b>" + e.name + "</b></td><td>" + usage + "</td></tr>\n";
+    page += "<td id=\"" + std::string(e.name) + "\"><b>" + e.name + "</b></td><td class=\"d\">" +
+            Html(description) + "</td><td>" + usage + "</td></tr>\n";
   }
+  if (undescribed > 0) return 1;
   page += "</table>\n</body></html>\n";
   const std::string tmp = std::string(argv[1]) + ".tmp";
   std::FILE* f = std::fopen(tmp.c_str(), "w");
