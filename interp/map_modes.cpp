@@ -344,6 +344,12 @@ void ModeButton(GlobalBlock& g, int x, int y, const char* label) {
   ++s.generation;
 }
 
+void ModeEraseMarks(GlobalBlock& g) {
+  if (!g_mode.have_snapshot) return;
+  RestoreSnapshot(Surface(g));
+  ModePictureChanged(g);
+}
+
 uint32_t TraceColour(GlobalBlock& g, const char* style_name) {
   std::string value = StyleValue(g, nullptr, style_name);
   if (value.find_first_not_of(" \t") == std::string::npos) value = "c1";

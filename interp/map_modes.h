@@ -142,6 +142,10 @@ void ModeXorPolyline(GlobalBlock& g, const geodesy::DirectionCosines* points, in
 void ModeMark(GlobalBlock& g, int x, int y, uint32_t colour);
 void ModeMarkLine(GlobalBlock& g, int x0, int y0, int x1, int y1, uint32_t colour);
 void ModeButton(GlobalBlock& g, int x, int y, const char* label);
+// Takes every mark off the picture while the mode goes on: the picture as
+// it was under the first mark comes back (a query's mark of the clicked
+// item, gone again when the button is released).
+void ModeEraseMarks(GlobalBlock& g);
 // The colour of a style key (trace.line, trace.point), default c1.
 uint32_t TraceColour(GlobalBlock& g, const char* style_name);
 // Tells the window that the picture changed.
