@@ -47,8 +47,24 @@ struct Query {
   bool band = false;
   int bx0 = 0, by0 = 0, bx1 = 0, by1 = 0;
   bool marked = false;
+  // The index the object was opened with: another one loaded meanwhile
+  // (ReadVix while the mode runs) ends the mode.
+  const cells::CellIndex* index = nullptr;
+  std::uint32_t index_id = 0;
+  std::int32_t cell_count = 0;
 };
 Query g_q;
+
+// True (and the mode ended) when the current index is no longer the one the
+// object was opened with.
+bool IndexChanged(GlobalBlock& g) {
+  if (g.cell_index == g_q.index && g.cell_index && g.cell_index->index_id == g_q.index_id &&
+      g.cell_index->cell_count == g_q.cell_count)
+    return false;
+  ModeBeep(g);
+  EndMapMode(g);
+  return true;
+}
 
 void EraseBand(GlobalBlock& g) {
   if (!g_q.band) return;
@@ -77,7 +93,7 @@ bool Visible(GlobalBlock& g, int x, int y) {
 }
 
 void QueryMove(GlobalBlock& g, const ModeEvent& e) {
-  if (g_q.query == QUERY_ORDERED) return;
+  if (g_q.query == QUERY_ORDERED || IndexChanged(g)) return;
   SetModePointer(platform::kPointerArrow);
   EraseMark(g);
   EraseBand(g);
@@ -183,6 +199,7 @@ void QueryPress(GlobalBlock& g, const ModeEvent& e) {
   if (e.button != 1) return;
   // The top-left box is not part of the map for the queries.
   if (e.x >= 0 && e.x <= CORNER_BOX_MAX_X && e.y >= 0 && e.y < CORNER_BOX_HEIGHT) return;
+  if (IndexChanged(g)) return;
   DirectionCosines q;
   if (!PixelToPosition(g, e.x, e.y, &q)) {
     ModeBeep(g);
@@ -317,6 +334,9 @@ void CmdNearestQuery(GlobalBlock& g, const char* args, int kind, int query) {
     g.error_level = EL_FAILURE;
     return;
   }
+  g_q.index = g.cell_index;
+  g_q.index_id = g.cell_index->index_id;
+  g_q.cell_count = g.cell_index->cell_count;
   g_q.kind = kind;
   g_q.query = query;
   g_q.count = count;

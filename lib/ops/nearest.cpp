@@ -21,6 +21,8 @@ using geodesy::Dot;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 // Objects in fewer cells than this are searched by the single pass.
 constexpr std::size_t kPassCells = 24;
+// Cells of at most this many items are searched without their polygon bound.
+constexpr std::int64_t kFewItems = 12;
 // The squared chord that stands for a distance of zero.
 constexpr double kZeroChordSq = 2.458e-14;
 
@@ -51,8 +53,9 @@ struct CellBest {
 
 // ---- bounds --------------------------------------------------------------
 
-void EnsureRadius(const cells::CellIndex& idx, NearestCache& c, std::int32_t cell) {
-  if (!std::isnan(c.cos_radius[cell])) return;
+const NearestCache::CellDisc& Disc(const cells::CellIndex& idx, NearestCache& c, std::int32_t cell) {
+  NearestCache::CellDisc& d = c.discs[cell];
+  if (!std::isnan(d.cos_r)) return d;
   const cells::CellRecord* r = idx.cells[cell];
   double least = 1.0;
   for (int k = 0; k < r->neighbour_count; ++k) {
@@ -65,19 +68,22 @@ void EnsureRadius(const cells::CellIndex& idx, NearestCache& c, std::int32_t cel
     least = std::min(least, Dot(r->centre, v));
   }
   least = std::max(-1.0, least - 1e-12);  // widened a little against rounding
-  c.cos_radius[cell] = least;
-  c.sin_radius[cell] = std::sqrt(std::max(0.0, 1.0 - least * least));
+  d.x = r->centre.x;
+  d.y = r->centre.y;
+  d.z = r->centre.z;
+  d.sin_r = std::sqrt(std::max(0.0, 1.0 - least * least));
+  d.cos_r = least;
+  return d;
 }
 
 // Lower bound of the squared chord from q to the cell: the centre distance
 // less the cell's radius.
 double CheapBound(const cells::CellIndex& idx, NearestCache& c, std::int32_t cell, const DirectionCosines& q) {
-  EnsureRadius(idx, c, cell);
-  const double cq = Dot(q, idx.cells[cell]->centre);
-  const double cr = c.cos_radius[cell];
-  if (cq >= cr) return 0.0;
+  const NearestCache::CellDisc& d = Disc(idx, c, cell);
+  const double cq = q.x * d.x + q.y * d.y + q.z * d.z;
+  if (cq >= d.cos_r) return 0.0;
   const double sq = std::sqrt(std::max(0.0, 1.0 - cq * cq));
-  const double cosd = cq * cr + sq * c.sin_radius[cell];
+  const double cosd = cq * d.cos_r + sq * d.sin_r;
   return std::max(0.0, 2.0 - 2.0 * cosd);
 }
 
@@ -243,7 +249,8 @@ bool ReferencePass(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
   for (std::size_t d = 0; d < c.dir_cell.size(); ++d) {
     if (static_cast<std::int64_t>(d) == seed) continue;
     const double limit = Slack(t.Limit(mode));
-    if (CheapBound(idx, c, c.dir_cell[d], qs) > limit || ExactBound(idx, c.dir_cell[d], qs) > limit) continue;
+    if (CheapBound(idx, c, c.dir_cell[d], qs) > limit) continue;
+    if (c.dir_first[d + 1] - c.dir_first[d] > kFewItems && ExactBound(idx, c.dir_cell[d], qs) > limit) continue;
     ++c.visited;
     const CellBest cb = eval(c, static_cast<std::int64_t>(d), q, mode);
     // Only a strictly better item replaces the best.
@@ -275,7 +282,11 @@ bool OutwardSearch(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
     if (bound > limit) break;
     ++c.visited;
     const std::int32_t d = c.dir_of[cell];
-    if (d >= 0 && (t.best.index < 0 || ExactBound(idx, cell, qs) <= limit)) t.Offer(d, eval(c, d, q, mode));
+    // The polygon bound pays only before a cell of many items; a few are
+    // cheaper to look at than the polygon.
+    if (d >= 0 && (t.best.index < 0 || c.dir_first[d + 1] - c.dir_first[d] <= kFewItems ||
+                   ExactBound(idx, cell, qs) <= limit))
+      t.Offer(d, eval(c, d, q, mode));
     const cells::CellRecord* r = idx.cells[cell];
     const double now = Slack(t.Limit(mode));
     for (int k = 0; k < r->neighbour_count; ++k) {
@@ -345,8 +356,7 @@ int PrepareNearest(cells::CellIndex& idx, const cells::Object& obj, NearestCache
     c.res = obj.res;
     c.cell_count = idx.cell_count;
     c.dir_of.assign(static_cast<std::size_t>(idx.cell_count), -1);
-    c.cos_radius.assign(static_cast<std::size_t>(idx.cell_count), std::nan(""));
-    c.sin_radius.assign(static_cast<std::size_t>(idx.cell_count), 0.0);
+    c.discs.assign(static_cast<std::size_t>(idx.cell_count), NearestCache::CellDisc{0, 0, 0, std::nan(""), 0});
     c.seen.assign(cells::BitSetWords(idx.cell_count), 0u);
     const int rec = cells::RecordSize(obj.res);
     auto add_cell = [&](std::int32_t cell, std::int64_t first) {

@@ -83,8 +83,12 @@ struct NearestCache {
   std::vector<NearLeg> legs;
   std::vector<geodesy::DirectionCosines> verts;
   std::vector<std::uint32_t> vert_attr;
-  // Per index cell, filled on first use: the cosine and sine of its radius.
-  std::vector<double> cos_radius, sin_radius;
+  // Per index cell, filled on first use: its centre and the cosine and sine
+  // of its radius, side by side so that a bound costs one memory access.
+  struct CellDisc {
+    double x, y, z, cos_r, sin_r;
+  };
+  std::vector<CellDisc> discs;
   // Search scratch.
   std::vector<std::uint32_t> seen;
   std::vector<std::pair<double, std::int32_t>> heap;
