@@ -44,7 +44,6 @@ struct Pixel {
 };
 
 struct EntryState {
-  bool active = false;
   std::string path;
   int kind = kPoints;
   int res = 6;
@@ -502,7 +501,6 @@ void CmdEnterObject(GlobalBlock& g, const char* args, int variant, int) {
   // A new mode ends the running one first (it may be an entry too).
   if (g.map_mode != 0) CancelMapMode(g);
   g_entry = EntryState();
-  g_entry.active = true;
   g_entry.path = path;
   g_entry.kind = variant;
   g_entry.res = res;
@@ -544,7 +542,6 @@ void CmdEnterCircle(GlobalBlock& g, const char* args, int variant, int mode) {
   }
   if (g.map_mode != 0) CancelMapMode(g);
   g_entry = EntryState();
-  g_entry.active = true;
   g_entry.path = path;
   g_entry.kind = kRings;
   g_entry.res = res;

@@ -38,6 +38,7 @@
 #include "lib/display/draw_cells.h"
 #include "lib/display/map_geometry.h"
 #include "lib/geodesy/ellipsoid.h"
+#include "platform/clock.h"
 
 namespace interp {
 
@@ -46,6 +47,7 @@ namespace {
 using geodesy::DirectionCosines;
 
 constexpr int kClickLimit = 1024;
+constexpr int kWalkStepMs = 60;
 
 // A style argument, else the key's value, else a default.
 std::string StyleOr(GlobalBlock& g, const char* argument, const char* key, const char* fallback) {
@@ -257,7 +259,17 @@ void TraversePress(GlobalBlock& g, const ModeEvent& e) {
     cur = best;
     path.push_back(cur);
   }
-  DrawOutlines(g, idx, path, g_walk.style);
+  // On the screen the walk is drawn cell by cell, a short pause apart, so
+  // that it can be followed; elsewhere at once.
+  if (!g.batch && PresentMapNow(g)) {
+    for (size_t i = 1; i < path.size(); ++i) {
+      DrawOutlines(g, idx, {path[i]}, g_walk.style);
+      PresentMapNow(g);
+      platform::SleepMs(kWalkStepMs);
+    }
+  } else {
+    DrawOutlines(g, idx, path, g_walk.style);
+  }
   g_walk.last = cur;
   PostText(2, "Traversed cells: %d (%d)", (int)path.size(), (int)idx.cell_count);
 }
@@ -445,8 +457,11 @@ void CmdAddCellCenters(GlobalBlock& g, const char* args, int, int) {
   cells::SeedGrowRandom(random, count < 0 ? cells::FIXED_GROW_SEED : (unsigned)time(nullptr));
   ShowWaitPointer(true);
   bool write_file = true;
-  for (long i = 0; i < add; ++i)
+  for (long i = 0; i < add; ++i) {
     if (!InsertOne(g, cells::RandomCentre(random), false, &write_file)) break;
+    // Long growths show their progress (about a second per 10 000).
+    if ((i + 1) % 10000 == 0 && i + 1 < add) PostText(-2, "%ld of %d centres added", i + 1, (int)add);
+  }
   FinishExpansion(g, write_file);
   ShowWaitPointer(false);
 }

@@ -20,12 +20,15 @@
 #include "interp/cmd_map.h"
 #include "interp/cmd_objects.h"
 #include "interp/cmd_cells.h"
+#include "interp/cmd_clip.h"
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
+#include "interp/cmd_orbit.h"
 #include "interp/cmd_entry.h"
 #include "interp/cmd_reframe.h"
 #include "interp/cmd_lattice.h"
 #include "interp/cmd_nearest.h"
+#include "interp/cmd_verify.h"
 
 #include <strings.h>
 
@@ -37,9 +40,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
     /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
     /*   4 */ {"Clear",                          CmdClear,           0, 0},  // display: own
-    /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
-    /*   6 */ {"DeriveLsetNadir",                CmdNotImplemented,  2, 1},  // orbits: orbit derivation
-    /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
+    /*   5 */ {"DeriveLsetInside",               DeriveBinary,       5, 1},  // buffers: two-operand derivation
+    /*   6 */ {"DeriveLsetNadir",                CmdDeriveOrbit,     2, 1},  // orbits: orbit derivation
+    /*   7 */ {"DeriveLsetOutside",              DeriveBinary,       5, 2},  // buffers: two-operand derivation
     /*   8 */ {"DerivePsetAfarLines",            DeriveBinary,       2, 2},  // derive: two-operand derivation
     /*   9 */ {"DerivePsetCombinedAll",          DeriveBinary,       1, 3},  // derive: two-operand derivation
     /*  10 */ {"DerivePsetCombinedUnique",       DeriveBinary,       1, 2},  // derive: two-operand derivation
@@ -61,8 +64,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
-    /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
-    /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
+    /*  29 */ {"DeriveRsetOrbit",                CmdDeriveOrbit,     1, 2},  // orbits: orbit derivation
+    /*  30 */ {"DeriveRsetSwath",                CmdDeriveOrbit,     2, 2},  // orbits: orbit derivation
     /*  31 */ {"DeriveRsetWindow",               CmdDeriveRsetWindow, 0, 0},  // regions: own
     /*  32 */ {"DisplayArea",                    CmdDisplayArea,     0, 0},  // draw: own
     /*  33 */ {"DisplayCellsBoundary",           CmdDisplayCells,    3, 0},  // draw: display cells
@@ -97,7 +100,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
     /*  63 */ {"FarthestInLset",                 CmdNearestQuery,    1, 2},  // nearest: nearest or farthest
     /*  64 */ {"FarthestInPset",                 CmdNearestQuery,    0, 2},  // nearest: nearest or farthest
-    /*  65 */ {"Generalize",                     CmdNotImplemented,  9, 0},  // derive: one-operand derivation
+    /*  65 */ {"Generalize",                     DeriveUnary,        9, 0},  // derive: one-operand derivation
     /*  66 */ {"Geometry",                       CmdGeometry,        0, 0},  // map: own
     /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
     /*  68 */ {"Help",                           CmdHelp,            0, 0},  // settings: in the dispatcher
@@ -129,8 +132,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own
     /*  95 */ {"PlotStart",                      CmdNotImplemented,  1, 0},  // plot: plot start or end
     /*  96 */ {"PlotString",                     CmdNotImplemented,  0, 0},  // plot: own
-    /*  97 */ {"PtestLsetRset",                  CmdNotImplemented,  1, 0},  // verify: point test
-    /*  98 */ {"PtestRsetRset",                  CmdNotImplemented,  2, 0},  // verify: point test
+    /*  97 */ {"PtestLsetRset",                  CmdPointTest,       1, 0},  // verify: point test
+    /*  98 */ {"PtestRsetRset",                  CmdPointTest,       2, 0},  // verify: point test
     /*  99 */ {"Quit",                           CmdQuit,            0, 0},  // scripts: in the dispatcher
     /* 100 */ {"ReadDecryptVix",                 CmdReadDecryptVix,  0, 0},  // index: own
     /* 101 */ {"ReadTix",                        CmdReadVix,         1, 0},  // index: read index
@@ -152,18 +155,18 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
     /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
     /* 119 */ {"Tileset",                        CmdNotImplemented,  0, 0},  // bitmaps: own
-    /* 120 */ {"TraceOrbit",                     CmdNotImplemented,  1, 0},  // orbits: trace orbit
+    /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
     /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
-    /* 122 */ {"TraceOrbitOverheadRset",         CmdNotImplemented,  8, 0},  // orbits: trace receivers or overhead
-    /* 123 */ {"TraceOrbitReceivers",            CmdNotImplemented,  4, 0},  // orbits: trace receivers or overhead
-    /* 124 */ {"TraceOrbitSwath",                CmdNotImplemented,  3, 0},  // orbits: trace orbit
-    /* 125 */ {"TraceSwath",                     CmdNotImplemented,  2, 0},  // orbits: trace orbit
+    /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch,  8, 0},  // orbits: trace receivers or overhead
+    /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch,  4, 0},  // orbits: trace receivers or overhead
+    /* 124 */ {"TraceOrbitSwath",                CmdTraceOrbit,      3, 0},  // orbits: trace orbit
+    /* 125 */ {"TraceSwath",                     CmdTraceOrbit,      2, 0},  // orbits: trace orbit
     /* 126 */ {"TraverseCells",                  CmdTraverseCells,  0, 0},  // cell lattice: own
     /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
-    /* 128 */ {"VerifyRsetBoundary",             CmdNotImplemented,  1, 0},  // verify: verify region set
-    /* 129 */ {"VerifyRsetTopology",             CmdNotImplemented,  2, 0},  // verify: verify region set
-    /* 130 */ {"VerifyRsetIsWorld",              CmdNotImplemented,  3, 0},  // verify: verify region set
-    /* 131 */ {"VerifyRsetIsNull",               CmdNotImplemented,  4, 0},  // verify: verify region set
+    /* 128 */ {"VerifyRsetBoundary",             CmdVerifyRset,      1, 0},  // verify: verify region set
+    /* 129 */ {"VerifyRsetTopology",             CmdVerifyRset,      2, 0},  // verify: verify region set
+    /* 130 */ {"VerifyRsetIsWorld",              CmdVerifyRset,      3, 0},  // verify: verify region set
+    /* 131 */ {"VerifyRsetIsNull",               CmdVerifyRset,      4, 0},  // verify: verify region set
     /* 132 */ {"Version",                        CmdVersion,         0, 0},  // settings: in the dispatcher
     /* 133 */ {"WriteTextFile",                  CmdWriteTextFile,   0, 0},  // settings: own
     /* 134 */ {"Zzz",                            CmdZzz,             0, 0},  // interp: in the dispatcher

@@ -22,6 +22,7 @@
 #include "interp/console_editor.h"
 #include "interp/dispatcher.h"
 #include "interp/handlers.h"
+#include "interp/cmd_draw.h"
 #include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/scripts.h"
@@ -154,6 +155,9 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
   ConsoleEditorInit(c.ed, c.names, COMMAND_COUNT);
   c.colour = platform::StdoutIsTerminal();
   if (!options.events_file.empty()) OpenEventsFile(g, options.events_file);
+  // The map window lives beside the console: its events (and the pointer
+  // modes) are served between the console's waits.
+  if (!g.pump_window_events) g.pump_window_events = ServiceMapWindow;
   if (const StartupValues* v = g.startup) {
     const uint32_t bg = v->console_background;
     c.background = platform::TerminalBackground(static_cast<int>(display::RedOf(bg)),

@@ -36,11 +36,18 @@ struct ModeMachine {
   const MapModeSpec* spec = nullptr;
   int step = 0;
   bool ending = false;
-  // The picture under the marks, kept from the first mark to the end.
-  bool have_snapshot = false;
-  std::vector<unsigned char> snapshot;
-  int snap_width = 0, snap_height = 0, snap_stride = 0;
 };
+
+// A mark of the running mode: painted over the window's view, never into
+// the picture, so that drawing commands given while the mode runs stay and
+// the marks go with the mode.
+struct Mark {
+  enum Kind { kDot, kLine, kButton } kind;
+  int x0, y0, x1, y1;
+  uint32_t colour;
+  std::string label;
+};
+std::vector<Mark> g_marks;
 ModeMachine g_mode;
 
 struct EventsFile {
@@ -63,33 +70,6 @@ void ClearOverlay(display::DisplaySurface& s) {
   cairo_destroy(cr);
   cairo_surface_flush(s.overlay);
   ++s.generation;
-}
-
-void TakeSnapshot(display::DisplaySurface& s) {
-  if (g_mode.have_snapshot || !s.bitmap) return;
-  cairo_surface_flush(s.bitmap);
-  g_mode.snap_width = cairo_image_surface_get_width(s.bitmap);
-  g_mode.snap_height = cairo_image_surface_get_height(s.bitmap);
-  g_mode.snap_stride = cairo_image_surface_get_stride(s.bitmap);
-  const unsigned char* data = cairo_image_surface_get_data(s.bitmap);
-  g_mode.snapshot.assign(data, data + (size_t)g_mode.snap_stride * g_mode.snap_height);
-  g_mode.have_snapshot = true;
-}
-
-void RestoreSnapshot(display::DisplaySurface& s) {
-  if (!g_mode.have_snapshot) return;
-  g_mode.have_snapshot = false;
-  // After a resize the picture is a new one in the background: nothing to put back.
-  if (s.bitmap && cairo_image_surface_get_width(s.bitmap) == g_mode.snap_width &&
-      cairo_image_surface_get_height(s.bitmap) == g_mode.snap_height &&
-      cairo_image_surface_get_stride(s.bitmap) == g_mode.snap_stride) {
-    cairo_surface_flush(s.bitmap);
-    memcpy(cairo_image_surface_get_data(s.bitmap), g_mode.snapshot.data(), g_mode.snapshot.size());
-    cairo_surface_mark_dirty(s.bitmap);
-    ++s.generation;
-  }
-  g_mode.snapshot.clear();
-  g_mode.snapshot.shrink_to_fit();
 }
 
 bool InCornerBox(int x, int y) { return x >= 0 && x <= CORNER_BOX_MAX_X && y >= 0 && y < CORNER_BOX_HEIGHT; }
@@ -136,7 +116,7 @@ void EndMapMode(GlobalBlock& g) {
   // Every trace goes: the overlay, the marks; the arrow pointer comes back.
   display::DisplaySurface& s = Surface(g);
   ClearOverlay(s);
-  RestoreSnapshot(s);
+  g_marks.clear();
   g_mode.spec = nullptr;
   g_mode.step = 0;
   g_mode.ending = false;
@@ -294,59 +274,64 @@ void ModeXorPolyline(GlobalBlock& g, const geodesy::DirectionCosines* points, in
 }
 
 void ModeMark(GlobalBlock& g, int x, int y, uint32_t colour) {
-  display::DisplaySurface& s = Surface(g);
-  if (!s.bitmap) return;
-  TakeSnapshot(s);
-  cairo_t* cr = cairo_create(s.bitmap);
-  SetSource(cr, colour);
-  cairo_rectangle(cr, Clamp(x) - 2, Clamp(y) - 2, 5, 5);
-  cairo_fill(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(s.bitmap);
-  ++s.generation;
+  g_marks.push_back({Mark::kDot, Clamp(x), Clamp(y), 0, 0, colour, {}});
+  ++Surface(g).generation;
 }
 
 void ModeMarkLine(GlobalBlock& g, int x0, int y0, int x1, int y1, uint32_t colour) {
   if (JumpsSeam(g, x0, x1)) return;
-  display::DisplaySurface& s = Surface(g);
-  if (!s.bitmap) return;
-  TakeSnapshot(s);
-  cairo_t* cr = cairo_create(s.bitmap);
-  SetSource(cr, colour);
-  cairo_set_line_width(cr, 1);
-  cairo_move_to(cr, Clamp(x0) + 0.5, Clamp(y0) + 0.5);
-  cairo_line_to(cr, Clamp(x1) + 0.5, Clamp(y1) + 0.5);
-  cairo_stroke(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(s.bitmap);
-  ++s.generation;
+  g_marks.push_back({Mark::kLine, Clamp(x0), Clamp(y0), Clamp(x1), Clamp(y1), colour, {}});
+  ++Surface(g).generation;
 }
 
 void ModeButton(GlobalBlock& g, int x, int y, const char* label) {
-  display::DisplaySurface& s = Surface(g);
-  if (!s.bitmap) return;
-  TakeSnapshot(s);
-  cairo_t* cr = cairo_create(s.bitmap);
-  cairo_set_source_rgb(cr, 0.85, 0.85, 0.85);
-  cairo_rectangle(cr, x, y, BUTTON_WIDTH, CORNER_BOX_HEIGHT);
-  cairo_fill_preserve(cr);
-  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+  g_marks.push_back({Mark::kButton, x, y, 0, 0, 0, label});
+  ++Surface(g).generation;
+}
+
+int ModeMarkCount() { return (int)g_marks.size(); }
+
+void PaintModeMarks(cairo_surface_t* view) {
+  if (!view || g_marks.empty()) return;
+  cairo_t* cr = cairo_create(view);
   cairo_set_line_width(cr, 1);
-  cairo_stroke(cr);
-  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-  cairo_set_font_size(cr, 12);
-  cairo_text_extents_t te;
-  cairo_text_extents(cr, label, &te);
-  cairo_move_to(cr, x + (BUTTON_WIDTH - te.x_advance) / 2, y + 16);
-  cairo_show_text(cr, label);
+  for (const Mark& m : g_marks) {
+    switch (m.kind) {
+      case Mark::kDot:
+        SetSource(cr, m.colour);
+        cairo_rectangle(cr, m.x0 - 2, m.y0 - 2, 5, 5);
+        cairo_fill(cr);
+        break;
+      case Mark::kLine:
+        SetSource(cr, m.colour);
+        cairo_move_to(cr, m.x0 + 0.5, m.y0 + 0.5);
+        cairo_line_to(cr, m.x1 + 0.5, m.y1 + 0.5);
+        cairo_stroke(cr);
+        break;
+      case Mark::kButton: {
+        cairo_set_source_rgb(cr, 0.85, 0.85, 0.85);
+        cairo_rectangle(cr, m.x0 + 0.5, m.y0 + 0.5, BUTTON_WIDTH - 1, CORNER_BOX_HEIGHT - 1);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+        cairo_stroke(cr);
+        cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+        cairo_set_font_size(cr, 12);
+        cairo_text_extents_t te;
+        cairo_text_extents(cr, m.label.c_str(), &te);
+        cairo_move_to(cr, m.x0 + (BUTTON_WIDTH - te.x_advance) / 2, m.y0 + 16);
+        cairo_show_text(cr, m.label.c_str());
+        break;
+      }
+    }
+  }
   cairo_destroy(cr);
-  cairo_surface_flush(s.bitmap);
-  ++s.generation;
+  cairo_surface_flush(view);
 }
 
 void ModeEraseMarks(GlobalBlock& g) {
-  if (!g_mode.have_snapshot) return;
-  RestoreSnapshot(Surface(g));
+  if (g_marks.empty()) return;
+  g_marks.clear();
+  ++Surface(g).generation;
   ModePictureChanged(g);
 }
 
@@ -594,6 +579,15 @@ bool OpenEventsFile(GlobalBlock& g, const std::string& path) {
 bool EventsFileGiven() { return g_events.given; }
 
 void FeedScriptedEvents(GlobalBlock& g, bool batch) {
+  if (g.map_mode != 0 && !g_mode.spec) {
+    // A mode set without this machine: it can take no events, and a batch
+    // run must not wait for it.
+    if (batch) {
+      if (g.cancel_map_mode && g.cancel_map_mode != CancelMapMode) g.cancel_map_mode(g);
+      g.map_mode = 0;
+    }
+    return;
+  }
   if (!MapModeRunning(g)) return;
   if (!batch) {
     if (g_events.next < g_events.lines.size()) {

@@ -15,11 +15,11 @@
 //   static void MyEnd(GlobalBlock& g) { ...release the mode's own state... }
 //   static const MapModeSpec kMine = {"my query", MODE_MY_QUERY, kCornerIgnored,
 //                                     platform::kPointerCross, nullptr, MyPress, nullptr, MyKey, MyEnd};
-//   ... StartMapMode(g, kMine); SetModeStep(g, 1);
+//   ... StartMapMode(g, kMine);   // at step 1; SetModeStep(2) and on as it goes
 // A handler ends its mode with EndMapMode; the spec's end handler then runs
 // once, whatever ended the mode, and the machinery removes every trace:
-// the exclusive-or overlay is emptied, marks are taken off the picture, the
-// arrow pointer comes back and the console is activated.
+// the exclusive-or overlay is emptied, marks are dropped from the view, the
+// arrow pointer comes back.
 //
 // The corner box: the 48 x 24 pixel box at the top left (x <= 47, y < 24).
 // With kCornerIsEscape a left press in it is the Escape key (entry's [Esc]
@@ -28,9 +28,10 @@
 //
 // Drawing while a mode runs: rubber bands go to the exclusive-or overlay
 // (ModeXorLine, ModeXorPolyline: drawing the same thing twice erases it);
-// marks (ModeMark, ModeMarkLine, ModeButton) are drawn in normal mode on the
-// picture but only for the mode's lifetime: the picture as it was when the
-// first mark was drawn comes back when the mode ends. Results that are meant
+// marks (ModeMark, ModeMarkLine, ModeButton) are drawn in normal mode over
+// the window's view but never into the picture (the backing bitmap), so
+// that SaveBitmap and drawing commands given while the mode runs are not
+// touched by them, and they go when the mode ends. Results that are meant
 // to stay (a cell walk, the cells of a query) are drawn with an ordinary
 // drawing state and stay.
 //
@@ -49,6 +50,8 @@
 // skipped. In a batch run fed from an events file each warning beep is also
 // written to the console as "<beep>", so that scripted runs can check them.
 #pragma once
+
+#include <cairo.h>
 
 #include <string>
 
@@ -142,10 +145,13 @@ void ModeXorPolyline(GlobalBlock& g, const geodesy::DirectionCosines* points, in
 void ModeMark(GlobalBlock& g, int x, int y, uint32_t colour);
 void ModeMarkLine(GlobalBlock& g, int x0, int y0, int x1, int y1, uint32_t colour);
 void ModeButton(GlobalBlock& g, int x, int y, const char* label);
-// Takes every mark off the picture while the mode goes on: the picture as
-// it was under the first mark comes back (a query's mark of the clicked
-// item, gone again when the button is released).
+int ModeMarkCount();
+// Takes every mark off while the mode goes on (a query's mark of the
+// clicked item, gone again when the button is released).
 void ModeEraseMarks(GlobalBlock& g);
+// Paints the running mode's marks over a view of the picture (the map
+// window does, each time it shows the picture).
+void PaintModeMarks(cairo_surface_t* view);
 // The colour of a style key (trace.line, trace.point), default c1.
 uint32_t TraceColour(GlobalBlock& g, const char* style_name);
 // Tells the window that the picture changed.

@@ -1,9 +1,8 @@
 // The cell lattice: how each drawing walks the cells.
 //
-// Positions along an edge are interpolated on the chord and normalised, which
-// is the great-circle arc the Voronoi edge is. Edges, duals and spokes are
-// drawn as separate short polylines through the break rules of the coastline
-// (a point that does not project ends the piece; seams cut long jumps). Order
+// Edges, duals and spokes are great-circle arcs, each drawn as its own short
+// line through the PolylinePen (pen.h): followed along the arc, split at the
+// seam, cut at the horizon and the frame. Order
 // colours paint each projected cell polygon straight onto the bitmap, which
 // looks the same as one area drawing per cell at a fraction of the cost.
 #include "lib/display/draw_cells.h"
@@ -29,35 +28,12 @@ const int32_t* VisibleFor(const MapGeometry& g, const cells::CellIndex& idx) {
   return nullptr;
 }
 
-// A great-circle piece from a to b, in kCellEdgeSteps steps.
+// A great-circle piece from a to b, through the pen.
 void Arc(const MapGeometry& g, const DirectionCosines& a, const DirectionCosines& b, DrawState* d) {
-  const double jump = 2.0 / 3.0 * (g.xmax - g.xmin + 1);
-  const bool seam = ProjectionHasSeam(g.projection);
-  bool open = false;
-  PixelPoint last;
-  for (int i = 0; i <= kCellEdgeSteps; ++i) {
-    const double t = (double)i / kCellEdgeSteps;
-    const DirectionCosines u =
-        geodesy::Normalised({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y), a.z + t * (b.z - a.z)});
-    PixelPoint p;
-    if (!geodesy::IsValid(u) || !PositionToDevice(g, u, &p)) {
-      if (open) FinishPolyline(d);
-      open = false;
-      continue;
-    }
-    if (open && seam && std::fabs((double)p.x - last.x) > jump) {
-      FinishPolyline(d);
-      open = false;
-    }
-    if (open) {
-      AddPolylinePoint(d, p.x, p.y);
-    } else {
-      BeginPolyline(d, p.x, p.y);
-      open = true;
-    }
-    last = p;
-  }
-  if (open) FinishPolyline(d);
+  if (!geodesy::IsValid(a) || !geodesy::IsValid(b)) return;
+  PolylinePen pen(g, d);
+  pen.MoveTo(a);
+  pen.LineTo(b);
 }
 
 bool Listed(const std::vector<int32_t>& list, int32_t cell) {

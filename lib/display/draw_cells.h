@@ -7,7 +7,7 @@
 // tried and what does not project is skipped. Cell boundaries are Voronoi
 // edges between consecutive vertices (vertex k lies between neighbours k and
 // k + 1, so the edge ending at vertex k is shared with neighbour k); each
-// edge, dual and spoke is traced with kCellEdgeSteps intermediate points so
+// edge, dual and spoke is drawn along its great circle by the PolylinePen, so
 // that it curves as the projection bends it.
 #pragma once
 
@@ -19,8 +19,6 @@
 #include "lib/display/map_geometry.h"
 
 namespace display {
-
-inline constexpr int kCellEdgeSteps = 4;
 
 // The cells to draw: the visible ones of the index (all when the geometry has
 // no list for it), restricted to only (a CellList) when only is not null.

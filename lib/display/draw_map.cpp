@@ -1,9 +1,8 @@
 // Coastline, grid and horizon: how they are traced.
 //
-// A PolylinePen turns a stream of positions into polyline pieces: each
-// position is projected, a position that does not project (or lands absurdly
-// far off the frame) closes the current piece, and on seam projections so
-// does a horizontal jump of more than two thirds of the frame width.
+// Lines go through the PolylinePen (pen.h), which follows the great circle
+// between consecutive positions, splits at the seam and cuts at the horizon
+// and the frame.
 //
 // The coast is read level by level in file order; a segment is skipped when
 // the arc from the map centre to its centre exceeds the map radius plus the
@@ -29,29 +28,6 @@
 
 namespace display {
 
-void PolylinePen::Break() {
-  if (open) FinishPolyline(d);
-  open = false;
-}
-
-void PolylinePen::Add(const DirectionCosines& u) {
-  PixelPoint p;
-  if (!PositionToDevice(g, u, &p)) {
-    Break();
-    return;
-  }
-  if (open && seam && std::fabs((double)p.x - last.x) > max_jump) Break();
-  if (!open) {
-    BeginPolyline(d, p.x, p.y);
-    open = true;
-    ++pieces;
-  } else {
-    AddPolylinePoint(d, p.x, p.y);
-  }
-  last = p;
-  ++points;
-}
-
 namespace {
 
 constexpr double kArcSecond = M_PI / 648000.0;
@@ -62,10 +38,17 @@ double Arc(const DirectionCosines& a, const DirectionCosines& b) {
   return 2.0 * std::asin(std::min(1.0, chord / 2.0));
 }
 
-DirectionCosines FromArcSeconds(long lat, long lon) {
+// The position at a latitude and longitude in arc-seconds: geodetic on the
+// geometry's ellipsoid, geocentric when it has none.
+DirectionCosines FromArcSeconds(const MapGeometry& g, long lat, long lon) {
   if (lon > 648000) lon -= 1296000;
   if (lon < -648000) lon += 1296000;
-  return geodesy::GeocentricToCosines({lat * kArcSecond, lon * kArcSecond});
+  const geodesy::LatLong ll{lat * kArcSecond, lon * kArcSecond};
+  return g.ellipsoid ? geodesy::GeodeticToCosines(ll, *g.ellipsoid) : geodesy::GeocentricToCosines(ll);
+}
+
+geodesy::LatLong ToLatLong(const MapGeometry& g, const DirectionCosines& u) {
+  return g.ellipsoid ? geodesy::CosinesToGeodetic(u, *g.ellipsoid) : geodesy::CosinesToGeocentric(u);
 }
 
 // Latitude and longitude bounds (arc-seconds) of what the frame shows; false
@@ -79,7 +62,7 @@ bool VisibleBounds(const MapGeometry& g, long* lat0, long* lat1, long* lon0, lon
         p.y <= g.ymax)
       return false;
   }
-  const geodesy::LatLong centre = geodesy::CosinesToGeocentric(g.centre);
+  const geodesy::LatLong centre = ToLatLong(g, g.centre);
   double la0 = 10, la1 = -10, lo0 = 10, lo1 = -10;
   constexpr int kSamples = 17;
   for (int i = 0; i < kSamples; ++i) {
@@ -90,7 +73,7 @@ bool VisibleBounds(const MapGeometry& g, long* lat0, long* lat1, long* lon0, lon
       DeviceToPlane(g.transform, x, y, &X, &Y);
       DirectionCosines u;
       if (ProjectInverse(*g.params, g.projection, X, Y, &u) != 0) return false;
-      const geodesy::LatLong ll = geodesy::CosinesToGeocentric(u);
+      const geodesy::LatLong ll = ToLatLong(g, u);
       const double dlon = WrapAngle(ll.lon - centre.lon);
       la0 = std::min(la0, ll.lat);
       la1 = std::max(la1, ll.lat);
@@ -216,16 +199,16 @@ int DrawGridOnMap(const MapGeometry& g, DrawState* d) {
   const long run0 = whole_turn ? -648000 : lon0, run1 = whole_turn ? 648000 : lon1;
   const long lon_step = std::min<long>(GridTraceStep(s.meridians), 3600);
   for (long lat = CeilTo(lat0, s.parallels); lat <= lat1 && !d->cancelled; lat += s.parallels) {
-    for (long lon = run0; lon < run1; lon += lon_step) w.Add(FromArcSeconds(lat, lon));
-    w.Add(FromArcSeconds(lat, run1));
+    for (long lon = run0; lon < run1; lon += lon_step) w.Add(FromArcSeconds(g, lat, lon));
+    w.Add(FromArcSeconds(g, lat, run1));
     w.Break();
   }
   // Meridians: from the lowest to the highest parallel drawn.
   const long mlat0 = CeilTo(lat0, s.parallels), mlat1 = FloorTo(lat1, s.parallels);
   const long lat_step = std::min<long>(GridTraceStep(s.parallels), 3600);
   for (long lon = lon0; lon <= lon1 && !d->cancelled; lon += s.meridians) {
-    for (long lat = mlat0; lat < mlat1; lat += lat_step) w.Add(FromArcSeconds(lat, lon));
-    w.Add(FromArcSeconds(mlat1, lon));
+    for (long lat = mlat0; lat < mlat1; lat += lat_step) w.Add(FromArcSeconds(g, lat, lon));
+    w.Add(FromArcSeconds(g, mlat1, lon));
     w.Break();
   }
   return w.pieces;

@@ -3,12 +3,8 @@
 // text. Positions are unit vectors; device points are the pixels of the
 // geometry's frame (x right, y down on a screen frame).
 //
-// Every routine projects with ProjectForward, skips what does not project with
-// status 0, and draws through an open DrawState of the lines kind. A polyline
-// piece ends where a point does not project, where a device point is further
-// than kFarDevice pixels from the frame (such points cannot be drawn
-// faithfully), and on projections with a seam where consecutive points jump
-// more than two thirds of the frame width.
+// Every line is drawn through the PolylinePen (pen.h): positions joined by
+// great-circle arcs, split at the seam, cut at the horizon and at the frame.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +12,9 @@
 #include "lib/display/coast.h"
 #include "lib/display/draw_state.h"
 #include "lib/display/map_geometry.h"
+#include "lib/display/pen.h"
 
 namespace display {
-
-inline constexpr double kFarDevice = 1.0e6;
 
 // The device point of a position: true when it projects with status 0.
 bool PositionToDevice(const MapGeometry& g, const DirectionCosines& u, PixelPoint* p);
@@ -27,29 +22,6 @@ bool PositionToDevice(const MapGeometry& g, const DirectionCosines& u, PixelPoin
 // Projections whose map has a seam: wwmerc, conical, mercator, wwview,
 // eqdistcyl, wwpltcrr.
 bool ProjectionHasSeam(uint32_t code);
-
-// A polyline pen with the break rules of the map: each position is projected;
-// one that does not project closes the current piece, and on seam projections
-// so does a horizontal jump of more than two thirds of the frame width.
-// pieces counts the pieces begun, points the positions drawn.
-struct PolylinePen {
-  const MapGeometry& g;
-  DrawState* d;
-  bool seam;
-  double max_jump;
-  bool open = false;
-  PixelPoint last;
-  int pieces = 0;
-  int64_t points = 0;
-
-  PolylinePen(const MapGeometry& geometry, DrawState* state)
-      : g(geometry), d(state), seam(ProjectionHasSeam(geometry.projection)),
-        max_jump(2.0 / 3.0 * (geometry.xmax - geometry.xmin + 1)) {}
-  // Ends the current piece, if any.
-  void Break();
-  // Draws to u, starting a new piece when the last one was broken.
-  void Add(const DirectionCosines& u);
-};
 
 // The angular radius around the centre within which anything can be on the
 // map: the largest angle to the inverse of a frame corner for stereo,
@@ -75,7 +47,9 @@ int GridTraceStep(int spacing);
 // 323999 arc-seconds.
 int GridLatitudeLimit(int spacing);
 
-// Draws parallels and meridians. Returns the number of polyline pieces.
+// Draws parallels and meridians at geodetic latitudes of the geometry's
+// ellipsoid (geocentric when it has none). Returns the number of polyline
+// pieces.
 int DrawGridOnMap(const MapGeometry& g, DrawState* d);
 
 // Draws the horizon circle of ortho and perspect (361 points, one polyline);

@@ -3,10 +3,12 @@
 // Point and line drawing walk the object's own records (the cell array of a
 // point set, the items and pieces of a line or region set), passing over
 // cells that the visible-cell list of the object's index leaves out. Lines
-// run through the PolylinePen rules of the coastline: a piece of polyline ends
-// where a vertex does not project and, on seam projections, where consecutive
-// points jump more than two thirds of the frame width. A ring is closed by
-// returning to its first vertex.
+// run through the PolylinePen (pen.h): each leg along its great circle, split
+// at the seam, cut at the horizon and the frame. A piece in a cell out of
+// view contributes its first and last vertex only: a Voronoi cell is convex,
+// so its own legs stay out of view, but the legs that join it to the pieces
+// before and after (a route from London to New York on a map of Europe) can
+// cross the map. A ring is closed by returning to its first vertex.
 //
 // Area fill decides pixels, not polygons: each pixel centre is turned back
 // into a position and tested against the region. Blocks of kFillBlock pixels
@@ -130,16 +132,20 @@ int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const Objec
     DirectionCosines ring_start;
     for (int32_t k = 0; k < item.count; ++k) {
       const cells::Piece pc = cells::LoadPiece(cells::PieceAt(obj, item, k));
-      if (!CellInView(visible, pc.cell)) {
-        pen.Break();
-        continue;
-      }
       PieceVertices(idx, obj, pc, &v);
-      if (!v.empty() && k == 0) {
+      if (v.empty()) continue;
+      if (!have_first) {
         ring_start = v.front();
         have_first = true;
       }
-      for (const DirectionCosines& p : v) pen.Add(p);
+      if (CellInView(visible, pc.cell)) {
+        for (const DirectionCosines& p : v) pen.Add(p);
+      } else {
+        // A cell out of view: its legs stay inside it, but the legs that
+        // join it to the pieces before and after may cross the map.
+        pen.Add(v.front());
+        if (v.size() > 1) pen.Add(v.back());
+      }
     }
     if (obj.kind == cells::kRset && have_first) pen.Add(ring_start);
     pen.Break();

@@ -26,9 +26,9 @@ enum PointChoice { kAllVertices = 0, kStartPoints, kEndPoints, kBothEnds, kTinPo
 int64_t DrawObjectPoints(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, int choice,
                          DrawState* d);
 
-// Polylines for the segments of an Lset and the rings of an Rset, cut where a
-// vertex does not project or lies in a cell out of view, and at the seam of
-// the projections that have one. Returns the number of vertices drawn.
+// Polylines for the segments of an Lset and the rings of an Rset: every leg
+// along its great circle through the PolylinePen, so a leg shows wherever a
+// part of it is in view. Returns the number of device points drawn.
 int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, DrawState* d);
 
 // Fills a region set into an area state. The frame is cut into blocks of

@@ -3,7 +3,7 @@
 // Lines go straight onto the bitmap with a Cairo pen, shifted by half a pixel
 // so that a one-pixel line along a row covers that row only; the thinnest pen
 // (width 0) is drawn without antialiasing, wider pens smoothly. Markers and
-// areas collect in an A8 mask of the picture's size first, drawn without
+// areas collect in a one-bit (0 or 255) A8 mask of the picture's size first, drawn without
 // antialiasing so that neighbouring polygons (the cells of one region) meet
 // without seams; at close the mask is cut by a hatch or tile (DEST_IN) when
 // the style asks for one, and the style colour is painted through it. Ramp
@@ -179,8 +179,9 @@ cairo_surface_t* MakeTile(int n) {
 
 // Symbol k of the strip, drawn in the 16 x 16 box at (16k, 0), centred on
 // pixel (7, 7): a point, squares, circles, plus and cross, triangles,
-// diamonds, a star, a target and a boxed cross.
-void DrawSymbol(cairo_t* cr, int k) {
+// diamonds, a star, a target and a boxed cross. Strokes are width wide (in the
+// symbol's own units).
+void DrawSymbol(cairo_t* cr, int k, double width = 2.0) {
   const double cx = 16 * k + 7.5, cy = 7.5;
   auto square = [&](double r) { cairo_rectangle(cr, cx - r, cy - r, 2 * r, 2 * r); };
   auto circle = [&](double r) {
@@ -204,7 +205,7 @@ void DrawSymbol(cairo_t* cr, int k) {
     cairo_move_to(cr, cx + x0, cy + y0);
     cairo_line_to(cr, cx + x1, cy + y1);
   };
-  cairo_set_line_width(cr, 2);
+  cairo_set_line_width(cr, width);
   switch (k) {
     case 0: cairo_rectangle(cr, 16 * k + 7, 7, 1, 1); cairo_fill(cr); break;
     case 1: square(5); cairo_fill(cr); break;
@@ -235,7 +236,9 @@ DisplayResources* MakeResources() {
   for (int i = 0; i < 8; ++i) ok = ok && (r->tiles[i] = MakeTile(i)) != nullptr;
   r->symbols = NewImage(CAIRO_FORMAT_A8, 256, 16);
   if (ok && r->symbols) {
+    // One-bit pictures: a pixel is in the symbol or not.
     cairo_t* cr = cairo_create(r->symbols);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     cairo_set_source_rgba(cr, 0, 0, 0, 1);
     for (int k = 0; k < 16; ++k) DrawSymbol(cr, k);
     cairo_destroy(cr);
@@ -297,11 +300,15 @@ void SyncMask(DrawState* d) {
   }
 }
 
+// Markers are stamped into the one-bit mask: the symbol's shape is drawn at
+// the marker's size without antialiasing (strokes at least one pixel wide),
+// so every pixel of the mask is in or out and the marker keeps the style's
+// colour exactly when the mask is laid on.
 void StampMarkers(DrawState* d) {
   SyncMask(d);
-  const DisplayResources* r = GetDisplayResources();
   const int symbol = d->marker.symbol % 16;
   const double scale = d->marker.size > 0 ? d->marker.size / 16.0 : 1.0;
+  const double width = std::max(2.0, 1.0 / scale);
   for (const DrawPoint& p : d->buffer) {
     const double x = std::floor(p.x + 0.5), y = std::floor(p.y + 0.5);
     if (symbol == 0) {
@@ -311,11 +318,9 @@ void StampMarkers(DrawState* d) {
       cairo_save(d->mask_cr);
       cairo_translate(d->mask_cr, x + 0.5, y + 0.5);
       cairo_scale(d->mask_cr, scale, scale);
-      cairo_translate(d->mask_cr, -7.5, -7.5);
-      cairo_rectangle(d->mask_cr, 0, 0, 16, 16);
-      cairo_clip(d->mask_cr);
-      cairo_set_source_surface(d->mask_cr, r->symbols, -16.0 * symbol, 0);
-      cairo_paint(d->mask_cr);
+      cairo_translate(d->mask_cr, -(16.0 * symbol + 7.5), -7.5);
+      cairo_new_path(d->mask_cr);
+      DrawSymbol(d->mask_cr, symbol, width);
       cairo_restore(d->mask_cr);
     }
     d->drew = true;

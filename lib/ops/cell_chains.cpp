@@ -77,8 +77,10 @@ void Push(std::vector<PlanePoint>& pts, std::size_t chain_start, PlanePoint q) {
 
 // The cell's Voronoi polygon in its plane, counterclockwise, widened by
 // kCellMargin so that a boundary running along the cell's edge is kept.
-void CellPolygon(const cells::CellIndex& idx, std::int32_t cell, const Frame& frame,
-                 std::vector<PlanePoint>& poly) {
+}  // namespace
+
+void CellPolygonInPlane(const cells::CellIndex& idx, std::int32_t cell, std::vector<PlanePoint>& poly) {
+  const Frame frame{geodesy::BuildTangentFrame(idx.cells[cell]->centre)};
   poly.clear();
   const int n = idx.cells[cell]->neighbour_count;
   for (int k = 0; k < n; ++k) {
@@ -97,7 +99,7 @@ void CellPolygon(const cells::CellIndex& idx, std::int32_t cell, const Frame& fr
 // Cuts the segment p0-p1 to the convex polygon (Cyrus-Beck): -1 when nothing
 // of it lies inside, else bit 0 when p0 was moved and bit 1 when p1 was. An
 // empty polygon cuts nothing.
-int ClipToCell(const std::vector<PlanePoint>& poly, PlanePoint& p0, PlanePoint& p1) {
+int ClipSegmentToPolygon(const std::vector<PlanePoint>& poly, PlanePoint& p0, PlanePoint& p1) {
   const int n = static_cast<int>(poly.size());
   if (n < 3) return 0;
   double t0 = 0.0, t1 = 1.0;
@@ -124,7 +126,6 @@ int ClipToCell(const std::vector<PlanePoint>& poly, PlanePoint& p0, PlanePoint& 
   return (t0 > 0.0 ? 1 : 0) | (t1 < 1.0 ? 2 : 0);
 }
 
-}  // namespace
 
 PlanePoint RestorePlane(const cells::CellIndex& idx, std::int32_t cell, const std::uint8_t* rec,
                         int res) {
@@ -173,7 +174,7 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
   if (first == last) return 0;
   const Frame frame{geodesy::BuildTangentFrame(idx.cells[cell]->centre)};
   std::vector<PlanePoint>& polygon = ch.polygon;
-  CellPolygon(idx, cell, frame, polygon);
+  CellPolygonInPlane(idx, cell, polygon);
   std::vector<PlanePoint> scratch_front, scratch_back, scratch_core;
   const int rs = cells::RecordSize(obj.res);
   for (std::int64_t e = first; e < last; ++e) {
@@ -236,7 +237,7 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
         continue;
       PlanePoint p0 = bc == cell ? RestorePlane(idx, cell, brec, obj.res) : place(b, a);
       PlanePoint p1 = ac == cell ? RestorePlane(idx, cell, arec, obj.res) : place(a, b);
-      const int cut = ClipToCell(polygon, p0, p1);
+      const int cut = ClipSegmentToPolygon(polygon, p0, p1);
       if (cut < 0) continue;
       front.push_back(p0);
       core.push_back(p1);
@@ -258,7 +259,7 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
         break;
       }
       PlanePoint p0 = place_vertex(v, inner), p1 = inner_p;
-      const int cut = ClipToCell(polygon, p0, p1);
+      const int cut = ClipSegmentToPolygon(polygon, p0, p1);
       if (cut < 0) break;
       front.push_back(p0);
       if (cut & 1) break;
@@ -271,7 +272,7 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
         break;
       }
       PlanePoint p0 = outer_p, p1 = place_vertex(v, outer);
-      const int cut = ClipToCell(polygon, p0, p1);
+      const int cut = ClipSegmentToPolygon(polygon, p0, p1);
       if (cut < 0) break;
       back.push_back(p1);
       if (cut & 2) break;

@@ -54,6 +54,16 @@ bool HasPiecesIn(const cells::Object& obj, std::int32_t cell);
 int GatherCellChains(cells::CellIndex& idx, const cells::Object& obj, std::int32_t cell,
                      CellChains& chains);
 
+// The cell's Voronoi polygon in its own plane, counterclockwise, widened by a
+// few centimetres so that a boundary running along the cell's edge is kept.
+// Empty when a polygon vertex is too far from the centre to project.
+void CellPolygonInPlane(const cells::CellIndex& idx, std::int32_t cell, std::vector<PlanePoint>& poly);
+
+// Cuts the segment p0-p1 to a convex polygon (Cyrus-Beck): -1 when nothing of
+// it lies inside, else bit 0 when p0 was moved and bit 1 when p1 was. An
+// empty polygon cuts nothing.
+int ClipSegmentToPolygon(const std::vector<PlanePoint>& poly, PlanePoint& p0, PlanePoint& p1);
+
 // Plane coordinates of a vertex record stored in `cell` (in that cell's frame).
 PlanePoint RestorePlane(const cells::CellIndex& idx, std::int32_t cell, const std::uint8_t* rec,
                         int res);

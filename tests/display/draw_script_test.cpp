@@ -340,5 +340,42 @@ TEST_F(DrawScript, ThePictureFollowsTheMapFieldThroughResizes) {
   cairo_surface_destroy(wide);
 }
 
+TEST_F(DrawScript, LegsWithAnEndOutOfViewAreDrawnUpToTheFrame) {
+  // London-New York and Dubai-London on a map of Europe: New York and Dubai
+  // lie off the map (their cells are not in view), the legs cross it.
+  std::ofstream(dir + "/legs.lns") << "51.47 -0.45\n40.64 -73.78\n* 1\n25.25 55.37\n51.47 -0.45\n* 2\n";
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "Geometry N50 E10 1e7 stereo\n"
+      "ImportLset legs legs.lns\n"
+      "Clear White\n"
+      "DisplayLines legs Red\n"
+      "SaveBitmap legs.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  cairo_surface_t* map = Load("legs.png");
+  ASSERT_TRUE(map);
+  const DirectionCosines london = geodesy::GeodeticToCosines({51.47 * M_PI / 180, -0.45 * M_PI / 180}, wgs84);
+  for (auto [lat, lon] : {std::pair{40.64, -73.78}, std::pair{25.25, 55.37}}) {
+    const DirectionCosines far = geodesy::GeodeticToCosines({lat * M_PI / 180, lon * M_PI / 180}, wgs84);
+    int inside = 0, shown = 0;
+    for (int i = 1; i < 400; ++i) {
+      const double t = i / 400.0;
+      const DirectionCosines u = geodesy::Normalised(
+          {london.x + t * (far.x - london.x), london.y + t * (far.y - london.y), london.z + t * (far.z - london.z)});
+      const geodesy::LatLong ll = geodesy::CosinesToGeodetic(u, wgs84);
+      const PixelPoint p = Where(PROJ_STEREO, 50, 10, 1e7, ll.lat * 180 / M_PI, ll.lon * 180 / M_PI);
+      if (p.x < 2 || p.y < 2 || p.x > kWidth - 3 || p.y > kHeight - 3) continue;
+      ++inside;
+      bool found = false;
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) found = found || At(map, p.x + dx, p.y + dy) == MakeColour(255, 0, 0);
+      shown += found;
+    }
+    EXPECT_GT(inside, 20) << lat;
+    EXPECT_EQ(shown, inside) << lat << " " << lon;
+  }
+  cairo_surface_destroy(map);
+}
+
 }  // namespace
 }  // namespace display

@@ -204,6 +204,31 @@ TEST(DrawStateTest, MarkersSurroundTheirPoint) {
   EXPECT_EQ(SurfacePixel(&big.s, 50 + 15, 40), kWhite);
 }
 
+TEST(DrawStateTest, MarkersKeepTheStyleColourAtEverySize) {
+  // Markers go through a one-bit mask: every pixel they touch takes the
+  // style colour exactly, whatever the symbol, size and sub-pixel position.
+  const uint32_t crimson = MakeColour(220, 20, 60);
+  for (const char* style : {"Crimson/s5m2", "Crimson/m2", "Crimson/s7m4", "Crimson/s11m6", "Crimson/s24m13",
+                            "Crimson/s3m9", "Crimson/m15"}) {
+    Surface t;
+    DrawState d;
+    ASSERT_EQ(OpenMarkers(&d, &t.s, ParseMarkerStyle(style)), kDrawOk);
+    Marker(&d, 20, 20);
+    Marker(&d, 50.3, 40.7);
+    Marker(&d, 79.5, 60.5);
+    CloseDrawState(&d);
+    int marked = 0, blended = 0;
+    for (int y = 0; y < t.s.height; ++y)
+      for (int x = 0; x < t.s.width; ++x) {
+        const uint32_t c = SurfacePixel(&t.s, x, y);
+        marked += c == crimson;
+        blended += c != crimson && c != kWhite;
+      }
+    EXPECT_GE(marked, 3 * 4) << style;
+    EXPECT_EQ(blended, 0) << style;
+  }
+}
+
 TEST(DrawStateTest, TextPlacementFollowsOffsets) {
   auto ink = [](const char* style, int* left, int* right, int* top, int* bottom) {
     Surface t(300, 120);

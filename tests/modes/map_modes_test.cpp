@@ -2,7 +2,7 @@
 // mode ends the old one as Escape does, the end handler runs exactly once
 // whatever ends the mode, the corner box follows the mode's policy, events
 // go to the mode only while it runs, and every trace (rubber bands, marks)
-// is gone from the picture when it ends.
+// is gone from the picture when it ends while drawings made meanwhile stay.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "interp/cmd_draw.h"
+#include "interp/cmd_map.h"
+#include "lib/display/projections.h"
+#include "lib/geodesy/ellipsoid.h"
 #include "interp/map_modes.h"
 #include "tests/interp/test_support.h"
 
@@ -123,24 +126,69 @@ TEST_F(MapModes, CancelEndsEvenAModeThatIgnoresEscape) {
   EXPECT_EQ(g_log.ends, 1);
 }
 
-TEST_F(MapModes, TracesAreGoneWhenTheModeEnds) {
+TEST_F(MapModes, TracesAreGoneWhenTheModeEndsAndDrawingsStay) {
   display::DisplaySurface& s = interp::Display(g_).surface;
   ASSERT_NE(s.bitmap, nullptr);
   const std::vector<unsigned char> picture = Pixels(s.bitmap), empty = Pixels(s.overlay);
   interp::StartMapMode(g_, kEscBox);
-  // A rubber band drawn twice is erased; a polyline's corners are toggled once.
+  // A rubber band drawn twice is erased.
   interp::ModeXorLine(g_, 10, 10, 300, 200);
   EXPECT_NE(Pixels(s.overlay), empty);
   interp::ModeXorLine(g_, 10, 10, 300, 200);
   EXPECT_EQ(Pixels(s.overlay), empty);
   interp::ModeXorLine(g_, -5000, 50, 5000, 60);  // far off both sides: clipped, no crash
+  // Marks lie over the view, never in the picture.
   interp::ModeMark(g_, 100, 100, 0x0000ff);
   interp::ModeMarkLine(g_, 0, 0, 400, 300, 0x00ff00);
   interp::ModeButton(g_, 0, 0, "Esc");
-  EXPECT_NE(Pixels(s.bitmap), picture);
-  interp::EndMapMode(g_);
+  EXPECT_EQ(interp::ModeMarkCount(), 3);
   EXPECT_EQ(Pixels(s.bitmap), picture);
+  cairo_surface_t* view = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.width, s.height);
+  const std::vector<unsigned char> blank = Pixels(view);
+  interp::PaintModeMarks(view);
+  EXPECT_NE(Pixels(view), blank);
+  // A drawing command given while the mode runs changes the picture for good.
+  display::ClearDisplaySurface(&s, 0x00ff00);
+  const std::vector<unsigned char> drawn = Pixels(s.bitmap);
+  EXPECT_NE(drawn, picture);
+  interp::EndMapMode(g_);
+  EXPECT_EQ(Pixels(s.bitmap), drawn);
   EXPECT_EQ(Pixels(s.overlay), empty);
+  EXPECT_EQ(interp::ModeMarkCount(), 0);
+  cairo_surface_t* after = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.width, s.height);
+  interp::PaintModeMarks(after);
+  EXPECT_EQ(Pixels(after), blank);
+  cairo_surface_destroy(view);
+  cairo_surface_destroy(after);
+}
+
+TEST_F(MapModes, RubberBandsDoNotCrossTheSeamOfAWorldMap) {
+  static geodesy::Ellipsoid e = geodesy::MakeEllipsoid(34);
+  g_.ellipsoid = &e;
+  g_.settings.pixel_width_m = g_.settings.pixel_height_m = 0.000264583;
+  interp::GeometryRequest r;
+  r.projection = display::PROJ_WWMERC;
+  r.scale = geodesy::NOVALUE;
+  r.centre = geodesy::GeocentricToCosines({0.0, 0.0});
+  ASSERT_EQ(interp::ApplyMapGeometry(g_, r), 0);
+  display::DisplaySurface& s = interp::Display(g_).surface;
+  const std::vector<unsigned char> empty = Pixels(s.overlay);
+  interp::StartMapMode(g_, kEscBox);
+  const int w = s.width;
+  interp::ModeXorLine(g_, 5, 100, w - 5, 100);  // a jump of nearly the whole width: left out
+  EXPECT_EQ(Pixels(s.overlay), empty);
+  interp::ModeXorLine(g_, 5, 100, w / 2, 100);  // half the width: drawn
+  EXPECT_NE(Pixels(s.overlay), empty);
+  // Positions either side of the date line are not joined across the map.
+  interp::EndMapMode(g_);
+  interp::StartMapMode(g_, kEscBox);
+  const geodesy::DirectionCosines ring[2] = {geodesy::GeocentricToCosines({0.2, 3.1}),
+                                            geodesy::GeocentricToCosines({0.2, -3.1})};
+  interp::ModeXorPolyline(g_, ring, 2, false);
+  EXPECT_EQ(Pixels(s.overlay), empty);
+  interp::EndMapMode(g_);
+  interp::ReleaseMapWindowGeometry(g_);
+  g_.ellipsoid = nullptr;
 }
 
 }  // namespace

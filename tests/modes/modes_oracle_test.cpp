@@ -241,4 +241,25 @@ TEST_F(ModesProgram, RandomGrowthIsRepeatableValidAndLocatable) {
   cells::ReleaseIndex(base);
 }
 
+// At a terminal the console serves the map window and the events file too:
+// ReCenter typed at the console takes its click from the file.
+TEST_F(ModesProgram, TerminalConsoleFeedsTheModeFromTheEventsFile) {
+  if (system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  std::ofstream(dir_ + "/t.events") << "click 400 300\n";
+  const std::string cmd = "cd '" + dir_ + "' && (sleep 1; printf 'ReCenter\\r'; sleep 2; printf 'Quit\\r') | " +
+                          "SDL_VIDEODRIVER=dummy timeout 30 script -qc \"'" + bin_ +
+                          "/ombrel' --events t.events\" /dev/null 2>&1";
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  const size_t prompt = out.find("Click on new center or press <ESC>");
+  ASSERT_NE(prompt, std::string::npos) << out;
+  // The description line of the new geometry follows the prompt.
+  EXPECT_NE(out.find("10000000 stereo", prompt), std::string::npos) << out;
+}
+
 }  // namespace
