@@ -27,6 +27,7 @@
 #include "interp/cmd_entry.h"
 #include "interp/cmd_reframe.h"
 #include "interp/cmd_lattice.h"
+#include "interp/cmd_nearest.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_regions.h"
 
@@ -98,8 +99,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  60 */ {"EnterRsetOutsideSector",         CmdEnterCircle,  1, 2},  // entry: enter circle or sector
     /*  61 */ {"EraseObject",                    CmdEraseObject,     0, 0},  // objects: own
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
-    /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
-    /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
+    /*  63 */ {"FarthestInLset",                 CmdNearestQuery,    1, 2},  // nearest: nearest or farthest
+    /*  64 */ {"FarthestInPset",                 CmdNearestQuery,    0, 2},  // nearest: nearest or farthest
     /*  65 */ {"Generalize",                     DeriveUnary,        9, 0},  // derive: one-operand derivation
     /*  66 */ {"Geometry",                       CmdGeometry,        0, 0},  // map: own
     /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
@@ -115,10 +116,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
     /*  79 */ {"NearestCells",                   CmdNearestCells,  0, 0},  // cell lattice: own
-    /*  80 */ {"NearestInLset",                  CmdNotImplemented,  1, 1},  // nearest: nearest or farthest
-    /*  81 */ {"NearestInPset",                  CmdNotImplemented,  0, 1},  // nearest: nearest or farthest
-    /*  82 */ {"NearestInRset",                  CmdNotImplemented,  2, 1},  // nearest: nearest or farthest
-    /*  83 */ {"NearestOrderedInPset",           CmdNotImplemented,  0, 0},  // nearest: nearest or farthest
+    /*  80 */ {"NearestInLset",                  CmdNearestQuery,    1, 1},  // nearest: nearest or farthest
+    /*  81 */ {"NearestInPset",                  CmdNearestQuery,    0, 1},  // nearest: nearest or farthest
+    /*  82 */ {"NearestInRset",                  CmdNearestQuery,    2, 1},  // nearest: nearest or farthest
+    /*  83 */ {"NearestOrderedInPset",           CmdNearestQuery,    0, 0},  // nearest: nearest or farthest
     /*  84 */ {"NearLineInCollection",           CmdNotImplemented,  1, 0},  // collections: collection search
     /*  85 */ {"NearPointInCollection",          CmdNotImplemented,  0, 0},  // collections: collection search
     /*  86 */ {"OverheadRsetInCollection",       CmdNotImplemented,  2, 0},  // collections: collection search
