@@ -3,6 +3,7 @@
 
 #include "lib/ops/sphere_hull.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "lib/cells/object_builder.h"
@@ -37,8 +38,44 @@ int SphericalHull(const std::vector<DirectionCosines>& p, std::vector<int>& hull
   // Candidates: every point not at the start point.
   std::vector<int> cand;
   cand.reserve(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i)
-    if (ChordSq(p[i], p[start]) > SAME_POINT_SQ) cand.push_back(i);
+  // Points well inside the polygon of eight extremes cannot be hull
+  // vertices: drop them before wrapping. In the gnomonic projection about
+  // the mean (all points lie within a quarter circle of it) great circles
+  // are straight lines, so the test is planar.
+  DirectionCosines e1 = std::fabs(mean.z) < 0.9 ? DirectionCosines{-mean.y, mean.x, 0}
+                                                 : DirectionCosines{1, 0, 0};
+  const double d1 = Dot(e1, mean);
+  e1 = geodesy::Normalised({e1.x - d1 * mean.x, e1.y - d1 * mean.y, e1.z - d1 * mean.z});
+  const DirectionCosines e2 = Cross(mean, e1);
+  std::vector<double> pu(static_cast<size_t>(n)), pv(static_cast<size_t>(n));
+  int ext[8];
+  double best[8];
+  static const double kDir[8][2] = {{1, 0},  {1, 1},   {0, 1},  {-1, 1},
+                                    {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
+  for (int k = 0; k < 8; ++k) ext[k] = -1, best[k] = -HUGE_VAL;
+  for (int i = 0; i < n; ++i) {
+    const double w = Dot(p[i], mean);
+    pu[i] = Dot(p[i], e1) / w;
+    pv[i] = Dot(p[i], e2) / w;
+    for (int k = 0; k < 8; ++k) {
+      const double s = kDir[k][0] * pu[i] + kDir[k][1] * pv[i];
+      if (s > best[k]) best[k] = s, ext[k] = i;
+    }
+  }
+  int poly[8], m = 0;
+  for (int k = 0; k < 8; ++k)
+    if (ext[k] >= 0 && (m == 0 || (poly[m - 1] != ext[k] && poly[0] != ext[k]))) poly[m++] = ext[k];
+  const double span = best[0] + best[4] + best[2] + best[6];  // width plus height
+  const double margin = 1e-9 * span * span;
+  for (int i = 0; i < n; ++i) {
+    if (ChordSq(p[i], p[start]) <= SAME_POINT_SQ) continue;
+    bool inside = m >= 3;
+    for (int k = 0; k < m && inside; ++k) {
+      const int a = poly[k], b = poly[(k + 1) % m];
+      inside = (pu[b] - pu[a]) * (pv[i] - pv[a]) - (pv[b] - pv[a]) * (pu[i] - pu[a]) > margin;
+    }
+    if (!inside) cand.push_back(i);
+  }
   hull.push_back(start);
   int b = start;
   for (int steps = 0; steps <= n; ++steps) {
