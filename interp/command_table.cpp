@@ -30,6 +30,7 @@
 #include "interp/cmd_nearest.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_regions.h"
+#include "interp/cmd_tin.h"
 
 #include <strings.h>
 
@@ -62,7 +63,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  23 */ {"DeriveRsetCombined",             DeriveBinary,       6, 3},  // regions: two-operand derivation
     /*  24 */ {"DeriveRsetCommon",               DeriveBinary,       6, 1},  // regions: two-operand derivation
     /*  25 */ {"DeriveRsetComplement",           DeriveUnary,        11, 0},  // regions: one-operand derivation
-    /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
+    /*  26 */ {"DeriveRsetHullOfPoints",         DeriveUnary,        10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
     /*  29 */ {"DeriveRsetOrbit",                CmdDeriveOrbit,     1, 2},  // orbits: orbit derivation

@@ -116,6 +116,19 @@ bool PsetValid(const Object& o, std::int64_t cell_limit, int entry_size) {
         std::int64_t tn = Load<std::int32_t>(p + 16 + 8 * k);
         if (tn < 0 || !Inside(toff, tn * 12, o.coord_size)) return false;
       }
+      // The triangles name the cell's own points; the neighbour triples, when
+      // there are any (one per triangle), name its triangles or -1.
+      const std::int64_t toff = Load<std::int32_t>(p + 12), tn = Load<std::int32_t>(p + 16);
+      const std::int64_t noff = Load<std::int32_t>(p + 20), nn = Load<std::int32_t>(p + 24);
+      if (nn != 0 && nn != tn) return false;
+      for (std::int64_t j = 0; j < 3 * tn; ++j) {
+        const std::int64_t v = Load<std::int32_t>(o.coords + toff + 4 * j);
+        if (v < 0 || v >= n) return false;
+      }
+      for (std::int64_t j = 0; j < 3 * nn; ++j) {
+        const std::int64_t t = Load<std::int32_t>(o.coords + noff + 4 * j);
+        if (t < -1 || t >= tn) return false;
+      }
     }
   }
   return true;

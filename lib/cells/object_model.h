@@ -198,7 +198,8 @@ const std::int32_t* EnvelopeList(const Object& o, int which);
 // sections, kind fields, cell lists (ascending, within [0, cell_limit) when
 // cell_limit > 0), cell arrays, cell index entries, items, pieces and vertex
 // records. Returns true when every record the readers will touch lies
-// inside its section.
+// inside its section. A TIN Pset's triangles must name the cell's own points,
+// its neighbour triples (none, or one per triangle) its triangles or -1.
 bool ObjectValid(const Object& o, std::int64_t cell_limit);
 
 // Number of vertices (points of a Pset, vertices of an Lset or Rset).

@@ -28,6 +28,21 @@ inline constexpr double EPSILON = 4e-12;
 // 6371 km. A fuzz of exactly 0.0 passed to an operation means this value.
 inline constexpr double DEFAULT_FUZZ = 1.569610536641133e-8;
 
+// The planar hull and TIN construction (lib/ops/q2hull, lib/ops/q2mtin).
+// Tolerance of the signed-area tests of the TIN's triangle search.
+inline constexpr double TIN_EDGE_CRITERION = 2.458e-14;
+// Tolerance of the planar hull's turn tests.
+inline constexpr double HULL_EDGE_CRITERION = 2.458e-14;
+// Circumcircle test: below this the squared determinant (relative to the
+// quad's size) is taken as co-circular and no swap is made.
+inline constexpr double TIN_FUZZCC = 2.458e-14;
+// Two plane points closer than this squared distance are one point.
+inline constexpr double TIN_DISTANCE_SQ = 5e-12;
+// The metres that TIN_DISTANCE_SQ stands for on the ground (about 14.246 m).
+inline constexpr double TIN_EARTH_RADIUS_M = 6371007.1808;
+// Depth of nested edge swaps after one insertion.
+inline constexpr int TIN_RECURSION_LIMIT = 64;
+
 // The library release; object and index files carry stamps 300 to 360.
 inline constexpr int LIBRARY_RELEASE = 360;
 inline constexpr int OLDEST_RELEASE = 300;

@@ -119,5 +119,50 @@ TEST(DumpTin, TotalsOfATinPset) {
   EXPECT_EQ(lines[lines.size() - 1], "  Total neighbor list: 1");
 }
 
+TEST(DumpTin, DamagedTrianglesAreRefused) {
+  // The object of TotalsOfATinPset, then one field at a time out of range.
+  std::vector<std::uint64_t> mem(64, 0);
+  std::uint8_t* b = reinterpret_cast<std::uint8_t*>(mem.data());
+  Object o;
+  o.release = 360;
+  o.kind = kTinPset;
+  o.res = 10;
+  o.env = b;
+  o.env_size = 8;
+  Store<std::int32_t>(b, 2);
+  Store<std::int32_t>(b + 4, 7);
+  o.structure = b + 8;
+  o.struct_size = 48;
+  o.coords = b + 56;
+  o.coord_size = 56;
+  o.kfield[2] = 1;
+  auto set = [&](TinCell t, std::int32_t vertex, std::int32_t neighbour) {
+    std::memcpy(o.structure, &t, sizeof t);
+    Store<std::int32_t>(o.coords + 32, 0), Store<std::int32_t>(o.coords + 36, 1);
+    Store<std::int32_t>(o.coords + 40, vertex);
+    Store<std::int32_t>(o.coords + 44, -1), Store<std::int32_t>(o.coords + 48, neighbour);
+    Store<std::int32_t>(o.coords + 52, -1);
+  };
+  const TinCell good{7, 0, 2, 32, 1, 44, 1, 3, 2, {1.5f, 2.5f, 3.5f}};
+  set(good, 1, 0);
+  EXPECT_TRUE(ObjectValid(o, 0));  // neighbour 0: the one triangle, in range
+  set(good, 2, -1);                // a vertex past the cell's two points
+  EXPECT_FALSE(ObjectValid(o, 0));
+  set(good, -1, -1);
+  EXPECT_FALSE(ObjectValid(o, 0));
+  set(good, 1, 1);                 // a neighbour past the one triangle
+  EXPECT_FALSE(ObjectValid(o, 0));
+  set(good, 1, -2);
+  EXPECT_FALSE(ObjectValid(o, 0));
+  TinCell no_lists = good;
+  no_lists.neighbour_count = 0;    // no neighbour lists: valid
+  set(no_lists, 1, 5);
+  EXPECT_TRUE(ObjectValid(o, 0));
+  TinCell bad_count = good;
+  bad_count.triangle_count = 0;    // neighbour triples without triangles
+  set(bad_count, 1, -1);
+  EXPECT_FALSE(ObjectValid(o, 0));
+}
+
 }  // namespace
 }  // namespace cells
