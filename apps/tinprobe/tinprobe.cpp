@@ -1,0 +1,351 @@
+// tinprobe [options] infile outfile [options]: runs the planar hull and the
+// TIN construction on a text file of planar points, prints their trace and
+// statistics, draws every step in the lumenlog window, and writes the
+// triangles.
+//
+// The input: a first line "iH nH" (the first given hull point and the number
+// of given hull points, 0 for a computed hull), then one point "x y z" a
+// line; empty lines and lines beginning with ';' are skipped. Lines may be of
+// any length; a line that is not three numbers is an error, never a point.
+//
+// The output (outfile, or the input name with ".tin"): one line "%4d %4d"
+// per triangle number d, the d-th entries of the vertex and of the neighbour
+// array; with -f one line per triangle, its three vertices counterclockwise
+// and the neighbour across the edge from each vertex to the next (-1 on the
+// hull). It is written beside its name and put in place whole; it is never
+// the input file.
+//
+// Drawing: the points as plus markers in black; the hull's edges in red, 1
+// ms after each; the fan's triangles in blue, 5 ms after each; each inserted
+// point as a ring in green, 10 ms after it; each changed triangle in grey
+// with its number at its centroid, 5 ms after it. -p=N scales the pauses
+// (percent; 0 none). When the window goes away during the run, drawing stops
+// and the rest of the run goes on.
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "lib/ops/q2mtin.h"
+#include "platform/clock.h"
+#include "platform/safe_output.h"
+#include "platform/window_channel.h"
+
+namespace {
+
+std::string g_program = "tinprobe";
+
+// The program's own name without directory and extension.
+std::string ProgramName(const char* argv0) {
+  std::string s = argv0 ? argv0 : "tinprobe";
+  const size_t slash = s.find_last_of("/\\");
+  if (slash != std::string::npos) s = s.substr(slash + 1);
+  const size_t dot = s.find('.');
+  if (dot != std::string::npos && dot > 0) s = s.substr(0, dot);
+  return s;
+}
+
+int Usage() {
+  const char* p = g_program.c_str();
+  printf("Usage:   %s [options] infile outfile [options]\n", p);
+  printf("Where:   infile = name of input (.ptp) file\n");
+  printf("         outfile = name of output (.tin) file\n");
+  printf("Options: (-oxxx or -o=xxx)\n");
+  printf(" -h      to print this usage help\n");
+  printf(" -f      to write each triangle's vertices and neighbours\n");
+  printf(" -p=N    to scale the drawing pauses (percent, default 100, 0 none)\n");
+  return 1;
+}
+
+[[noreturn]] void Fatal(int line, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Fatal(int line, const char* format, ...) {
+  printf("Error %s(%d): ", g_program.c_str(), line);
+  va_list ap;
+  va_start(ap, format);
+  vprintf(format, ap);
+  va_end(ap);
+  fflush(stdout);
+  exit(1);
+}
+#define FATAL(...) Fatal(__LINE__, __VA_ARGS__)
+
+// One whole line of any length; false at the end of the file.
+bool ReadLine(FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = fgetc(f)) != EOF) {
+    if (c == '\n') return true;
+    line.push_back(static_cast<char>(c));
+  }
+  return !line.empty();
+}
+
+bool Skipped(const std::string& line) {
+  size_t i = line.find_first_not_of(" \t\r");
+  return i == std::string::npos || line[i] == ';';
+}
+
+// Three numbers, read as 32-bit floats, and nothing else but blanks.
+bool ParsePoint(const std::string& line, float v[3]) {
+  const char* p = line.c_str();
+  for (int k = 0; k < 3; ++k) {
+    char* end = nullptr;
+    errno = 0;
+    v[k] = std::strtof(p, &end);
+    if (end == p || errno == ERANGE || !std::isfinite(v[k])) return false;
+    p = end;
+  }
+  while (*p == ' ' || *p == '\t' || *p == '\r') ++p;
+  return *p == 0;
+}
+
+long Round8(long n) { return (n + 7) / 8 * 8; }
+
+// ---- drawing in the trace window
+
+const std::uint32_t kColours[20] = {0x000000, 0x000080, 0x008000, 0x008080, 0x800000, 0x800080, 0x808000,
+                                    0xC0C0C0, 0xC0DCC0, 0xF0CAA6, 0xF0FBFF, 0xA4A0A0, 0x808080, 0x0000FF,
+                                    0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF};
+
+struct Drawing {
+  platform::WindowClient client;
+  double s = 1, cx = 0, cy = 0, mx = 0, my = 0;  // the pixel mapping
+  int pause_percent = 100;
+  // What the window already has, so that no request repeats it: the colour
+  // of the next item and the pen's position (a line moves it to its end).
+  int colour = -1;
+  std::int64_t at = -1;
+
+  std::int64_t Pixel(double x, double y) const {
+    const long px = std::lround(cx - mx / s + x / s), py = std::lround(cy + my / s - y / s);
+    return static_cast<std::int64_t>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(py)) << 16) |
+                                     static_cast<std::uint16_t>(px));
+  }
+  void Post(std::uint32_t number, std::int64_t first, std::int64_t second, const std::string& text = "") {
+    if (client.dead) return;  // the window went away: no more drawing
+    platform::WindowRequest r;
+    r.number = number;
+    r.first = first;
+    r.second = second;
+    r.text = text;
+    platform::WindowSend(client, r);
+  }
+  void Colour(int code) {
+    if (code % 20 == colour) return;
+    colour = code % 20;
+    Post(1031, kColours[colour], 0);
+  }
+  void Segment(ops::PlanarPoint a, ops::PlanarPoint b) {
+    const std::int64_t from = Pixel(a.x, a.y), to = Pixel(b.x, b.y);
+    if (from != at) Post(1028, 0, from);
+    Post(1027, 0, to);
+    at = to;
+  }
+  void Pause(int ms) {
+    if (pause_percent > 0 && !client.dead) platform::SleepMs(ms * pause_percent / 100);
+  }
+};
+
+void TraceText(void*, const char* message) { fputs(message, stdout); }
+
+void HullEdge(void* ctx, ops::PlanarPoint a, ops::PlanarPoint b) {
+  auto* d = static_cast<Drawing*>(ctx);
+  d->Colour(13);
+  d->Segment(a, b);
+  d->Pause(1);
+}
+
+void Triangle(Drawing* d, const ops::PlanarPoint v[3]) {
+  d->Segment(v[0], v[1]);
+  d->Segment(v[1], v[2]);
+  d->Segment(v[2], v[0]);
+}
+
+void FanTriangle(void* ctx, const ops::PlanarPoint v[3]) {
+  auto* d = static_cast<Drawing*>(ctx);
+  d->Colour(16);
+  Triangle(d, v);
+  d->Pause(5);
+}
+
+void InsertedPoint(void* ctx, ops::PlanarPoint p) {
+  auto* d = static_cast<Drawing*>(ctx);
+  d->Colour(2);
+  d->Post(1035, 2, d->Pixel(p.x, p.y));
+  d->Pause(10);
+}
+
+void ChangedTriangle(void* ctx, int triangle, const ops::PlanarPoint v[3]) {
+  auto* d = static_cast<Drawing*>(ctx);
+  d->Colour(12);
+  Triangle(d, v);
+  const double x = (v[0].x + v[1].x + v[2].x) / 3.0, y = (v[0].y + v[1].y + v[2].y) / 3.0;
+  d->Post(1036, 0, d->Pixel(x, y), std::to_string(triangle));
+  d->Pause(5);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_program = ProgramName(argv[0]);
+  printf("%s: Test tin (new) sort\n", g_program.c_str());
+  if (argc < 2) return Usage();
+  std::vector<std::string> operands;
+  bool full = false;
+  int pause_percent = 100;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (a[0] != '-' || a[1] == 0) {
+      operands.push_back(a);
+      continue;
+    }
+    const char letter = a[1];
+    const char* value = a + 2;
+    if (*value == '=') ++value;
+    if (letter == 'h' || letter == '?') return Usage();
+    if (letter == 'f' && !*value) {
+      full = true;
+      continue;
+    }
+    if (letter == 'p' && *value) {
+      char* end = nullptr;
+      const long v = std::strtol(value, &end, 10);
+      if (*end == 0 && v >= 0 && v <= 100000) {
+        pause_percent = static_cast<int>(v);
+        continue;
+      }
+    }
+    printf("***Error:%s\n", "unexpected option");
+    return Usage();
+  }
+  if (operands.empty()) FATAL("No input file name given\n");
+  const std::string input = operands[0];
+  std::string output = operands.size() > 1 ? operands[1] : input;
+  if (operands.size() < 2) {
+    const size_t slash = output.find_last_of('/');
+    const size_t dot = output.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) output.resize(dot);
+    output += ".tin";
+  }
+  FILE* in = fopen(input.c_str(), "r");
+  struct stat st;
+  if (!in || fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) FATAL("Point file (%s) open error\n", input.c_str());
+  // The output is never the input, whatever its spelling.
+  struct stat out_st;
+  if (output == input || (stat(output.c_str(), &out_st) == 0 && out_st.st_dev == st.st_dev && out_st.st_ino == st.st_ino))
+    FATAL("Output file (%s) open error\n", output.c_str());
+
+  // First pass: the hull line, the count and the range.
+  std::string line;
+  int iH = 0, nH = 0;
+  if (!ReadLine(in, line)) FATAL("Fewer than 3 given points (%d)\n", 0);
+  {
+    char* end = nullptr;
+    const long a = std::strtol(line.c_str(), &end, 10);
+    char* end2 = nullptr;
+    const long b = std::strtol(end, &end2, 10);
+    if (end == line.c_str() || end2 == end || a < 0 || b < 0 || a > 0x7fffffff || b > 0x7fffffff)
+      FATAL("Invalid hull specification?\n");
+    iH = static_cast<int>(a);
+    nH = static_cast<int>(b);
+  }
+  long n = 0, line_number = 1;
+  double xmin = HUGE_VAL, xmax = -HUGE_VAL, ymin = HUGE_VAL, ymax = -HUGE_VAL;
+  float v[3];
+  while (ReadLine(in, line)) {
+    ++line_number;
+    if (Skipped(line)) continue;
+    if (!ParsePoint(line, v)) FATAL("Invalid point line %ld: %s\n", line_number, line.c_str());
+    ++n;
+    xmin = std::min<double>(xmin, v[0]);
+    xmax = std::max<double>(xmax, v[0]);
+    ymin = std::min<double>(ymin, v[1]);
+    ymax = std::max<double>(ymax, v[1]);
+  }
+  if (n < 3) FATAL("Fewer than 3 given points (%ld)\n", n);
+  if (n > 100000000) FATAL("no memory:%ld\n", n);
+  printf("input points: %ld first hull: %d hull count: %d\n", n, iH, nH);
+  if (nH != 0 && static_cast<long>(iH) + nH != n) FATAL("Invalid hull specification?\n");
+  const double xr = xmax - xmin, yr = ymax - ymin;
+  printf("coordinate range, x: %g y: %g\n", xr, yr);
+
+  // The trace window.
+  Drawing draw;
+  draw.pause_percent = pause_percent;
+  int width = 0, height = 0, trace_status = 0;
+  if (platform::WindowConnect(draw.client, "lumenlog") != 0 ||
+      platform::WindowQueryClient(draw.client, &width, &height) != 0)
+    trace_status = 1;
+  else if (width <= 7 || height <= 7)
+    trace_status = 2;
+  else if (xr < 4e-12 || yr < 4e-12)
+    trace_status = 3;
+  if (trace_status) FATAL("Tracing request failed: %d\n", trace_status);
+  draw.s = 1.1 * std::max(xr / width, yr / height);
+  draw.cx = width / 2.0;
+  draw.cy = height / 2.0;
+  draw.mx = (xmin + xmax) / 2.0;
+  draw.my = (ymin + ymax) / 2.0;
+
+  // The working block: points, vertex and neighbour triples, the index array.
+  const long a = Round8(12 * n), b = Round8(24 * n + 24), c = Round8(24 * n + 24), d = Round8(4 * n + 4);
+  printf("Memory allocated: %ld + %ld + %ld + %ld = %ld\n", a, b, c, d, a + b + c + d);
+  std::vector<ops::PlanarPoint> points;
+  try {
+    points.reserve(static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    FATAL("no memory:%ld\n", a + b + c + d);
+  }
+
+  // Second pass: the points, each drawn as a plus.
+  draw.Post(1026, kColours[19], 0);
+  draw.Colour(0);
+  rewind(in);
+  ReadLine(in, line);
+  while (ReadLine(in, line)) {
+    if (Skipped(line)) continue;
+    if (!ParsePoint(line, v)) continue;
+    if (static_cast<long>(points.size()) >= n) FATAL("Assertion failed: n < qpTin.npts\n");
+    points.push_back({v[0], v[1]});
+    draw.Post(1035, 1, draw.Pixel(v[0], v[1]));
+  }
+  fclose(in);
+
+  ops::TinTrace trace;
+  trace.ctx = &draw;
+  trace.text = TraceText;
+  trace.hull_edge = HullEdge;
+  trace.fan_triangle = FanTriangle;
+  trace.inserted_point = InsertedPoint;
+  trace.changed_triangle = ChangedTriangle;
+  ops::Tin tin;
+  ops::TinCounts counts;
+  const int status = ops::q2mtin(points.data(), static_cast<int>(points.size()), iH, nH, &tin, &counts, &trace);
+  printf("status: %d, counts %d %d\n", status, counts.duplicated, counts.failed);
+  platform::WindowDisconnect(draw.client);
+  if (status != 0) return 0;
+
+  platform::SafeOutput out;
+  if (platform::SafeCheckTarget(output.c_str(), {input.c_str()}) != 0 || platform::SafeOpen(out, output.c_str()) != 0)
+    FATAL("Output file (%s) open error\n", output.c_str());
+  std::string text;
+  char buf[96];
+  for (int t = 0; t < tin.ntri; ++t) {
+    if (full)
+      snprintf(buf, sizeof buf, "%d %d %d %d %d %d\n", tin.vt[3 * t], tin.vt[3 * t + 1], tin.vt[3 * t + 2],
+               tin.nb[3 * t], tin.nb[3 * t + 1], tin.nb[3 * t + 2]);
+    else
+      snprintf(buf, sizeof buf, "%4d %4d\n", tin.vt[t], tin.nb[t]);
+    text += buf;
+  }
+  if (platform::SafeWrite(out, text.data(), text.size()) != 0 || platform::SafeCommit(out) != 0) {
+    platform::SafeAbandon(out);
+    FATAL("Output file (%s) open error\n", output.c_str());
+  }
+  return 0;
+}

@@ -1,0 +1,319 @@
+// tinprobe as a real program beside a headless lumenlog: its console texts,
+// its refusals and the mended faults, the triangles against a brute-force
+// Delaunay check (every circumcircle empty, 2n - 2 - h triangles), what it
+// draws (the log of the window), and a window that goes away mid-run.
+#include "platform/window_channel.h"
+#include "tests/utilities/util_common.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <array>
+#include <fcntl.h>
+#include <sstream>
+#include <cmath>
+#include <random>
+#include <regex>
+#include <signal.h>
+
+using namespace utiltest;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+class Tinprobe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = MakeTempDir();
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  }
+  void TearDown() override {
+    StopWindow();
+    system(("rm -rf " + dir).c_str());
+  }
+  void StartWindow() {
+    const std::string prog = BinDir() + "/lumenlog";
+    window = fork();
+    if (window == 0) {
+      execl(prog.c_str(), "lumenlog", "--headless", "--log", (dir + "/log.txt").c_str(), nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 300 && platform::WindowFind("lumenlog") != 0; ++i) usleep(10000);
+  }
+  void StopWindow() {
+    if (window <= 0) return;
+    kill(window, SIGTERM);
+    waitpid(window, nullptr, 0);
+    window = -1;
+  }
+  Result Run(const std::string& args) {
+    Result r;
+    const int s = system(("cd " + dir + " && " + BinDir() + "/tinprobe " + args + " > out.txt 2>&1").c_str());
+    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    r.out = Slurp(dir + "/out.txt");
+    return r;
+  }
+  void Points(const std::string& name, const std::string& text) { Spit(dir + "/" + name, text); }
+  std::string dir;
+  pid_t window = -1;
+};
+
+const char* kUsage =
+    "Usage:   tinprobe [options] infile outfile [options]\n"
+    "Where:   infile = name of input (.ptp) file\n"
+    "         outfile = name of output (.tin) file\n"
+    "Options: (-oxxx or -o=xxx)\n"
+    " -h      to print this usage help\n"
+    " -f      to write each triangle's vertices and neighbours\n"
+    " -p=N    to scale the drawing pauses (percent, default 100, 0 none)\n";
+
+TEST_F(Tinprobe, UsageAndOptions) {
+  Result r = Run("");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, std::string("tinprobe: Test tin (new) sort\n") + kUsage);
+  r = Run("-h");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, std::string("tinprobe: Test tin (new) sort\n") + kUsage);
+  r = Run("a.ptp -?");
+  EXPECT_EQ(r.out, std::string("tinprobe: Test tin (new) sort\n") + kUsage);
+  r = Run("a.ptp -x=3");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, std::string("tinprobe: Test tin (new) sort\n***Error:unexpected option\n") + kUsage);
+  r = Run("-p=abc a.ptp");
+  EXPECT_EQ(r.out.find("***Error:unexpected option\n"), std::string("tinprobe: Test tin (new) sort\n").size());
+}
+
+TEST_F(Tinprobe, RefusalsBeforeAnyDrawing) {
+  auto fatal = [](const Result& r, const std::string& message) {
+    return r.status == 1 && std::regex_search(r.out, std::regex("Error tinprobe\\([0-9]+\\): " + message));
+  };
+  EXPECT_TRUE(fatal(Run("-f"), "No input file name given\n"));
+  EXPECT_TRUE(fatal(Run("missing.ptp"), "Point file \\(missing.ptp\\) open error\n"));
+  Points("two.ptp", "0 0\n1 1 0\n2 2 0\n");
+  EXPECT_TRUE(fatal(Run("two.ptp"), "Fewer than 3 given points \\(2\\)\n"));
+  std::string ten = "0 4\n";
+  for (int i = 0; i < 10; ++i) ten += std::to_string(i % 4) + " " + std::to_string(i / 4 + (i % 3) * 0.3) + " 0\n";
+  Points("ten.ptp", ten);
+  Result r = Run("ten.ptp");
+  EXPECT_TRUE(fatal(r, "Invalid hull specification\\?\n")) << r.out;
+  EXPECT_NE(r.out.find("input points: 10 first hull: 0 hull count: 4\n"), std::string::npos);
+  Points("neg.ptp", "-1 3\n0 0 0\n1 0 0\n0 1 0\n");
+  EXPECT_TRUE(fatal(Run("neg.ptp"), "Invalid hull specification\\?\n"));
+  // Not a point line: an error, never a point of zeros.
+  Points("bad.ptp", "0 0\n0 0 0\n1 0 0\nabc\n0 1 0\n");
+  EXPECT_TRUE(fatal(Run("bad.ptp"), "Invalid point line 4: abc\n"));
+  // No window.
+  Points("three.ptp", "0 0\n0 0 0\n1 0 0\n0 1 0\n");
+  r = Run("three.ptp");
+  EXPECT_TRUE(fatal(r, "Tracing request failed: 1\n")) << r.out;
+  EXPECT_NE(r.out.find("coordinate range, x: 1 y: 1\n"), std::string::npos);
+  EXPECT_FALSE(Exists(dir + "/three.tin"));
+}
+
+TEST_F(Tinprobe, TraceWindowChecks) {
+  StartWindow();
+  Points("tiny.ptp", "0 0\n0 0 0\n1e-13 0 0\n0 1e-13 0\n");
+  Result r = Run("tiny.ptp");
+  EXPECT_NE(r.out.find("Tracing request failed: 3\n"), std::string::npos) << r.out;
+  // A client of 7 x 7 pixels.
+  platform::WindowRequest size;
+  size.number = 1024 + 1;
+  size.second = (7 << 16) | 7;
+  ASSERT_EQ(platform::WindowPost("lumenlog", size), 0);
+  usleep(100000);
+  Points("three.ptp", "0 0\n0 0 0\n1 0 0\n0 1 0\n");
+  r = Run("three.ptp");
+  EXPECT_NE(r.out.find("Tracing request failed: 2\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Tinprobe, SmallInputsAndTheirFiles) {
+  StartWindow();
+  // Three points: one triangle, a one-line file; comments and empty lines skipped.
+  Points("three.ptp", "0 0\n; a comment\n\n0 0 5\n2 0 5\n\n0 2 5\n");
+  Result r = Run("-p=0 three.ptp");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.rfind("tinprobe: Test tin (new) sort\ninput points: 3 first hull: 0 hull count: 0\n"
+                        "coordinate range, x: 2 y: 2\nMemory allocated: 40 + 96 + 96 + 16 = 248\n", 0),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("status: 0, counts 0 0\n"), std::string::npos) << r.out;
+  const std::string tin = Slurp(dir + "/three.tin");
+  EXPECT_EQ(std::count(tin.begin(), tin.end(), '\n'), 1);
+  // Ten points: the memory line of the driver.
+  std::string ten = "0 0\n";
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> u(0, 10);
+  for (int i = 0; i < 10; ++i) ten += std::to_string(u(rng)) + " " + std::to_string(u(rng)) + " 0\n";
+  Points("ten.ptp", ten);
+  r = Run("-p=0 ten.ptp given.tin");
+  EXPECT_NE(r.out.find("Memory allocated: 120 + 264 + 264 + 48 = 696\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(Exists(dir + "/given.tin"));
+  EXPECT_FALSE(Exists(dir + "/ten.tin"));
+  // A duplicated point: status -1, no file. All points on the hull: 4, no file.
+  Points("dup.ptp", "0 0\n0 0 0\n4 0 0\n0 4 0\n1 1 0\n1 1 0\n");
+  r = Run("-p=0 dup.ptp");
+  EXPECT_NE(r.out.find("status: -1, counts 1 0\n"), std::string::npos) << r.out;
+  EXPECT_FALSE(Exists(dir + "/dup.tin"));
+  Points("square.ptp", "0 0\n0 0 0\n4 0 0\n4 4 0\n0 4 0\n");
+  r = Run("-p=0 square.ptp");
+  EXPECT_NE(r.out.find("status: 4, counts 0 0\n"), std::string::npos) << r.out;
+  EXPECT_FALSE(Exists(dir + "/square.tin"));
+  // A given hull: the last four points.
+  Points("hull.ptp", "2 4\n1 1 0\n2 1.5 0\n0 0 0\n4 0 0\n4 4 0\n0 4 0\n");
+  r = Run("-p=0 -f hull.ptp");
+  EXPECT_NE(r.out.find("status: 0, counts 0 0\n"), std::string::npos) << r.out;
+  const std::string hull_tin = Slurp(dir + "/hull.tin");
+  EXPECT_EQ(std::count(hull_tin.begin(), hull_tin.end(), '\n'), 2 * 6 - 2 - 4);
+  // Lines longer than 256 characters are whole lines, not two points.
+  Points("long.ptp", "0 0\n0 0 0\n" + std::string(300, ' ') + "4 0 0\n0 4 0\n1 1 0\n");
+  r = Run("-p=0 long.ptp");
+  EXPECT_NE(r.out.find("input points: 4 "), std::string::npos) << r.out;
+}
+
+TEST_F(Tinprobe, NeverWritesOverItsInput) {
+  StartWindow();
+  const std::string text = "0 0\n0 0 0\n2 0 0\n0 2 0\n";
+  Points("x.tin", text);
+  Result r = Run("x.tin");  // the derived name is the input's own
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Output file (x.tin) open error\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Slurp(dir + "/x.tin"), text);
+  Points("p.ptp", text);
+  r = Run("p.ptp p.ptp");
+  EXPECT_NE(r.out.find("Output file (p.ptp) open error\n"), std::string::npos);
+  r = Run("p.ptp ./p.ptp");
+  EXPECT_NE(r.out.find("Output file (./p.ptp) open error\n"), std::string::npos);
+  EXPECT_EQ(Slurp(dir + "/p.ptp"), text);
+  EXPECT_EQ(r.out.find("input points"), std::string::npos);  // refused before reading
+}
+
+// 1 000 random float points: a Delaunay triangulation (every circumcircle
+// empty of the other points), 2n - 2 - h triangles with h from a hull made
+// here, every neighbour link mutual; and what the window was asked to draw.
+TEST_F(Tinprobe, RandomPointsDelaunayAndDrawing) {
+  StartWindow();
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-500, 500);
+  const int n = 1000;
+  std::vector<std::pair<double, double>> p;
+  std::string text = "0 0\n";
+  for (int i = 0; i < n; ++i) {
+    const float x = u(rng), y = u(rng);
+    char line[64];
+    snprintf(line, sizeof line, "%.9g %.9g 0\n", x, y);
+    text += line;
+    float fx, fy;
+    sscanf(line, "%f %f", &fx, &fy);
+    p.push_back({fx, fy});
+  }
+  Points("r.ptp", text);
+  Result r = Run("-p=0 -f r.ptp");
+  ASSERT_NE(r.out.find("status: 0, counts 0 0\n"), std::string::npos) << r.out.substr(r.out.size() > 2000 ? r.out.size() - 2000 : 0);
+  // The hull by Andrew's monotone chain.
+  std::vector<int> ix(n);
+  for (int i = 0; i < n; ++i) ix[i] = i;
+  std::sort(ix.begin(), ix.end(), [&](int a, int b) { return p[a] < p[b]; });
+  auto cross = [&](int o, int a, int b) {
+    return (p[a].first - p[o].first) * (p[b].second - p[o].second) - (p[a].second - p[o].second) * (p[b].first - p[o].first);
+  };
+  std::vector<int> h;
+  for (int pass = 0; pass < 2; ++pass) {
+    const size_t start = h.size();
+    for (int k = 0; k < n; ++k) {
+      const int i = pass == 0 ? ix[k] : ix[n - 1 - k];
+      while (h.size() >= start + 2 && cross(h[h.size() - 2], h.back(), i) <= 0) h.pop_back();
+      h.push_back(i);
+    }
+    h.pop_back();
+  }
+  const std::string tin = Slurp(dir + "/r.tin");
+  std::vector<std::array<int, 6>> tri;
+  std::istringstream in(tin);
+  std::array<int, 6> t;
+  while (in >> t[0] >> t[1] >> t[2] >> t[3] >> t[4] >> t[5]) tri.push_back(t);
+  EXPECT_EQ(static_cast<int>(tri.size()), 2 * n - 2 - static_cast<int>(h.size()));
+  long bad_circle = 0, bad_link = 0, clockwise = 0;
+  for (size_t k = 0; k < tri.size(); ++k) {
+    const auto& a = p[tri[k][0]];
+    const auto& b = p[tri[k][1]];
+    const auto& c = p[tri[k][2]];
+    if (cross(tri[k][0], tri[k][1], tri[k][2]) <= 0) ++clockwise;
+    for (int m = 0; m < n; ++m) {
+      if (m == tri[k][0] || m == tri[k][1] || m == tri[k][2]) continue;
+      const double ax = a.first - p[m].first, ay = a.second - p[m].second;
+      const double bx = b.first - p[m].first, by = b.second - p[m].second;
+      const double cx = c.first - p[m].first, cy = c.second - p[m].second;
+      const double det = (ax * ax + ay * ay) * (bx * cy - cx * by) - (bx * bx + by * by) * (ax * cy - cx * ay) +
+                         (cx * cx + cy * cy) * (ax * by - bx * ay);
+      const double scale = 1e6 * 1e6 * 1e3;
+      if (det > 1e-9 * scale) ++bad_circle;
+    }
+    for (int j = 0; j < 3; ++j) {
+      const int nb = tri[k][3 + j];
+      if (nb < 0) continue;
+      if (nb >= static_cast<int>(tri.size())) {
+        ++bad_link;
+        continue;
+      }
+      const auto& o = tri[nb];
+      if (o[3] != static_cast<int>(k) && o[4] != static_cast<int>(k) && o[5] != static_cast<int>(k)) ++bad_link;
+    }
+  }
+  EXPECT_EQ(bad_circle, 0);
+  EXPECT_EQ(bad_link, 0);
+  EXPECT_EQ(clockwise, 0);
+  // What the window was asked to draw: the white fill first, then a plus per
+  // point at the pixel of the mapping.
+  StopWindow();
+  std::istringstream log(Slurp(dir + "/log.txt"));
+  std::string line;
+  ASSERT_TRUE(std::getline(log, line));
+  EXPECT_EQ(line, "1026 16777215 0");
+  double xmin = 1e30, xmax = -1e30, ymin = 1e30, ymax = -1e30;
+  for (auto& q : p) xmin = std::min(xmin, q.first), xmax = std::max(xmax, q.first), ymin = std::min(ymin, q.second),
+                    ymax = std::max(ymax, q.second);
+  const double s = 1.1 * std::max((xmax - xmin) / 320, (ymax - ymin) / 240);
+  int plus = 0, off = 0;
+  while (std::getline(log, line)) {
+    unsigned number;
+    long long first, second;
+    if (sscanf(line.c_str(), "%u %lld %lld", &number, &first, &second) != 3 || number != 1035 || first != 1) continue;
+    const int x = static_cast<std::int16_t>(second & 0xffff), y = static_cast<std::int16_t>((second >> 16) & 0xffff);
+    const auto& q = p[plus];
+    const double ex = 160 - ((xmin + xmax) / 2) / s + q.first / s, ey = 120 + ((ymin + ymax) / 2) / s - q.second / s;
+    if (std::fabs(x - ex) > 1 || std::fabs(y - ey) > 1) ++off;
+    ++plus;
+  }
+  EXPECT_EQ(plus, n);
+  EXPECT_EQ(off, 0);
+}
+
+TEST_F(Tinprobe, WindowGoingAwayMidRun) {
+  StartWindow();
+  std::string text = "0 0\n";
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> u(0, 100);
+  for (int i = 0; i < 300; ++i) text += std::to_string(u(rng)) + " " + std::to_string(u(rng)) + " 0\n";
+  Points("w.ptp", text);
+  pid_t probe = fork();
+  if (probe == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const std::string prog = BinDir() + "/tinprobe";
+    int fd = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    execl(prog.c_str(), "tinprobe", "w.ptp", nullptr);
+    _exit(127);
+  }
+  usleep(400000);
+  StopWindow();  // while tinprobe still pauses between its drawing steps
+  int status = 0;
+  waitpid(probe, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(Slurp(dir + "/out.txt").find("status: 0, counts 0 0\n"), std::string::npos);
+  EXPECT_TRUE(Exists(dir + "/w.tin"));
+}
+
+}  // namespace
