@@ -32,17 +32,11 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
 }
 
 std::vector<std::vector<S2Point>> Loops(cells::CellIndex& idx, const cells::Object& obj) {
-  std::vector<cells::PointNode> v;
-  cells::CollectVertices(idx, obj, v);
-  std::vector<std::vector<S2Point>> loops(1);
-  for (const auto& nd : v) {
-    if (cells::IsMark(nd)) {
-      if (!loops.back().empty()) loops.emplace_back();
-      continue;
-    }
-    loops.back().push_back(S2Point(nd.p.x, nd.p.y, nd.p.z));
+  std::vector<std::vector<S2Point>> loops;
+  for (const auto& ring : ItemVertices(idx, obj)) {
+    loops.emplace_back();
+    for (const auto& p : ring) loops.back().push_back(S2Point(p.x, p.y, p.z));
   }
-  if (loops.back().empty()) loops.pop_back();
   return loops;
 }
 

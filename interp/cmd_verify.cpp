@@ -209,19 +209,6 @@ void ReportTopology(GlobalBlock& g, cells::CellIndex& idx, const cells::Object& 
   if (count >= kReportCapacity) PostText(4, "More undetected faults are possible");
 }
 
-// The open failures of the checks, posted without the object's name.
-void ReportCheckOpen(GlobalBlock& g, int status) {
-  if (status == 4)
-    PostText(4, "Invalid object type");
-  else if (status == 5)
-    PostText(4, "Object release stamp mis-match");
-  else if (status == 6)
-    PostText(4, ".vix identifier mis-match");
-  else
-    PostText(4, "memory mapping error: %d", status);
-  g.error_level = EL_FAILURE;
-}
-
 }  // namespace
 
 void CmdVerifyRset(GlobalBlock& g, const char* args, int variant, int) {
@@ -247,7 +234,7 @@ void CmdVerifyRset(GlobalBlock& g, const char* args, int variant, int) {
   cells::CellIndex& idx = *g.cell_index;
   OpenedObject region;
   if (const int status = cells::OpenObjectRead(region.h, path, idx.index_id, idx.cell_count)) {
-    ReportCheckOpen(g, status);
+    ReportOpenStatus(g, status);  // without the object's name
     return;
   }
   const cells::Object& obj = region.h.obj;

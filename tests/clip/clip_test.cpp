@@ -224,18 +224,7 @@ struct S2Land {
 };
 
 std::vector<std::vector<DirectionCosines>> Rings(cells::CellIndex& idx, const cells::Object& obj) {
-  std::vector<cells::PointNode> v;
-  cells::CollectVertices(idx, obj, v);
-  std::vector<Line> rings(1);
-  for (const auto& nd : v) {
-    if (cells::IsMark(nd)) {
-      if (!rings.back().empty()) rings.emplace_back();
-      continue;
-    }
-    rings.back().push_back(nd.p);
-  }
-  if (rings.back().empty()) rings.pop_back();
-  return rings;
+  return ItemVertices(idx, obj);
 }
 
 TEST_F(Clip, RandomLinesAndShiftedCoastAgreeWithS2) {

@@ -70,6 +70,22 @@ inline bool LoadLand(cells::CellIndex& idx, const char* name, HeapObject& h) {
   return h.status == 0;
 }
 
+// The vertices of each line or ring of an Lset or Rset, item by item.
+inline std::vector<std::vector<geodesy::DirectionCosines>> ItemVertices(cells::CellIndex& idx, const cells::Object& obj) {
+  std::vector<cells::PointNode> v;
+  cells::CollectVertices(idx, obj, v);
+  std::vector<std::vector<geodesy::DirectionCosines>> items(1);
+  for (const auto& nd : v) {
+    if (cells::IsMark(nd)) {
+      if (!items.back().empty()) items.emplace_back();
+      continue;
+    }
+    items.back().push_back(nd.p);
+  }
+  if (items.back().empty()) items.pop_back();
+  return items;
+}
+
 inline geodesy::DirectionCosines RandomUnit(std::mt19937_64& rng) {
   std::normal_distribution<double> n(0.0, 1.0);
   for (;;) {

@@ -116,6 +116,16 @@ struct Checks : ::testing::Test {
 };
 cells::CellIndex* Checks::idx = nullptr;
 
+// The rings of a region as S2 points, item by item.
+std::vector<std::vector<S2Point>> S2Loops(const HeapObject& h) {
+  std::vector<std::vector<S2Point>> loops;
+  for (const auto& ring : ItemVertices(*Checks::idx, h.obj)) {
+    loops.emplace_back();
+    for (const auto& p : ring) loops.back().push_back(S2Point(p.x, p.y, p.z));
+  }
+  return loops;
+}
+
 int CountType(const std::vector<ops::BoundaryFault>& f, int type) {
   return static_cast<int>(std::count_if(f.begin(), f.end(), [&](const auto& x) { return x.type == type; }));
 }
@@ -247,17 +257,7 @@ TEST_F(Checks, RandomStarsCrossingsAgreeWithS2) {
 TEST_F(Checks, Land110mFaultsAreWrangelsSharedLeg) {
   HeapObject land;
   ASSERT_TRUE(LoadLand(*idx, "land110m.rgn", land));
-  std::vector<cells::PointNode> v;
-  cells::CollectVertices(*idx, land.obj, v);
-  std::vector<std::vector<S2Point>> loops(1);
-  for (const auto& nd : v) {
-    if (cells::IsMark(nd)) {
-      if (!loops.back().empty()) loops.emplace_back();
-      continue;
-    }
-    loops.back().push_back(S2Point(nd.p.x, nd.p.y, nd.p.z));
-  }
-  if (loops.back().empty()) loops.pop_back();
+  const std::vector<std::vector<S2Point>> loops = S2Loops(land);
   MutableS2ShapeIndex index;
   index.Add(std::make_unique<S2LaxPolygonShape>(loops));
   long interior = 0;
@@ -352,17 +352,7 @@ TEST_F(Checks, NestingOfLandAndItsComplement) {
     EXPECT_EQ(status, 0);
     if (std::string(file) == "land110m.rgn") {
       // The sea: every ring reversed.
-      std::vector<cells::PointNode> v;
-      cells::CollectVertices(*idx, land.obj, v);
-      std::vector<Ring> rings(1);
-      for (const auto& nd : v) {
-        if (cells::IsMark(nd)) {
-          if (!rings.back().empty()) rings.emplace_back();
-          continue;
-        }
-        rings.back().push_back(nd.p);
-      }
-      if (rings.back().empty()) rings.pop_back();
+      std::vector<Ring> rings = ItemVertices(*idx, land.obj);
       for (Ring& r : rings) std::reverse(r.begin(), r.end());
       HeapObject sea = Region(rings);
       EXPECT_TRUE(Listed(sea, &status).empty());
@@ -522,17 +512,7 @@ TEST_F(Checks, RegionAgainstRegion) {
 TEST_F(Checks, RandomCapsAndLinesAgreeWithS2) {
   HeapObject land;
   ASSERT_TRUE(LoadLand(*idx, "land50m.rgn", land));
-  std::vector<cells::PointNode> v;
-  cells::CollectVertices(*idx, land.obj, v);
-  std::vector<std::vector<S2Point>> loops(1);
-  for (const auto& nd : v) {
-    if (cells::IsMark(nd)) {
-      if (!loops.back().empty()) loops.emplace_back();
-      continue;
-    }
-    loops.back().push_back(S2Point(nd.p.x, nd.p.y, nd.p.z));
-  }
-  if (loops.back().empty()) loops.pop_back();
+  const std::vector<std::vector<S2Point>> loops = S2Loops(land);
   MutableS2ShapeIndex land_index;
   land_index.Add(std::make_unique<S2LaxPolygonShape>(loops));
   land_index.ForceBuild();
