@@ -27,6 +27,7 @@
 #include "interp/cmd_reframe.h"
 #include "interp/cmd_lattice.h"
 #include "interp/cmd_verify.h"
+#include "interp/cmd_paint.h"
 
 #include <strings.h>
 
@@ -121,10 +122,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  85 */ {"NearPointInCollection",          CmdNotImplemented,  0, 0},  // collections: collection search
     /*  86 */ {"OverheadRsetInCollection",       CmdNotImplemented,  2, 0},  // collections: collection search
     /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
-    /*  88 */ {"PaintCDC",                       CmdNotImplemented,  4, 0},  // paint: paint
+    /*  88 */ {"PaintCDC",                       CmdPaint,  4, 0},  // paint: paint
     /*  89 */ {"PaintCost",                      CmdNotImplemented,  0, 0},  // paint: own
-    /*  90 */ {"PaintDCos3",                     CmdNotImplemented,  5, 0},  // paint: paint
-    /*  91 */ {"PaintLatLong",                   CmdNotImplemented,  1, 0},  // paint: paint
+    /*  90 */ {"PaintDCos3",                     CmdPaint,  5, 0},  // paint: paint
+    /*  91 */ {"PaintLatLong",                   CmdPaint,  1, 0},  // paint: paint
     /*  92 */ {"PlotEnd",                        CmdNotImplemented,  0, 0},  // plot: plot start or end
     /*  93 */ {"PlotFrame",                      CmdNotImplemented,  0, 0},  // plot: own
     /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own

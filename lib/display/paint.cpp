@@ -1,0 +1,241 @@
+// The pixel loop and colour arithmetic of the paint commands.
+#include "lib/display/paint.h"
+
+#include <cairo.h>
+
+#include <cmath>
+#include <vector>
+
+#include "lib/display/colour.h"
+#include "lib/display/styles.h"
+#include "lib/geodesy/ellipsoid.h"
+
+namespace display {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+const char* const kDefaults[7] = {"r127g127b127", "g127", "g255", "r127", "r255", "b127", "b255"};
+
+int Clamp255(long v) { return v < 0 ? 0 : v > 255 ? 255 : static_cast<int>(v); }
+
+long Component(uint32_t c, int k) { return static_cast<long>((c >> (8 * k)) & 0xff); }
+
+// Cairo's opaque ARGB32 word of a colour value (0x00BBGGRR).
+inline uint32_t Argb(uint32_t c) {
+  return 0xff000000u | (RedOf(c) << 16) | (GreenOf(c) << 8) | BlueOf(c);
+}
+
+// base + sum over the pairs of D_pair * m_pair / div_pair, per component.
+uint32_t Combine(const PaintColours& c, const long* m, const long* div, int pairs) {
+  int out[3];
+  for (int k = 0; k < 3; ++k) {
+    long v = Component(c.base, k);
+    for (int p = 0; p < pairs; ++p) {
+      if (div[p] == 0) continue;
+      const long d = Component(c.high[p], k) - Component(c.low[p], k);
+      v += d * m[p] / div[p];
+    }
+    out[k] = Clamp255(v);
+  }
+  return MakeColour(out[0], out[1], out[2]);
+}
+
+long Milli(double v) { return static_cast<long>(std::trunc(1000.0 * v)); }
+
+// Longitude into (-pi, pi].
+double Longitude(const DirectionCosines& u) {
+  const double lon = std::atan2(u.y, u.x);
+  return lon <= -kPi ? lon + 2 * kPi : lon;
+}
+
+// Cylindrical maps: latitude by row, longitude by column.
+bool Separable(uint32_t projection) {
+  switch (projection) {
+    case PROJ_WWMERC: case PROJ_MERCATOR: case PROJ_WWVIEW: case PROJ_EQDISTCYL:
+    case PROJ_WWPLTCRR: case PROJ_TILESET:
+      return true;
+    default:
+      return false;
+  }
+}
+
+struct Rows {
+  cairo_surface_t* s;
+  unsigned char* data;
+  int stride, width, height;
+  explicit Rows(DisplaySurface* surface)
+      : s(surface->bitmap), data(nullptr), stride(0), width(surface->width), height(surface->height) {
+    cairo_surface_flush(s);
+    data = cairo_image_surface_get_data(s);
+    stride = cairo_image_surface_get_stride(s);
+  }
+  uint32_t* Row(int y) { return reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride); }
+  void Done() {
+    cairo_surface_mark_dirty(s);
+  }
+};
+
+// The pixel range of the frame clipped to the picture.
+struct Span {
+  int x0, x1, y0, y1;  // inclusive
+  bool empty;
+};
+Span Clip(const MapGeometry& g, const DisplaySurface* s) {
+  Span r{std::max(g.xmin, 0), std::min(g.xmax, s->width - 1), std::max(g.ymin, 0),
+         std::min(g.ymax, s->height - 1), false};
+  r.empty = r.x0 > r.x1 || r.y0 > r.y1;
+  return r;
+}
+
+// First column of row y in half density: x0 + parity, parity alternating
+// from row to row and starting with p & 1 on the top row.
+int RowStart(const Span& sp, int y, int pattern, int* step) {
+  if (pattern == 0) {
+    *step = 1;
+    return sp.x0;
+  }
+  *step = 2;
+  const int parity = ((pattern & 1) + (y - sp.y0)) & 1;
+  return sp.x0 + parity;
+}
+
+}  // namespace
+
+PaintColours MakePaintColours(const std::string* values, int count) {
+  PaintColours c;
+  uint32_t v[7];
+  for (int i = 0; i < 7; ++i) {
+    std::string text = (values && i < count && !values[i].empty()) ? values[i] : kDefaults[i];
+    if (i == 0) {
+      const AreaStyle a = ParseAreaStyle(text);
+      v[i] = a.colour;
+      c.pattern = a.pattern;
+    } else {
+      v[i] = ReadStyleColour(text);
+    }
+  }
+  c.base = v[0];
+  for (int p = 0; p < 3; ++p) {
+    c.low[p] = v[1 + 2 * p];
+    c.high[p] = v[2 + 2 * p];
+  }
+  return c;
+}
+
+uint32_t LatLongColour(const PaintColours& c, PaintFunction f, long lat_m, long lon_m) {
+  const long m[2] = {lon_m, lat_m};
+  const long div[2] = {f == kPaintLatitude ? 0 : 3141, f == kPaintLongitude ? 0 : 1570};
+  return Combine(c, m, div, 2);
+}
+
+uint32_t PaintColour(const PaintColours& c, PaintFunction f, const DirectionCosines& u,
+                     const geodesy::Ellipsoid& e) {
+  switch (f) {
+    case kPaintDCos3: {
+      const long m[3] = {Milli(u.x), Milli(u.y), Milli(u.z)};
+      const long div[3] = {1000, 1000, 1000};
+      return Combine(c, m, div, 3);
+    }
+    case kPaintCdc: {
+      const geodesy::CDC code = geodesy::EncodeCdc(u);
+      // The stored 30-bit fields, back to their signed values.
+      const double s = static_cast<double>(static_cast<int32_t>(code.w0 << 2)) / geodesy::CDC_SCALE;
+      const double t = static_cast<double>(static_cast<int32_t>(code.w1 << 2)) / geodesy::CDC_SCALE;
+      long axis = (code.w1 & 0x80000000u) ? 1000 : (code.w1 & 0x40000000u) ? 500 : 0;
+      if (code.w0 & 0x40000000u) axis = -axis;
+      const long m[3] = {Milli(s), Milli(t), axis};
+      const long div[3] = {1000, 1000, 1000};
+      return Combine(c, m, div, 3);
+    }
+    default: {
+      const geodesy::LatLong ll = geodesy::CosinesToGeodetic(u, e);
+      return LatLongColour(c, f, Milli(ll.lat), Milli(Longitude(u)));
+    }
+  }
+}
+
+int64_t PaintMap(const MapGeometry& g, DisplaySurface* s, const PaintColours& c, PaintFunction f) {
+  if (!s || !s->bitmap || !g.params || !g.ellipsoid) return 0;
+  const Span sp = Clip(g, s);
+  if (sp.empty) return 0;
+  Rows rows(s);
+  int64_t set = 0;
+  const bool latlong = f == kPaintLatLong || f == kPaintLatitude || f == kPaintLongitude;
+  if (latlong && Separable(g.projection)) {
+    // One inverse per column (at the plane's centre row) for the longitude
+    // and one per row (at the centre column) for the latitude; a pixel has a
+    // point when both its row and its column have one.
+    const int nx = sp.x1 - sp.x0 + 1;
+    std::vector<long> lon_m(nx);
+    std::vector<char> col_ok(nx);
+    double X, Y;
+    for (int i = 0; i < nx; ++i) {
+      DeviceToPlane(g.transform, sp.x0 + i, 0, &X, &Y);
+      DirectionCosines u;
+      col_ok[i] = ProjectInverse(*g.params, g.projection, X, 0.0, &u) == 0;
+      if (col_ok[i]) lon_m[i] = Milli(Longitude(u));
+    }
+    for (int y = sp.y0; y <= sp.y1; ++y) {
+      DeviceToPlane(g.transform, 0, y, &X, &Y);
+      DirectionCosines u;
+      if (ProjectInverse(*g.params, g.projection, 0.0, Y, &u) != 0) continue;
+      const long lat_m = Milli(geodesy::CosinesToGeodetic(u, *g.ellipsoid).lat);
+      uint32_t* row = rows.Row(y);
+      int step;
+      for (int x = RowStart(sp, y, c.pattern, &step); x <= sp.x1; x += step) {
+        const int i = x - sp.x0;
+        if (!col_ok[i]) continue;
+        row[x] = Argb(LatLongColour(c, f, lat_m, lon_m[i]));
+        ++set;
+      }
+    }
+    rows.Done();
+    ++s->generation;
+    return set;
+  }
+  for (int y = sp.y0; y <= sp.y1; ++y) {
+    uint32_t* row = rows.Row(y);
+    int step;
+    for (int x = RowStart(sp, y, c.pattern, &step); x <= sp.x1; x += step) {
+      double X, Y;
+      DeviceToPlane(g.transform, x, y, &X, &Y);
+      DirectionCosines u;
+      if (ProjectInverse(*g.params, g.projection, X, Y, &u) != 0) continue;
+      row[x] = Argb(PaintColour(c, f, u, *g.ellipsoid));
+      ++set;
+    }
+  }
+  rows.Done();
+  ++s->generation;
+  return set;
+}
+
+int64_t PaintMapBy(const MapGeometry& g, DisplaySurface* s, int pattern, PositionColour colour,
+                   void* context) {
+  if (!s || !s->bitmap || !g.params) return 0;
+  const Span sp = Clip(g, s);
+  if (sp.empty) return 0;
+  Rows rows(s);
+  int64_t set = 0;
+  for (int y = sp.y0; y <= sp.y1; ++y) {
+    uint32_t* row = rows.Row(y);
+    int step;
+    for (int x = RowStart(sp, y, pattern, &step); x <= sp.x1; x += step) {
+      double X, Y;
+      DeviceToPlane(g.transform, x, y, &X, &Y);
+      DirectionCosines u;
+      uint32_t v;
+      if (ProjectInverse(*g.params, g.projection, X, Y, &u) != 0) continue;
+      if (!colour(context, u, &v)) continue;
+      row[x] = Argb(v);
+      ++set;
+    }
+  }
+  rows.Done();
+  ++s->generation;
+  return set;
+}
+
+}  // namespace display
