@@ -2,7 +2,10 @@
 // then the pixel loop of lib/display/paint.
 #include "interp/cmd_paint.h"
 
+#include <strings.h>
+
 #include <cstring>
+#include <vector>
 #include <string>
 
 #include "interp/cmd_draw.h"
@@ -11,6 +14,10 @@
 #include "interp/words.h"
 #include "lib/display/map_geometry.h"
 #include "lib/display/paint.h"
+#include "lib/display/paint_cost.h"
+#include "lib/display/styles.h"
+#include "lib/cells/object_file.h"
+#include "lib/cells/object_model.h"
 
 namespace interp {
 
@@ -75,6 +82,87 @@ void CmdPaint(GlobalBlock& g, const char* args, int variant, int) {
   display::PaintMap(*geometry, &d.surface, c, f);
   display::CloseDrawState(&state);
   ShowWaitPointer(false);
+  if (d.picture_changed) d.picture_changed(g);
+}
+
+namespace {
+
+// Every point of a point set (plain or triangulated).
+std::vector<geodesy::DirectionCosines> PsetPoints(cells::CellIndex& idx, const cells::Object& obj) {
+  std::vector<geodesy::DirectionCosines> out;
+  const bool tin = obj.kind == cells::kTinPset;
+  const int64_t count = cells::PsetCellCount(obj);
+  for (int64_t i = 0; i < count; ++i) {
+    int32_t cell, offset, n;
+    if (tin) {
+      const cells::TinCell t =
+          cells::LoadTinCell(obj.structure + cells::PsetCellArrayOffset(obj) + i * cells::kTinCellSize);
+      cell = t.cell;
+      offset = t.point_offset;
+      n = t.point_count;
+    } else {
+      const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(obj, i));
+      cell = c.cell;
+      offset = c.offset;
+      n = c.count;
+    }
+    const uint8_t* src = obj.coords + offset;
+    for (int32_t k = 0; k < n; ++k) {
+      geodesy::DirectionCosines p;
+      src = cells::Restore(idx, cell, src, obj.res, p);
+      out.push_back(p);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void CmdPaintCost(GlobalBlock& g, const char* args, int, int) {
+  if (IsUsageRequest(args)) {
+    PostText(2, "%s", "costFunction [function_parameters]\ncost functions:\n psetDistance name [style]");
+    return;
+  }
+  char function[WORD_SIZE], name[WORD_SIZE], style[WORD_SIZE];
+  const char* rest = NextWord(args, function, sizeof function);
+  if (strcasecmp(function, "psetDistance") != 0) {
+    PostText(4, "Unrecognized cost function [%s]?", function);
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  rest = NextWord(rest, name, sizeof name);
+  NextWord(rest, style, sizeof style);
+  cells::ObjectHandle h;
+  cells::CellIndex* index = nullptr;
+  if (!OpenObjectForDisplay(g, name, &h, &index)) return;
+  if (h.obj.kind != cells::kPset && h.obj.kind != cells::kTinPset) {
+    PostText(4, "Object type (%d)", h.obj.kind);
+    g.error_level = EL_NOT_APPLICABLE;
+    cells::CloseObject(h);
+    return;
+  }
+  display::MapGeometry* geometry = GeometryOrPost(g);
+  if (!geometry) {
+    cells::CloseObject(h);
+    return;
+  }
+  DisplayContext& d = Display(g);
+  const display::RampStyle ramp =
+      display::ParseRampStyle(StyleValue(g, style[0] ? style : nullptr, "object.surface"));
+  ShowWaitPointer(true);
+  const std::vector<geodesy::DirectionCosines> points = PsetPoints(*index, h.obj);
+  cells::CloseObject(h);
+  const int64_t set = display::PaintPointDistance(*geometry, &d.surface, points, ramp);
+  ShowWaitPointer(false);
+  if (set < 0) {
+    PostText(4, "Windows out of memory for surface rendering");
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  if (points.empty()) {
+    PostText(2, "Point set is empty");
+    g.error_level = EL_EMPTY;
+  }
   if (d.picture_changed) d.picture_changed(g);
 }
 

@@ -123,7 +123,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  86 */ {"OverheadRsetInCollection",       CmdNotImplemented,  2, 0},  // collections: collection search
     /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
     /*  88 */ {"PaintCDC",                       CmdPaint,  4, 0},  // paint: paint
-    /*  89 */ {"PaintCost",                      CmdNotImplemented,  0, 0},  // paint: own
+    /*  89 */ {"PaintCost",                      CmdPaintCost,  0, 0},  // paint: own
     /*  90 */ {"PaintDCos3",                     CmdPaint,  5, 0},  // paint: paint
     /*  91 */ {"PaintLatLong",                   CmdPaint,  1, 0},  // paint: paint
     /*  92 */ {"PlotEnd",                        CmdNotImplemented,  0, 0},  // plot: plot start or end

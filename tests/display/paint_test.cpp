@@ -11,6 +11,7 @@
 #include "lib/display/draw_state.h"
 #include "lib/display/map_geometry.h"
 #include "lib/display/paint.h"
+#include "lib/display/paint_cost.h"
 #include "lib/geodesy/ellipsoid.h"
 
 namespace display {
@@ -183,6 +184,43 @@ TEST(PaintMap, CylindricalPathMatchesPerPixelInverse) {
     EXPECT_GT(checked, 1000);
     EXPECT_NE(m.At(m.g.xmax, m.g.ymax), 0x00ffffffu) << k.proj;
   }
+}
+
+// The bucket grid finds the same nearest point as a search of every point,
+// for sets from one point to many, clustered or spread.
+TEST(PaintCost, NearestMatchesBruteForce) {
+  std::mt19937_64 rng(5);
+  std::normal_distribution<double> nd;
+  for (int n : {1, 7, 300, 5000}) {
+    std::vector<DirectionCosines> pts;
+    for (int i = 0; i < n; ++i) {
+      DirectionCosines u{nd(rng), nd(rng), nd(rng)};
+      if (i % 2) u = {1 + 0.01 * nd(rng), 0.01 * nd(rng), 0.01 * nd(rng)};  // a cluster
+      pts.push_back(geodesy::Normalised(u));
+    }
+    NearestPoints near(pts);
+    for (int q = 0; q < 500; ++q) {
+      const DirectionCosines u = geodesy::Normalised({nd(rng), nd(rng), nd(rng)});
+      double best = 1e300;
+      for (const auto& p : pts) best = std::min(best, ChordSq(u, p));
+      ASSERT_EQ(near.NearestChordSq(u), best) << n;
+    }
+  }
+  EXPECT_GT(NearestPoints({}).NearestChordSq({1, 0, 0}), 1e300);
+}
+
+// The ramp runs from low at the nearest pixel to high at the farthest.
+TEST(PaintCost, RampSpansTheCostsInView) {
+  Map m(PROJ_WWPLTCRR, 0, 0, geodesy::NOVALUE, 200, 100);
+  RampStyle ramp = ParseRampStyle("r0.255g0.0b0.0");
+  const int64_t n = PaintPointDistance(m.g, &m.s, {{1, 0, 0}}, ramp);
+  EXPECT_GT(n, 0);
+  PixelPoint c;
+  ASSERT_TRUE(PositionToDevice(m.g, {1, 0, 0}, &c));
+  EXPECT_LE(RedOf(m.At(c.x, c.y)), 3u);
+  // The antipode's meridian at the frame's edge: the largest cost.
+  EXPECT_GE(RedOf(m.At(m.g.xmin, c.y)), 250u);
+  EXPECT_GT(RedOf(m.At(c.x + 40, c.y)), RedOf(m.At(c.x + 20, c.y)));
 }
 
 }  // namespace
