@@ -3,8 +3,11 @@
 #include "interp/cmd_paint.h"
 
 #include <strings.h>
+#include <unistd.h>
 
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 #include <string>
 
@@ -15,6 +18,11 @@
 #include "lib/display/map_geometry.h"
 #include "lib/display/paint.h"
 #include "lib/display/paint_cost.h"
+#include "lib/display/tileset.h"
+#include "lib/geodesy/angle_text.h"
+#include "lib/geodesy/ellipsoid.h"
+#include "platform/mapped_file.h"
+#include "interp/cmd_map.h"
 #include "lib/display/styles.h"
 #include "lib/cells/object_file.h"
 #include "lib/cells/object_model.h"
@@ -162,6 +170,153 @@ void CmdPaintCost(GlobalBlock& g, const char* args, int, int) {
   if (points.empty()) {
     PostText(2, "Point set is empty");
     g.error_level = EL_EMPTY;
+  }
+  if (d.picture_changed) d.picture_changed(g);
+}
+
+// ---------------------------------------------------------------- tilesets
+
+namespace {
+
+struct LoadedTileset {
+  std::string path;
+  platform::MappedFile file;
+  display::TilesetInfo info;
+  bool loaded = false;
+};
+
+// The active tileset, and the one a Tileset command is installing.
+LoadedTileset g_tileset;
+LoadedTileset* g_installing = nullptr;
+
+int BuildTilesetGeometry(GlobalBlock& g, const geodesy::DirectionCosines& centre, int width,
+                         int height, display::MapGeometry* out) {
+  const LoadedTileset* t = g_installing ? g_installing : (g_tileset.loaded ? &g_tileset : nullptr);
+  if (!t) return display::MAPGEOM_NOT_HERE;
+  return display::SetUpTilesetGeometry(t->info, g.ellipsoid, &centre, g.settings.pixel_width_m,
+                                       g.settings.pixel_height_m, {0, height - 1, width - 1, 0}, 512,
+                                       g.cell_index, &g.workspace, out);
+}
+
+std::string TilesetPath(GlobalBlock& g, const char* word) {
+  char name[WORD_SIZE];
+  snprintf(name, sizeof name, "%s", word);
+  ExpandDirectoryAlias(g, name, sizeof name);
+  char built[FILE_NAME_SIZE];
+  BuildFileName(name, g.dirs.data.c_str(), ".tgxm", built);
+  return built;
+}
+
+// Maps and validates a tileset file: 0, 10 + the mapping status, or the
+// validation code.
+int LoadTileset(const std::string& path, LoadedTileset* t) {
+  t->path = path;
+  const int st = platform::MapFileRead(t->file, path.c_str());
+  if (st != 0) return 10 + st;
+  return display::ReadTileset(t->file.base, size_t(t->file.size), &t->info);
+}
+
+}  // namespace
+
+void CmdTileset(GlobalBlock& g, const char* args, int, int) {
+  if (IsUsageRequest(args)) {
+    PostText(2, "%s", "filename [latitude longitude] | [w]");
+    return;
+  }
+  char name[WORD_SIZE], first[WORD_SIZE], second[WORD_SIZE];
+  const char* rest = NextWord(args, name, sizeof name);
+  rest = NextWord(rest, first, sizeof first);
+  NextWord(rest, second, sizeof second);
+  if (!name[0]) {
+    PostText(4, "No tileset file name given");
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  const std::string path = TilesetPath(g, name);
+  if (access(path.c_str(), R_OK) != 0) {
+    PostText(4, "Tileset file %s access error", path.c_str());
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  // The centre: the map's (w), the one given, or the tileset's own.
+  bool have_centre = false;
+  geodesy::DirectionCosines centre;
+  if ((first[0] == 'w' || first[0] == 'W') && !first[1]) {
+    centre = CurrentGeometryRequest(g).centre;
+    have_centre = true;
+  } else if (first[0]) {
+    const double lat = geodesy::ParseAngle(first, geodesy::LAT_POSITIVE, geodesy::LAT_NEGATIVE);
+    const double lon = second[0] ? geodesy::ParseAngle(second, geodesy::LON_POSITIVE, geodesy::LON_NEGATIVE)
+                                 : geodesy::NOVALUE;
+    if (lat == geodesy::NOVALUE || lon == geodesy::NOVALUE || std::fabs(lat) > 1.5707963267949212) {
+      PostText(4, "invalid latitude/longitude");
+      g.error_level = EL_FAILURE;
+      return;
+    }
+    centre = geodesy::GeodeticToCosines({lat, lon}, *g.ellipsoid);
+    have_centre = true;
+  }
+  auto fresh = std::make_unique<LoadedTileset>();
+  const int st = LoadTileset(path, fresh.get());
+  if (st > 3) {
+    if (st >= 10) {
+      PostText(4, "tileset %s file mapping error %d", path.c_str(), st - 10);
+      g.error_level = EL_FAILURE;
+    } else {
+      PostText(4, "file %s not a valid tileset, %d", path.c_str(), st);
+      g.error_level = EL_NOT_APPLICABLE;
+    }
+    return;
+  }
+  if (!have_centre) {
+    const display::TilesetInfo& t = fresh->info;
+    centre = geodesy::GeodeticToCosines(
+        {t.centre_lat * display::TILESET_ANGLE_UNIT, t.centre_lon * display::TILESET_ANGLE_UNIT}, *g.ellipsoid);
+  }
+  fresh->loaded = true;
+  SetTilesetGeometryBuilder(BuildTilesetGeometry);
+  GeometryRequest r;
+  r.projection = display::PROJ_TILESET;
+  r.rot_ref = 0;
+  r.centre = centre;
+  g_installing = fresh.get();
+  const int code = ApplyMapGeometry(g, r);  // reports its own failures
+  g_installing = nullptr;
+  if (code != 0) return;
+  g_tileset.file = std::move(fresh->file);
+  g_tileset.info = fresh->info;
+  g_tileset.path = path;
+  g_tileset.loaded = true;
+  PostText(2, "%s", GeometryDescription(g).c_str());
+}
+
+void CmdShowTileset(GlobalBlock& g, const char*, int, int) {
+  display::MapGeometry* geometry = g.map_geometry;
+  if (!geometry || geometry->projection != display::PROJ_TILESET || !g_tileset.loaded) {
+    PostText(4, "No tileset/geometry active");
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  // The file is read again: it may have been replaced since Tileset.
+  LoadedTileset now;
+  const int st = LoadTileset(g_tileset.path, &now);
+  if (st >= 10) {
+    PostText(4, "tileset [%s] file mapping error %d", g_tileset.path.c_str(), st - 10);
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  if (st != 0) {
+    PostText(4, "file [%s] not a valid tileset, %d", g_tileset.path.c_str(), st);
+    g.error_level = EL_NOT_APPLICABLE;
+    return;
+  }
+  DisplayContext& d = Display(g);
+  ShowWaitPointer(true);
+  const int status = display::DrawTileset(now.info, *geometry, &d.surface);
+  ShowWaitPointer(false);
+  if (status != 0) {
+    PostText(4, "Unable to show tiles from [%s], status %d", g_tileset.path.c_str(), status);
+    g.error_level = EL_NOT_APPLICABLE;
   }
   if (d.picture_changed) d.picture_changed(g);
 }

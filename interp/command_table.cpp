@@ -152,8 +152,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 115 */ {"ShowBitmap",                     CmdShowBitmap,      0, 0},  // bitmaps: own
     /* 116 */ {"ShowMap",                        CmdShowMap,         0, 0},  // scripts: own
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
-    /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
-    /* 119 */ {"Tileset",                        CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 118 */ {"ShowTileset",                    CmdShowTileset,  0, 0},  // bitmaps: own
+    /* 119 */ {"Tileset",                        CmdTileset,  0, 0},  // bitmaps: own
     /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
     /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
     /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch,  8, 0},  // orbits: trace receivers or overhead
