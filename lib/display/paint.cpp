@@ -151,7 +151,8 @@ uint32_t PaintColour(const PaintColours& c, PaintFunction f, const DirectionCosi
     }
     default: {
       const geodesy::LatLong ll = geodesy::CosinesToGeodetic(u, e);
-      return LatLongColour(c, f, Milli(ll.lat), Milli(Longitude(u)));
+      // The longitude into (-pi, pi]; at a pole it is 0.
+      return LatLongColour(c, f, Milli(ll.lat), Milli(ll.lon <= -kPi ? ll.lon + 2 * kPi : ll.lon));
     }
   }
 }
@@ -167,27 +168,40 @@ int64_t PaintMap(const MapGeometry& g, DisplaySurface* s, const PaintColours& c,
     // One inverse per column (at the plane's centre row) for the longitude
     // and one per row (at the centre column) for the latitude; a pixel has a
     // point when both its row and its column have one.
+    // Each quotient is truncated on its own, so the longitude terms
+    // (D_A lon_m / 3141 per component) belong to the column and the latitude
+    // terms to the row; a pixel adds them to the base and clamps.
     const int nx = sp.x1 - sp.x0 + 1;
-    std::vector<long> lon_m(nx);
+    std::vector<int32_t> col_terms(size_t(nx) * 3);
     std::vector<char> col_ok(nx);
     double X, Y;
+    long base[3], da[3], db[3];
+    for (int k = 0; k < 3; ++k) {
+      base[k] = Component(c.base, k);
+      da[k] = f == kPaintLatitude ? 0 : Component(c.high[0], k) - Component(c.low[0], k);
+      db[k] = f == kPaintLongitude ? 0 : Component(c.high[1], k) - Component(c.low[1], k);
+    }
     for (int i = 0; i < nx; ++i) {
       DeviceToPlane(g.transform, sp.x0 + i, 0, &X, &Y);
       DirectionCosines u;
       col_ok[i] = ProjectInverse(*g.params, g.projection, X, 0.0, &u) == 0;
-      if (col_ok[i]) lon_m[i] = Milli(Longitude(u));
+      if (!col_ok[i]) continue;
+      const long lon_m = Milli(Longitude(u));
+      for (int k = 0; k < 3; ++k) col_terms[size_t(i) * 3 + k] = int32_t(base[k] + da[k] * lon_m / 3141);
     }
     for (int y = sp.y0; y <= sp.y1; ++y) {
       DeviceToPlane(g.transform, 0, y, &X, &Y);
       DirectionCosines u;
       if (ProjectInverse(*g.params, g.projection, 0.0, Y, &u) != 0) continue;
       const long lat_m = Milli(geodesy::CosinesToGeodetic(u, *g.ellipsoid).lat);
+      const long rt[3] = {db[0] * lat_m / 1570, db[1] * lat_m / 1570, db[2] * lat_m / 1570};
       uint32_t* row = rows.Row(y);
       int step;
       for (int x = RowStart(sp, y, c.pattern, &step); x <= sp.x1; x += step) {
         const int i = x - sp.x0;
         if (!col_ok[i]) continue;
-        row[x] = Argb(LatLongColour(c, f, lat_m, lon_m[i]));
+        const int32_t* ct = &col_terms[size_t(i) * 3];
+        row[x] = Argb(MakeColour(Clamp255(ct[0] + rt[0]), Clamp255(ct[1] + rt[1]), Clamp255(ct[2] + rt[2])));
         ++set;
       }
     }
