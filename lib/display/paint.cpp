@@ -4,6 +4,7 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "lib/display/colour.h"
@@ -100,6 +101,52 @@ int RowStart(const Span& sp, int y, int pattern, int* step) {
   const int parity = ((pattern & 1) + (y - sp.y0)) & 1;
   return sp.x0 + parity;
 }
+
+// trunc(1000 latitude) and trunc(1000 longitude) of a stream of nearby
+// positions without an arctangent per pixel: the tangents, cosines and
+// sines of k / 1000 are tabulated, and each value is found by stepping
+// from the previous pixel's k until its bracket holds. The brackets are the
+// exact conditions k / 1000 <= angle < (k + 1) / 1000 (the angle's
+// magnitude; truncation is towards zero), so the result is what the
+// arctangents would give, barring positions within rounding of a bracket.
+class MilliAngles {
+ public:
+  explicit MilliAngles(const geodesy::Ellipsoid& e) : a2_(e.a2), b2_(e.b2) {
+    for (int k = 0; k <= kLatSteps + 1; ++k) tan_[k] = std::tan(k / 1000.0);
+    for (int k = 0; k <= kLonSteps + 1; ++k) {
+      cos_[k] = std::cos(k / 1000.0);
+      sin_[k] = std::sin(k / 1000.0);
+    }
+  }
+  // False at a pole (the caller uses the plain formula there).
+  bool Get(const DirectionCosines& u, long* lat_m, long* lon_m) {
+    const double h2 = u.x * u.x + u.y * u.y;
+    if (h2 < geodesy::SAME_POINT_SQ) return false;
+    // Latitude: |tan| of the geodetic latitude against the tangent table.
+    const double t = std::fabs(a2_ * u.z) / (b2_ * std::sqrt(h2));
+    int k = lat_k_;
+    while (k > 0 && t < tan_[k]) --k;
+    while (k < kLatSteps && t >= tan_[k + 1]) ++k;
+    lat_k_ = k;
+    *lat_m = u.z < 0 ? -k : k;
+    // Longitude: the angle of (x, |y|) in [0, pi] against the unit vectors
+    // of k / 1000: angle >= k / 1000 when cos_k |y| - sin_k x >= 0.
+    const double ay = std::fabs(u.y);
+    int j = lon_k_;
+    while (j > 0 && cos_[j] * ay - sin_[j] * u.x < 0) --j;
+    while (j < kLonSteps && cos_[j + 1] * ay - sin_[j + 1] * u.x >= 0) ++j;
+    lon_k_ = j;
+    *lon_m = u.y < 0 ? -j : j;
+    return true;
+  }
+
+ private:
+  static constexpr int kLatSteps = 1570, kLonSteps = 3141;
+  double a2_, b2_;
+  double tan_[kLatSteps + 2];
+  double cos_[kLonSteps + 2], sin_[kLonSteps + 2];
+  int lat_k_ = 0, lon_k_ = 0;
+};
 
 }  // namespace
 
@@ -209,6 +256,21 @@ int64_t PaintMap(const MapGeometry& g, DisplaySurface* s, const PaintColours& c,
     ++s->generation;
     return set;
   }
+  std::unique_ptr<MilliAngles> angles;
+  // The truncated terms per milli-radian value, so a pixel only adds.
+  std::vector<int32_t> lon_terms, lat_terms;
+  if (latlong) {
+    angles = std::make_unique<MilliAngles>(*g.ellipsoid);
+    lon_terms.resize(6283 * 3);
+    lat_terms.resize(3141 * 3);
+    for (int k = 0; k < 3; ++k) {
+      const long base = Component(c.base, k);
+      const long da = f == kPaintLatitude ? 0 : Component(c.high[0], k) - Component(c.low[0], k);
+      const long db = f == kPaintLongitude ? 0 : Component(c.high[1], k) - Component(c.low[1], k);
+      for (long m = -3141; m <= 3141; ++m) lon_terms[size_t(m + 3141) * 3 + k] = int32_t(base + da * m / 3141);
+      for (long m = -1570; m <= 1570; ++m) lat_terms[size_t(m + 1570) * 3 + k] = int32_t(db * m / 1570);
+    }
+  }
   for (int y = sp.y0; y <= sp.y1; ++y) {
     uint32_t* row = rows.Row(y);
     int step;
@@ -217,7 +279,15 @@ int64_t PaintMap(const MapGeometry& g, DisplaySurface* s, const PaintColours& c,
       DeviceToPlane(g.transform, x, y, &X, &Y);
       DirectionCosines u;
       if (ProjectInverse(*g.params, g.projection, X, Y, &u) != 0) continue;
-      row[x] = Argb(PaintColour(c, f, u, *g.ellipsoid));
+      long lat_m, lon_m;
+      if (angles && angles->Get(u, &lat_m, &lon_m)) {
+        const int32_t* a = &lon_terms[size_t(lon_m + 3141) * 3];
+        const int32_t* b = &lat_terms[size_t(lat_m + 1570) * 3];
+        row[x] = Argb(MakeColour(Clamp255(a[0] + b[0]), Clamp255(a[1] + b[1]), Clamp255(a[2] + b[2])));
+      }
+      else {
+        row[x] = Argb(PaintColour(c, f, u, *g.ellipsoid));
+      }
       ++set;
     }
   }

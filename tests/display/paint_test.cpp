@@ -125,8 +125,10 @@ TEST(PaintMap, OrthoDefaultsGreyAtCentreBackgroundOutsideDisc) {
   // The corners lie outside the disc: background.
   EXPECT_EQ(m.At(0, 0), 0x00ffffffu);
   EXPECT_EQ(m.At(299, 299), 0x00ffffffu);
-  // Every pixel set is one with a point; every other keeps the background.
+  // Every pixel set is one with a point, in the colour of its position;
+  // every other keeps the background.
   int64_t inside = 0;
+  const PaintColours colours = MakePaintColours(nullptr, 0);
   for (int y = 0; y < 300; ++y)
     for (int x = 0; x < 300; ++x) {
       double X, Y;
@@ -134,9 +136,32 @@ TEST(PaintMap, OrthoDefaultsGreyAtCentreBackgroundOutsideDisc) {
       DirectionCosines u;
       const bool point = ProjectInverse(*m.g.params, m.g.projection, X, Y, &u) == 0;
       inside += point;
-      if (!point) EXPECT_EQ(m.At(x, y), 0x00ffffffu) << x << "," << y;
+      ASSERT_EQ(m.At(x, y), point ? PaintColour(colours, kPaintLatLong, u, m.e) : 0x00ffffffu) << x << "," << y;
     }
   EXPECT_EQ(n, inside);
+}
+
+// The tabulated angles of the per-pixel loop give the arctangents' values
+// on maps that cross the date line, reach the poles and step many bracket
+// widths per pixel.
+TEST(PaintMap, PerPixelAnglesMatchTheFormula) {
+  struct Case { uint32_t proj; double lat, lon, scale; };
+  for (const Case& k : {Case{PROJ_ORTHO, 80, 179, 1e8}, Case{PROJ_STEREO, -90, 0, 5e7},
+                        Case{PROJ_GNOMONIC, 10, -170, 2e7}, Case{PROJ_ORTHO, 0, 0, 1e6}}) {
+    Map m(k.proj, k.lat, k.lon, k.scale, 260, 180);
+    for (PaintFunction f : {kPaintLatLong, kPaintLatitude, kPaintLongitude}) {
+      const PaintColours c = MakePaintColours(nullptr, 0);
+      PaintMap(m.g, &m.s, c, f);
+      for (int y = 0; y < 180; ++y)
+        for (int x = 0; x < 260; ++x) {
+          double X, Y;
+          DeviceToPlane(m.g.transform, x, y, &X, &Y);
+          DirectionCosines u;
+          if (ProjectInverse(*m.g.params, m.g.projection, X, Y, &u) != 0) continue;
+          ASSERT_EQ(m.At(x, y), PaintColour(c, f, u, m.e)) << k.proj << " " << f << " " << x << "," << y;
+        }
+    }
+  }
 }
 
 TEST(PaintMap, HalfDensityIsACheckerboard) {
