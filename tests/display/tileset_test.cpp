@@ -11,6 +11,7 @@
 #include "lib/display/bitmap.h"
 #include "lib/display/colour.h"
 #include "lib/display/draw_map.h"
+#include "lib/display/pen.h"
 #include "lib/display/tileset.h"
 #include "lib/geodesy/ellipsoid.h"
 
@@ -151,6 +152,23 @@ TEST(TilesetFile, GeometryAndDrawing) {
   const DirectionCosines v = geodesy::GeodeticToCosines({-40 * kPi / 180, 135 * kPi / 180}, w.e);
   ASSERT_TRUE(PositionToDevice(g, v, &p));
   EXPECT_EQ(SurfacePixel(&s, p.x, p.y), MakeColour(70, 70, 70));
+  // A line across the meridian opposite the centre breaks there instead of
+  // running across the whole map.
+  ClearDisplaySurface(&s);
+  DrawState d;
+  LineStyle black;
+  ASSERT_EQ(OpenLines(&d, &s, black), kDrawOk);
+  {
+    PolylinePen pen(g, &d);
+    pen.MoveTo(geodesy::GeodeticToCosines({0.1, 179 * kPi / 180}, w.e));
+    pen.LineTo(geodesy::GeodeticToCosines({0.1, -179 * kPi / 180}, w.e));
+    pen.Break();
+  }
+  CloseDrawState(&d);
+  int dark = 0;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 30; x < 70; ++x) dark += SurfacePixel(&s, x, y) != 0x00ffffffu;
+  EXPECT_EQ(dark, 0);
   ReleaseMapGeometry(&g);
   DestroyDisplaySurface(&s);
 }
