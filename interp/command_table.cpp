@@ -29,6 +29,7 @@
 #include "interp/cmd_lattice.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_paint.h"
+#include "interp/cmd_regions.h"
 
 #include <strings.h>
 
@@ -58,9 +59,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  20 */ {"DerivePsetUnique",               DeriveUnary,        1, 1},  // derive: one-operand derivation
     /*  21 */ {"DeriveRsetAfarLines",            DeriveUnary,        7, 2},  // buffers: one-operand derivation
     /*  22 */ {"DeriveRsetAfarPoints",           CmdNotImplemented,  8, 2},  // buffers: one-operand derivation
-    /*  23 */ {"DeriveRsetCombined",             CmdNotImplemented,  6, 3},  // regions: two-operand derivation
-    /*  24 */ {"DeriveRsetCommon",               CmdNotImplemented,  6, 1},  // regions: two-operand derivation
-    /*  25 */ {"DeriveRsetComplement",           CmdNotImplemented,  11, 0},  // regions: one-operand derivation
+    /*  23 */ {"DeriveRsetCombined",             DeriveBinary,       6, 3},  // regions: two-operand derivation
+    /*  24 */ {"DeriveRsetCommon",               DeriveBinary,       6, 1},  // regions: two-operand derivation
+    /*  25 */ {"DeriveRsetComplement",           DeriveUnary,        11, 0},  // regions: one-operand derivation
     /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation

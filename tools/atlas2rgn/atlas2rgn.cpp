@@ -1,7 +1,12 @@
 // atlas2rgn: converts the Natural Earth land outlines of the world-atlas
 // package (TopoJSON) into region text files (".rgn") for ImportRset.
 //
-//   atlas2rgn land-110m.json land110m.rgn [label]
+//   atlas2rgn land-110m.json land110m.rgn [label [object]]
+//
+// object: the TopoJSON object to convert, "land" by default. With
+// "countries" (the countries-NNm.json files) each country's rings carry its
+// ISO numeric code (the geometry's "id") as ring identifier, 0 where a
+// geometry has none; with "land" the rings are numbered from 1.
 //
 // How it works: the arcs are decoded (delta-encoded integer pairs scaled by
 // the transform), each ring is assembled from its arcs (a negative index ~i is
@@ -88,7 +93,7 @@ double SignedArea(const std::vector<LonLat>& ring) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: atlas2rgn land-NNm.json out.rgn [label]\n");
+    std::fprintf(stderr, "usage: atlas2rgn land-NNm.json out.rgn [label [object]]\n");
     return 2;
   }
   nlohmann::json topo;
@@ -113,11 +118,32 @@ int main(int argc, char** argv) {
       }
       arcs.push_back(std::move(pts));
     }
+    const std::string object = argc > 4 ? argv[4] : "land";
+    const bool by_code = object != "land";
+    if (!topo["objects"].contains(object)) {
+      std::fprintf(stderr, "atlas2rgn: %s has no object %s\n", argv[1], object.c_str());
+      return 1;
+    }
     std::vector<std::vector<std::vector<long long>>> polygons;  // rings of arc indexes
-    for (const auto& g : topo["objects"]["land"]["geometries"]) {
-      if (g["type"] == "Polygon") polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
+    std::vector<long> codes;                                     // per polygon: the geometry's id
+    for (const auto& g : topo["objects"][object]["geometries"]) {
+      long code = 0;
+      if (g.contains("id")) {
+        const std::string id = g["id"].is_string() ? g["id"].get<std::string>()
+                                                    : (g["id"].is_number() ? std::to_string(g["id"].get<long>()) : "");
+        char* end = nullptr;
+        const long v = std::strtol(id.c_str(), &end, 10);
+        if (!id.empty() && end && *end == '\0' && v > 0) code = v;
+      }
+      if (g["type"] == "Polygon") {
+        polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
+        codes.push_back(code);
+      }
       if (g["type"] == "MultiPolygon")
-        for (const auto& p : g["arcs"]) polygons.push_back(p.get<std::vector<std::vector<long long>>>());
+        for (const auto& p : g["arcs"]) {
+          polygons.push_back(p.get<std::vector<std::vector<long long>>>());
+          codes.push_back(code);
+        }
     }
     // Written beside the target and renamed over it when complete.
     platform::SafeOutput safe;
@@ -126,11 +152,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "atlas2rgn: cannot write %s\n", argv[2]);
       return 1;
     }
-    std::fprintf(out, "; Natural Earth land%s%s (public domain), from the world-atlas package.\n",
-                 argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
+    std::fprintf(out, "; Natural Earth %s%s%s (public domain), from the world-atlas package.\n",
+                 object.c_str(), argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
+    if (by_code) std::fprintf(out, "; Each ring's identifier is its country's ISO numeric code.\n");
     std::fprintf(out, "; Latitude and longitude in degrees; one ring per mark, inside on the left.\n");
     int written = 0, dropped = 0, turned = 0, vertices = 0;
-    for (const auto& poly : polygons) {
+    for (std::size_t pi = 0; pi < polygons.size(); ++pi) {
+      const auto& poly = polygons[pi];
       for (std::size_t r = 0; r < poly.size(); ++r) {
         std::vector<LonLat> ring;
         for (long long a : poly[r]) {
@@ -160,7 +188,9 @@ int main(int argc, char** argv) {
                          written + 1, clean.size(), area, clean[0].lat, clean[0].lon);
         }
         for (const LonLat& p : clean) std::fprintf(out, "%.7f %.7f\n", p.lat, p.lon);
-        std::fprintf(out, "* %d\n", ++written);
+        ++written;
+        if (by_code) std::fprintf(out, "* %ld\n", codes[pi]);
+        else std::fprintf(out, "* %d\n", written);
         vertices += static_cast<int>(clean.size());
       }
     }
