@@ -572,6 +572,10 @@ int PointChoiceOf(const cells::Object& obj, const char* word) {
 
 }  // namespace
 
+bool OpenObjectForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h, cells::CellIndex** index) {
+  return OpenForDisplay(g, word, h, index);
+}
+
 // An object the command cannot draw: the message, error level 2, and the
 // object closed.
 static void RefuseObject(GlobalBlock& g, cells::ObjectHandle* h, const char* text) {

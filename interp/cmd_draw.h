@@ -18,6 +18,10 @@
 namespace display {
 struct MapGeometry;
 }
+namespace cells {
+struct ObjectHandle;
+struct CellIndex;
+}
 
 namespace interp {
 
@@ -75,6 +79,12 @@ void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdSaveBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdShowBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 void CmdUpdateBitmap(GlobalBlock& g, const char* args, int variant, int mode);
+
+// Opens an object for display as the drawing commands do: "No object name
+// given", the open and index messages, and *index the cell index to draw it
+// with (the loaded one or a secondary index, whose visible cells are then
+// built). False (message posted, error level set) when it cannot be drawn.
+bool OpenObjectForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h, cells::CellIndex** index);
 
 // Shows the wait pointer over the map window (on) or the arrow again (off);
 // nothing when there is no window. Long commands show it while they run.

@@ -187,6 +187,12 @@ GeometryRequest CurrentGeometryRequest(GlobalBlock& g) {
   return InitialRequest(g);
 }
 
+namespace {
+TilesetGeometryBuilder g_tileset_builder = nullptr;
+}
+
+void SetTilesetGeometryBuilder(TilesetGeometryBuilder builder) { g_tileset_builder = builder; }
+
 int ApplyMapGeometry(GlobalBlock& g, const GeometryRequest& request) {
   EnsureField(g);
   auto* fresh = new (std::nothrow) display::MapGeometry();
@@ -207,8 +213,13 @@ int ApplyMapGeometry(GlobalBlock& g, const GeometryRequest& request) {
   spec.pixel_height = g.settings.pixel_height_m;
   spec.frame = {0, f.height - 1, f.width - 1, 0};
   spec.point_capacity = WINDOW_POINTS;
-  const int code = display::SetUpMapGeometry(g.cell_index, &g.workspace, nullptr, g.ellipsoid,
-                                             spec, fresh);
+  int code;
+  if (request.projection == display::PROJ_TILESET) {
+    code = g_tileset_builder ? g_tileset_builder(g, request.centre, f.width, f.height, fresh)
+                             : display::MAPGEOM_NOT_HERE;
+  } else {
+    code = display::SetUpMapGeometry(g.cell_index, &g.workspace, nullptr, g.ellipsoid, spec, fresh);
+  }
   if (code != 0) {
     delete fresh;
     if (code == display::MAPGEOM_PARAMETER) {
@@ -230,6 +241,8 @@ int ApplyMapGeometry(GlobalBlock& g, const GeometryRequest& request) {
   g.map_geometry = fresh;
   State().request = request;
   State().have_request = true;
+  // A tileset's scale follows from its picture.
+  if (request.projection == display::PROJ_TILESET) State().request.scale = fresh->scale;
   return 0;
 }
 

@@ -18,6 +18,10 @@
 #include "interp/global.h"
 #include "lib/geodesy/direction_cosines.h"
 
+namespace display {
+struct MapGeometry;
+}
+
 namespace interp {
 
 // What the map should show.
@@ -42,6 +46,15 @@ MapField CurrentMapField(GlobalBlock& g);
 // map geometry specs", "Map window memory shortfall") with its error level,
 // and the map keeps its old geometry.
 int ApplyMapGeometry(GlobalBlock& g, const GeometryRequest& request);
+
+// Tileset maps (projection 19) are built by the tileset commands: the
+// builder makes a geometry for a client area about a centre and returns a
+// set-up code (0 done). ApplyMapGeometry hands a tileset request to it, so
+// resizing and re-centring a tileset map keep its geometry. Without a
+// builder a tileset request fails with -1.
+using TilesetGeometryBuilder = int (*)(GlobalBlock& g, const geodesy::DirectionCosines& centre,
+                                       int width, int height, display::MapGeometry* out);
+void SetTilesetGeometryBuilder(TilesetGeometryBuilder builder);
 
 // The request that built the current geometry, or the initial values of the
 // initialisation file when the map has none.

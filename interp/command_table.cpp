@@ -29,6 +29,7 @@
 #include "interp/cmd_lattice.h"
 #include "interp/cmd_nearest.h"
 #include "interp/cmd_verify.h"
+#include "interp/cmd_paint.h"
 #include "interp/cmd_regions.h"
 #include "interp/cmd_tin.h"
 
@@ -125,10 +126,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  85 */ {"NearPointInCollection",          CmdNotImplemented,  0, 0},  // collections: collection search
     /*  86 */ {"OverheadRsetInCollection",       CmdNotImplemented,  2, 0},  // collections: collection search
     /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
-    /*  88 */ {"PaintCDC",                       CmdNotImplemented,  4, 0},  // paint: paint
-    /*  89 */ {"PaintCost",                      CmdNotImplemented,  0, 0},  // paint: own
-    /*  90 */ {"PaintDCos3",                     CmdNotImplemented,  5, 0},  // paint: paint
-    /*  91 */ {"PaintLatLong",                   CmdNotImplemented,  1, 0},  // paint: paint
+    /*  88 */ {"PaintCDC",                       CmdPaint,  4, 0},  // paint: paint
+    /*  89 */ {"PaintCost",                      CmdPaintCost,  0, 0},  // paint: own
+    /*  90 */ {"PaintDCos3",                     CmdPaint,  5, 0},  // paint: paint
+    /*  91 */ {"PaintLatLong",                   CmdPaint,  1, 0},  // paint: paint
     /*  92 */ {"PlotEnd",                        CmdNotImplemented,  0, 0},  // plot: plot start or end
     /*  93 */ {"PlotFrame",                      CmdNotImplemented,  0, 0},  // plot: own
     /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own
@@ -155,8 +156,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 115 */ {"ShowBitmap",                     CmdShowBitmap,      0, 0},  // bitmaps: own
     /* 116 */ {"ShowMap",                        CmdShowMap,         0, 0},  // scripts: own
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
-    /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
-    /* 119 */ {"Tileset",                        CmdNotImplemented,  0, 0},  // bitmaps: own
+    /* 118 */ {"ShowTileset",                    CmdShowTileset,  0, 0},  // bitmaps: own
+    /* 119 */ {"Tileset",                        CmdTileset,  0, 0},  // bitmaps: own
     /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
     /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
     /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch,  8, 0},  // orbits: trace receivers or overhead

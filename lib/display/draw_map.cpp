@@ -107,7 +107,7 @@ bool PositionToDevice(const MapGeometry& g, const DirectionCosines& u, PixelPoin
 
 bool ProjectionHasSeam(uint32_t code) {
   return code == PROJ_WWMERC || code == PROJ_CONICAL || code == PROJ_MERCATOR || code == PROJ_WWVIEW ||
-         code == PROJ_EQDISTCYL || code == PROJ_WWPLTCRR;
+         code == PROJ_EQDISTCYL || code == PROJ_WWPLTCRR || code == PROJ_TILESET;
 }
 
 double MapRadius(const MapGeometry& g) {

@@ -281,7 +281,8 @@ void ReleaseMapGeometry(MapGeometry* g) {
 int BuildVisibleCells(cells::CellIndex* index, platform::Workspace* workspace, MapGeometry* g,
                       int slot) {
   if (slot < 0 || slot >= VISIBLE_SLOTS || g->params == nullptr) return -1;
-  if (g->projection == PROJ_PERSPECT || !KnownCode(g->projection)) return -1;
+  if (g->projection == PROJ_PERSPECT) return -1;
+  if (!KnownCode(g->projection) && g->projection != PROJ_TILESET) return -1;
   FreeSlot(g, slot);
   if (index == nullptr || index->cell_count <= 0 || index->cells == nullptr) return -1;
   platform::WorkspaceMark mark(workspace);

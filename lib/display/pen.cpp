@@ -85,6 +85,7 @@ bool ProjectionSeam(const MapGeometry& g, DirectionCosines* central, DirectionCo
     case PROJ_MERCATOR: lon0 = g.params->mercator.lon0; break;
     case PROJ_EQDISTCYL: lon0 = g.params->eqdistcyl.lon0; break;
     case PROJ_CONICAL: lon0 = g.params->conical.lon0; break;
+    case PROJ_TILESET: lon0 = g.params->tileset.lon0; break;
     default: return false;
   }
   *central = {std::cos(lon0), std::sin(lon0), 0.0};

@@ -113,6 +113,7 @@ int ProjectForward(const ProjectionParams& p, uint32_t code, const DirectionCosi
     case PROJ_WWVIEW: return WwViewForward(p.world, u, X, Y);
     case PROJ_WWPLTCRR: return WwPltCrrForward(p.world, u, X, Y);
     case PROJ_PERSPECT: return PerspectForward(p.perspect, u, X, Y);
+    case PROJ_TILESET: return TilesetForward(p.tileset, u, X, Y);
     default: return 3;
   }
 }
@@ -130,6 +131,7 @@ int ProjectInverse(const ProjectionParams& p, uint32_t code, double X, double Y,
     case PROJ_WWVIEW: return WwViewInverse(p.world, X, Y, u);
     case PROJ_WWPLTCRR: return WwPltCrrInverse(p.world, X, Y, u);
     case PROJ_PERSPECT: return 1;  // the perspective view has no inverse
+    case PROJ_TILESET: return TilesetInverse(p.tileset, X, Y, u);
     default: return 3;
   }
 }

@@ -15,8 +15,9 @@
 // stereographic antipode, a pole on a cylinder, the far side of a gnomonic
 // map); -1 projected but not visible (behind the orthographic horizon,
 // outside a perspective view), with the plane coordinates still filled.
-// Statuses of the inverse mapping: 0 a point, 1 no point there. Both return 3
-// for a code that has no mapping here (0, unused codes, the tileset).
+// Statuses of the inverse mapping: 0 a point, 1 no point there, -1 a point
+// off the tiles (tileset only). Both return 3 for a code that has no mapping
+// here (0, unused codes).
 #pragma once
 
 #include <cstdint>
@@ -114,6 +115,23 @@ struct PerspectParams {
   double spare[2];
 };
 
+// tileset: a cylinder whose Y is piecewise linear in the geocentric latitude,
+// every band of the latitude table t[0] < t[1] < ... < t[n] taking the same
+// plane height h = (t[n] - t[0]) / n. X = wrap(lon - lon0) * k - x0 with
+// k = cos((t[0] + t[n]) / 2); (x0, y0) are the plane coordinates of the
+// chosen centre, so that it maps to the origin. Points further than
+// half_width in longitude from lon0, or outside the table's latitudes, are
+// projected with status -1 (off the tiles). The table holds at most
+// TILESET_MAX_BANDS bands; a block with n < 1 projects nothing (status 1).
+inline constexpr int TILESET_MAX_BANDS = 256;
+struct TilesetParams {
+  DirectionCosines c;  // the centre the offsets were taken from
+  double lon0, half_width, k, x0, y0;
+  int32_t n;
+  int32_t spare;
+  double t[TILESET_MAX_BANDS + 1];
+};
+
 // The parameter block of any projection; the projection code says which member
 // is in use. Its allocated size per projection is the size of that member.
 union ProjectionParams {
@@ -125,6 +143,7 @@ union ProjectionParams {
   EqDistCylParams eqdistcyl;
   WorldParams world;
   PerspectParams perspect;
+  TilesetParams tileset;
 };
 
 static_assert(sizeof(TangentParams) == 72);
@@ -193,6 +212,17 @@ double WorldPlaneHeight(uint32_t code);
 int SetUpPerspect(const DirectionCosines& c, const DirectionCosines* up, double distance,
                   PerspectParams* p);
 int PerspectForward(const PerspectParams& p, const DirectionCosines& u, double* X, double* Y);
+
+// The tileset set-up: lon0, the width of the tiles in longitude, the n + 1
+// latitudes (geocentric, radians, strictly ascending within [-pi/2, pi/2]),
+// and the centre (null: the table's first latitude on lon0, offsets 0).
+// Refuses with 1 a table of fewer than one or more than TILESET_MAX_BANDS
+// bands, not ascending, or a width not in (0, 2 pi], and with 2 a centre
+// that does not project.
+int SetUpTileset(double lon0, double width, const double* table, int n,
+                 const DirectionCosines* centre, TilesetParams* p);
+int TilesetForward(const TilesetParams& p, const DirectionCosines& u, double* X, double* Y);
+int TilesetInverse(const TilesetParams& p, double X, double Y, DirectionCosines* u);
 
 // --- Dispatch by code --------------------------------------------------------
 
