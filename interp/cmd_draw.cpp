@@ -19,6 +19,7 @@
 #include "interp/cmd_map.h"
 #include "interp/handlers.h"
 #include "interp/keyed_store.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/startup.h"
 #include "interp/words.h"
@@ -854,6 +855,13 @@ void Present(GlobalBlock& g) {
   if (g_window.shown_generation == d.surface.generation) return;
   g_window.view.resize((size_t)d.surface.width * d.surface.height);
   display::ComposeView(&d.surface, g_window.view.data(), d.surface.width * 4);
+  if (ModeMarkCount() > 0) {  // a pointer mode's marks lie over the picture, not in it
+    cairo_surface_t* view = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,
+        d.surface.height, d.surface.width * 4);
+    PaintModeMarks(view);
+    cairo_surface_destroy(view);
+  }
   if (g.panel.shown && !g.panel.keep_in_map) {
     cairo_surface_t* view = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,
@@ -881,6 +889,7 @@ void ServiceMapWindow(GlobalBlock& g) {
   platform::MapEvent e;
   bool first_drop = true;
   while (platform::PollMapWindow(g_window.window, &e)) {
+    if (RouteMapEvent(g, e)) continue;  // a pointer mode runs: its events are its own
     switch (e.kind) {
       case platform::kMapEventResize: {
         MapField field = CurrentMapField(g);
@@ -922,6 +931,16 @@ void ServiceMapWindow(GlobalBlock& g) {
 void CloseDisplay(GlobalBlock&) {
   platform::CloseMapWindow(g_window.window);
   g_window.window = nullptr;
+}
+
+bool PresentMapNow(GlobalBlock& g) {
+  if (!platform::MapWindowOnScreen(g_window.window)) return false;
+  Present(g);
+  return true;
+}
+
+void SetMapWindowPointer(platform::MapPointer shape) {
+  if (g_window.window) platform::SetMapPointer(g_window.window, shape);
 }
 
 void ShowWaitPointer(bool on) {

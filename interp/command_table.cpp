@@ -23,6 +23,9 @@
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
 #include "interp/cmd_orbit.h"
+#include "interp/cmd_entry.h"
+#include "interp/cmd_reframe.h"
+#include "interp/cmd_lattice.h"
 #include "interp/cmd_verify.h"
 
 #include <strings.h>
@@ -30,7 +33,7 @@
 namespace interp {
 
 const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
-    /*   0 */ {"AddCellCenters",                 CmdNotImplemented,  0, 0},  // cell lattice: own
+    /*   0 */ {"AddCellCenters",                 CmdAddCellCenters,  0, 0},  // cell lattice: own
     /*   1 */ {"Area",                           CmdMeasure,         2, 0},  // measure: measure
     /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
     /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
@@ -84,13 +87,13 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  51 */ {"DumpObject",                     CmdDumpObject,      0, 0},  // objects: own
     /*  52 */ {"Duration",                       CmdDuration,        0, 0},  // scripts: in the dispatcher
     /*  53 */ {"Echo",                           CmdEcho,            0, 0},  // scripts: in the dispatcher
-    /*  54 */ {"EnterLset",                      CmdNotImplemented,  1, 0},  // entry: enter object
-    /*  55 */ {"EnterPset",                      CmdNotImplemented,  0, 0},  // entry: enter object
-    /*  56 */ {"EnterRset",                      CmdNotImplemented,  2, 0},  // entry: enter object
-    /*  57 */ {"EnterRsetInsideCircle",          CmdNotImplemented,  0, 1},  // entry: enter circle or sector
-    /*  58 */ {"EnterRsetInsideSector",          CmdNotImplemented,  1, 1},  // entry: enter circle or sector
-    /*  59 */ {"EnterRsetOutsideCircle",         CmdNotImplemented,  0, 2},  // entry: enter circle or sector
-    /*  60 */ {"EnterRsetOutsideSector",         CmdNotImplemented,  1, 2},  // entry: enter circle or sector
+    /*  54 */ {"EnterLset",                      CmdEnterObject,  1, 0},  // entry: enter object
+    /*  55 */ {"EnterPset",                      CmdEnterObject,  0, 0},  // entry: enter object
+    /*  56 */ {"EnterRset",                      CmdEnterObject,  2, 0},  // entry: enter object
+    /*  57 */ {"EnterRsetInsideCircle",          CmdEnterCircle,  0, 1},  // entry: enter circle or sector
+    /*  58 */ {"EnterRsetInsideSector",          CmdEnterCircle,  1, 1},  // entry: enter circle or sector
+    /*  59 */ {"EnterRsetOutsideCircle",         CmdEnterCircle,  0, 2},  // entry: enter circle or sector
+    /*  60 */ {"EnterRsetOutsideSector",         CmdEnterCircle,  1, 2},  // entry: enter circle or sector
     /*  61 */ {"EraseObject",                    CmdEraseObject,     0, 0},  // objects: own
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
     /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
@@ -109,7 +112,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  76 */ {"Length",                         CmdMeasure,         1, 0},  // measure: measure
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
-    /*  79 */ {"NearestCells",                   CmdNotImplemented,  0, 0},  // cell lattice: own
+    /*  79 */ {"NearestCells",                   CmdNearestCells,  0, 0},  // cell lattice: own
     /*  80 */ {"NearestInLset",                  CmdNotImplemented,  1, 1},  // nearest: nearest or farthest
     /*  81 */ {"NearestInPset",                  CmdNotImplemented,  0, 1},  // nearest: nearest or farthest
     /*  82 */ {"NearestInRset",                  CmdNotImplemented,  2, 1},  // nearest: nearest or farthest
@@ -133,8 +136,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 100 */ {"ReadDecryptVix",                 CmdReadDecryptVix,  0, 0},  // index: own
     /* 101 */ {"ReadTix",                        CmdReadVix,         1, 0},  // index: read index
     /* 102 */ {"ReadVix",                        CmdReadVix,         0, 0},  // index: read index
-    /* 103 */ {"ReCenter",                       CmdNotImplemented,  0, 0},  // map: own
-    /* 104 */ {"ReFrame",                        CmdNotImplemented,  0, 0},  // map: own
+    /* 103 */ {"ReCenter",                       CmdReCenter,  0, 0},  // map: own
+    /* 104 */ {"ReFrame",                        CmdReFrame,  0, 0},  // map: own
     /* 105 */ {"ReportMapField",                 CmdReportMap,       3, 0},  // map: report
     /* 106 */ {"ReportMapGeometry",              CmdReportMap,       1, 0},  // map: report
     /* 107 */ {"ReportMemory",                   CmdReport,          2, 0},  // settings: report
@@ -156,7 +159,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch,  4, 0},  // orbits: trace receivers or overhead
     /* 124 */ {"TraceOrbitSwath",                CmdTraceOrbit,      3, 0},  // orbits: trace orbit
     /* 125 */ {"TraceSwath",                     CmdTraceOrbit,      2, 0},  // orbits: trace orbit
-    /* 126 */ {"TraverseCells",                  CmdNotImplemented,  0, 0},  // cell lattice: own
+    /* 126 */ {"TraverseCells",                  CmdTraverseCells,  0, 0},  // cell lattice: own
     /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
     /* 128 */ {"VerifyRsetBoundary",             CmdVerifyRset,      1, 0},  // verify: verify region set
     /* 129 */ {"VerifyRsetTopology",             CmdVerifyRset,      2, 0},  // verify: verify region set
