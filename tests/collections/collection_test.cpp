@@ -178,8 +178,7 @@ TEST_F(CollectionTest, LineCollectionRefusesTheRegionSearchAndDamagedFilesAreRef
     Write(Path("r.plr"), p);
     if (c.Open(Path("r.plr"), "", idx, 2).status == ops::kCollOk) {
       for (int k = 0; k < 20; ++k) {
-        DirectionCosines q = ot::RandomUnit(rng);
-        if (k % 2) q = ot::LatLonDeg(-30 + (k - 10) * 0.01, 140);
+        const DirectionCosines q = ot::LatLonDeg(-30 + (k - 10) * 0.01, 140 + (k % 3) * 0.05);
         At(c, idx, q);
         c.NearestTo(idx, cells::Locate(idx, q), q, 1);
       }
@@ -293,7 +292,8 @@ TEST_F(CollectionTest, NearestPointAndLineMatchBruteForceAndWiden) {
     Collection c;
     ASSERT_EQ(c.Open(Path("p.plr"), "", idx, 0).status, ops::kCollOk);
     int widened = 0;
-    for (int q = 0; q < 2000; ++q) {
+    const int queries = count == 3 ? 100 : 2000;
+    for (int q = 0; q < queries; ++q) {
       const DirectionCosines p = ot::RandomUnit(rng);
       Collection::Nearest got = c.NearestTo(idx, cells::Locate(idx, p), p, 0);
       ASSERT_TRUE(got.found);
@@ -302,7 +302,7 @@ TEST_F(CollectionTest, NearestPointAndLineMatchBruteForceAndWiden) {
       EXPECT_NEAR(got.angle, best, 1e-9);
       widened += got.rings_searched > 0;
     }
-    if (count == 3) { EXPECT_GT(widened, 1900); }
+    if (count == 3) { EXPECT_GT(widened, 90); }
     // Round trip: each point found again at its own position, with its datum.
     for (int i = 0; i < std::min(count, 200); ++i) {
       Collection::Nearest got = c.NearestTo(idx, cells::Locate(idx, pts[i]), pts[i], 0);
