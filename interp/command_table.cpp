@@ -20,6 +20,7 @@
 #include "interp/cmd_map.h"
 #include "interp/cmd_objects.h"
 #include "interp/cmd_cells.h"
+#include "interp/cmd_clip.h"
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
 #include "interp/cmd_orbit.h"
@@ -38,9 +39,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
     /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
     /*   4 */ {"Clear",                          CmdClear,           0, 0},  // display: own
-    /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
+    /*   5 */ {"DeriveLsetInside",               DeriveBinary,       5, 1},  // buffers: two-operand derivation
     /*   6 */ {"DeriveLsetNadir",                CmdDeriveOrbit,     2, 1},  // orbits: orbit derivation
-    /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
+    /*   7 */ {"DeriveLsetOutside",              DeriveBinary,       5, 2},  // buffers: two-operand derivation
     /*   8 */ {"DerivePsetAfarLines",            DeriveBinary,       2, 2},  // derive: two-operand derivation
     /*   9 */ {"DerivePsetCombinedAll",          DeriveBinary,       1, 3},  // derive: two-operand derivation
     /*  10 */ {"DerivePsetCombinedUnique",       DeriveBinary,       1, 2},  // derive: two-operand derivation
@@ -98,7 +99,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
     /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
     /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
-    /*  65 */ {"Generalize",                     CmdNotImplemented,  9, 0},  // derive: one-operand derivation
+    /*  65 */ {"Generalize",                     DeriveUnary,        9, 0},  // derive: one-operand derivation
     /*  66 */ {"Geometry",                       CmdGeometry,        0, 0},  // map: own
     /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
     /*  68 */ {"Help",                           CmdHelp,            0, 0},  // settings: in the dispatcher
