@@ -2,6 +2,12 @@
 //
 //   plrbuild OUT.plr OBJECT.qbo [NAMES.txt] [--db-id N] [--index FILE.vix]
 //
+// In place of the object a coordinate text can be given (".pts" points,
+// ".lns" lines, ".rgn" regions, the import format): it is built into an
+// object in memory first, each position kept as doubles; the points of a
+// ".pts" take their line order (1, 2, ...) as datum. --merge makes all the
+// rings of a ".rgn" one region (identifier 1), for texts that give each ring
+// an identifier of its own.
 // The dimension is the object's kind (points, lines, regions); see
 // lib/ops/collection_build.h for the items and lib/ops/collection.h for the
 // layout. With NAMES.txt (lines "ID<TAB>NAME") OUT.dat is written beside
@@ -19,7 +25,9 @@
 #include <unistd.h>
 
 #include "lib/cells/cell_index.h"
+#include "lib/cells/coord_text.h"
 #include "lib/cells/index_file.h"
+#include "lib/cells/object_builder.h"
 #include "lib/cells/object_file.h"
 #include "lib/ops/collection.h"
 #include "lib/ops/collection_build.h"
@@ -28,7 +36,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: plrbuild OUT.plr OBJECT.qbo [NAMES.txt] [--db-id N] [--index FILE.vix]\n");
+  std::fprintf(stderr, "usage: plrbuild OUT.plr OBJECT.qbo|TEXT.pts|.lns|.rgn [NAMES.txt] [--db-id N] [--index FILE.vix] [--merge]\n");
   return 2;
 }
 
@@ -71,6 +79,7 @@ int main(int argc, char** argv) {
   std::string out_path, obj_path, names_path, index_path;
   std::uint32_t db_id = static_cast<std::uint32_t>(std::time(nullptr));
   std::vector<std::string> pos;
+  bool merge = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--db-id" && i + 1 < argc) {
@@ -78,6 +87,8 @@ int main(int argc, char** argv) {
       const unsigned long long v = std::strtoull(argv[++i], &end, 10);
       if (!end || *end || v > 0xFFFFFFFFull) return Usage();
       db_id = static_cast<std::uint32_t>(v);
+    } else if (a == "--merge") {
+      merge = true;
     } else if (a == "--index" && i + 1 < argc) {
       index_path = argv[++i];
     } else if (!a.empty() && a[0] == '-') {
@@ -108,7 +119,46 @@ int main(int argc, char** argv) {
     return 1;
   }
   cells::ObjectHandle h;
-  const int os = cells::OpenObjectRead(h, obj_path, idx.index_id, idx.cell_count);
+  std::vector<std::uint8_t> heap;
+  const std::string ext = obj_path.size() > 4 ? obj_path.substr(obj_path.size() - 4) : "";
+  const int text_kind = ext == ".pts" ? 0 : ext == ".lns" ? 1 : ext == ".rgn" ? 2 : -1;
+  int os = 0;
+  if (text_kind >= 0) {
+    std::FILE* tf = std::fopen(obj_path.c_str(), "rb");
+    if (!tf) {
+      std::fprintf(stderr, "plrbuild: cannot read %s\n", obj_path.c_str());
+      return 1;
+    }
+    cells::CoordReadOptions o;
+    o.kind = text_kind;
+    o.res = 10;
+    std::vector<cells::PointNode> nodes;
+    const cells::CoordReadResult cr = cells::ReadCoordText(tf, o, nodes);
+    std::fclose(tf);
+    if (cr.status != 0) {
+      std::fprintf(stderr, "plrbuild: %s: coordinate text error %d\n", obj_path.c_str(), cr.status);
+      return 1;
+    }
+    std::uint64_t order = 0;
+    for (cells::PointNode& n : nodes) {
+      if (text_kind == 0 && !cells::IsMark(n)) n.attribute = ++order;
+      if (merge && cells::IsMark(n)) n.attribute = 1;
+    }
+    cells::SectionTarget t;
+    t.heap = &heap;
+    cells::BuildParams bp;
+    bp.id = 1;
+    bp.res = text_kind == 0 ? 11 : 10;
+    const int bs = text_kind == 0 ? cells::BuildPset(idx, t, bp, nodes, h.obj)
+                 : text_kind == 1 ? cells::BuildLset(idx, t, bp, nodes, h.obj)
+                                  : cells::BuildRset(idx, t, bp, nodes, h.obj);
+    if (bs > 0) {
+      std::fprintf(stderr, "plrbuild: %s: the object cannot be built (status %d)\n", obj_path.c_str(), bs);
+      return 1;
+    }
+  } else {
+    os = cells::OpenObjectRead(h, obj_path, idx.index_id, idx.cell_count);
+  }
   if (os != 0) {
     std::fprintf(stderr, "plrbuild: cannot open the object %s (status %d%s)\n", obj_path.c_str(), os,
                  os == 6 ? ": built on another index" : "");
@@ -143,6 +193,6 @@ int main(int argc, char** argv) {
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("plrbuild: %s: dimension %d, %u items, %u rings, %u cells, %u quick circles, %zu bytes, %.2f s\n",
               out_path.c_str(), h.obj.kind, r.items, r.rings, r.cells, r.quick_circles, r.plr.size(), secs);
-  cells::CloseObject(h);
+  if (text_kind < 0) cells::CloseObject(h);
   return 0;
 }
