@@ -2,6 +2,12 @@
 // package (TopoJSON) into region text files (".rgn") for ImportRset.
 //
 //   atlas2rgn land-110m.json land110m.rgn [label]
+//   atlas2rgn --countries countries-110m.json countries110m.rgn countries110m.names [label]
+//
+// The countries mode writes one ring set per country: every ring of the
+// country's polygons carries the country's number (its 1-based place in the
+// file's list of countries) as identifier, and the names file gets one line
+// "NUMBER<TAB>NAME" per country (the UTF-8 name of its properties).
 //
 // How it works: the arcs are decoded (delta-encoded integer pairs scaled by
 // the transform), each ring is assembled from its arcs (a negative index ~i is
@@ -87,9 +93,22 @@ double SignedArea(const std::vector<LonLat>& ring) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: atlas2rgn land-NNm.json out.rgn [label]\n");
+  const bool countries = argc > 1 && std::string(argv[1]) == "--countries";
+  if (countries) {
+    ++argv;
+    --argc;
+  }
+  if (argc < 3 || (countries && argc < 4)) {
+    std::fprintf(stderr,
+                 "usage: atlas2rgn land-NNm.json out.rgn [label]\n"
+                 "       atlas2rgn --countries countries-NNm.json out.rgn out.names [label]\n");
     return 2;
+  }
+  const char* names_path = countries ? argv[3] : nullptr;
+  if (countries) {
+    // The label follows the names file.
+    for (int i = 3; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+    --argc;
   }
   nlohmann::json topo;
   try {
@@ -114,10 +133,29 @@ int main(int argc, char** argv) {
       arcs.push_back(std::move(pts));
     }
     std::vector<std::vector<std::vector<long long>>> polygons;  // rings of arc indexes
-    for (const auto& g : topo["objects"]["land"]["geometries"]) {
-      if (g["type"] == "Polygon") polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
+    std::vector<int> polygon_id;                                 // countries: the country's number
+    std::vector<std::string> names;
+    int no_id = 0;
+    for (const auto& g : topo["objects"][countries ? "countries" : "land"]["geometries"]) {
+      const int number = static_cast<int>(names.size()) + 1;
+      if (countries) {
+        std::string name = g.contains("properties") && g["properties"].contains("name")
+                               ? g["properties"]["name"].get<std::string>()
+                               : std::to_string(number);
+        for (char& c : name)
+          if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+        names.push_back(name);
+        if (!g.contains("id")) ++no_id;
+      }
+      if (g["type"] == "Polygon") {
+        polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
+        polygon_id.push_back(number);
+      }
       if (g["type"] == "MultiPolygon")
-        for (const auto& p : g["arcs"]) polygons.push_back(p.get<std::vector<std::vector<long long>>>());
+        for (const auto& p : g["arcs"]) {
+          polygons.push_back(p.get<std::vector<std::vector<long long>>>());
+          polygon_id.push_back(number);
+        }
     }
     // Written beside the target and renamed over it when complete.
     platform::SafeOutput safe;
@@ -126,11 +164,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "atlas2rgn: cannot write %s\n", argv[2]);
       return 1;
     }
-    std::fprintf(out, "; Natural Earth land%s%s (public domain), from the world-atlas package.\n",
-                 argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
-    std::fprintf(out, "; Latitude and longitude in degrees; one ring per mark, inside on the left.\n");
+    std::fprintf(out, "; Natural Earth %s%s%s (public domain), from the world-atlas package.\n",
+                 countries ? "countries" : "land", argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
+    std::fprintf(out, countries ? "; Latitude and longitude in degrees; the rings of a country carry its number.\n"
+                                : "; Latitude and longitude in degrees; one ring per mark, inside on the left.\n");
     int written = 0, dropped = 0, turned = 0, vertices = 0;
-    for (const auto& poly : polygons) {
+    for (std::size_t pi = 0; pi < polygons.size(); ++pi) {
+      const auto& poly = polygons[pi];
       for (std::size_t r = 0; r < poly.size(); ++r) {
         std::vector<LonLat> ring;
         for (long long a : poly[r]) {
@@ -160,13 +200,34 @@ int main(int argc, char** argv) {
                          written + 1, clean.size(), area, clean[0].lat, clean[0].lon);
         }
         for (const LonLat& p : clean) std::fprintf(out, "%.7f %.7f\n", p.lat, p.lon);
-        std::fprintf(out, "* %d\n", ++written);
+        ++written;
+        std::fprintf(out, "* %d\n", countries ? polygon_id[pi] : written);
         vertices += static_cast<int>(clean.size());
       }
     }
     if (platform::SafeCommit(safe) != platform::kSafeOk) {
       std::fprintf(stderr, "atlas2rgn: write error on %s\n", argv[2]);
       return 1;
+    }
+    if (countries) {
+      platform::SafeOutput nsafe;
+      std::FILE* nout =
+          platform::SafeOpen(nsafe, names_path) == platform::kSafeOk ? platform::SafeStream(nsafe) : nullptr;
+      if (!nout) {
+        std::fprintf(stderr, "atlas2rgn: cannot write %s\n", names_path);
+        return 1;
+      }
+      std::size_t longest = 0;
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        std::fprintf(nout, "%zu\t%s\n", i + 1, names[i].c_str());
+        longest = std::max(longest, names[i].size());
+      }
+      if (platform::SafeCommit(nsafe) != platform::kSafeOk) {
+        std::fprintf(stderr, "atlas2rgn: write error on %s\n", names_path);
+        return 1;
+      }
+      std::printf("%s: %zu countries, names up to %zu bytes, %d without an id\n", names_path, names.size(),
+                  longest, no_id);
     }
     std::printf("%s: %d rings, %d vertices, %d dropped (fewer than 3 vertices), %d turned round\n",
                 argv[2], written, vertices, dropped, turned);
