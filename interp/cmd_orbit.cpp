@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -215,12 +216,28 @@ struct TraceClock {
 };
 
 // A polyline pen whose drawing is pushed onto the picture at every step, so
-// the nadir mark is laid over a picture that already holds the track.
-void FlushPen(display::PolylinePen& pen) {
-  if (!pen.open) return;
-  display::FinishPolyline(pen.d);
-  display::BeginPolyline(pen.d, pen.last.x, pen.last.y);
-}
+// the nadir mark is laid over a picture that already holds the track: the
+// line so far is ended (and so drawn) and a new one starts where it stopped.
+struct TracePen {
+  display::PolylinePen pen;
+  geodesy::DirectionCosines last{};
+  bool have_last = false;
+  TracePen(const display::MapGeometry& geometry, display::DrawState* state) : pen(geometry, state) {}
+  void Add(const geodesy::DirectionCosines& u) {
+    pen.Add(u);
+    last = u;
+    have_last = true;
+  }
+  void Break() {
+    pen.Break();
+    have_last = false;
+  }
+  void Flush() {
+    if (!have_last) return;
+    pen.Break();
+    pen.MoveTo(last);
+  }
+};
 
 // The lines states of a trace and the one plain state for the nadir mark.
 struct TraceDrawing {
@@ -378,21 +395,20 @@ void CmdTraceOrbit(GlobalBlock& g, const char* args, int variant, int) {
   if (edges && (!drawing.OpenLine(g, swath_style) || !drawing.OpenLine(g, swath_style))) return;
   drawing.mark_colour = display::ParseLineStyle(orbit_style).colour;
   if (screen && !drawing.OpenMark(g)) return;
-  std::vector<display::PolylinePen> pens;
-  pens.reserve(3);
-  for (int i = 0; i < drawing.open_lines; ++i) pens.emplace_back(*geometry, &drawing.lines[i]);
+  std::vector<std::unique_ptr<TracePen>> pens;
+  for (int i = 0; i < drawing.open_lines; ++i) pens.push_back(std::make_unique<TracePen>(*geometry, &drawing.lines[i]));
   RunTrace(g, drawing, s, screen, [&](double, const orbits::NadirSwath& ns) {
     int i = 0;
-    if (track) pens[i++].Add(ns.nadir);
+    if (track) pens[i++]->Add(ns.nadir);
     if (edges) {
-      if (geodesy::IsValid(ns.right)) pens[i].Add(ns.right); else pens[i].Break();
+      if (geodesy::IsValid(ns.right)) pens[i]->Add(ns.right); else pens[i]->Break();
       ++i;
-      if (geodesy::IsValid(ns.left)) pens[i].Add(ns.left); else pens[i].Break();
+      if (geodesy::IsValid(ns.left)) pens[i]->Add(ns.left); else pens[i]->Break();
     }
     if (screen)
-      for (auto& pen : pens) FlushPen(pen);
+      for (auto& pen : pens) pen->Flush();
   });
-  for (auto& pen : pens) pen.Break();
+  for (auto& pen : pens) pen->Break();
   drawing.Close();
   PictureChanged(g, d);
 }
@@ -579,7 +595,7 @@ void CmdTraceOrbitWatch(GlobalBlock& g, const char* args, int variant, int) {
     }
   }
   if (screen && !drawing.OpenMark(g)) return;
-  display::PolylinePen pen(*geometry, &drawing.lines[0]);
+  TracePen pen(*geometry, &drawing.lines[0]);
   ops::RsetTestCache cache;
   const double fuzz = g.fuzz_angle;
   const int indicator = g.settings.boundary_indicator;
@@ -612,7 +628,7 @@ void CmdTraceOrbitWatch(GlobalBlock& g, const char* args, int variant, int) {
       else
         pen.Break();
     }
-    if (screen) FlushPen(pen);
+    if (screen) pen.Flush();
   });
   pen.Break();
   // Receivers still lit when the trace ends go back to their own style; a
