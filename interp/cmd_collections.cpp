@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@
 #include "interp/words.h"
 #include "lib/cells/cell_locate.h"
 #include "lib/cells/measure_object.h"
+#include "lib/display/draw_map.h"
 #include "lib/display/draw_objects.h"
+#include "lib/display/pen.h"
 #include "lib/display/map_geometry.h"
 #include "lib/display/styles.h"
 #include "lib/ops/collection.h"
@@ -311,6 +314,97 @@ void CmdCollectionSearch(GlobalBlock& g, const char* args, int variant, int) {
   g_search = s;
   PostText(2, "Move pointer in map, or click [ESC] to end");
   StartMapMode(g, kCollectionMode);
+}
+
+bool DisplayCollectionIfNamed(GlobalBlock& g, const char* word, const char* style_word, const char* style_key,
+                              int what) {
+  if (!word || !word[0]) return false;
+  char expanded[WORD_SIZE];
+  std::snprintf(expanded, sizeof expanded, "%s", word);
+  ExpandDirectoryAlias(g, expanded, sizeof expanded);
+  char plr[FILE_NAME_SIZE];
+  BuildFileName(expanded, g.dirs.data.c_str(), ".qbo", plr);
+  const std::size_t n = std::strlen(plr);
+  if (n < 4 || strcasecmp(plr + n - 4, ".plr") != 0) return false;
+  if (!g.cell_index || g.cell_index->cell_count <= 0) {
+    PostText(4, "No cell index loaded");
+    g.error_level = EL_FAILURE;
+    return true;
+  }
+  display::MapGeometry* m = CurrentGeometry(g);
+  if (!m) {
+    PostText(4, "No map geometry");
+    g.error_level = EL_FAILURE;
+    return true;
+  }
+  ops::Collection coll;
+  const ops::CollOpenReport r = coll.Open(plr, "", *g.cell_index, what == 1 ? 1 : what);
+  if (r.status != ops::kCollOk) {
+    switch (r.status) {
+      case ops::kCollOpenError:
+        PostText(4, "Unable to open (%s) for reading", plr);
+        g.error_level = EL_FAILURE;
+        break;
+      case ops::kCollDimensionMismatch:
+        PostText(4, what == 2 ? "Point or line object, can't fill area" : "Point object, can't draw lines");
+        g.error_level = EL_NOT_APPLICABLE;
+        break;
+      case ops::kCollReleaseMismatch: PostText(4, "Mis-match, release level (%d/%d)", (int)r.a, (int)r.b); g.error_level = EL_NOT_APPLICABLE; break;
+      case ops::kCollIndexMismatch: PostText(4, "Mis-match, index_id (%d/%d)", (int)r.a, (int)r.b); g.error_level = EL_NOT_APPLICABLE; break;
+      default: PostText(4, "File %s header read error", plr); g.error_level = EL_FAILURE; break;
+    }
+    return true;
+  }
+  std::string style = StyleValue(g, style_word && style_word[0] ? style_word : nullptr, style_key);
+  cells::CellIndex& idx = *g.cell_index;
+  DisplayContext& d = Display(g);
+  display::DrawState state;
+  int st;
+  if (what == 0) st = display::OpenMarkers(&state, &d.surface, display::ParseMarkerStyle(style));
+  else if (what == 1) st = display::OpenLines(&state, &d.surface, display::ParseLineStyle(style));
+  else st = display::OpenAreas(&state, &d.surface, display::ParseAreaStyle(style));
+  if (st != display::kDrawOk) {
+    PostText(4, "Graphics memory");
+    g.error_level = EL_NOT_APPLICABLE;
+    return true;
+  }
+  const int dim = coll.Header().dimension;
+  if (dim == 2 && what == 2) {
+    for (std::size_t i = 0; i < coll.RegionCount(); ++i)
+      display::FillObjectArea(*m, idx, coll.Region(i).obj, 0.0, &state);
+  } else {
+    // Member by member from the cell table: each point once; each leg once,
+    // from the cell of its first vertex.
+    display::PolylinePen pen(*m, &state);
+    for (std::int32_t c = coll.Header().low_cell; c <= static_cast<std::int32_t>(coll.Header().high_cell) && c >= 0; ++c) {
+      const std::uint8_t* rec;
+      const std::uint32_t k = coll.CellRecords(c, &rec);
+      for (std::uint32_t i = 0; i < k; ++i) {
+        if (dim == 0) {
+          const std::uint8_t* r0 = rec + std::uint64_t{i} * ops::kCollPointRecordSize;
+          const DirectionCosines p{cells::Load<double>(r0), cells::Load<double>(r0 + 8), cells::Load<double>(r0 + 16)};
+          display::PixelPoint px;
+          if (display::PositionToDevice(*m, p, &px)) display::Marker(&state, px.x, px.y);
+          continue;
+        }
+        const std::uint8_t* r0 = rec + std::uint64_t{i} * ops::kCollLegRecordSize;
+        const DirectionCosines a{cells::Load<double>(r0), cells::Load<double>(r0 + 8), cells::Load<double>(r0 + 16)};
+        const DirectionCosines b{cells::Load<double>(r0 + 24), cells::Load<double>(r0 + 32), cells::Load<double>(r0 + 40)};
+        if (cells::Locate(idx, a) != c) continue;
+        if (what == 0) {
+          display::PixelPoint px;
+          if (display::PositionToDevice(*m, a, &px)) display::Marker(&state, px.x, px.y);
+        } else {
+          pen.MoveTo(a);
+          pen.LineTo(b);
+          pen.Break();
+        }
+      }
+    }
+  }
+  display::CloseDrawState(&state);
+  ModePictureChanged(g);
+  return true;
 }
 
 }  // namespace interp
