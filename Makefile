@@ -8,7 +8,8 @@
 #   make demo   deps + programs + the demo job, ending in map images
 #   make asan   the tests again under AddressSanitizer and UBSan (build-asan/)
 #   make fuzz   fuzz every reader for FUZZ_SECONDS each (build-fuzz/, clang)
-#   make bench  the benchmarks beside their peer libraries
+#   make bench  the benchmarks beside their peer libraries (S2 built -O2 -DNDEBUG
+#               from Debian's source package once, kept in build-bench/s2-ndebug)
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 120
@@ -79,9 +80,10 @@ fuzz: deps build-fuzz/build.ninja
 	fuzz/run-corpus.sh build-fuzz $(FUZZ_SECONDS)
 
 build-bench/build.ninja:
-	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBREL_BENCH=ON
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBREL_BENCH=ON -DOMBREL_S2_JOBS=$(JOBS)
 
 bench: deps build-bench/build.ninja
+	cmake --build build-bench -j $(JOBS) --target s2_ndebug
 	cmake --build build-bench -j $(JOBS)
 	cd build-bench && SDL_VIDEODRIVER=$${SDL_VIDEODRIVER:-dummy} ../bench/run-all.sh
 

@@ -3,15 +3,13 @@
 //     runs it (open and map both object files, create the output file,
 //     derive, close and put it in place; no argument parsing) against S2's
 //     S2ContainsPointQuery over a MutableS2ShapeIndex of the same rings
-//     (index built before timing; the points handed over as S2Points);
+//     (index built before timing; the points handed over as S2Points), run
+//     by the S2 peers (s2_peer.cpp) in the same run: S2 built -O2 -DNDEBUG
+//     (the fair figure) and Debian's libs2 with its debug checks; each
+//     ratio is S2's time over ours (above 1: ours is faster);
 //   unique and common on 1 000 000 points (no peer).
 // Run from the build folder: bench/bench_derive (OMBREL_BIN and
 // OMBREL_SOURCE as for the tests, else ./bin and /work/main).
-#include <s2/mutable_s2shape_index.h>
-#include <s2/s2contains_point_query.h>
-#include <s2/s2debug.h>
-#include <s2/s2lax_polygon_shape.h>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +18,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "bench/s2_peers.h"
 #include "lib/cells/object_file.h"
 #include "lib/ops/pset_ops.h"
 #include "tests/ops/ops_test_util.h"
@@ -35,7 +34,6 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
 }  // namespace
 
 int main() {
-  FLAGS_s2debug = false;
   if (!std::getenv("OMBREL_BIN")) setenv("OMBREL_BIN", "bin", 0);
   cells::CellIndex idx;
   if (!LoadIndex("isotype.vix", idx)) {
@@ -68,30 +66,27 @@ int main() {
     return c;
   };
 
-  // S2: the same rings, read back from the region.
+  // S2: the same rings, read back from the region, and the same points.
   std::vector<cells::PointNode> v;
   cells::CollectVertices(idx, land.obj, v);
-  std::vector<std::vector<S2Point>> loops(1);
+  std::vector<std::vector<bench::Xyz>> loops(1);
   for (const auto& p : v) {
     if (cells::IsMark(p)) {
       if (!loops.back().empty()) loops.emplace_back();
       continue;
     }
-    loops.back().push_back(S2Point(p.p.x, p.p.y, p.p.z));
+    loops.back().push_back({p.p.x, p.p.y, p.p.z});
   }
   if (loops.back().empty()) loops.pop_back();
-  MutableS2ShapeIndex s2index;
-  s2index.Add(std::make_unique<S2LaxPolygonShape>(loops));
-  s2index.ForceBuild();
-  std::vector<S2Point> s2pts;
-  for (const auto& p : nodes) s2pts.push_back(S2Point(p.p.x, p.p.y, p.p.z));
+  std::vector<bench::Xyz> s2pts;
+  for (const auto& p : nodes) s2pts.push_back({p.p.x, p.p.y, p.p.z});
 
   // End to end as the command runs it: both objects in files, opened and
   // mapped, the output created in a file, derived, closed and put in place.
   char dir[] = "/tmp/bench_deriveXXXXXX";
   if (!mkdtemp(dir)) return 1;
   const std::string pts_path = std::string(dir) + "/pts.qbo", land_path = std::string(dir) + "/land.qbo",
-                    out_path = std::string(dir) + "/in.qbo";
+                    out_path = std::string(dir) + "/in.qbo", peer_path = std::string(dir) + "/peer.bin";
   auto save = [&](const cells::Object& o, const std::string& path) {
     cells::ObjectHandle h;
     if (cells::CreateObject(h, path, o.kind, 256 << 20) != 0) return false;
@@ -126,18 +121,20 @@ int main() {
   cells::CloseObject(hp);
   cells::CloseObject(hl);
   const double ours = Seconds(t0);
+  bench::PeerFigure fair, debian;
+  if (bench::WritePeerFile(peer_path, &loops, s2pts)) {
+    fair = bench::RunPeer("ndebug", "contains", peer_path, 1);
+    debian = bench::RunPeer("debian", "contains", peer_path, 1);
+  }
   std::remove(pts_path.c_str());
   std::remove(land_path.c_str());
   std::remove(out_path.c_str());
+  std::remove(peer_path.c_str());
   rmdir(dir);
 
-  auto query = MakeS2ContainsPointQuery(&s2index);
-  t0 = std::chrono::steady_clock::now();
-  long s2inside = 0;
-  for (const S2Point& p : s2pts) s2inside += query.Contains(p);
-  const double s2 = Seconds(t0);
-  std::printf("DerivePsetInside land10m, %d points: %.3f s, %.0f points/s (%ld inside) | S2ContainsPointQuery: %.3f s, %.0f points/s (%ld inside)\n",
-              n, ours, n / ours, inside, s2, n / s2, s2inside);
+  std::printf("DerivePsetInside land10m, %d points: %.3f s, %.0f points/s (%ld inside) | S2ContainsPointQuery: %s, %s (%llu inside)\n",
+              n, ours, n / ours, inside, bench::PeerText("S2 NDEBUG", fair, ours, 1, "s").c_str(),
+              bench::PeerText("Debian S2", debian, ours, 1, "s").c_str(), fair.result);
 
   t0 = std::chrono::steady_clock::now();
   ops::q7_PsetSelect(context(7), points.obj, 1);

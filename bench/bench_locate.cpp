@@ -3,8 +3,11 @@
 //   - 1 000 000 random points (no locality);
 //   - 1 000 000 points along great-circle tracks in 1 km steps;
 //   - loading isotype.vix.
-// Each figure is the best of five rounds, ours and S2's alternating. The index is found beside the
-// programs (OMBREL_BIN, else ../bin from this program's folder).
+// Each figure is the best of five rounds. S2's figures come from the S2 peers
+// (s2_peer.cpp): S2 built -O2 -DNDEBUG (the fair figure) and Debian's libs2
+// with its debug checks; each ratio is S2's time over ours (above 1: ours is
+// faster). The index is found beside the programs (OMBREL_BIN, else ../bin
+// from this program's folder).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,10 +19,7 @@
 
 #include <unistd.h>
 
-#include <s2/s2cell_id.h>
-#include <s2/s2debug.h>
-#include <s2/s2point.h>
-
+#include "bench/s2_peers.h"
 #include "lib/cells/cell_index.h"
 #include "lib/cells/cell_locate.h"
 #include "lib/cells/index_file.h"
@@ -55,7 +55,6 @@ double BestNs(int rounds, std::size_t n, F&& f) {
 }  // namespace
 
 int main() {
-  FLAGS_s2debug = false;
   const std::string path = IndexPath();
   cells::CellIndex idx;
   double load_ms = 1e30;
@@ -106,27 +105,37 @@ int main() {
       for (const DirectionCosines& p : pts) sink += static_cast<std::uint64_t>(cells::Locate(idx, p));
     };
   };
-  auto s2_all = [&](const std::vector<DirectionCosines>& pts) {
-    return [&]() {
-      for (const DirectionCosines& p : pts) sink += S2CellId(S2Point(p.x, p.y, p.z)).id();
-    };
-  };
-  // Rounds alternate between the two so that both see the same load of a
-  // shared machine.
-  double ours_random = 1e30, s2_random = 1e30, ours_track = 1e30, s2_track = 1e30;
+  double ours_random = 1e30, ours_track = 1e30;
   for (int r = 0; r < 5; ++r) {
     ours_random = std::min(ours_random, BestNs(1, n, locate_all(random)));
-    s2_random = std::min(s2_random, BestNs(1, n, s2_all(random)));
     ours_track = std::min(ours_track, BestNs(1, n, locate_all(track)));
-    s2_track = std::min(s2_track, BestNs(1, n, s2_all(track)));
   }
-
-  std::printf("Locate, 1000000 random points on isotype.vix (%d cells): %.1f ns/point;"
-              " S2CellId::FromPoint: %.1f ns/point (%.2fx)\n",
-              idx.cell_count, ours_random, s2_random, s2_random / ours_random);
-  std::printf("Locate, 1000000 points along great-circle tracks, 1 km steps: %.1f ns/point;"
-              " S2CellId::FromPoint: %.1f ns/point (%.1fx)\n",
-              ours_track, s2_track, s2_track / ours_track);
+  // The peers: the same points, from a file.
+  char dir[] = "/tmp/bench_locateXXXXXX";
+  bench::PeerFigure peer[2][2];  // [random, track][ndebug, debian]
+  if (mkdtemp(dir)) {
+    const std::string file = std::string(dir) + "/points.bin";
+    const std::vector<DirectionCosines>* sets[2] = {&random, &track};
+    for (int k = 0; k < 2; ++k) {
+      std::vector<bench::Xyz> pts;
+      pts.reserve(n);
+      for (const DirectionCosines& p : *sets[k]) pts.push_back({p.x, p.y, p.z});
+      if (!bench::WritePeerFile(file, nullptr, pts)) continue;
+      peer[k][0] = bench::RunPeer("ndebug", "cellid", file, 5);
+      peer[k][1] = bench::RunPeer("debian", "cellid", file, 5);
+    }
+    std::remove(file.c_str());
+    rmdir(dir);
+  }
+  const double ours_ns[2] = {ours_random, ours_track};
+  const char* what[2] = {"1000000 random points on isotype.vix", "1000000 points along great-circle tracks, 1 km steps"};
+  for (int k = 0; k < 2; ++k) {
+    // PeerText takes seconds for the whole set; ours is per point.
+    const double ours_s = ours_ns[k] * 1e-9 * static_cast<double>(n);
+    std::printf("Locate, %s: %.1f ns/point | S2CellId::FromPoint: %s, %s\n", what[k], ours_ns[k],
+                bench::PeerText("S2 NDEBUG", peer[k][0], ours_s, 1e9 / static_cast<double>(n), "ns/point").c_str(),
+                bench::PeerText("Debian S2", peer[k][1], ours_s, 1e9 / static_cast<double>(n), "ns/point").c_str());
+  }
   std::printf("Loading isotype.vix: %.2f ms (start-cell table on first far location: %.2f ms)\n", load_ms,
               table_ms);
   std::fprintf(stderr, "(checksum %llu)\n", static_cast<unsigned long long>(sink));

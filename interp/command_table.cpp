@@ -27,8 +27,10 @@
 #include "interp/cmd_entry.h"
 #include "interp/cmd_reframe.h"
 #include "interp/cmd_lattice.h"
+#include "interp/cmd_nearest.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_collections.h"
+#include "interp/cmd_regions.h"
 
 #include <strings.h>
 
@@ -58,9 +60,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  20 */ {"DerivePsetUnique",               DeriveUnary,        1, 1},  // derive: one-operand derivation
     /*  21 */ {"DeriveRsetAfarLines",            DeriveUnary,        7, 2},  // buffers: one-operand derivation
     /*  22 */ {"DeriveRsetAfarPoints",           CmdNotImplemented,  8, 2},  // buffers: one-operand derivation
-    /*  23 */ {"DeriveRsetCombined",             CmdNotImplemented,  6, 3},  // regions: two-operand derivation
-    /*  24 */ {"DeriveRsetCommon",               CmdNotImplemented,  6, 1},  // regions: two-operand derivation
-    /*  25 */ {"DeriveRsetComplement",           CmdNotImplemented,  11, 0},  // regions: one-operand derivation
+    /*  23 */ {"DeriveRsetCombined",             DeriveBinary,       6, 3},  // regions: two-operand derivation
+    /*  24 */ {"DeriveRsetCommon",               DeriveBinary,       6, 1},  // regions: two-operand derivation
+    /*  25 */ {"DeriveRsetComplement",           DeriveUnary,        11, 0},  // regions: one-operand derivation
     /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
@@ -98,8 +100,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  60 */ {"EnterRsetOutsideSector",         CmdEnterCircle,  1, 2},  // entry: enter circle or sector
     /*  61 */ {"EraseObject",                    CmdEraseObject,     0, 0},  // objects: own
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
-    /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
-    /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
+    /*  63 */ {"FarthestInLset",                 CmdNearestQuery,    1, 2},  // nearest: nearest or farthest
+    /*  64 */ {"FarthestInPset",                 CmdNearestQuery,    0, 2},  // nearest: nearest or farthest
     /*  65 */ {"Generalize",                     DeriveUnary,        9, 0},  // derive: one-operand derivation
     /*  66 */ {"Geometry",                       CmdGeometry,        0, 0},  // map: own
     /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
@@ -115,10 +117,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
     /*  79 */ {"NearestCells",                   CmdNearestCells,  0, 0},  // cell lattice: own
-    /*  80 */ {"NearestInLset",                  CmdNotImplemented,  1, 1},  // nearest: nearest or farthest
-    /*  81 */ {"NearestInPset",                  CmdNotImplemented,  0, 1},  // nearest: nearest or farthest
-    /*  82 */ {"NearestInRset",                  CmdNotImplemented,  2, 1},  // nearest: nearest or farthest
-    /*  83 */ {"NearestOrderedInPset",           CmdNotImplemented,  0, 0},  // nearest: nearest or farthest
+    /*  80 */ {"NearestInLset",                  CmdNearestQuery,    1, 1},  // nearest: nearest or farthest
+    /*  81 */ {"NearestInPset",                  CmdNearestQuery,    0, 1},  // nearest: nearest or farthest
+    /*  82 */ {"NearestInRset",                  CmdNearestQuery,    2, 1},  // nearest: nearest or farthest
+    /*  83 */ {"NearestOrderedInPset",           CmdNearestQuery,    0, 0},  // nearest: nearest or farthest
     /*  84 */ {"NearLineInCollection",           CmdCollectionSearch, 1, 0},  // collections: collection search
     /*  85 */ {"NearPointInCollection",          CmdCollectionSearch, 0, 0},  // collections: collection search
     /*  86 */ {"OverheadRsetInCollection",       CmdCollectionSearch, 2, 0},  // collections: collection search

@@ -328,6 +328,13 @@ void PaintModeMarks(cairo_surface_t* view) {
   cairo_surface_flush(view);
 }
 
+void ModeEraseMarks(GlobalBlock& g) {
+  if (g_marks.empty()) return;
+  g_marks.clear();
+  ++Surface(g).generation;
+  ModePictureChanged(g);
+}
+
 uint32_t TraceColour(GlobalBlock& g, const char* style_name) {
   std::string value = StyleValue(g, nullptr, style_name);
   if (value.find_first_not_of(" \t") == std::string::npos) value = "c1";

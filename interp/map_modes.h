@@ -146,6 +146,9 @@ void ModeMark(GlobalBlock& g, int x, int y, uint32_t colour);
 void ModeMarkLine(GlobalBlock& g, int x0, int y0, int x1, int y1, uint32_t colour);
 void ModeButton(GlobalBlock& g, int x, int y, const char* label);
 int ModeMarkCount();
+// Takes every mark off while the mode goes on (a query's mark of the
+// clicked item, gone again when the button is released).
+void ModeEraseMarks(GlobalBlock& g);
 // Paints the running mode's marks over a view of the picture (the map
 // window does, each time it shows the picture).
 void PaintModeMarks(cairo_surface_t* view);

@@ -136,4 +136,59 @@ void WindowClose(const std::string& name, int fd) {
   unlink(WindowSocketPath(name).c_str());
 }
 
+int WindowConnect(WindowClient& c, const std::string& name) {
+  WindowDisconnect(c);
+  c.dead = false;
+  sockaddr_un a;
+  if (!Address(name, &a)) return 1;
+  c.fd = ClientSocket();
+  if (c.fd < 0) return 1;
+  if (connect(c.fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+    WindowDisconnect(c);
+    return 1;
+  }
+  return 0;
+}
+
+int WindowSend(WindowClient& c, const WindowRequest& r) {
+  if (c.fd < 0 || c.dead) return 1;
+  const std::string bytes = EncodeWindowRequest(r);
+  for (int waited = 0; waited <= 1000; waited += 50) {
+    const ssize_t n = send(c.fd, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(bytes.size())) return 0;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+    struct pollfd p {c.fd, POLLOUT, 0};
+    poll(&p, 1, 50);  // the window's queue is full: wait, a second at most
+  }
+  c.dead = true;  // gone, or not taking requests: drawing stops here
+  return 1;
+}
+
+int WindowQueryClient(WindowClient& c, int* width, int* height) {
+  WindowRequest r;
+  r.number = 0;
+  if (WindowSend(c, r) != 0) return 1;
+  struct pollfd p {c.fd, POLLIN, 0};
+  if (poll(&p, 1, 1000) != 1) return 1;
+  unsigned char answer[8];
+  if (recv(c.fd, answer, sizeof answer, MSG_DONTWAIT) != 8) return 1;
+  *width = static_cast<int>(static_cast<int32_t>(GetLe(answer, 4)));
+  *height = static_cast<int>(static_cast<int32_t>(GetLe(answer + 4, 4)));
+  return 0;
+}
+
+void WindowDisconnect(WindowClient& c) {
+  if (c.fd >= 0) close(c.fd);
+  c.fd = -1;
+}
+
+void WindowAnswerClient(int fd, const void* address, unsigned address_length, int width, int height) {
+  std::string out;
+  PutLe(out, static_cast<uint32_t>(width), 4);
+  PutLe(out, static_cast<uint32_t>(height), 4);
+  sendto(fd, out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL, static_cast<const sockaddr*>(address),
+         static_cast<socklen_t>(address_length));
+}
+
 }  // namespace platform

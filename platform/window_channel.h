@@ -38,4 +38,24 @@ int WindowPost(const std::string& name, const WindowRequest& r);
 int WindowListen(const std::string& name);
 void WindowClose(const std::string& name, int fd);
 
+// A client that posts many requests to one window: the socket is opened
+// once, bound to an autobound abstract address so that the window can
+// answer. A window that goes away makes every later post fail (dead); the
+// client then posts nothing more.
+struct WindowClient {
+  int fd = -1;
+  bool dead = false;
+};
+// 0 connected, 1 no window of that name listens.
+int WindowConnect(WindowClient& c, const std::string& name);
+// 0 sent; 1 not sent (no window, or it stopped taking requests for a second).
+int WindowSend(WindowClient& c, const WindowRequest& r);
+// Request 0: the window answers with its client width and height (two
+// little-endian i32). 0 when the answer came within a second.
+int WindowQueryClient(WindowClient& c, int* width, int* height);
+void WindowDisconnect(WindowClient& c);
+
+// The window's side of request 0: answers the sender with the client size.
+void WindowAnswerClient(int fd, const void* address, unsigned address_length, int width, int height);
+
 }  // namespace platform

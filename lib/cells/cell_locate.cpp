@@ -44,8 +44,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <new>
 
+#include "lib/cells/cell_disc.h"
 #include "lib/geodesy/constants.h"
 #include "lib/geodesy/ellipsoid.h"
 
@@ -628,6 +630,73 @@ std::int32_t SearchOutwardIn(CellIndex& idx, platform::Workspace* ws, const Dire
   const std::size_t bytes = SearchOutwardScratchBytes(idx);
   void* scratch = platform::WorkspaceAlloc(ws, static_cast<std::int32_t>(bytes));
   return SearchOutward(idx, Scratch{scratch, scratch != nullptr ? bytes : 0}, p, pred, context);
+}
+
+namespace {
+
+// The flood of NearCellsRegion over a bit set, a stack and the list.
+std::size_t RegionFlood(CellIndex& idx, const DirectionCosines& p, double limit2, std::uint32_t* seen,
+                        std::uint32_t* stack, std::size_t stack_words, std::uint32_t* list,
+                        std::size_t list_words) {
+  if (list == nullptr || list_words < 2 || idx.cell_count <= 0 || !geodesy::IsValid(p)) return 0;
+  const std::int32_t h = Locate(idx, p);
+  BitSetClearAll(seen, idx.cell_count);
+  BitSetSet(seen, h);
+  std::size_t top = 0, n = 2;
+  list[1] = static_cast<std::uint32_t>(h);
+  std::int32_t c = h;
+  for (;;) {
+    if (c == h || DiscCellStatus(idx, c, h, p, limit2) != DISC_OUTSIDE) {
+      if (c != h) {
+        if (n >= list_words) return 0;
+        list[n++] = static_cast<std::uint32_t>(c);
+      }
+      const CellRecord* r = idx.cells[c];
+      for (int k = 0; k < r->neighbour_count; ++k) {
+        const std::int32_t m = r->neighbours[k];
+        if (BitSetTest(seen, m)) continue;
+        if (top >= stack_words) return 0;
+        BitSetSet(seen, m);
+        stack[top++] = static_cast<std::uint32_t>(m);
+      }
+    }
+    if (top == 0) break;
+    c = static_cast<std::int32_t>(stack[--top]);
+  }
+  std::sort(list + 2, list + n);
+  list[0] = static_cast<std::uint32_t>(n);
+  return n;
+}
+
+}  // namespace
+
+std::size_t NearCellsRegion(CellIndex& idx, Scratch scratch, const DirectionCosines& p, double limit2,
+                            std::uint32_t* list, std::size_t list_words) {
+  const std::size_t words = BitSetWords(idx.cell_count);
+  if (scratch.base == nullptr || scratch.size / 4 <= words) return 0;
+  std::uint32_t* seen = static_cast<std::uint32_t*>(scratch.base);
+  return RegionFlood(idx, p, limit2, seen, seen + words, scratch.size / 4 - words, list, list_words);
+}
+
+std::uint32_t* NearCellsRegionIn(CellIndex& idx, platform::Workspace* ws, const DirectionCosines& p,
+                                 double limit2) {
+  if (ws == nullptr || ws->top == nullptr || idx.cell_count <= 0) return nullptr;
+  const std::size_t words = BitSetWords(idx.cell_count);
+  const std::size_t free_words = static_cast<std::size_t>(ws->end - ws->top) / 4;
+  if (free_words < words + 8) return nullptr;
+  // Bit set first, then the list rising from below and the stack from above
+  // in what is left (the last byte of the arena is never handed out).
+  std::uint32_t* seen = reinterpret_cast<std::uint32_t*>(ws->top);
+  const std::size_t rest = free_words - words - 2;
+  std::uint32_t* list = seen + words + (words & 1);
+  const std::size_t list_words = std::min(rest / 2, NearCellsMaxWords(idx));
+  std::uint32_t* stack = list + list_words;
+  const std::size_t stack_words = rest - list_words - 1;
+  const std::size_t n = RegionFlood(idx, p, limit2, seen, stack, stack_words, list, list_words);
+  if (n == 0) return nullptr;
+  const std::size_t bytes = reinterpret_cast<std::uint8_t*>(list + n) - ws->top;
+  if (platform::WorkspaceAlloc(ws, static_cast<std::int32_t>(bytes)) == nullptr) return nullptr;
+  return list;
 }
 
 }  // namespace cells

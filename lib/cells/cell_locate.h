@@ -117,6 +117,24 @@ std::size_t NearCells(CellIndex& idx, Scratch scratch, const geodesy::DirectionC
 std::vector<std::uint32_t> NearCellsList(CellIndex& idx, const geodesy::DirectionCosines& p,
                                          double limit2);
 
+// The region-distance form: the cells whose Voronoi polygon comes within
+// the squared chord limit2 of p (the cells a circle of that radius about p
+// meets), found by a flood from p's cell through such cells. The cells that
+// meet a disc form a connected patch, so none is missed, whatever the
+// distance from p to its own centre. The list has the NearCells layout:
+// word 1 p's own cell (always listed), then the others ascending. The
+// scratch region holds a cell bit set and the flood's stack; the list needs
+// at most NearCellsMaxWords words. Returns the number of words written, or 0
+// when the scratch region or the list has no room.
+std::size_t NearCellsRegion(CellIndex& idx, Scratch scratch, const geodesy::DirectionCosines& p,
+                            double limit2, std::uint32_t* list, std::size_t list_words);
+
+// The same on the workspace arena: the list is left at the arena's top
+// (which is moved past it, above the bit set the flood used); the caller's
+// mark gives both back. nullptr (top unchanged) when the arena has no room.
+std::uint32_t* NearCellsRegionIn(CellIndex& idx, platform::Workspace* ws, const geodesy::DirectionCosines& p,
+                                 double limit2);
+
 // Predicate of SearchOutward: non-zero when the cell qualifies.
 using CellPredicate = int (*)(std::int32_t cell, void* context);
 

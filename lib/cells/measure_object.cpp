@@ -34,6 +34,7 @@
 
 #include "lib/cells/cell_list.h"
 #include "lib/cells/cell_locate.h"
+#include "lib/cells/object_builder.h"
 #include "lib/geodesy/area.h"
 #include "lib/geodesy/measure_cells.h"
 #include "lib/geodesy/tangent_frame.h"
@@ -51,6 +52,9 @@ constexpr double kAmbiguousShare = 1e-10;
 // A leg within this angle (radians) of a bisector plane is taken to run in
 // it: over a cell's width the two part by less than a millimetre.
 constexpr double kAlongBisector = 1e-10;
+// Crossings within this angle (radians, seen from the centre) of an edge's
+// ends count as reaching that edge.
+constexpr double kEdgeAngle = 1e-7;
 
 struct RingPiece {
   std::int32_t cell;
@@ -175,11 +179,79 @@ double AngleFrom(double a, double b) {
   return d;
 }
 
+// The chains of the cell among chains sorted by cell.
+std::pair<const Chain*, const Chain*> ChainsOf(const std::vector<Chain>& chains, std::int32_t cell) {
+  auto lo = std::lower_bound(chains.begin(), chains.end(), cell,
+                             [](const Chain& c, std::int32_t v) { return c.cell < v; });
+  auto hi = lo;
+  while (hi != chains.end() && hi->cell == cell) ++hi;
+  return {chains.data() + (lo - chains.begin()), chains.data() + (hi - chains.begin())};
+}
+
+// Whether a boundary cell lies inside the rings, for a cell whose part is
+// all or nothing: walked from the nearest cell without boundary (whose side
+// its lists tell) across the neighbour graph, counting the chain legs that
+// each step between the two cells' probe points crosses, as the assembly
+// does. Legs shared by two rings in opposite directions are crossed twice
+// and cancel. 1 inside, 0 outside, -1 when no such cell is near.
+int SideByWalk(const cells::CellIndex& idx, std::int32_t cell, const std::vector<Chain>& chains,
+               const std::vector<DirectionCosines>& store, const std::int32_t* icells,
+               const std::int32_t* bcells) {
+  constexpr std::size_t kMaxVisits = 512;
+  std::vector<std::pair<std::int32_t, std::int32_t>> seen{{cell, -1}};  // cell, parent entry
+  std::size_t head = 0;
+  std::int64_t target = -1;
+  while (head < seen.size() && target < 0 && seen.size() < kMaxVisits) {
+    const std::int32_t u = seen[head].first;
+    const cells::CellRecord* r = idx.cells[u];
+    for (int k = 0; k < r->neighbour_count; ++k) {
+      const std::int32_t w = r->neighbours[k];
+      if (w < 0 || w >= idx.cell_count) continue;
+      bool known = false;
+      for (const auto& sv : seen) known = known || sv.first == w;
+      if (known) continue;
+      seen.push_back({w, static_cast<std::int32_t>(head)});
+      if (!cells::CellListContains(bcells, w)) {
+        target = static_cast<std::int64_t>(seen.size()) - 1;
+        break;
+      }
+    }
+    ++head;
+  }
+  if (target < 0) return -1;
+  int side = cells::CellListContains(icells, seen[target].first) ? 1 : 0;
+  for (std::int64_t at = target; seen[at].second >= 0; at = seen[at].second) {
+    const std::int32_t w = seen[at].first, u = seen[seen[at].second].first;
+    const cells::CellRecord* r = idx.cells[u];
+    const int n = r->neighbour_count;
+    std::int32_t near[4] = {u, w, u, u};
+    for (int k = 0; k < n; ++k) {
+      if (r->neighbours[k] != w) continue;
+      near[2] = r->neighbours[(k + n - 1) % n];
+      near[3] = r->neighbours[(k + 1) % n];
+    }
+    const DirectionCosines pu = cells::CellProbe(idx, u), pw = cells::CellProbe(idx, w);
+    for (int m = 0; m < 4; ++m) {
+      bool again = false;
+      for (int l = 0; l < m; ++l) again = again || near[l] == near[m];
+      if (again || near[m] < 0 || near[m] >= idx.cell_count) continue;
+      const auto [b, e] = ChainsOf(chains, near[m]);
+      for (const Chain* ch = b; ch != e; ++ch) {
+        const DirectionCosines* pt = store.data() + ch->first;
+        const std::size_t legs = ch->open ? ch->count - 1 : ch->count;
+        for (std::size_t j = 0; j < legs; ++j)
+          if (cells::ArcsCross(pu, pw, pt[j], pt[(j + 1) % ch->count])) side ^= 1;
+      }
+    }
+  }
+  return side;
+}
+
 // The part of one boundary cell inside the rings, or NOVALUE.
 double BoundaryCellPart(const cells::CellIndex& idx, const Ellipsoid& e, std::int32_t cell,
                         const Chain* chains, std::size_t chain_count,
                         const std::vector<DirectionCosines>& store, const std::int32_t* icells,
-                        const std::int32_t* bcells) {
+                        const std::int32_t* bcells, const std::vector<Chain>* all_chains) {
   const cells::CellRecord* rec = idx.cells[cell];
   const int nv = rec->neighbour_count;
   std::vector<DirectionCosines> w(nv), wn(nv);
@@ -219,7 +291,20 @@ double BoundaryCellPart(const cells::CellIndex& idx, const Ellipsoid& e, std::in
         }
       }
     }
-    const double t = NormalTriangleArea(&e, cn, wn[(edge + nv - 1) % nv], SurfaceNormal(x, e));
+    // The rim point in the direction of x: x itself when the crossing lies
+    // on the edge; coarse records (8 or 16 bits) can put a restored vertex,
+    // and so the crossing taken at a leg's end, a little off it. The radial
+    // step between the two bounds no area.
+    const DirectionCosines& w0 = wn[(edge + nv - 1) % nv];
+    const DirectionCosines xn = SurfaceNormal(x, e);
+    const DirectionCosines rim = Normalised(Cross(w0, wn[edge]));
+    DirectionCosines r = xn;
+    if (IsValid(rim) && std::fabs(Dot(rim, xn)) > 1e-12) {
+      r = Normalised(Cross(Cross(cn, xn), rim));
+      if (!IsValid(r)) r = xn;
+      else if (Dot(r, xn) < 0.0) r = {-r.x, -r.y, -r.z};
+    }
+    const double t = NormalTriangleArea(&e, cn, w0, r);
     return t == NOVALUE ? NOVALUE : cum[edge] + t;
   };
 
@@ -255,7 +340,35 @@ double BoundaryCellPart(const cells::CellIndex& idx, const Ellipsoid& e, std::in
   const double tol = kAmbiguousShare * whole;
   if (part < tol || part > whole - tol) {
     bool rim_inside = false;
-    if (!events.empty()) {
+    // A neighbour across an edge that no chain reaches, and that has no
+    // boundary itself, is on the cell's side: the part is all or nothing,
+    // so what lies along that edge is what fills the cell. Chains that run
+    // along the rim (two rings sharing a cell edge in opposite directions)
+    // put exits and entries on the same corners, where the order of the
+    // crossings cannot tell the corners' side.
+    bool decided = false;
+    for (int k = 0; k < nv && !decided; ++k) {
+      const std::int32_t nb = rec->neighbours[k];
+      if (nb < 0 || nb >= idx.cell_count || cells::CellListContains(bcells, nb)) continue;
+      const double from = alpha[(k + nv - 1) % nv];
+      const double span = AngleFrom(from, alpha[k]);
+      bool reached = false;
+      for (const Event& ev : events) {
+        const double pos = AngleFrom(from, ev.angle);
+        if (pos <= span + kEdgeAngle || pos >= 2.0 * kPi - kEdgeAngle) reached = true;
+      }
+      if (reached) continue;
+      rim_inside = cells::CellListContains(icells, nb);
+      decided = true;
+    }
+    if (!decided && all_chains) {
+      const int side = SideByWalk(idx, cell, *all_chains, store, icells, bcells);
+      if (side >= 0) {
+        rim_inside = side == 1;
+        decided = true;
+      }
+    }
+    if (!decided && !events.empty()) {
       // A corner is inside when the crossing before it, going round the rim
       // counterclockwise, is an exit.
       int inside = 0;
@@ -272,7 +385,7 @@ double BoundaryCellPart(const cells::CellIndex& idx, const Ellipsoid& e, std::in
         inside += exit ? 1 : 0;
       }
       rim_inside = 2 * inside > nv;
-    } else {
+    } else if (!decided) {
       for (int k = 0; k < nv; ++k) {
         const std::int32_t nb = rec->neighbours[k];
         if (cells::CellListContains(icells, nb)) {
@@ -365,7 +478,7 @@ ObjectMeasure MeasureRsetImpl(cells::CellIndex& idx, const cells::Object& obj, c
     std::size_t j = i;
     while (j < chains.size() && chains[j].cell == chains[i].cell) ++j;
     const double part =
-        BoundaryCellPart(idx, e, chains[i].cell, chains.data() + i, j - i, store, icells, bcells);
+        BoundaryCellPart(idx, e, chains[i].cell, chains.data() + i, j - i, store, icells, bcells, &chains);
     if (part == NOVALUE) return Fail(m, MEASURE_FN_CELLS, 1);
     area += part;
     done.push_back(chains[i].cell);
@@ -376,7 +489,7 @@ ObjectMeasure MeasureRsetImpl(cells::CellIndex& idx, const cells::Object& obj, c
   while (cells::CellListNext(cur, &cell)) {
     if (std::binary_search(done.begin(), done.end(), cell)) continue;
     if (cell < 0 || cell >= idx.cell_count) return Fail(m, MEASURE_FN_CELLS, 1);
-    const double part = BoundaryCellPart(idx, e, cell, nullptr, 0, store, icells, bcells);
+    const double part = BoundaryCellPart(idx, e, cell, nullptr, 0, store, icells, bcells, &chains);
     if (part == NOVALUE) return Fail(m, MEASURE_FN_CELLS, 1);
     area += part;
   }

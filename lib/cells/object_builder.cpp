@@ -14,11 +14,15 @@
 // forever); at the limit the leg enters cb directly.
 //
 // The assembly carries inside/outside from a point just left of one leg to
-// every cell centre along the Gabriel edges of the cell graph (neighbours
-// whose centre midpoint lies in one of the two cells, so the arc between the
-// centres stays inside those two convex cells and only their legs can cross
-// it). Cells reached only through other edges are done afterwards with the
-// legs of the midpoint's cell added.
+// every cell across the neighbour graph. Each cell stands for itself by a
+// probe point a hair off its centre (rings laid along the equator or a
+// meridian pass exactly through the centres of symmetric indexes, and a
+// point on a leg has no side). A step from cell i to neighbour j counts the
+// legs that cross the arc between their probes: legs of i and j, and of the
+// cells at the two ends of their common edge, which the arc may clip where
+// it crosses the edge close to an end. Steps whose arc crosses the bisector
+// in yet another cell (i and j are not Gabriel neighbours) are done
+// afterwards, with that cell's legs added.
 #include "lib/cells/object_builder.h"
 
 #include <algorithm>
@@ -311,7 +315,7 @@ void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool clo
         pieces.push_back({ci, tr.first_vertex, 0, 0.0});
         entry.push_back(v[i]);
       }
-      if (!closed) AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, i - 1);
+      AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, i - 1);
       cur = ci;
     }
     pieces.back().count++;
@@ -320,7 +324,11 @@ void CutIntoPieces(CellIndex& idx, std::span<const DirectionCosines> v, bool clo
     tr.leg = n - 1;
     tr.first_vertex = static_cast<std::int32_t>(n);
     if (leg_cell) leg_cell(context, n - 1, cur);
-    if (cur != c0) tr.Trace(v[n - 1], cur, v[0], c0, 0);
+    if (cur != c0) {
+      const std::size_t from = pieces.size();
+      tr.Trace(v[n - 1], cur, v[0], c0, 0);
+      AddEdgeRuns(idx, pieces, entry, base, from, leg_cell, context, n - 1);
+    }
   }
 }
 
@@ -559,6 +567,47 @@ int BuildRset(CellIndex& idx, SectionTarget target, const BuildParams& params,
 
 // ---------------------------------------------------------------- assembly
 
+// The point whose side of the rings stands for a cell: its centre moved a
+// hair (a hundred-thousandth of the cell's radius) in a direction that no
+// ring a user lays out follows. Rings often run through centres and along
+// the great circles of centres that symmetric indexes are built on (the
+// equator, meridians); a centre on a leg has no side, and two steps from it
+// would disagree about crossing that leg. A cell without boundary has one
+// side throughout, so moving its probe changes nothing for its status.
+DirectionCosines CellProbe(const CellIndex& idx, std::int32_t c) {
+  const DirectionCosines& p = Centre(idx, c);
+  const double theta = std::max(1.0, static_cast<double>(idx.cells[c]->scale) - 1.0) / SCALE_FACTOR;
+  const double delta = 1e-5 * std::min(theta, 0.5);
+  DirectionCosines g{0.3271710380162043, 0.5926418532417129, 0.7359103850214478};
+  double gp = Dot(g, p);
+  DirectionCosines t{g.x - gp * p.x, g.y - gp * p.y, g.z - gp * p.z};
+  if (Dot(t, t) < 1e-6) {
+    g = {0.8112421851755609, -0.5003101957238145, 0.3026315789473684};
+    gp = Dot(g, p);
+    t = {g.x - gp * p.x, g.y - gp * p.y, g.z - gp * p.z};
+  }
+  t = geodesy::Normalised(t);
+  const DirectionCosines q = geodesy::Normalised(Sum(p, t, delta));
+  return geodesy::IsValid(q) ? q : p;
+}
+
+
+namespace {
+
+// Where the arc a-b crosses the bisector plane of the centres of i and j.
+DirectionCosines BisectorCrossing(const CellIndex& idx, std::int32_t i, std::int32_t j,
+                                  const DirectionCosines& a, const DirectionCosines& b) {
+  const DirectionCosines& pa = Centre(idx, i);
+  const DirectionCosines& pb = Centre(idx, j);
+  const DirectionCosines d{pa.x - pb.x, pa.y - pb.y, pa.z - pb.z};
+  const double da = Dot(a, d), db = Dot(b, d);
+  const double t = std::clamp(da != db ? da / (da - db) : 0.5, 0.0, 1.0);
+  return geodesy::Normalised(Sum(a, DirectionCosines{b.x - a.x, b.y - a.y, b.z - a.z}, t));
+}
+
+}  // namespace
+
+
 int AssembleRegion(CellIndex& idx, const RingSet& rings, std::vector<std::int32_t>& bcells,
                    std::vector<std::int32_t>& icells) {
   bcells.clear();
@@ -628,9 +677,13 @@ int AssembleRegion(CellIndex& idx, const RingSet& rings, std::vector<std::int32_
     double eps = std::min(1e-9, 0.25 * std::sqrt(ChordSq(a, b)));
     DirectionCosines q = geodesy::Normalised(Sum(m, left, eps));
     std::int32_t cq = Locate(idx, q);
+    if (cq == NO_CELL) return 0;
+    std::vector<DirectionCosines> probe(static_cast<std::size_t>(ncells));
+    for (std::int32_t c = 0; c < ncells; ++c) probe[c] = CellProbe(idx, c);
     std::vector<std::int8_t> status(static_cast<std::size_t>(ncells), -1);
-    status[cq] = static_cast<std::int8_t>(1 ^ crossings(q, Centre(idx, cq), {cq}));
+    status[cq] = static_cast<std::int8_t>(1 ^ crossings(q, probe[cq], {cq}));
 
+    auto has_legs = [&](std::int32_t c) { return c >= 0 && c < ncells && first[c + 1] > first[c]; };
     std::deque<std::int32_t> queue{cq};
     std::int64_t done = 1;
     for (int pass = 0; pass < 2 && done < ncells; ++pass) {
@@ -641,21 +694,24 @@ int AssembleRegion(CellIndex& idx, const RingSet& rings, std::vector<std::int32_
         const std::int32_t i = queue.front();
         queue.pop_front();
         const CellRecord* r = idx.cells[i];
-        for (int k = 0; k < r->neighbour_count; ++k) {
+        const int count = r->neighbour_count;
+        for (int k = 0; k < count; ++k) {
           const std::int32_t j = r->neighbours[k];
           if (j < 0 || j >= ncells || status[j] >= 0) continue;
-          const DirectionCosines& ci = Centre(idx, i);
-          const DirectionCosines& cj = Centre(idx, j);
+          // The cells at the two ends of the edge between i and j: an arc
+          // that crosses the edge close to one of its ends may clip them.
+          std::int32_t e0 = r->neighbours[(k + count - 1) % count];
+          std::int32_t e1 = r->neighbours[(k + 1) % count];
+          if (e0 < 0 || e0 >= ncells) e0 = i;
+          if (e1 < 0 || e1 >= ncells) e1 = i;
+          const DirectionCosines x = BisectorCrossing(idx, i, j, probe[i], probe[j]);
+          std::int32_t cm = geodesy::IsValid(x) ? LocateFrom(idx, i, x) : i;
+          if (cm < 0 || cm >= ncells) cm = i;
+          const bool third = cm != i && cm != j && cm != e0 && cm != e1;
+          if (third && pass == 0) continue;
           int parity = 0;
-          const bool quiet = first[i + 1] == first[i] && first[j + 1] == first[j];
-          DirectionCosines mid = geodesy::Normalised(Sum(ci, cj));
-          std::int32_t cm = geodesy::IsValid(mid) ? LocateFrom(idx, i, mid) : i;
-          if (cm != i && cm != j) {
-            if (pass == 0) continue;
-            parity = crossings(ci, cj, {i, j, cm});
-          } else if (!quiet) {
-            parity = crossings(ci, cj, {i, j});
-          }
+          if (has_legs(i) || has_legs(j) || has_legs(e0) || has_legs(e1) || has_legs(cm))
+            parity = crossings(probe[i], probe[j], {i, j, e0, e1, cm});
           status[j] = static_cast<std::int8_t>(status[i] ^ parity);
           ++done;
           queue.push_back(j);

@@ -109,14 +109,21 @@ struct RingSet {
 };
 
 // The region assembly: b-cells are the cells the rings' boundary passes
-// through; i-cells the other cells whose centres lie inside the rings. The
-// status of every cell centre is carried from a point just left of a
-// boundary leg across the neighbour graph, counting the boundary legs that
-// each step between two centres crosses (even-odd rule), so a cell is inside
-// when its centre is. Both lists come back sorted, without repeats.
+// through; i-cells the other cells, whose points lie all inside the rings.
+// The side of every cell is carried from a point just left of a boundary leg
+// across the neighbour graph, counting the boundary legs that each step
+// between two cells crosses (even-odd rule). A cell's side is taken at a
+// point a hair off its centre, so rings whose legs run through centres,
+// Voronoi vertices or along cell edges get the same i-cells as any other.
+// Both lists come back sorted, without repeats.
 // Returns 0, or 9 when memory runs out.
 int AssembleRegion(CellIndex& idx, const RingSet& rings, std::vector<std::int32_t>& bcells,
                    std::vector<std::int32_t>& icells);
+
+// The point that stands for a cell in the assembly: its centre moved a
+// hundred-thousandth of the cell's radius in a fixed direction that rings
+// laid along index lines do not follow.
+geodesy::DirectionCosines CellProbe(const CellIndex& idx, std::int32_t cell);
 
 // The crossing test of two great-circle arcs shorter than 180 degrees: true
 // when ab and cd cross at a point interior to both.

@@ -153,8 +153,8 @@ int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const Objec
   return pen.points;
 }
 
-int64_t FillObjectArea(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz,
-                       DrawState* d) {
+int64_t FillObjectAreaExact(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz,
+                            DrawState* d) {
   if (obj.kind != cells::kRset || !g.params || d->kind != kDrawAreas) return 0;
   ops::RsetTestCache cache;
   const int w = d->surface->width, h = d->surface->height;

@@ -14,6 +14,7 @@
 #include "lib/cells/object_model.h"
 #include "lib/display/draw_state.h"
 #include "lib/display/map_geometry.h"
+#include "lib/display/area_fill.h"
 
 namespace display {
 
@@ -31,15 +32,17 @@ int64_t DrawObjectPoints(const MapGeometry& g, cells::CellIndex& idx, const cell
 // part of it is in view. Returns the number of device points drawn.
 int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, DrawState* d);
 
-// Fills a region set into an area state. The frame is cut into blocks of
-// kFillBlock pixels; a block whose corners and centre all fall in interior
-// cells without boundary is filled whole, one whose samples all fall in cells
-// wholly outside is left, and every other block is decided pixel by pixel by
-// the point-in-region test at the pixel's centre. So interior cells fill
-// whole and boundary cells fill their inside part, on every projection and
-// across seams and poles. Returns the number of pixels filled.
+// The exact fill of a region set into an area state. The frame is cut into
+// blocks of kFillBlock pixels; a block whose corners and centre all fall in
+// interior cells without boundary is filled whole, one whose samples all fall
+// in cells wholly outside is left, and every other block is decided pixel by
+// pixel by the point-in-region test at the pixel's centre. So interior cells
+// fill whole and boundary cells fill their inside part, on every projection
+// and across seams and poles. Returns the number of pixels filled.
+// FillObjectArea (area_fill.h) gives the same picture much faster; this one
+// stays as its reference.
 inline constexpr int kFillBlock = 4;
-int64_t FillObjectArea(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, double fuzz,
-                       DrawState* d);
+int64_t FillObjectAreaExact(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, double fuzz,
+                            DrawState* d);
 
 }  // namespace display

@@ -253,7 +253,22 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
       outer = Restore3(idx, cell, own + static_cast<std::int64_t>(pc.count - 1) * rs, obj.res);
       outer_p = core.back();
     }
-    for (std::int64_t m = back_from; walk_back && m <= total; ++m) {
+    // A ring that stays in the cell is walked round once: the chain is its
+    // vertices with one leg more at each end (the vertex before the first
+    // and the one after the last), so every vertex of it has both its legs
+    // inside the chain. Walking on would lay the ring over itself and end the
+    // chain at a vertex whose side would then be taken from one leg alone.
+    const std::int64_t others = total - pc.count;
+    const std::int64_t back_limit = others + 1;
+    if (pc.count > 0 && others == 0 && pc.count >= 2) {
+      // The whole ring is this piece: its ends are copies of its own plane
+      // points, bit for bit, so that a vertex met at a chain end is never
+      // nearer than the same vertex inside the chain.
+      front.push_back(core.back());
+      back.push_back(core.front());
+      walk_back = walk_front = false;
+    }
+    for (std::int64_t m = back_from; walk_back && m <= std::min(total, back_limit); ++m) {
       if (!Neighbour(idx, obj, it, ref.piece, -1, static_cast<int>(m), v, &vcell, &vrec)) {
         open_start = true;
         break;
@@ -266,7 +281,8 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
       inner = v;
       inner_p = p0;
     }
-    for (std::int64_t m = front_from; walk_front && m <= total; ++m) {
+    const std::int64_t front_limit = std::max<std::int64_t>(1, others + 2 - static_cast<std::int64_t>(front.size()));
+    for (std::int64_t m = front_from; walk_front && m <= std::min(total, front_limit + front_from - 1); ++m) {
       if (!Neighbour(idx, obj, it, ref.piece, +1, static_cast<int>(m), v, &vcell, &vrec)) {
         open_end = true;
         break;

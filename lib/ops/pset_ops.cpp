@@ -293,10 +293,15 @@ int q7_PsetInRset(const DeriveContext& ctx, const Object& points, const Object& 
         continue;
       }
       GatherCellChains(*ctx.index, region, c.cell, chains);
+      int side = 0;  // the cell's side where its chains bound nothing, once known
       for (std::int32_t i = 0; i < c.count; ++i) {
         const std::uint8_t* rec = PointAt(points, c, i);
-        const double d = BoundaryDistance(chains, RestorePlane(*ctx.index, c.cell, rec, points.res), f,
-                                          boundary_indicator);
+        double d = BoundaryDistance(chains, RestorePlane(*ctx.index, c.cell, rec, points.res), f,
+                                    boundary_indicator);
+        if (d == geodesy::HUGE_VALUE) {
+          if (side == 0) side = SideByNeighbours(*ctx.index, region, c.cell);
+          d = side;
+        }
         bool kept;
         if (d == 0.0) kept = boundary_indicator >= 0;
         else kept = (d > 0.0) == inside_mode;

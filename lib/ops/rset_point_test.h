@@ -16,9 +16,14 @@
 //   -1 outside, boundary in the cell, distance below -f
 //   -2 outside, the cell is neither an interior nor a boundary cell
 // f is the fuzz angle, the library default when it is passed as 0.
+// Two rings that share a leg in opposite directions (a region cut along a
+// meridian and given as its two halves) are not bounded there: such a pair
+// of equally near chains with opposite sides is passed over, and the next
+// nearest boundary, or the cell's neighbours, decide.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "lib/cells/cell_index.h"
 #include "lib/cells/object_model.h"
@@ -30,13 +35,21 @@ namespace ops {
 // The signed distance of q from the chains of one cell (the value of least
 // magnitude over all chains; the search stops at exactly 0). With
 // boundary_indicator non-zero a distance within fuzz is returned as 0; with 0
-// only the sign counts. No chain at all gives +HUGE_VALUE.
+// only the sign counts. Legs that two chains share in opposite directions
+// and the tips of spikes (a ring running straight back along itself) bound
+// nothing and are passed over. No chain at all, or only such legs, gives
+// +HUGE_VALUE: SideByNeighbours then tells the cell's side.
 //
 // The small-circle legs of buffer arcs (pieces with a non-zero boundary
 // parameter in a buffer region) are measured by ChainDistance too: a chain's
 // legs are straight in the plane, which is exact for great-circle legs; the
 // buffers give their arc pieces their own leg measure there.
 double BoundaryDistance(const CellChains& chains, PlanePoint q, double fuzz, int boundary_indicator);
+
+// +1 or -1: the side of a cell whose chains bound nothing (legs that rings
+// share in opposite directions), walked from the nearest cell without
+// boundary; -1 when none is within a few hundred cells.
+int SideByNeighbours(cells::CellIndex& idx, const cells::Object& region, std::int32_t cell);
 
 // The signed distance from q to one chain (see above), without the fuzz.
 double ChainDistance(const CellChains& chains, int k, PlanePoint q);
@@ -45,6 +58,8 @@ double ChainDistance(const CellChains& chains, int k, PlanePoint q);
 struct RsetTestCache {
   const cells::Object* region = nullptr;
   CellChains chains;
+  std::int32_t side_cell = cells::NO_CELL;  // the cell whose side is known
+  int side = 0;
 };
 
 // The point-in-region test for a unit vector p (its cell is located).

@@ -1,12 +1,18 @@
 // atlas2rgn: converts the Natural Earth land outlines of the world-atlas
 // package (TopoJSON) into region text files (".rgn") for ImportRset.
 //
-//   atlas2rgn land-110m.json land110m.rgn [label]
+//   atlas2rgn land-110m.json land110m.rgn [label [object]]
+//
+// object: the TopoJSON object to convert, "land" by default. With
+// "countries" (the countries-NNm.json files) each country's rings carry its
+// ISO numeric code (the geometry's "id") as ring identifier, 0 where a
+// geometry has none; with "land" the rings are numbered from 1.
+//
 //   atlas2rgn --countries countries-110m.json countries110m.rgn countries110m.names [label]
 //
-// The countries mode writes one ring set per country: every ring of the
-// country's polygons carries the country's number (its 1-based place in the
-// file's list of countries) as identifier, and the names file gets one line
+// The collections mode: every ring of a country carries the country's number
+// (its 1-based place in the file's list of countries, so that geometries
+// without an id stay apart), and the names file gets one line
 // "NUMBER<TAB>NAME" per country (the UTF-8 name of its properties).
 //
 // How it works: the arcs are decoded (delta-encoded integer pairs scaled by
@@ -93,22 +99,26 @@ double SignedArea(const std::vector<LonLat>& ring) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool countries = argc > 1 && std::string(argv[1]) == "--countries";
-  if (countries) {
-    ++argv;
-    --argc;
+  // The collections mode in the ordinary form: json out.rgn label countries.
+  std::vector<char*> args(argv, argv + argc);
+  const char* names_path = nullptr;
+  static char countries_word[] = "countries", no_label[] = "";
+  if (argc > 1 && std::string(argv[1]) == "--countries") {
+    if (argc < 5) {
+      std::fprintf(stderr, "usage: atlas2rgn --countries countries-NNm.json out.rgn out.names [label]\n");
+      return 2;
+    }
+    names_path = argv[4];
+    args = {argv[0], argv[2], argv[3], argc > 5 ? argv[5] : no_label, countries_word};
+    argc = 5;
+    argv = args.data();
   }
-  if (argc < 3 || (countries && argc < 4)) {
+  const bool numbered = names_path != nullptr;
+  if (argc < 3) {
     std::fprintf(stderr,
-                 "usage: atlas2rgn land-NNm.json out.rgn [label]\n"
+                 "usage: atlas2rgn land-NNm.json out.rgn [label [object]]\n"
                  "       atlas2rgn --countries countries-NNm.json out.rgn out.names [label]\n");
     return 2;
-  }
-  const char* names_path = countries ? argv[3] : nullptr;
-  if (countries) {
-    // The label follows the names file.
-    for (int i = 3; i + 1 < argc; ++i) argv[i] = argv[i + 1];
-    --argc;
   }
   nlohmann::json topo;
   try {
@@ -132,29 +142,41 @@ int main(int argc, char** argv) {
       }
       arcs.push_back(std::move(pts));
     }
+    const std::string object = argc > 4 ? argv[4] : "land";
+    const bool by_code = object != "land";
+    if (!topo["objects"].contains(object)) {
+      std::fprintf(stderr, "atlas2rgn: %s has no object %s\n", argv[1], object.c_str());
+      return 1;
+    }
     std::vector<std::vector<std::vector<long long>>> polygons;  // rings of arc indexes
-    std::vector<int> polygon_id;                                 // countries: the country's number
-    std::vector<std::string> names;
-    int no_id = 0;
-    for (const auto& g : topo["objects"][countries ? "countries" : "land"]["geometries"]) {
-      const int number = static_cast<int>(names.size()) + 1;
-      if (countries) {
+    std::vector<long> codes;                                     // per polygon: the geometry's id
+    std::vector<std::string> names;                              // --countries: per geometry
+    for (const auto& g : topo["objects"][object]["geometries"]) {
+      long code = 0;
+      if (numbered) {
         std::string name = g.contains("properties") && g["properties"].contains("name")
                                ? g["properties"]["name"].get<std::string>()
-                               : std::to_string(number);
+                               : std::to_string(names.size() + 1);
         for (char& c : name)
           if (c == '\t' || c == '\n' || c == '\r') c = ' ';
         names.push_back(name);
-        if (!g.contains("id")) ++no_id;
       }
+      if (g.contains("id")) {
+        const std::string id = g["id"].is_string() ? g["id"].get<std::string>()
+                                                    : (g["id"].is_number() ? std::to_string(g["id"].get<long>()) : "");
+        char* end = nullptr;
+        const long v = std::strtol(id.c_str(), &end, 10);
+        if (!id.empty() && end && *end == '\0' && v > 0) code = v;
+      }
+      if (numbered) code = static_cast<long>(names.size());
       if (g["type"] == "Polygon") {
         polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
-        polygon_id.push_back(number);
+        codes.push_back(code);
       }
       if (g["type"] == "MultiPolygon")
         for (const auto& p : g["arcs"]) {
           polygons.push_back(p.get<std::vector<std::vector<long long>>>());
-          polygon_id.push_back(number);
+          codes.push_back(code);
         }
     }
     // Written beside the target and renamed over it when complete.
@@ -165,9 +187,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::fprintf(out, "; Natural Earth %s%s%s (public domain), from the world-atlas package.\n",
-                 countries ? "countries" : "land", argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
-    std::fprintf(out, countries ? "; Latitude and longitude in degrees; the rings of a country carry its number.\n"
-                                : "; Latitude and longitude in degrees; one ring per mark, inside on the left.\n");
+                 object.c_str(), argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
+    if (numbered) std::fprintf(out, "; Each ring's identifier is its country's number in the file.\n");
+    else if (by_code) std::fprintf(out, "; Each ring's identifier is its country's ISO numeric code.\n");
+    std::fprintf(out, "; Latitude and longitude in degrees; one ring per mark, inside on the left.\n");
     int written = 0, dropped = 0, turned = 0, vertices = 0;
     for (std::size_t pi = 0; pi < polygons.size(); ++pi) {
       const auto& poly = polygons[pi];
@@ -201,7 +224,8 @@ int main(int argc, char** argv) {
         }
         for (const LonLat& p : clean) std::fprintf(out, "%.7f %.7f\n", p.lat, p.lon);
         ++written;
-        std::fprintf(out, "* %d\n", countries ? polygon_id[pi] : written);
+        if (by_code) std::fprintf(out, "* %ld\n", codes[pi]);
+        else std::fprintf(out, "* %d\n", written);
         vertices += static_cast<int>(clean.size());
       }
     }
@@ -209,7 +233,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "atlas2rgn: write error on %s\n", argv[2]);
       return 1;
     }
-    if (countries) {
+    if (numbered) {
       platform::SafeOutput nsafe;
       std::FILE* nout =
           platform::SafeOpen(nsafe, names_path) == platform::kSafeOk ? platform::SafeStream(nsafe) : nullptr;
@@ -226,8 +250,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "atlas2rgn: write error on %s\n", names_path);
         return 1;
       }
-      std::printf("%s: %zu countries, names up to %zu bytes, %d without an id\n", names_path, names.size(),
-                  longest, no_id);
+      std::printf("%s: %zu countries, names up to %zu bytes\n", names_path, names.size(), longest);
     }
     std::printf("%s: %d rings, %d vertices, %d dropped (fewer than 3 vertices), %d turned round\n",
                 argv[2], written, vertices, dropped, turned);

@@ -1,0 +1,339 @@
+// The region algebra on small regions: regions without boundary, the
+// complement, shared boundaries, resolutions and the statuses for bad
+// parameters and exhausted memory.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "lib/cells/cell_list.h"
+#include "lib/ops/rset_write.h"
+#include "tests/ops/rset_algebra_util.h"
+
+namespace {
+
+using namespace ops::testing;
+using ops::RSET_COMBINED;
+using ops::RSET_COMMON;
+
+struct RsetAlgebra : ::testing::Test {
+  static cells::CellIndex* idx;
+  static void SetUpTestSuite() {
+    idx = new cells::CellIndex;
+    ASSERT_TRUE(LoadIndex("isotype.vix", *idx));
+  }
+  RegionPtr World() { return Complement(*idx, nullptr); }
+  RegionPtr Null() {
+    auto w = World();
+    return Complement(*idx, &w->obj);
+  }
+  // A square of side s degrees with its south-west corner at (lat, lon), off
+  // the equator and the meridians the index is symmetric about.
+  RegionPtr Square(double lat, double lon, double s, int res = 10) {
+    return FromRings(*idx, {LL({{lat, lon}, {lat, lon + s}, {lat + s, lon + s}, {lat + s, lon}})}, res);
+  }
+  double Area(const RegionPtr& r) { return CellArea(*idx, r->obj); }
+  // Membership of random points near a region (within deg degrees of c).
+  long Differ(const cells::Object& a, const cells::Object& b, DirectionCosines c, double deg, int n = 3000) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const auto ll = geodesy::CosinesToGeocentric(c);
+    long differ = 0;
+    for (int i = 0; i < n; ++i) {
+      const DirectionCosines p = LatLonDeg(std::clamp(ll.lat * 180 / M_PI + deg * u(rng), -90.0, 90.0),
+                                           ll.lon * 180 / M_PI + deg * u(rng));
+      bool on1 = false, on2 = false;
+      const bool x = Inside(*idx, a, p, &on1), y = Inside(*idx, b, p, &on2);
+      if (!on1 && !on2 && x != y) ++differ;
+    }
+    return differ;
+  }
+};
+cells::CellIndex* RsetAlgebra::idx = nullptr;
+
+TEST_F(RsetAlgebra, RegionsWithoutBoundary) {
+  auto w = World(), n = Null();
+  ASSERT_EQ(w->status, 0);
+  ASSERT_EQ(n->status, -1);
+  EXPECT_TRUE(ops::RsetIsWorld(w->obj, idx->cell_count));
+  EXPECT_TRUE(ops::RsetIsNull(n->obj));
+  // Every pairing of the two, both ways round, in both modes.
+  struct Case {
+    bool a_world, b_world;
+    int mode;
+    int status;
+    bool world;
+  } cases[] = {
+      {false, false, RSET_COMMON, -1, false}, {false, true, RSET_COMMON, -1, false},
+      {true, false, RSET_COMMON, -1, false},  {true, true, RSET_COMMON, 0, true},
+      {false, false, RSET_COMBINED, -1, false}, {false, true, RSET_COMBINED, 0, true},
+      {true, false, RSET_COMBINED, 0, true},  {true, true, RSET_COMBINED, 0, true},
+  };
+  for (const Case& c : cases) {
+    auto r = Combine(*idx, c.mode, (c.a_world ? w : n)->obj, (c.b_world ? w : n)->obj);
+    EXPECT_EQ(r->status, c.status) << c.a_world << c.b_world << c.mode;
+    EXPECT_EQ(ops::RsetIsWorld(r->obj, idx->cell_count), c.world) << c.a_world << c.b_world << c.mode;
+    if (!c.world) EXPECT_TRUE(ops::RsetIsNull(r->obj));
+  }
+  // With a region: the region itself, under the new header.
+  auto sq = Square(41, 21, 5);
+  for (auto [mode, other] : {std::pair{RSET_COMMON, w.get()}, std::pair{RSET_COMBINED, n.get()}}) {
+    auto r = Combine(*idx, mode, sq->obj, other->obj);
+    ASSERT_EQ(r->status, 0);
+    EXPECT_EQ(r->obj.id, 12345u);
+    EXPECT_TRUE(SameSections(r->obj, sq->obj));
+    auto r2 = Combine(*idx, mode, other->obj, sq->obj, 6);
+    ASSERT_EQ(r2->status, 0);
+    EXPECT_EQ(r2->obj.res, 6);  // re-encoded, not the stale records
+    EXPECT_EQ(r2->obj.coord_size, 8u * 4);
+    EXPECT_NEAR(Area(r2), Area(sq), 1e-6 * Area(sq));
+  }
+  EXPECT_EQ(Common(*idx, sq->obj, n->obj)->status, -1);
+  EXPECT_TRUE(ops::RsetIsWorld(Union(*idx, w->obj, sq->obj)->obj, idx->cell_count));
+  // A region without boundary whose interior is neither nothing nor everything.
+  Region bad;
+  cells::BuildParams p;
+  p.id = 3;
+  p.res = 10;
+  ASSERT_EQ(ops::WriteRsetRaw(*idx, {&bad.arena, nullptr}, p, {}, {}, {1}, {3, 5, 9}, bad.obj), 0);
+  EXPECT_EQ(Common(*idx, bad.obj, sq->obj)->status, 10);
+  EXPECT_EQ(Union(*idx, sq->obj, bad.obj)->status, 10);
+  EXPECT_EQ(Union(*idx, w->obj, bad.obj)->status, 10);
+  EXPECT_EQ(Complement(*idx, &bad.obj)->status, 10);
+}
+
+TEST_F(RsetAlgebra, Complement) {
+  auto w = World();
+  EXPECT_EQ(cells::EnvelopeList(w->obj, 1)[0], 3);
+  EXPECT_EQ(cells::EnvelopeList(w->obj, 1)[2], -(idx->cell_count - 1));
+  // A square with a hole, a ring round the north pole and land.
+  auto holed = FromRings(*idx, {LL({{31, 31}, {31, 41}, {41, 41}, {41, 31}}),
+                                LL({{34, 34}, {38, 34}, {38, 38}, {34, 38}})});
+  auto polar = FromRings(*idx, {Cap(90, 0, 3, 90)});
+  auto land = std::make_unique<HeapObject>();
+  ASSERT_TRUE(LoadLand(*idx, "land110m.rgn", *land));
+  const double earth = cells::MeasureRset(*idx, w->obj, geodesy::MakeEllipsoid(), 'c', nullptr).area;
+  for (const cells::Object* src : {&holed->obj, &polar->obj, &land->obj}) {
+    auto c = Complement(*idx, src);
+    ASSERT_EQ(c->status, 0);
+    EXPECT_EQ(c->obj.res, src->res);
+    EXPECT_TRUE(cells::ObjectValid(c->obj, idx->cell_count));
+    // Inside and outside change places, the boundary stays.
+    EXPECT_NEAR(OwnArea(*idx, c->obj) + OwnArea(*idx, *src), earth, 1e-9 * earth);
+    const std::int32_t* b0 = cells::EnvelopeList(*src, 0);
+    const std::int32_t* b1 = cells::EnvelopeList(c->obj, 0);
+    EXPECT_EQ(std::vector<std::int32_t>(b0, b0 + b0[0]), std::vector<std::int32_t>(b1, b1 + b1[0]));
+    EXPECT_EQ(cells::CellListCells(cells::EnvelopeList(c->obj, 1)) + cells::CellListCells(b0) +
+                  cells::CellListCells(cells::EnvelopeList(*src, 1)),
+              idx->cell_count);
+    // Every first piece still starts its ring.
+    for (std::int64_t i = 0; i < cells::ItemCount(c->obj); ++i) {
+      const cells::Item it = cells::LoadItem(cells::ItemAt(c->obj, i));
+      EXPECT_EQ(cells::LoadPiece(cells::PieceAt(c->obj, it, 0)).xbd, cells::kNoCrossing);
+      for (std::int32_t k = 1; k < it.count; ++k)
+        EXPECT_NE(cells::LoadPiece(cells::PieceAt(c->obj, it, k)).xbd, cells::kNoCrossing);
+    }
+    // The complement of the complement is the source, section for section.
+    auto cc = Complement(*idx, &c->obj);
+    ASSERT_EQ(cc->status, 0);
+    EXPECT_TRUE(SameSections(cc->obj, *src));
+    // And the reversed rings built afresh make the same pieces.
+    std::vector<Ring> rev = RingsOf(*idx, *src);
+    for (Ring& r : rev) std::reverse(r.begin() + 1, r.end());
+    auto built = FromRings(*idx, rev, src->res);
+    ASSERT_EQ(cells::ItemCount(built->obj), cells::ItemCount(c->obj));
+    long differ = 0;
+    for (std::int64_t i = 0; i < cells::ItemCount(c->obj); ++i) {
+      const cells::Item x = cells::LoadItem(cells::ItemAt(c->obj, i));
+      const cells::Item y = cells::LoadItem(cells::ItemAt(built->obj, i));
+      if (x.count != y.count) {
+        ++differ;
+        continue;
+      }
+      for (std::int32_t k = 0; k < x.count; ++k) {
+        const cells::Piece p = cells::LoadPiece(cells::PieceAt(c->obj, x, k));
+        const cells::Piece q = cells::LoadPiece(cells::PieceAt(built->obj, y, k));
+        if (p.cell != q.cell || p.count != q.count || (k > 0 && std::fabs(p.xbd - q.xbd) > 1e-12)) ++differ;
+      }
+    }
+    EXPECT_EQ(differ, 0) << "pieces differ from the builder's";
+  }
+  // The pole lies outside the complement of the polar cap, and inside it.
+  EXPECT_TRUE(Inside(*idx, polar->obj, {0, 0, 1}));
+  EXPECT_FALSE(Inside(*idx, Complement(*idx, &polar->obj)->obj, {0, 0, 1}));
+  EXPECT_TRUE(Inside(*idx, Complement(*idx, &holed->obj)->obj, LatLonDeg(36, 36)));
+}
+
+TEST_F(RsetAlgebra, RegionWithItselfAndItsComplement) {
+  auto sq = Square(41, 21, 5);
+  auto land = std::make_unique<HeapObject>();
+  ASSERT_TRUE(LoadLand(*idx, "land110m.rgn", *land));
+  for (const cells::Object* r : {&sq->obj, &land->obj}) {
+    const double a = OwnArea(*idx, *r);
+    auto i = Common(*idx, *r, *r), u = Union(*idx, *r, *r);
+    ASSERT_EQ(i->status, 0);
+    ASSERT_EQ(u->status, 0);
+    EXPECT_NEAR(OwnArea(*idx, i->obj), a, 1e-9 * a);
+    EXPECT_NEAR(OwnArea(*idx, u->obj), a, 1e-9 * a);
+    // Rings of R that share a leg (along the antimeridian) merge: the leg
+    // bounds nothing.
+    EXPECT_LE(cells::ItemCount(i->obj), cells::ItemCount(*r));
+    EXPECT_EQ(cells::ItemCount(u->obj), cells::ItemCount(i->obj));
+    EXPECT_EQ(Differ(i->obj, *r, LatLonDeg(0, 0), 90, 20000), 0);
+    // R and its complement share every leg running opposite ways.
+    auto c = Complement(*idx, r);
+    auto all = Union(*idx, *r, c->obj);
+    EXPECT_EQ(all->status, 0);
+    EXPECT_TRUE(ops::RsetIsWorld(all->obj, idx->cell_count));
+    auto none = Common(*idx, c->obj, *r);
+    EXPECT_EQ(none->status, -1);
+    EXPECT_TRUE(ops::RsetIsNull(none->obj));
+  }
+}
+
+TEST_F(RsetAlgebra, NeighboursAndTouches) {
+  // Side by side along a whole edge (opposite ways) and along part of one.
+  auto a = Square(41, 21, 4);
+  auto b = Square(41, 25, 4);
+  auto part = FromRings(*idx, {LL({{42, 25}, {42, 28}, {44, 28}, {44, 25}})});
+  for (const RegionPtr* other : {&b, &part}) {
+    auto u = Union(*idx, a->obj, (*other)->obj);
+    ASSERT_EQ(u->status, 0);
+    EXPECT_EQ(cells::ItemCount(u->obj), 1);
+    EXPECT_NEAR(Area(u), Area(a) + Area(*other), 1e-9 * Area(u));
+    auto i = Common(*idx, a->obj, (*other)->obj);
+    EXPECT_TRUE(i->status == -1 || Area(i) < 1e3) << i->status;
+  }
+  // Overlapping along stretches the same way: a quadrilateral inside the
+  // square sharing half its south edge (the great circle, not the parallel)
+  // and part of its west edge.
+  const DirectionCosines sw = LatLonDeg(41, 21), se = LatLonDeg(41, 25);
+  const DirectionCosines half = geodesy::Normalised({sw.x + se.x, sw.y + se.y, sw.z + se.z});
+  auto inner = FromRings(*idx, {{sw, half, LatLonDeg(43, 23), LatLonDeg(43, 21)}});
+  auto u = Union(*idx, a->obj, inner->obj);
+  ASSERT_EQ(u->status, 0);
+  EXPECT_NEAR(Area(u), Area(a), 1e-9 * Area(a));
+  EXPECT_EQ(cells::ItemCount(u->obj), 1);
+  auto i = Common(*idx, a->obj, inner->obj);
+  ASSERT_EQ(i->status, 0);
+  EXPECT_NEAR(Area(i), Area(inner), 1e-9 * Area(inner));
+  // Only a stretch shared: the side of the rest decides (a thinner part).
+  auto left = FromRings(*idx, {LL({{41, 21}, {41, 25}, {42, 25}, {42, 21}})});
+  auto lc = Common(*idx, left->obj, inner->obj);
+  ASSERT_EQ(lc->status, 0);
+  EXPECT_LT(Area(lc), 0.6 * Area(inner));
+  EXPECT_EQ(Differ(lc->obj, Common(*idx, inner->obj, left->obj)->obj, LatLonDeg(42, 23), 3), 0);
+  // Two squares touching at one corner.
+  auto corner = Square(45, 25, 3);
+  auto cu = Union(*idx, a->obj, corner->obj);
+  ASSERT_EQ(cu->status, 0);
+  EXPECT_NEAR(Area(cu), Area(a) + Area(corner), 1e-9 * Area(cu));
+  EXPECT_EQ(Common(*idx, a->obj, corner->obj)->status, -1);
+}
+
+TEST_F(RsetAlgebra, VerticesWithinTwiceTheFuzzAreOne) {
+  // B's corner 0.15 m from A's corner (the default fuzz is 0.1 m): they meet
+  // in one node, and the two touch there without a sliver between them. A
+  // square whose south edge runs 0.15 m north of A's: nearly shared.
+  auto a = Square(41, 21, 4);
+  const double d = 0.15 / 6371008.8 * 180 / M_PI / std::sqrt(2.0);
+  auto corner = FromRings(*idx, {LL({{45 + d, 25 + d}, {45 + d, 29}, {49, 29}, {49, 25 + d}})});
+  auto u = Union(*idx, a->obj, corner->obj);
+  ASSERT_EQ(u->status, 0);
+  EXPECT_EQ(Common(*idx, a->obj, corner->obj)->status, -1);
+  EXPECT_NEAR(Area(u), Area(a) + Area(corner), 1e-6 * Area(u));
+  const double e = 0.15 / 6371008.8 * 180 / M_PI;
+  auto shifted = FromRings(*idx, {LL({{41 + e, 21}, {41 + e, 25}, {45, 25}, {45, 21}})});
+  auto su = Union(*idx, a->obj, shifted->obj);
+  auto si = Common(*idx, a->obj, shifted->obj);
+  ASSERT_EQ(su->status, 0);
+  ASSERT_EQ(si->status, 0);
+  EXPECT_NEAR(Area(su), Area(a), 1e-6 * Area(a));
+  EXPECT_NEAR(Area(si), Area(shifted), 1e-6 * Area(a));
+}
+
+TEST_F(RsetAlgebra, RingsWithinTheOtherRegionsCells) {
+  // A ring inside one interior cell of a large square, and a ring whose
+  // every cell is a boundary cell of the other: a thin band along a square's
+  // edge, wholly inside it.
+  auto big = Square(21, 21, 20);
+  const DirectionCosines c = LatLonDeg(31, 31);
+  auto tiny = FromRings(*idx, {Cap(31, 31, 0.05, 12)});
+  ASSERT_TRUE(cells::CellListContains(cells::EnvelopeList(big->obj, 1), cells::Locate(*idx, c)));
+  auto i = Common(*idx, big->obj, tiny->obj);
+  ASSERT_EQ(i->status, 0);
+  EXPECT_NEAR(Area(i), Area(tiny), 1e-9 * Area(tiny));
+  auto u = Union(*idx, tiny->obj, big->obj);
+  ASSERT_EQ(u->status, 0);
+  EXPECT_NEAR(Area(u), Area(big), 1e-9 * Area(big));
+  EXPECT_EQ(cells::ItemCount(u->obj), 1);
+  // (its west edge is a meridian, a great circle)
+  auto band = FromRings(*idx, {LL({{22, 21.001}, {22, 21.002}, {40, 21.002}, {40, 21.001}})});
+  for (std::int32_t cell : cells::ExpandCellList(cells::EnvelopeList(band->obj, 0)))
+    ASSERT_TRUE(cells::CellListContains(cells::EnvelopeList(big->obj, 0), cell));
+  auto bi = Common(*idx, band->obj, big->obj);
+  ASSERT_EQ(bi->status, 0);
+  EXPECT_NEAR(Area(bi), Area(band), 1e-9 * Area(band));
+  // outside: the same band west of the edge.
+  auto south = FromRings(*idx, {LL({{22, 20.998}, {22, 20.999}, {40, 20.999}, {40, 20.998}})});
+  EXPECT_EQ(Common(*idx, south->obj, big->obj)->status, -1);
+  EXPECT_EQ(cells::ItemCount(Union(*idx, south->obj, big->obj)->obj), 2);
+}
+
+TEST_F(RsetAlgebra, Resolutions) {
+  auto a = Square(41, 21, 4), b = Square(43, 23, 4, 6);  // sources of different resolutions
+  auto ref = Common(*idx, a->obj, b->obj, 10);
+  ASSERT_EQ(ref->status, 0);
+  for (int res : {2, 4, 6, 10, 7, 267}) {
+    auto i = Common(*idx, a->obj, b->obj, res);
+    ASSERT_EQ(i->status, 0) << res;
+    EXPECT_EQ(i->obj.res, res);
+    // 8-bit vertices are good to a few hundred metres of a 110 km cell.
+    const double tol = res == 2 ? 2e-2 : (res == 4 ? 1e-4 : 1e-7);
+    EXPECT_NEAR(Area(i), Area(ref), tol * Area(ref)) << res;
+  }
+  EXPECT_EQ(Common(*idx, a->obj, b->obj, 3)->status, 1);
+  EXPECT_EQ(Common(*idx, a->obj, b->obj, 0x0104)->status, 1);
+  EXPECT_EQ(Complement(*idx, nullptr, 3)->status, 1);
+  // The complement keeps the source's resolution.
+  EXPECT_EQ(Complement(*idx, &b->obj, 10)->obj.res, 6);
+}
+
+TEST_F(RsetAlgebra, ExhaustedMemory) {
+  auto land = std::make_unique<HeapObject>();
+  ASSERT_TRUE(LoadLand(*idx, "land110m.rgn", *land));
+  auto cap = FromRings(*idx, {Cap(45, 10, 20)});
+  // A workspace too small for the rings.
+  std::vector<std::uint8_t> small(4096);
+  platform::Workspace ws;
+  platform::WorkspaceInit(&ws, small.data(), static_cast<std::int64_t>(small.size()));
+  Region out;
+  ops::DeriveContext ctx = Context(*idx, out, 10, &ws);
+  EXPECT_EQ(ops::q7_RsetCombine(ctx, RSET_COMMON, 0.0, land->obj, cap->obj), 9);
+  EXPECT_EQ(ws.top, ws.base);  // released
+  // An output arena too small for the result.
+  Region tiny(1024);
+  EXPECT_EQ(ops::q7_RsetCombine(Context(*idx, tiny, 10), RSET_COMBINED, 0.0, land->obj, cap->obj), 8);
+  EXPECT_EQ(tiny.arena.top, tiny.arena.base);
+  EXPECT_EQ(ops::q7_RsetComplement(Context(*idx, tiny, 10), &land->obj), 8);
+  // Enough of both.
+  std::vector<std::uint8_t> big(64 << 20);
+  platform::WorkspaceInit(&ws, big.data(), static_cast<std::int64_t>(big.size()));
+  Region out2;
+  EXPECT_EQ(ops::q7_RsetCombine(Context(*idx, out2, 10, &ws), RSET_COMMON, 0.0, land->obj, cap->obj), 0);
+  EXPECT_EQ(ws.top, ws.base);
+}
+
+// A result ring laid along a Voronoi edge: the index is symmetric about the
+// equator and the prime meridian, so a square with its corner at (0, 0)
+// runs along cell edges.
+TEST_F(RsetAlgebra, DISABLED_ResultAlongVoronoiEdges) {
+  auto sq = FromRings(*idx, {LL({{0, 0}, {0, 10}, {10, 10}, {10, 0}})});
+  auto cap = FromRings(*idx, {Cap(5, 5, 30)});
+  auto i = Common(*idx, sq->obj, cap->obj);
+  ASSERT_EQ(i->status, 0);
+  const double expect = GeodesicArea(RingsOf(*idx, sq->obj));
+  EXPECT_NEAR(Area(i), expect, 1e-6 * expect);
+  EXPECT_NEAR(Area(sq), expect, 1e-6 * expect);
+}
+
+}  // namespace
