@@ -7,6 +7,7 @@
 // picture changed. The bitmap handlers turn the results of lib/display's
 // image code into the system's messages.
 #include "interp/cmd_draw.h"
+#include "interp/cmd_collections.h"
 
 #include <strings.h>
 
@@ -590,6 +591,7 @@ void CmdDisplayPoints(GlobalBlock& g, const char* args, int, int) {
   const char* rest = NextWord(args, name, sizeof name);
   rest = NextWord(rest, style, sizeof style);
   NextWord(rest, option, sizeof option);
+  if (DisplayCollectionIfNamed(g, name, style, "object.points", 0)) return;
   cells::ObjectHandle h;
   cells::CellIndex* index = nullptr;
   if (!OpenForDisplay(g, name, &h, &index)) return;
@@ -611,6 +613,7 @@ void CmdDisplayLines(GlobalBlock& g, const char* args, int, int) {
   char name[WORD_SIZE], style[WORD_SIZE];
   const char* rest = NextWord(args, name, sizeof name);
   NextWord(rest, style, sizeof style);
+  if (DisplayCollectionIfNamed(g, name, style, "object.lines", 1)) return;
   cells::ObjectHandle h;
   cells::CellIndex* index = nullptr;
   if (!OpenForDisplay(g, name, &h, &index)) return;
@@ -636,6 +639,7 @@ void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
   char name[WORD_SIZE], style[WORD_SIZE];
   const char* rest = NextWord(args, name, sizeof name);
   NextWord(rest, style, sizeof style);
+  if (DisplayCollectionIfNamed(g, name, style, "object.area", 2)) return;
   cells::ObjectHandle h;
   cells::CellIndex* index = nullptr;
   if (!OpenForDisplay(g, name, &h, &index)) return;

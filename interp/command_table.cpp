@@ -30,6 +30,7 @@
 #include "interp/cmd_nearest.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_paint.h"
+#include "interp/cmd_collections.h"
 #include "interp/cmd_regions.h"
 #include "interp/cmd_tin.h"
 
@@ -122,9 +123,9 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  81 */ {"NearestInPset",                  CmdNearestQuery,    0, 1},  // nearest: nearest or farthest
     /*  82 */ {"NearestInRset",                  CmdNearestQuery,    2, 1},  // nearest: nearest or farthest
     /*  83 */ {"NearestOrderedInPset",           CmdNearestQuery,    0, 0},  // nearest: nearest or farthest
-    /*  84 */ {"NearLineInCollection",           CmdNotImplemented,  1, 0},  // collections: collection search
-    /*  85 */ {"NearPointInCollection",          CmdNotImplemented,  0, 0},  // collections: collection search
-    /*  86 */ {"OverheadRsetInCollection",       CmdNotImplemented,  2, 0},  // collections: collection search
+    /*  84 */ {"NearLineInCollection",           CmdCollectionSearch, 1, 0},  // collections: collection search
+    /*  85 */ {"NearPointInCollection",          CmdCollectionSearch, 0, 0},  // collections: collection search
+    /*  86 */ {"OverheadRsetInCollection",       CmdCollectionSearch, 2, 0},  // collections: collection search
     /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
     /*  88 */ {"PaintCDC",                       CmdPaint,  4, 0},  // paint: paint
     /*  89 */ {"PaintCost",                      CmdPaintCost,  0, 0},  // paint: own

@@ -8,6 +8,13 @@
 // ISO numeric code (the geometry's "id") as ring identifier, 0 where a
 // geometry has none; with "land" the rings are numbered from 1.
 //
+//   atlas2rgn --countries countries-110m.json countries110m.rgn countries110m.names [label]
+//
+// The collections mode: every ring of a country carries the country's number
+// (its 1-based place in the file's list of countries, so that geometries
+// without an id stay apart), and the names file gets one line
+// "NUMBER<TAB>NAME" per country (the UTF-8 name of its properties).
+//
 // How it works: the arcs are decoded (delta-encoded integer pairs scaled by
 // the transform), each ring is assembled from its arcs (a negative index ~i is
 // arc i reversed; the first point of every following arc repeats the last of
@@ -92,8 +99,25 @@ double SignedArea(const std::vector<LonLat>& ring) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The collections mode in the ordinary form: json out.rgn label countries.
+  std::vector<char*> args(argv, argv + argc);
+  const char* names_path = nullptr;
+  static char countries_word[] = "countries", no_label[] = "";
+  if (argc > 1 && std::string(argv[1]) == "--countries") {
+    if (argc < 5) {
+      std::fprintf(stderr, "usage: atlas2rgn --countries countries-NNm.json out.rgn out.names [label]\n");
+      return 2;
+    }
+    names_path = argv[4];
+    args = {argv[0], argv[2], argv[3], argc > 5 ? argv[5] : no_label, countries_word};
+    argc = 5;
+    argv = args.data();
+  }
+  const bool numbered = names_path != nullptr;
   if (argc < 3) {
-    std::fprintf(stderr, "usage: atlas2rgn land-NNm.json out.rgn [label [object]]\n");
+    std::fprintf(stderr,
+                 "usage: atlas2rgn land-NNm.json out.rgn [label [object]]\n"
+                 "       atlas2rgn --countries countries-NNm.json out.rgn out.names [label]\n");
     return 2;
   }
   nlohmann::json topo;
@@ -126,8 +150,17 @@ int main(int argc, char** argv) {
     }
     std::vector<std::vector<std::vector<long long>>> polygons;  // rings of arc indexes
     std::vector<long> codes;                                     // per polygon: the geometry's id
+    std::vector<std::string> names;                              // --countries: per geometry
     for (const auto& g : topo["objects"][object]["geometries"]) {
       long code = 0;
+      if (numbered) {
+        std::string name = g.contains("properties") && g["properties"].contains("name")
+                               ? g["properties"]["name"].get<std::string>()
+                               : std::to_string(names.size() + 1);
+        for (char& c : name)
+          if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+        names.push_back(name);
+      }
       if (g.contains("id")) {
         const std::string id = g["id"].is_string() ? g["id"].get<std::string>()
                                                     : (g["id"].is_number() ? std::to_string(g["id"].get<long>()) : "");
@@ -135,6 +168,7 @@ int main(int argc, char** argv) {
         const long v = std::strtol(id.c_str(), &end, 10);
         if (!id.empty() && end && *end == '\0' && v > 0) code = v;
       }
+      if (numbered) code = static_cast<long>(names.size());
       if (g["type"] == "Polygon") {
         polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
         codes.push_back(code);
@@ -154,7 +188,8 @@ int main(int argc, char** argv) {
     }
     std::fprintf(out, "; Natural Earth %s%s%s (public domain), from the world-atlas package.\n",
                  object.c_str(), argc > 3 ? " " : "", argc > 3 ? argv[3] : "");
-    if (by_code) std::fprintf(out, "; Each ring's identifier is its country's ISO numeric code.\n");
+    if (numbered) std::fprintf(out, "; Each ring's identifier is its country's number in the file.\n");
+    else if (by_code) std::fprintf(out, "; Each ring's identifier is its country's ISO numeric code.\n");
     std::fprintf(out, "; Latitude and longitude in degrees; one ring per mark, inside on the left.\n");
     int written = 0, dropped = 0, turned = 0, vertices = 0;
     for (std::size_t pi = 0; pi < polygons.size(); ++pi) {
@@ -197,6 +232,25 @@ int main(int argc, char** argv) {
     if (platform::SafeCommit(safe) != platform::kSafeOk) {
       std::fprintf(stderr, "atlas2rgn: write error on %s\n", argv[2]);
       return 1;
+    }
+    if (numbered) {
+      platform::SafeOutput nsafe;
+      std::FILE* nout =
+          platform::SafeOpen(nsafe, names_path) == platform::kSafeOk ? platform::SafeStream(nsafe) : nullptr;
+      if (!nout) {
+        std::fprintf(stderr, "atlas2rgn: cannot write %s\n", names_path);
+        return 1;
+      }
+      std::size_t longest = 0;
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        std::fprintf(nout, "%zu\t%s\n", i + 1, names[i].c_str());
+        longest = std::max(longest, names[i].size());
+      }
+      if (platform::SafeCommit(nsafe) != platform::kSafeOk) {
+        std::fprintf(stderr, "atlas2rgn: write error on %s\n", names_path);
+        return 1;
+      }
+      std::printf("%s: %zu countries, names up to %zu bytes\n", names_path, names.size(), longest);
     }
     std::printf("%s: %d rings, %d vertices, %d dropped (fewer than 3 vertices), %d turned round\n",
                 argv[2], written, vertices, dropped, turned);
