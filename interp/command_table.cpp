@@ -23,6 +23,7 @@
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
 #include "interp/cmd_verify.h"
+#include "interp/cmd_plot.h"
 
 #include <strings.h>
 
@@ -121,11 +122,11 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  89 */ {"PaintCost",                      CmdNotImplemented,  0, 0},  // paint: own
     /*  90 */ {"PaintDCos3",                     CmdNotImplemented,  5, 0},  // paint: paint
     /*  91 */ {"PaintLatLong",                   CmdNotImplemented,  1, 0},  // paint: paint
-    /*  92 */ {"PlotEnd",                        CmdNotImplemented,  0, 0},  // plot: plot start or end
-    /*  93 */ {"PlotFrame",                      CmdNotImplemented,  0, 0},  // plot: own
-    /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own
-    /*  95 */ {"PlotStart",                      CmdNotImplemented,  1, 0},  // plot: plot start or end
-    /*  96 */ {"PlotString",                     CmdNotImplemented,  0, 0},  // plot: own
+    /*  92 */ {"PlotEnd",                        CmdPlotStartEnd,    0, 0},  // plot: plot start or end
+    /*  93 */ {"PlotFrame",                      CmdPlotFrame,       0, 0},  // plot: own
+    /*  94 */ {"PlotInclude",                    CmdPlotInclude,     0, 0},  // plot: own
+    /*  95 */ {"PlotStart",                      CmdPlotStartEnd,    1, 0},  // plot: plot start or end
+    /*  96 */ {"PlotString",                     CmdPlotString,      0, 0},  // plot: own
     /*  97 */ {"PtestLsetRset",                  CmdPointTest,       1, 0},  // verify: point test
     /*  98 */ {"PtestRsetRset",                  CmdPointTest,       2, 0},  // verify: point test
     /*  99 */ {"Quit",                           CmdQuit,            0, 0},  // scripts: in the dispatcher
