@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -285,3 +286,141 @@ IfErrorlevel 4 Echo L4 copy
 }
 
 }  // namespace
+
+namespace {
+
+// WGS 84, the default ellipsoid, and the radius of the plane's sphere.
+constexpr double kA = 6378137.0, kB = 6356752.314245179;
+const double kR = std::cbrt(kA * kA * kB);
+constexpr double kDeg = 180.0 / M_PI;
+
+double GeocentricDeg(double geodetic_deg) {
+  return std::atan(std::tan(geodetic_deg / kDeg) * (kB * kB) / (kA * kA)) * kDeg;
+}
+double GeodeticDeg(double geocentric_deg) {
+  return std::atan(std::tan(geocentric_deg / kDeg) * (kA * kA) / (kB * kB)) * kDeg;
+}
+
+// Runs proj (inverse with -I) on pairs; false when it cannot run.
+bool Proj(const std::string& args, const std::vector<std::pair<double, double>>& in,
+          std::vector<std::pair<double, double>>* out) {
+  char name[] = "/tmp/plot_projXXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) return false;
+  FILE* f = fdopen(fd, "w");
+  for (const auto& p : in) fprintf(f, "%.17g %.17g\n", p.first, p.second);
+  fclose(f);
+  FILE* pipe = popen(("proj " + args + " -f %.17g < " + name).c_str(), "r");
+  if (!pipe) return false;
+  out->clear();
+  char line[256];
+  while (fgets(line, sizeof line, pipe)) {
+    double a = NAN, b = NAN;
+    if (sscanf(line, "%lf %lf", &a, &b) != 2) a = b = NAN;
+    out->push_back({a, b});
+  }
+  pclose(pipe);
+  unlink(name);
+  return out->size() == in.size();
+}
+
+struct GridCase {
+  const char* projection;
+  const char* proj;  // PROJ definition, lat_0 and lon_0 filled in
+};
+
+}  // namespace
+
+// DrawGrid on a plot lies on the parallels and meridians that PROJ finds for
+// the plot's points: every point inverse-projected, moved onto the nearest
+// grid line, and projected again lands within 1.5 plotter units.
+TEST_F(PlotRun, GridPlotsLieOnTheirLinesByProj) {
+  if (system("command -v proj >/dev/null 2>&1") != 0) GTEST_SKIP() << "no proj program";
+  const GridCase cases[] = {
+      {"stereo", "+proj=stere +R=1 +k=1 +lat_0=%.17g +lon_0=%.17g"},
+      {"ortho", "+proj=ortho +R=1 +lat_0=%.17g +lon_0=%.17g"},
+      {"conical", "+proj=eqdc +R=1 +lat_1=%1$.17g +lat_2=%1$.17g +lat_0=%1$.17g +lon_0=%2$.17g"},
+      {"mercator", "+proj=merc +R=1 +lat_ts=%.17g +lon_0=%.17g"},
+  };
+  const double scale = 2e7, mpu = 0.276 / 11040;
+  for (const GridCase& gc : cases) {
+    // The plane's sphere: the earth's radius at the centre, or for ortho
+    // the radius of the sphere of the ellipsoid's volume.
+    const double c = GeocentricDeg(45.0) / kDeg;
+    const double rc = kA * kB / std::hypot(kB * std::cos(c), kA * std::sin(c));
+    const double k = scale * mpu / (std::string(gc.projection) == "ortho" ? kR : rc);
+    Run(std::string("Geometry N45 E10 2e7 ") + gc.projection + "\nPlotStart a4 grid\nDrawGrid\nPlotEnd\n");
+    const hpgl_test::Plot r = hpgl_test::ReadPlot(Slurp(work_ + "/grid.hpg"));
+    ASSERT_TRUE(r.ok) << gc.projection << ": " << r.error;
+    std::vector<std::pair<double, double>> device;
+    for (const auto& l : r.lines)
+      for (const auto& p : l.points) device.push_back({p.x, p.y});
+    ASSERT_GT(device.size(), 300u) << gc.projection;
+    char def[256];
+    const double lat0 = GeocentricDeg(45.0);
+    snprintf(def, sizeof def, gc.proj, lat0, 10.0);
+    std::vector<std::pair<double, double>> centre;
+    ASSERT_TRUE(Proj(def, {{10.0, lat0}}, &centre));
+    std::vector<std::pair<double, double>> plane, lonlat;
+    for (const auto& d : device)
+      plane.push_back({(d.first - 5520) * k + centre[0].first, (d.second - 3840) * k + centre[0].second});
+    ASSERT_TRUE(Proj(std::string("-I ") + def, plane, &lonlat));
+    // Spacing at 1:20 000 000: parallels every 5 degrees, meridians every 10.
+    std::vector<std::pair<double, double>> on_parallel, on_meridian;
+    for (const auto& ll : lonlat) {
+      const double lat = GeodeticDeg(ll.second);
+      on_parallel.push_back({ll.first, GeocentricDeg(std::round(lat / 5) * 5)});
+      on_meridian.push_back({std::round(ll.first / 10) * 10, ll.second});
+    }
+    std::vector<std::pair<double, double>> a, b;
+    ASSERT_TRUE(Proj(def, on_parallel, &a));
+    ASSERT_TRUE(Proj(def, on_meridian, &b));
+    double worst_parallel = 0, worst_meridian = 0;
+    for (size_t i = 0; i < plane.size(); ++i) {
+      double da = std::hypot(a[i].first - plane[i].first, a[i].second - plane[i].second) / k;
+      double db = std::hypot(b[i].first - plane[i].first, b[i].second - plane[i].second) / k;
+      if (std::isnan(da)) da = 1e9;
+      if (std::isnan(db)) db = 1e9;
+      if (db <= da) {
+        worst_meridian = std::fmax(worst_meridian, db);
+        EXPECT_LE(db, 1.5) << gc.projection << " meridian point " << device[i].first << "," << device[i].second;
+      } else {
+        worst_parallel = std::fmax(worst_parallel, da);
+        EXPECT_LE(da, 1.5) << gc.projection << " parallel point " << device[i].first << "," << device[i].second;
+      }
+    }
+    printf("%-9s %zu grid points, largest distance from their line: meridians %.3f, parallels %.3f plotter units\n",
+           gc.projection, plane.size(), worst_meridian, worst_parallel);
+  }
+}
+
+// The horizon of an ortho plot: 361 points in six PE pieces of at most 64 on
+// the circle of the sphere's radius.
+TEST_F(PlotRun, HorizonOnAnOrthoPlot) {
+  Run("Geometry N45 E10 5e7 ortho\nPlotStart a4 h\nDrawHorizon\nPlotEnd\n");
+  const hpgl_test::Plot r = hpgl_test::ReadPlot(Slurp(work_ + "/h.hpg"));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.pe_count, 6);
+  size_t points = 0;
+  const double radius = kR / (5e7 * 0.276 / 11040);
+  for (const auto& l : r.lines) {
+    EXPECT_LE(l.points.size(), 64u);
+    points += l.points.size();
+    for (const auto& p : l.points) EXPECT_NEAR(std::hypot(p.x - 5520, p.y - 3840), radius, 1.5);
+  }
+  EXPECT_EQ(points, 361u + 5u);  // each piece after the first repeats the last point
+}
+
+// hp2xx, a reader of its own, takes every kind of plot the commands make.
+TEST_F(PlotRun, Hp2xxReadsThePlots) {
+  if (system("command -v hp2xx >/dev/null 2>&1") != 0) GTEST_SKIP() << "no hp2xx";
+  Run("Geometry N50 E10 2e7 stereo\nImportRset land land110m.rgn\nImportPset cities cities.pts\n"
+      "PlotStart a4 all\nDrawCoast\nDrawGrid\nDisplayArea land\nDisplayPoints cities\n"
+      "DrawText N48 E16 c1 \"Wien\"\nPlotFrame\nPlotEnd\n");
+  ASSERT_TRUE(Exists(work_ + "/all.hpg"));
+  const std::string cmd = "cd " + work_ + " && hp2xx -q -m png -f all.png all.hpg > hp2xx.txt 2>&1";
+  EXPECT_EQ(system(cmd.c_str()), 0) << Slurp(work_ + "/hp2xx.txt");
+  struct stat st;
+  ASSERT_EQ(stat((work_ + "/all.png").c_str(), &st), 0);
+  EXPECT_GT(st.st_size, 1000);
+}
