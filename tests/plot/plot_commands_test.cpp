@@ -14,6 +14,10 @@
 #include <sstream>
 #include <string>
 
+#include <cairo.h>
+#include <cstring>
+
+#include "lib/display/bitmap.h"
 #include "tests/plot/hpgl_reader.h"
 
 namespace {
@@ -68,9 +72,11 @@ class PlotRun : public ::testing::Test {
     work_ = dir_ + "/work";
     mkdir(home_.c_str(), 0755);
     mkdir(work_.c_str(), 0755);
-    for (const char* f : {"coast.sgm", "coast.vtx", "isotype.vix", "ombrel.html", "vthpglm.mrk", "cities.pts",
-                          "land110m.rgn"})
+    for (const char* f : {"coast.sgm", "coast.vtx", "isotype.vix", "ombrel.html", "vthpglm.mrk"})
       symlink((bin_ + "/" + f).c_str(), (home_ + "/" + f).c_str());
+    // Data read by the scripts lies in their data folder.
+    for (const char* f : {"cities.pts", "land110m.rgn"})
+      symlink((bin_ + "/" + f).c_str(), (work_ + "/" + f).c_str());
     // The copy program of the tests records its two arguments.
     copier_ = dir_ + "/copier.sh";
     {
@@ -423,4 +429,112 @@ TEST_F(PlotRun, Hp2xxReadsThePlots) {
   struct stat st;
   ASSERT_EQ(stat((work_ + "/all.png").c_str(), &st), 0);
   EXPECT_GT(st.st_size, 1000);
+}
+
+namespace {
+
+// The screen bitmap's pixels that carry ink (anything darker than mid grey).
+std::vector<uint8_t> Ink(const std::string& png, int* w, int* h) {
+  cairo_surface_t* s = nullptr;
+  if (display::LoadImageFile(png, display::ImageKind::kPng, &s) != display::DecodeResult::kOk || !s) return {};
+  *w = cairo_image_surface_get_width(s);
+  *h = cairo_image_surface_get_height(s);
+  std::vector<uint8_t> ink((size_t)*w * *h), row((size_t)*w * 3);
+  for (int j = 0; j < *h; ++j) {
+    display::SurfaceRowRgb(s, j, row.data());
+    for (int i = 0; i < *w; ++i) ink[(size_t)j * *w + i] = row[3 * i] + row[3 * i + 1] + row[3 * i + 2] < 384;
+  }
+  cairo_surface_destroy(s);
+  return ink;
+}
+
+// Share of the pixels set in a that have a set pixel of b within one pixel.
+double Near(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int w, int h) {
+  size_t set = 0, near = 0;
+  for (int j = 0; j < h; ++j)
+    for (int i = 0; i < w; ++i) {
+      if (!a[(size_t)j * w + i]) continue;
+      ++set;
+      bool found = false;
+      for (int dj = -1; dj <= 1 && !found; ++dj)
+        for (int di = -1; di <= 1 && !found; ++di) {
+          const int x = i + di, y = j + dj;
+          found = x >= 0 && y >= 0 && x < w && y < h && b[(size_t)y * w + x];
+        }
+      near += found;
+    }
+  return set ? (double)near / set : 0.0;
+}
+
+}  // namespace
+
+// One screen pixel is ten plotter units: the plot rendered at the screen's
+// resolution matches the screen's picture of the same commands.
+TEST_F(PlotRun, ScreenAgainstPaper) {
+  std::string oin_extra = "plot.copy.command = " + copier_ + "\n" +
+                          "paper.device = 1\npaper.right = 10560\npaper.top = 6840\n"
+                          "paper.width = 0.264\npaper.height = 0.171\n";
+  WriteOin(oin_extra);
+  {
+    // 0.25 mm screen pixels: 4000 pixels a metre.
+    std::string oin = Slurp(home_ + "/ombrel.oin");
+    for (const char* key : {"pixel.width = -1", "pixel.height = -1"}) {
+      const size_t at = oin.find(key);
+      ASSERT_NE(at, std::string::npos);
+      oin.replace(at, strlen(key), std::string(key, strlen(key) - 2) + "4000");
+    }
+    std::ofstream(home_ + "/ombrel.oin") << oin;
+  }
+  const std::string lines = "DrawCoast black\nDrawGrid black\n";
+  const std::string area = "DisplayArea land black\n";
+  Run("MapFieldSize 1056 684\nGeometry N50 E10 2e7 stereo\nImportRset land land110m.rgn\n" + lines +
+      "SaveBitmap lines.png\nClear\n" + area + "SaveBitmap area.png\nPlotStart paper lines\n" + lines +
+      "PlotEnd\nPlotStart paper area\n" + area + "PlotEnd\n");
+  int w = 0, h = 0;
+  const std::vector<uint8_t> screen_lines = Ink(work_ + "/lines.png", &w, &h);
+  ASSERT_EQ(w, 1056);
+  ASSERT_EQ(h, 684);
+  const std::vector<uint8_t> screen_area = Ink(work_ + "/area.png", &w, &h);
+  ASSERT_FALSE(screen_area.empty());
+  // The lines, sampled every plotter unit.
+  const hpgl_test::Plot pl = hpgl_test::ReadPlot(Slurp(work_ + "/lines.hpg"));
+  ASSERT_TRUE(pl.ok) << pl.error;
+  std::vector<uint8_t> paper_lines((size_t)w * h, 0);
+  auto mark = [&](double x, double y) {
+    const long i = std::lround(x / 10 - 0.5), j = std::lround(683.5 - y / 10);
+    if (i >= 0 && j >= 0 && i < w && j < h) paper_lines[(size_t)j * w + i] = 1;
+  };
+  for (const auto& l : pl.lines)
+    for (size_t k = 1; k < l.points.size(); ++k) {
+      const auto& a = l.points[k - 1];
+      const auto& b = l.points[k];
+      const int n = 1 + (int)std::hypot(b.x - a.x, b.y - a.y);
+      for (int s = 0; s <= n; ++s) mark(a.x + (b.x - a.x) * s / n, a.y + (b.y - a.y) * s / n);
+    }
+  const double screen_near = Near(screen_lines, paper_lines, w, h), paper_near = Near(paper_lines, screen_lines, w, h);
+  printf("lines: %.2f %% of screen pixels near the plot, %.2f %% of plot pixels near the screen\n",
+         100 * screen_near, 100 * paper_near);
+  EXPECT_GE(screen_near, 0.98);
+  EXPECT_GE(paper_near, 0.98);
+  // The area: each fill by the even-odd rule at the pixel centres.
+  const hpgl_test::Plot pa = hpgl_test::ReadPlot(Slurp(work_ + "/area.hpg"));
+  ASSERT_TRUE(pa.ok) << pa.error;
+  ASSERT_FALSE(pa.fills.empty());
+  std::vector<uint8_t> paper_area((size_t)w * h, 0);
+  for (const auto& f : pa.fills) {
+    // Rows of pixel centres from the top: plot y = 10 (683.5 - j).
+    std::vector<std::vector<hpgl_test::Pt>> flipped = f;
+    for (auto& r : flipped)
+      for (auto& p : r) p = {p.x / 10 - 0.5, 683.5 - p.y / 10};  // pixel coordinates, centres at integers
+    const auto g = hpgl_test::RasteriseFill(flipped, w, h, 1.0, {-0.5, -0.5});
+    for (size_t k = 0; k < g.size(); ++k) paper_area[k] |= g[k];
+  }
+  size_t both = 0, either = 0;
+  for (size_t k = 0; k < paper_area.size(); ++k) {
+    both += paper_area[k] && screen_area[k];
+    either += paper_area[k] || screen_area[k];
+  }
+  const double iou = either ? (double)both / either : 0;
+  printf("area: intersection over union %.4f over %zu pixels, %zu fills\n", iou, either, pa.fills.size());
+  EXPECT_GE(iou, 0.97);
 }
