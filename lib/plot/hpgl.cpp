@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace plot {
 
@@ -42,16 +43,24 @@ void Pair(std::string& out, int32_t x, int32_t y) {
 
 void AppendPolyline(std::string& out, const display::DrawPoint* p, size_t n) {
   if (n < 2) return;
-  out += "PE=<";
+  // At most 12 bytes a point: encoded into the string's own memory.
+  const size_t start = out.size();
+  out.resize(start + 5 + 12 * n);
+  char* w = out.data() + start;
+  memcpy(w, "PE=<", 4);
+  w += 4;
   int32_t lx = PlotUnit(p[0].x), ly = PlotUnit(p[0].y);
-  Pair(out, lx, ly);
+  w += EncodeNumber(w, lx);
+  w += EncodeNumber(w, ly);
   for (size_t i = 1; i < n; ++i) {
     const int32_t x = PlotUnit(p[i].x), y = PlotUnit(p[i].y);
-    Pair(out, x - lx, y - ly);
+    w += EncodeNumber(w, x - lx);
+    w += EncodeNumber(w, y - ly);
     lx = x;
     ly = y;
   }
-  out += ';';
+  *w++ = ';';
+  out.resize((size_t)(w - out.data()));
 }
 
 void AppendPolygon(std::string& out, const display::DrawPoint* p, size_t n) {
