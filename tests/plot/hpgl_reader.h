@@ -5,6 +5,7 @@
 // and can rasterise them to check a plot against a screen picture.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -245,18 +246,23 @@ inline Plot ReadPlot(const std::string& s) { return Reader(s).Read(); }
 inline std::vector<uint8_t> RasteriseFill(const std::vector<std::vector<Pt>>& rings, int w, int h, double cell,
                                           Pt origin) {
   std::vector<uint8_t> g((size_t)w * h, 0);
+  std::vector<double> xs;
+  // Scan lines through the cell centres: the crossings of every edge, sorted;
+  // even-odd pairs of crossings bound the inside.
   for (int j = 0; j < h; ++j) {
     const double y = origin.y + cell * (j + 0.5);
-    for (int i = 0; i < w; ++i) {
-      const double x = origin.x + cell * (i + 0.5);
-      bool in = false;
-      for (const auto& r : rings)
-        for (size_t k = 0, n = r.size(); k < n; ++k) {
-          const Pt& a = r[k];
-          const Pt& b = r[(k + 1) % n];
-          if ((a.y > y) != (b.y > y) && x < a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y)) in = !in;
-        }
-      g[(size_t)j * w + i] = in;
+    xs.clear();
+    for (const auto& r : rings)
+      for (size_t k = 0, n = r.size(); k < n; ++k) {
+        const Pt& a = r[k];
+        const Pt& b = r[(k + 1) % n];
+        if ((a.y > y) != (b.y > y)) xs.push_back(a.x + (y - a.y) * (b.x - a.x) / (b.y - a.y));
+      }
+    std::sort(xs.begin(), xs.end());
+    for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+      // Cells whose centre x lies in [xs[k], xs[k+1]).
+      const double lo = (xs[k] - origin.x) / cell - 0.5, hi = (xs[k + 1] - origin.x) / cell - 0.5;
+      for (int i = std::max(0, (int)std::ceil(lo)); i < w && i < hi; ++i) g[(size_t)j * w + i] = 1;
     }
   }
   return g;

@@ -279,6 +279,14 @@ Wait 0.5
   EXPECT_NE(copies.find(t + "|com4\n"), std::string::npos) << copies;
 }
 
+// A run that ends with a plot open finishes the plot as PlotEnd would.
+TEST_F(PlotRun, PlotOpenAtTheEndOfTheRun) {
+  Run("Geometry N45 E10 2e7 stereo\nPlotStart small open\nPlotFrame\n");
+  const std::string f = Slurp(work_ + "/open.hpg");
+  EXPECT_EQ(f.rfind("IN;SP1;", 0), 0u) << f;
+  EXPECT_NE(f.find("PU;PG;"), std::string::npos) << f;
+}
+
 TEST_F(PlotRun, CopyProgramThatCannotStart) {
   WriteOin("plot.copy.command = " + dir_ + "/no_such_copier\n");
   const std::string out = Run(R"(Geometry N45 E10 2e7 stereo
