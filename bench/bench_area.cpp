@@ -33,7 +33,7 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
 
 int main(int argc, char** argv) {
   const std::string file = argc > 1 ? argv[1] : "land-10m.json";
-  const auto rings = geodesy_test::LoadLandRings(geodesy_test::SharedDataPath(file));
+  const auto rings = geodesy_test::LoadLandRings(geodesy_test::TestDataPath(file));
   if (rings.empty()) {
     std::fprintf(stderr, "bench_area: cannot read %s\n", file.c_str());
     return 1;

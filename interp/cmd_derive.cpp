@@ -222,8 +222,10 @@ void RunDerivation(GlobalBlock& g, const std::string& out_path, int kind, int re
   cells::ObjectHandle out;
   const int created = cells::CreateObject(out, out_path, kind, g.settings.mmf_out_size);
   if (created != 0) {
-    if (created == 1)
+    if (created == 1 || created == 5)
       PostText(4, "%s: file open error", out_path.c_str());
+    else if (created == 4)
+      PostText(4, "%s: no space left on the file system", out_path.c_str());
     else
       PostText(4, "%s memory mapping error: %d", out_path.c_str(), created);
     cells::AbandonObject(out);
@@ -253,8 +255,11 @@ void RunDerivation(GlobalBlock& g, const std::string& out_path, int kind, int re
     g.error_level = EL_FAILURE;
     return;
   }
-  if (cells::CloseObject(out) != 0) {
-    PostText(4, "%s: file open error", out_path.c_str());
+  if (const int closed = cells::CloseObject(out)) {
+    if (closed == 4)
+      PostText(4, "%s: no space left on the file system", out_path.c_str());
+    else
+      PostText(4, "%s: file open error", out_path.c_str());
     g.error_level = EL_FAILURE;
     return;
   }

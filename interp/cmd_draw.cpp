@@ -20,6 +20,7 @@
 #include "interp/cmd_plot.h"
 #include "interp/handlers.h"
 #include "interp/keyed_store.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/startup.h"
 #include "interp/words.h"
@@ -37,6 +38,7 @@
 #include "lib/cells/cell_locate.h"
 #include "platform/clock.h"
 #include "platform/map_window.h"
+#include "platform/safe_output.h"
 
 namespace interp {
 
@@ -748,10 +750,18 @@ void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int) {
     cells::CloseObject(h);
     return;
   }
+  // The cell list is written beside its target and renamed over it when
+  // complete; it may never replace the object being drawn.
+  platform::SafeOutput safe;
   FILE* out = nullptr;
+  std::string cll_path;
   if (file[0]) {
-    const std::string path = DataFileName(g, file, ".cll");
-    out = fopen(path.c_str(), "w");
+    cll_path = DataFileName(g, file, ".cll");
+    const std::string& path = cll_path;
+    const std::string object_path = DataFileName(g, name, ".qbo");
+    if (platform::SafeCheckTarget(path.c_str(), {object_path.c_str()}) == platform::kSafeOk &&
+        platform::SafeOpen(safe, path.c_str()) == platform::kSafeOk)
+      out = platform::SafeStream(safe);
     if (!out) {
       PostText(4, "Cell list file %s open failed", path.c_str());
       g.error_level = EL_FAILURE;
@@ -768,11 +778,15 @@ void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int) {
                                    display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "cell.lines"))))) {
     display::DrawCellOutlines(*geometry, *index, list, &state);
     display::CloseDrawState(&state);
-    if (out)
+    if (out) {
       for (int32_t c : list) fprintf(out, "%d\n", (int)c);
+      if (platform::SafeCommit(safe) != platform::kSafeOk) {
+        PostText(4, "Cell list file %s write error", cll_path.c_str());
+        g.error_level = EL_FAILURE;
+      }
+    }
     Changed(g);
   }
-  if (out) fclose(out);
   cells::CloseObject(h);
 }
 
@@ -854,6 +868,13 @@ void Present(GlobalBlock& g) {
   if (g_window.shown_generation == d.surface.generation) return;
   g_window.view.resize((size_t)d.surface.width * d.surface.height);
   display::ComposeView(&d.surface, g_window.view.data(), d.surface.width * 4);
+  if (ModeMarkCount() > 0) {  // a pointer mode's marks lie over the picture, not in it
+    cairo_surface_t* view = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,
+        d.surface.height, d.surface.width * 4);
+    PaintModeMarks(view);
+    cairo_surface_destroy(view);
+  }
   if (g.panel.shown && !g.panel.keep_in_map) {
     cairo_surface_t* view = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(g_window.view.data()), CAIRO_FORMAT_ARGB32, d.surface.width,
@@ -881,6 +902,7 @@ void ServiceMapWindow(GlobalBlock& g) {
   platform::MapEvent e;
   bool first_drop = true;
   while (platform::PollMapWindow(g_window.window, &e)) {
+    if (RouteMapEvent(g, e)) continue;  // a pointer mode runs: its events are its own
     switch (e.kind) {
       case platform::kMapEventResize: {
         MapField field = CurrentMapField(g);
@@ -922,6 +944,16 @@ void ServiceMapWindow(GlobalBlock& g) {
 void CloseDisplay(GlobalBlock&) {
   platform::CloseMapWindow(g_window.window);
   g_window.window = nullptr;
+}
+
+bool PresentMapNow(GlobalBlock& g) {
+  if (!platform::MapWindowOnScreen(g_window.window)) return false;
+  Present(g);
+  return true;
+}
+
+void SetMapWindowPointer(platform::MapPointer shape) {
+  if (g_window.window) platform::SetMapPointer(g_window.window, shape);
 }
 
 void ShowWaitPointer(bool on) {

@@ -13,6 +13,7 @@
 #include "interp/global.h"
 #include "lib/display/coast.h"
 #include "lib/display/draw_state.h"
+#include "platform/map_window.h"
 
 namespace display {
 struct MapGeometry;
@@ -78,5 +79,10 @@ void CmdUpdateBitmap(GlobalBlock& g, const char* args, int variant, int mode);
 // Shows the wait pointer over the map window (on) or the arrow again (off);
 // nothing when there is no window. Long commands show it while they run.
 void ShowWaitPointer(bool on);
+// Shows the picture in the map window at once (a walk drawn step by step);
+// false when there is no window on the screen.
+bool PresentMapNow(GlobalBlock& g);
+// Any pointer shape over the map window (the pointer modes).
+void SetMapWindowPointer(platform::MapPointer shape);
 
 }  // namespace interp

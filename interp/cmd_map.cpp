@@ -525,8 +525,10 @@ void CmdDeriveRsetWindow(GlobalBlock& g, const char* args, int, int) {
   cells::ObjectHandle h;
   const int created = cells::CreateObject(h, path, cells::kRset, g.settings.mmf_out_size);
   if (created != 0) {
-    if (created == 1) {
+    if (created == 1 || created == 5) {
       Fail(g, EL_FAILURE, "%s: file open error", path);
+    } else if (created == 4) {
+      Fail(g, EL_FAILURE, "%s: no space left on the file system", path);
     } else {
       PostText(4, "%s memory mapping error: %d", path, created);
       g.error_level = EL_FAILURE;
@@ -542,8 +544,11 @@ void CmdDeriveRsetWindow(GlobalBlock& g, const char* args, int, int) {
     g.error_level = EL_FAILURE;
     return;
   }
-  if (cells::CloseObject(h) != 0) {
-    Fail(g, EL_FAILURE, "Unable to open (%s) for writing", path);
+  if (const int closed = cells::CloseObject(h)) {
+    if (closed == 4)
+      Fail(g, EL_FAILURE, "%s: no space left on the file system", path);
+    else
+      Fail(g, EL_FAILURE, "Unable to open (%s) for writing", path);
     return;
   }
   if (status < 0) {

@@ -2,9 +2,11 @@
 //
 // Each handler reads its words, completes the file names in the data
 // directory, calls the library (lib/cells) and turns its statuses into the
-// console messages and error levels. Objects are built in a temporary file
-// beside the target, so a failed import leaves an older object of that name
-// as it was and no file behind.
+// console messages and error levels. Every output (objects, dumps,
+// exports) is built in a temporary file beside the target and renamed over
+// it only on success (platform/safe_output.h), so a failed or interrupted
+// command leaves an older file of that name as it was and nothing behind;
+// an output that is the same file as the command's input is refused.
 #include "interp/cmd_objects.h"
 
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "lib/cells/object_file.h"
 #include "lib/geodesy/angle_text.h"
 #include "lib/geodesy/ellipsoid.h"
+#include "platform/safe_output.h"
 
 namespace interp {
 
@@ -100,14 +103,17 @@ void CmdDumpObject(GlobalBlock& g, const char* args, int, int) {
     return;
   }
   const std::string out = DataFile(g, dump[0] ? dump : name, ".dmp");
-  std::FILE* f = std::fopen(out.c_str(), "w");
+  platform::SafeOutput safe;
+  int opened = platform::SafeCheckTarget(out.c_str(), {path.c_str()});
+  if (opened == platform::kSafeOk) opened = platform::SafeOpen(safe, out.c_str());
+  std::FILE* f = opened == platform::kSafeOk ? platform::SafeStream(safe) : nullptr;
   if (!f) {
     PostText(4, "Dump file %s open failed", out.c_str());
     g.error_level = EL_FAILURE;
     return;
   }
   const int status = cells::DumpObjectText(h.obj, f);
-  if (std::fclose(f) != 0 || status != 0) {
+  if (status != 0 || platform::SafeCommit(safe) != platform::kSafeOk) {
     PostText(4, "Dump file %s write error", out.c_str());
     g.error_level = EL_FAILURE;
   }
@@ -160,21 +166,30 @@ void CmdImport(GlobalBlock& g, const char* args, int kind, int) {
     return;
   }
   const std::string source = DataFile(g, text[0] ? text : name, cells::CoordTextExtension(kind));
-  std::FILE* probe = std::fopen(source.c_str(), "r");
+  // Only a regular file is read (a directory reads as nothing at all), and
+  // never the object file that the import would replace.
+  std::FILE* probe = platform::IsRegularFile(source.c_str()) ? std::fopen(source.c_str(), "r") : nullptr;
   if (!probe) {
     PostText(4, "Object file %s(%d) open failed", source.c_str(), kind);
     g.error_level = EL_FAILURE;
     return;
   }
   std::fclose(probe);
+  if (platform::SameFile(source.c_str(), object.c_str())) {
+    PostText(4, "Unable to open (%s) for writing", object.c_str());
+    g.error_level = EL_FAILURE;
+    return;
+  }
   const cells::CoordFileType type = cells::CoordFileTypeOf(source);
   if (type.form == cells::CoordForm::kBinary) {
     PostText(4, "Binary CDC output: to be implemented");
     g.error_level = EL_FAILURE;
     return;
   }
+  // Only an indicator that is not one is refused here; a code that came from
+  // the setting and that the builder cannot use is its return code.
   const int res = resolution[0] ? cells::ResolutionCode(resolution) : g.settings.coordinate_resolution;
-  if (!cells::ResValid(res)) {
+  if (resolution[0] && res == 0) {
     PostText(4, "Invalid resolution indicator (%s)", resolution);
     g.error_level = EL_FAILURE;
     return;
@@ -208,8 +223,10 @@ void CmdImport(GlobalBlock& g, const char* args, int kind, int) {
       g.error_level = EL_NOT_APPLICABLE;
       return;
     case cells::ImportStage::kCreate:
-      if (r.create_status == 1)
+      if (r.create_status == 1 || r.create_status == 5)
         PostText(4, "file open error: %s", object.c_str());
+      else if (r.create_status == 4)
+        PostText(4, "%s: no space left on the file system", object.c_str());
       else
         PostText(4, "%s memory mapping error: %d", object.c_str(), r.create_status);
       g.error_level = EL_FAILURE;
@@ -219,7 +236,10 @@ void CmdImport(GlobalBlock& g, const char* args, int kind, int) {
       g.error_level = EL_FAILURE;
       return;
     case cells::ImportStage::kWrite:
-      PostText(4, "file open error: %s", object.c_str());
+      if (r.write_status == 4)
+        PostText(4, "%s: no space left on the file system", object.c_str());
+      else
+        PostText(4, "file open error: %s", object.c_str());
       g.error_level = EL_FAILURE;
       return;
     case cells::ImportStage::kDone:
@@ -301,14 +321,17 @@ void CmdExportObject(GlobalBlock& g, const char* args, int, int) {
     options.lat_code = codes.latitude;
     options.lon_code = codes.longitude;
   }
-  std::FILE* f = std::fopen(out.c_str(), "w");
+  platform::SafeOutput safe;
+  int opened = platform::SafeCheckTarget(out.c_str(), {object.c_str()});
+  if (opened == platform::kSafeOk) opened = platform::SafeOpen(safe, out.c_str());
+  std::FILE* f = opened == platform::kSafeOk ? platform::SafeStream(safe) : nullptr;
   if (!f) {
     PostText(4, "Output file %s open failed", out.c_str());
     g.error_level = EL_FAILURE;
     return;
   }
   int status = cells::WriteCoordText(f, *g.cell_index, h.obj, options);
-  if (std::fclose(f) != 0 && status == 0) status = 1;
+  if (status == 0 && platform::SafeCommit(safe) != platform::kSafeOk) status = 1;
   if (status == 2) {
     PostText(4, "out of workspace for output coordinates");
     g.error_level = EL_NOT_APPLICABLE;

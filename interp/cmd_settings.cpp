@@ -30,6 +30,7 @@
 #include "lib/geodesy/release.h"
 #include "platform/files.h"
 #include "platform/memcheck.h"
+#include "platform/safe_output.h"
 #include "platform/terminal.h"
 #include "platform/workspace.h"
 
@@ -466,7 +467,10 @@ void CmdWriteTextFile(GlobalBlock& g, const char* args, int, int) {
   ExpandDirectoryAlias(g, name, sizeof name);
   char built[FILE_NAME_SIZE];
   BuildFileName(name, g.dirs.data.c_str(), ".txt", built);
-  std::FILE* f = std::fopen(built, "w");
+  // Written beside the target and renamed over it when complete: a failed
+  // write keeps an older file of that name as it was.
+  platform::SafeOutput out;
+  std::FILE* f = platform::SafeOpen(out, built) == platform::kSafeOk ? platform::SafeStream(out) : nullptr;
   if (!f) {
     PostText(4, "Unable to open (%s) for writing", built);
     g.error_level = EL_FAILURE;
@@ -477,22 +481,30 @@ void CmdWriteTextFile(GlobalBlock& g, const char* args, int, int) {
   if (lineEnd != std::string::npos) text.erase(lineEnd);
   if (text.size() > 1024) text.resize(1024);
   if (text.empty()) {
-    std::fclose(f);
+    // The file is made, empty, as the command was asked to.
+    if (platform::SafeCommit(out) != platform::kSafeOk) {
+      PostText(4, "File (%s) write error", built);
+      g.error_level = EL_NOT_APPLICABLE;
+      return;
+    }
     PostText(4, "No text given");
     g.error_level = EL_EMPTY;
     return;
   }
   if (text.size() < 2 || text.compare(text.size() - 2, 2, "\\n") != 0) text += "\\n";
-  bool failed = false;
+  // Each piece before a backslash-n pair is one line.
   std::size_t start = 0;
-  for (std::size_t at; !failed && (at = text.find("\\n", start)) != std::string::npos; start = at + 2) {
-    const std::string piece = text.substr(start, at - start);
-    if (std::fwrite(piece.data(), 1, piece.size(), f) != piece.size() || std::fputc('\n', f) == EOF) failed = true;
+  while (start < text.size()) {
+    std::size_t pair = text.find("\\n", start);
+    if (pair == std::string::npos) break;
+    std::fwrite(text.data() + start, 1, pair - start, f);
+    std::fputc('\n', f);
+    start = pair + 2;
   }
-  if (std::fclose(f) != 0) failed = true;
-  if (failed) {
+  if (std::ferror(f) || platform::SafeCommit(out) != platform::kSafeOk) {
     PostText(4, "File (%s) write error", built);
     g.error_level = EL_NOT_APPLICABLE;
+    return;
   }
 }
 

@@ -20,8 +20,13 @@
 #include "interp/cmd_map.h"
 #include "interp/cmd_objects.h"
 #include "interp/cmd_cells.h"
+#include "interp/cmd_clip.h"
 #include "interp/cmd_derive.h"
 #include "interp/cmd_measure.h"
+#include "interp/cmd_orbit.h"
+#include "interp/cmd_entry.h"
+#include "interp/cmd_reframe.h"
+#include "interp/cmd_lattice.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_plot.h"
 
@@ -30,14 +35,14 @@
 namespace interp {
 
 const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
-    /*   0 */ {"AddCellCenters",                 CmdNotImplemented,  0, 0},  // cell lattice: own
+    /*   0 */ {"AddCellCenters",                 CmdAddCellCenters,  0, 0},  // cell lattice: own
     /*   1 */ {"Area",                           CmdMeasure,         2, 0},  // measure: measure
     /*   2 */ {"Call",                           CmdCall,            0, 0},  // scripts: own
     /*   3 */ {"CenterOn",                       CmdCenterOn,        0, 0},  // map: own
     /*   4 */ {"Clear",                          CmdClear,           0, 0},  // display: own
-    /*   5 */ {"DeriveLsetInside",               CmdNotImplemented,  5, 1},  // buffers: two-operand derivation
-    /*   6 */ {"DeriveLsetNadir",                CmdNotImplemented,  2, 1},  // orbits: orbit derivation
-    /*   7 */ {"DeriveLsetOutside",              CmdNotImplemented,  5, 2},  // buffers: two-operand derivation
+    /*   5 */ {"DeriveLsetInside",               DeriveBinary,       5, 1},  // buffers: two-operand derivation
+    /*   6 */ {"DeriveLsetNadir",                CmdDeriveOrbit,     2, 1},  // orbits: orbit derivation
+    /*   7 */ {"DeriveLsetOutside",              DeriveBinary,       5, 2},  // buffers: two-operand derivation
     /*   8 */ {"DerivePsetAfarLines",            DeriveBinary,       2, 2},  // derive: two-operand derivation
     /*   9 */ {"DerivePsetCombinedAll",          DeriveBinary,       1, 3},  // derive: two-operand derivation
     /*  10 */ {"DerivePsetCombinedUnique",       DeriveBinary,       1, 2},  // derive: two-operand derivation
@@ -59,8 +64,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  26 */ {"DeriveRsetHullOfPoints",         CmdNotImplemented,  10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
     /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
-    /*  29 */ {"DeriveRsetOrbit",                CmdNotImplemented,  1, 2},  // orbits: orbit derivation
-    /*  30 */ {"DeriveRsetSwath",                CmdNotImplemented,  2, 2},  // orbits: orbit derivation
+    /*  29 */ {"DeriveRsetOrbit",                CmdDeriveOrbit,     1, 2},  // orbits: orbit derivation
+    /*  30 */ {"DeriveRsetSwath",                CmdDeriveOrbit,     2, 2},  // orbits: orbit derivation
     /*  31 */ {"DeriveRsetWindow",               CmdDeriveRsetWindow, 0, 0},  // regions: own
     /*  32 */ {"DisplayArea",                    CmdDisplayArea,     0, 0},  // draw: own
     /*  33 */ {"DisplayCellsBoundary",           CmdDisplayCells,    3, 0},  // draw: display cells
@@ -84,18 +89,18 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  51 */ {"DumpObject",                     CmdDumpObject,      0, 0},  // objects: own
     /*  52 */ {"Duration",                       CmdDuration,        0, 0},  // scripts: in the dispatcher
     /*  53 */ {"Echo",                           CmdEcho,            0, 0},  // scripts: in the dispatcher
-    /*  54 */ {"EnterLset",                      CmdNotImplemented,  1, 0},  // entry: enter object
-    /*  55 */ {"EnterPset",                      CmdNotImplemented,  0, 0},  // entry: enter object
-    /*  56 */ {"EnterRset",                      CmdNotImplemented,  2, 0},  // entry: enter object
-    /*  57 */ {"EnterRsetInsideCircle",          CmdNotImplemented,  0, 1},  // entry: enter circle or sector
-    /*  58 */ {"EnterRsetInsideSector",          CmdNotImplemented,  1, 1},  // entry: enter circle or sector
-    /*  59 */ {"EnterRsetOutsideCircle",         CmdNotImplemented,  0, 2},  // entry: enter circle or sector
-    /*  60 */ {"EnterRsetOutsideSector",         CmdNotImplemented,  1, 2},  // entry: enter circle or sector
+    /*  54 */ {"EnterLset",                      CmdEnterObject,  1, 0},  // entry: enter object
+    /*  55 */ {"EnterPset",                      CmdEnterObject,  0, 0},  // entry: enter object
+    /*  56 */ {"EnterRset",                      CmdEnterObject,  2, 0},  // entry: enter object
+    /*  57 */ {"EnterRsetInsideCircle",          CmdEnterCircle,  0, 1},  // entry: enter circle or sector
+    /*  58 */ {"EnterRsetInsideSector",          CmdEnterCircle,  1, 1},  // entry: enter circle or sector
+    /*  59 */ {"EnterRsetOutsideCircle",         CmdEnterCircle,  0, 2},  // entry: enter circle or sector
+    /*  60 */ {"EnterRsetOutsideSector",         CmdEnterCircle,  1, 2},  // entry: enter circle or sector
     /*  61 */ {"EraseObject",                    CmdEraseObject,     0, 0},  // objects: own
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
     /*  63 */ {"FarthestInLset",                 CmdNotImplemented,  1, 2},  // nearest: nearest or farthest
     /*  64 */ {"FarthestInPset",                 CmdNotImplemented,  0, 2},  // nearest: nearest or farthest
-    /*  65 */ {"Generalize",                     CmdNotImplemented,  9, 0},  // derive: one-operand derivation
+    /*  65 */ {"Generalize",                     DeriveUnary,        9, 0},  // derive: one-operand derivation
     /*  66 */ {"Geometry",                       CmdGeometry,        0, 0},  // map: own
     /*  67 */ {"GoTo",                           CmdGoTo,            0, 0},  // scripts: in the dispatcher
     /*  68 */ {"Help",                           CmdHelp,            0, 0},  // settings: in the dispatcher
@@ -109,7 +114,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  76 */ {"Length",                         CmdMeasure,         1, 0},  // measure: measure
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
-    /*  79 */ {"NearestCells",                   CmdNotImplemented,  0, 0},  // cell lattice: own
+    /*  79 */ {"NearestCells",                   CmdNearestCells,  0, 0},  // cell lattice: own
     /*  80 */ {"NearestInLset",                  CmdNotImplemented,  1, 1},  // nearest: nearest or farthest
     /*  81 */ {"NearestInPset",                  CmdNotImplemented,  0, 1},  // nearest: nearest or farthest
     /*  82 */ {"NearestInRset",                  CmdNotImplemented,  2, 1},  // nearest: nearest or farthest
@@ -133,8 +138,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 100 */ {"ReadDecryptVix",                 CmdReadDecryptVix,  0, 0},  // index: own
     /* 101 */ {"ReadTix",                        CmdReadVix,         1, 0},  // index: read index
     /* 102 */ {"ReadVix",                        CmdReadVix,         0, 0},  // index: read index
-    /* 103 */ {"ReCenter",                       CmdNotImplemented,  0, 0},  // map: own
-    /* 104 */ {"ReFrame",                        CmdNotImplemented,  0, 0},  // map: own
+    /* 103 */ {"ReCenter",                       CmdReCenter,  0, 0},  // map: own
+    /* 104 */ {"ReFrame",                        CmdReFrame,  0, 0},  // map: own
     /* 105 */ {"ReportMapField",                 CmdReportMap,       3, 0},  // map: report
     /* 106 */ {"ReportMapGeometry",              CmdReportMap,       1, 0},  // map: report
     /* 107 */ {"ReportMemory",                   CmdReport,          2, 0},  // settings: report
@@ -150,13 +155,13 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
     /* 118 */ {"ShowTileset",                    CmdNotImplemented,  0, 0},  // bitmaps: own
     /* 119 */ {"Tileset",                        CmdNotImplemented,  0, 0},  // bitmaps: own
-    /* 120 */ {"TraceOrbit",                     CmdNotImplemented,  1, 0},  // orbits: trace orbit
+    /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
     /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
-    /* 122 */ {"TraceOrbitOverheadRset",         CmdNotImplemented,  8, 0},  // orbits: trace receivers or overhead
-    /* 123 */ {"TraceOrbitReceivers",            CmdNotImplemented,  4, 0},  // orbits: trace receivers or overhead
-    /* 124 */ {"TraceOrbitSwath",                CmdNotImplemented,  3, 0},  // orbits: trace orbit
-    /* 125 */ {"TraceSwath",                     CmdNotImplemented,  2, 0},  // orbits: trace orbit
-    /* 126 */ {"TraverseCells",                  CmdNotImplemented,  0, 0},  // cell lattice: own
+    /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch,  8, 0},  // orbits: trace receivers or overhead
+    /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch,  4, 0},  // orbits: trace receivers or overhead
+    /* 124 */ {"TraceOrbitSwath",                CmdTraceOrbit,      3, 0},  // orbits: trace orbit
+    /* 125 */ {"TraceSwath",                     CmdTraceOrbit,      2, 0},  // orbits: trace orbit
+    /* 126 */ {"TraverseCells",                  CmdTraverseCells,  0, 0},  // cell lattice: own
     /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
     /* 128 */ {"VerifyRsetBoundary",             CmdVerifyRset,      1, 0},  // verify: verify region set
     /* 129 */ {"VerifyRsetTopology",             CmdVerifyRset,      2, 0},  // verify: verify region set

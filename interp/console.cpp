@@ -22,6 +22,8 @@
 #include "interp/console_editor.h"
 #include "interp/dispatcher.h"
 #include "interp/handlers.h"
+#include "interp/cmd_draw.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/scripts.h"
 #include "interp/startup.h"
@@ -152,6 +154,10 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
   for (int i = 0; i < COMMAND_COUNT; ++i) c.names[i] = kCommandTable[i].name;
   ConsoleEditorInit(c.ed, c.names, COMMAND_COUNT);
   c.colour = platform::StdoutIsTerminal();
+  if (!options.events_file.empty()) OpenEventsFile(g, options.events_file);
+  // The map window lives beside the console: its events (and the pointer
+  // modes) are served between the console's waits.
+  if (!g.pump_window_events) g.pump_window_events = ServiceMapWindow;
   if (const StartupValues* v = g.startup) {
     const uint32_t bg = v->console_background;
     c.background = platform::TerminalBackground(static_cast<int>(display::RedOf(bg)),
@@ -199,6 +205,10 @@ int RunConsole(GlobalBlock& g, const RunOptions& options) {
     }
     if (g.pump_window_events) {
       g.pump_window_events(g);
+      DeliverMessages(g);
+    }
+    if (g.map_mode != 0) {
+      FeedScriptedEvents(g, false);
       DeliverMessages(g);
     }
     if (platform::TickMs() >= nextTick) {

@@ -74,8 +74,8 @@ struct Settings {
   int32_t coincident_pixel_count = 3;
   int32_t script_echo = 1;
   int32_t script_pace = 100;       // percent
-  double gravity_gm = 3.986004418e14;
-  double gravity_j2 = 1.08262668e-3;
+  double gravity_gm = 398601300000000.0;
+  double gravity_j2 = 0.00108263;
 };
 
 // One queued console notice. The queue owns its copy of the text, so a burst

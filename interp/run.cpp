@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "interp/dispatcher.h"
+#include "interp/map_modes.h"
 #include "interp/messages.h"
 #include "interp/scripts.h"
 #include "interp/cmd_settings.h"
@@ -128,9 +129,16 @@ static void RunInputLine(GlobalBlock& g, const std::string& line, bool echo) {
   DeliverMessages(g);
 }
 
-// Batch: the running script line after line, no pauses, until it ends.
+// Batch: the running script line after line, no pauses, until it ends. A
+// pointer mode started by a line is fed from the events file until it ends.
 static void RunScriptToEnd(GlobalBlock& g) {
-  while (g.script.current && !g.quit_requested) {
+  while (!g.quit_requested) {
+    if (g.map_mode != 0) {
+      FeedScriptedEvents(g, true);
+      DeliverMessages(g);
+      continue;
+    }
+    if (!g.script.current) break;
     g.script.pause_ms = 0;
     ScriptTick(g);
     DeliverMessages(g);
@@ -177,6 +185,7 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
   if (!g.sink) g.sink = StdoutSink;
   g.loop_running = true;
   const bool echo_input = !platform::StdinIsTerminal();
+  if (!options.events_file.empty()) OpenEventsFile(g, options.events_file);
 
   if (!options.script.empty() && !StartCommandLineScript(g, options.script, options.label) &&
       options.batch)
@@ -204,8 +213,10 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
     std::vector<std::string> lines;
     while (!g.quit_requested) {
       if (in.eof && !g.script.current) break;
-      // The map window is served between short waits so that it stays live.
+      // The map window is served between short waits so that it stays live;
+      // a running pointer mode takes one line of the events file a turn.
       ServiceMapWindow(g);
+      FeedScriptedEvents(g, false);
       const int64_t wait = std::min<int64_t>(next_tick - platform::TickMs(), 20);
       lines.clear();
       ReadLines(in, static_cast<int>(wait > 0 ? wait : 0), &lines);

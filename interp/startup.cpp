@@ -491,8 +491,8 @@ bool StartUp(GlobalBlock& g, const RunOptions& options, int* exit_status) {
   }
   g.settings.boundary_indicator = GetKeyInteger(ks, "boundary.indicator", 0);
   g.settings.coordinate_resolution = GetKeyInteger(ks, "coordinate.resolution", 6);
-  g.settings.gravity_gm = 3.986004418e14;
-  g.settings.gravity_j2 = 1.08262668e-3;
+  g.settings.gravity_gm = 398601300000000.0;  // the orbit model's GM and J2
+  g.settings.gravity_j2 = 0.00108263;
 
   // Pixel size: pixels per metre when both are given, else the display's
   // size in metres over its pixels.

@@ -4,7 +4,7 @@
 // is there; the picture goes through one streaming texture in
 // SDL_PIXELFORMAT_ARGB8888 (the same words as Cairo's ARGB32), remade when
 // the picture's size changes. Events are translated one by one: mouse
-// buttons with their click count, motion with the left button's state, text
+// buttons pressed and released with their click count, motion with the left button's state, text
 // input and Escape as characters, size changes of the window and dropped
 // files.
 #include "platform/map_window.h"
@@ -103,14 +103,27 @@ bool PollMapWindow(MapWindow* w, MapEvent* e) {
         e->button = ev.button.button == SDL_BUTTON_LEFT ? 1 : ev.button.button == SDL_BUTTON_MIDDLE ? 2 : 3;
         e->clicks = ev.button.clicks;
         return true;
+      case SDL_MOUSEBUTTONUP:
+        e->kind = kMapEventRelease;
+        e->x = ev.button.x;
+        e->y = ev.button.y;
+        e->button = ev.button.button == SDL_BUTTON_LEFT ? 1 : ev.button.button == SDL_BUTTON_MIDDLE ? 2 : 3;
+        e->clicks = ev.button.clicks;
+        return true;
       case SDL_TEXTINPUT:
         e->kind = kMapEventKey;
         e->key = (unsigned char)ev.text.text[0];
         return true;
       case SDL_KEYDOWN:
-        if (ev.key.keysym.sym == SDLK_ESCAPE) {
+        // Keys that give no text input arrive as their control characters.
+        if (ev.key.keysym.sym == SDLK_ESCAPE || ev.key.keysym.sym == SDLK_RETURN ||
+            ev.key.keysym.sym == SDLK_KP_ENTER || ev.key.keysym.sym == SDLK_TAB ||
+            ev.key.keysym.sym == SDLK_BACKSPACE) {
           e->kind = kMapEventKey;
-          e->key = 27;
+          e->key = ev.key.keysym.sym == SDLK_ESCAPE      ? 27
+                   : ev.key.keysym.sym == SDLK_TAB       ? 9
+                   : ev.key.keysym.sym == SDLK_BACKSPACE ? 8
+                                                         : 13;
           return true;
         }
         break;

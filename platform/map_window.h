@@ -19,7 +19,8 @@ enum MapEventKind {
   kMapEventNone = 0,
   kMapEventMotion,      // pointer moved; left_down tells the left button's state
   kMapEventButton,      // a button pressed: button 1 left, 2 middle, 3 right; clicks 1 or 2
-  kMapEventKey,         // a character typed (27 is Escape)
+  kMapEventRelease,     // a button released (button as above)
+  kMapEventKey,         // a character typed (27 Escape, 13 Enter, 9 Tab, 8 Backspace)
   kMapEventResize,      // the client area is now width x height
   kMapEventDrop,        // a file dropped on the window
   kMapEventClose,       // the window's close button

@@ -104,6 +104,10 @@ void SplitPath(const std::string& path, std::string& dir, std::string& name) {
   }
 }
 
+// Devices and pipes are written in place; anything else that is not a
+// regular file is refused.
+bool WrittenInPlace(const struct stat& st) { return S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode); }
+
 int NoSpaceOr(int err, int otherwise) {
   return (err == ENOSPC || err == EDQUOT || err == EFBIG) ? kSafeNoSpace : otherwise;
 }
@@ -150,7 +154,7 @@ bool IsRegularFile(const char* path) {
 
 int SafeCheckTarget(const char* target, std::initializer_list<const char*> inputs) {
   struct stat st;
-  if (stat(target, &st) == 0 && !S_ISREG(st.st_mode)) return kSafeNotRegular;
+  if (stat(target, &st) == 0 && !S_ISREG(st.st_mode) && !WrittenInPlace(st)) return kSafeNotRegular;
   for (const char* in : inputs)
     if (SameFile(target, in)) return kSafeSameAsInput;
   return kSafeOk;
@@ -187,6 +191,7 @@ int RemoveStaleParts(const char* target) {
 int SafeOpen(SafeOutput& out, const char* target) {
   SafeAbandon(out);
   out.error = 0;
+  out.direct = false;
   if (!target || !*target) return kSafeCannotCreate;
   std::string final_name = target;
   struct stat st;
@@ -197,6 +202,17 @@ int SafeOpen(SafeOutput& out, const char* target) {
     if (realpath(target, resolved)) final_name = resolved;
   }
   if (stat(final_name.c_str(), &st) == 0) {
+    if (WrittenInPlace(st)) {
+      int fd = open(final_name.c_str(), O_WRONLY | O_CLOEXEC);
+      if (fd < 0) {
+        out.error = errno;
+        return kSafeCannotCreate;
+      }
+      out.fd = fd;
+      out.direct = true;
+      out.target = final_name;
+      return kSafeOk;
+    }
     if (!S_ISREG(st.st_mode)) return kSafeNotRegular;
     mode = st.st_mode & 07777;
   }
@@ -211,13 +227,29 @@ int SafeOpen(SafeOutput& out, const char* target) {
   sigemptyset(&block);
   for (int s : kSignals) sigaddset(&block, s);
   pthread_sigmask(SIG_BLOCK, &block, &old);
-  int fd = mkostemps(tmpl.data(), 5, O_CLOEXEC);
-  if (fd < 0) {
-    out.error = errno;
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    return NoSpaceOr(out.error, kSafeCannotCreate);
+  int fd = -1;
+  for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
+    std::memcpy(tmpl.data() + tmpl.size() - 11, "XXXXXX", 6);
+    fd = mkostemps(tmpl.data(), 5, O_CLOEXEC);
+    if (fd < 0) {
+      out.error = errno;
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      return NoSpaceOr(out.error, kSafeCannotCreate);
+    }
+    flock(fd, LOCK_EX | LOCK_NB);
+    // Another program's stale-part sweep may have taken the file in the
+    // moment before it was locked: then it is gone, and a new one is made.
+    struct stat made;
+    if (fstat(fd, &made) == 0 && made.st_nlink == 0) {
+      close(fd);
+      fd = -1;
+    }
   }
-  flock(fd, LOCK_EX | LOCK_NB);
+  if (fd < 0) {
+    out.error = EEXIST;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return kSafeCannotCreate;
+  }
   out.temp = Absolute(tmpl);
   Register(out.temp);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -229,7 +261,7 @@ int SafeOpen(SafeOutput& out, const char* target) {
 
 int SafeReserve(SafeOutput& out, std::int64_t bytes) {
   if (out.fd < 0) return kSafeWriteFailed;
-  if (bytes <= 0) return kSafeOk;
+  if (bytes <= 0 || out.direct) return kSafeOk;
   int err = posix_fallocate(out.fd, 0, static_cast<off_t>(bytes));
   if (err != 0) {
     if (out.error == 0) out.error = err;
@@ -269,6 +301,16 @@ std::FILE* SafeStream(SafeOutput& out) {
 }
 
 int SafeCommit(SafeOutput& out, std::int64_t length) {
+  if (out.direct && out.fd >= 0) {
+    int status = kSafeOk;
+    if (out.stream && (std::fflush(out.stream) != 0 || std::ferror(out.stream))) {
+      if (out.error == 0) out.error = errno;
+      status = NoSpaceOr(out.error, kSafeWriteFailed);
+    }
+    if (!CloseOutput(out) && status == kSafeOk) status = NoSpaceOr(out.error, kSafeWriteFailed);
+    out.direct = false;
+    return status;
+  }
   if (out.temp.empty() || out.fd < 0) {
     SafeAbandon(out);
     return kSafeWriteFailed;
@@ -319,6 +361,7 @@ int SafeCommit(SafeOutput& out, std::int64_t length) {
 
 void SafeAbandon(SafeOutput& out) {
   CloseOutput(out);
+  out.direct = false;
   if (!out.temp.empty()) {
     unlink(out.temp.c_str());
     Unregister(out.temp);

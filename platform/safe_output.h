@@ -20,6 +20,10 @@
 // the same target: live parts are held under flock(2), so only parts that no
 // running program owns are taken.
 //
+// A target that is a character device or a pipe (/dev/stdout, a FIFO) has
+// no directory entry to replace: it is written directly, and SafeCommit only
+// flushes and closes it.
+//
 // A mapped output (object files) is a platform::PendingFile (mapped_file.h),
 // which is built on this: the space is reserved with posix_fallocate before
 // the file is mapped, so a full file system is a status, never a SIGBUS.
@@ -28,7 +32,7 @@
 // such directory, no permission); 2 the file system is full (reserve, write,
 // flush or commit); 3 another write, flush or rename failure; 4 the target is
 // the same file (device and inode) as an input; 5 the target exists and is
-// not a regular file (a directory, a device).
+// neither a regular file nor a device or pipe (a directory, a socket).
 #pragma once
 
 #include <cstdint>
@@ -53,6 +57,7 @@ struct SafeOutput {
   int fd = -1;             // open on temp, read-write
   std::FILE* stream = nullptr;  // from SafeStream; owns fd once made
   int error = 0;           // errno of the first failure seen, 0 none
+  bool direct = false;     // the target is a device or pipe, written in place
 
   SafeOutput() = default;
   SafeOutput(const SafeOutput&) = delete;
@@ -67,7 +72,7 @@ bool SameFile(const char* a, const char* b);
 bool IsRegularFile(const char* path);
 
 // The refusals to make before any output is opened: 5 when target exists and
-// is not a regular file, 4 when it is the same file as one of the inputs
+// is not a regular file, a device or a pipe, 4 when it is the same file as one of the inputs
 // (null or empty inputs are skipped), else 0.
 int SafeCheckTarget(const char* target, std::initializer_list<const char*> inputs);
 
@@ -77,7 +82,8 @@ int RemoveStaleParts(const char* target);
 
 // Creates the temporary file beside target (after removing stale parts) and
 // registers it for removal on SIGINT/SIGTERM/SIGHUP. Also refuses a target
-// that exists and is not a regular file (5). The target is not touched.
+// that exists and is not a regular file, device or pipe (5). The target is
+// not touched.
 int SafeOpen(SafeOutput& out, const char* target);
 // Reserves bytes of disk space from offset 0 (posix_fallocate): 2 on a full
 // file system. The file's length becomes at least bytes; SafeCommit cuts it

@@ -17,6 +17,7 @@
 #include "lib/cells/object_model.h"
 #include "lib/geodesy/angle_text.h"
 #include "lib/geodesy/cdc.h"
+#include "platform/safe_output.h"
 
 namespace cells {
 
@@ -334,7 +335,9 @@ ImportResult ImportCoordFile(CellIndex& idx, const std::string& text_path,
                              const std::string& object_path, const CoordReadOptions& options,
                              std::uint32_t id, std::int64_t mapping_size) {
   ImportResult r;
-  std::FILE* in = std::fopen(text_path.c_str(), "rb");
+  // A directory or device is not a coordinate file (a directory would read
+  // as an empty one).
+  std::FILE* in = platform::IsRegularFile(text_path.c_str()) ? std::fopen(text_path.c_str(), "rb") : nullptr;
   if (!in) return r;
   std::vector<PointNode> nodes;
   r.stage = ImportStage::kRead;
@@ -362,7 +365,8 @@ ImportResult ImportCoordFile(CellIndex& idx, const std::string& text_path,
     return r;
   }
   r.stage = ImportStage::kWrite;
-  if (CloseObject(h) != 0) return r;
+  r.write_status = CloseObject(h);
+  if (r.write_status != 0) return r;
   r.stage = ImportStage::kDone;
   return r;
 }

@@ -108,6 +108,7 @@ struct ImportResult {
   CoordReadResult read;
   int create_status = 0;
   int build_status = 0;
+  int write_status = 0;  // CloseObject's status at kWrite (4: file system full)
   std::int64_t vertices = 0;
 };
 

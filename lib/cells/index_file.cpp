@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "lib/geodesy/constants.h"
+#include "platform/safe_output.h"
 
 namespace cells {
 
@@ -308,30 +309,19 @@ int LoadTix(std::FILE* f, CellIndex& idx, int storage_mode) {
 
 namespace {
 
-// A temporary file beside the target, removed unless committed.
+// A temporary file beside the target, removed unless committed (and on
+// SIGINT/SIGTERM): platform::SafeOutput.
 struct TempOut {
-  std::string target, temp;
+  platform::SafeOutput out;
   std::FILE* f = nullptr;
   bool Open(const char* path) {
-    target = path;
-    temp = target + ".part" + std::to_string(static_cast<long>(getpid()));
-    f = std::fopen(temp.c_str(), "wb");
+    if (platform::SafeOpen(out, path) != platform::kSafeOk) return false;
+    f = platform::SafeStream(out);
     return f != nullptr;
   }
   bool Commit() {
-    const bool ok = std::fflush(f) == 0 && !std::ferror(f);
-    const bool closed = std::fclose(f) == 0;
     f = nullptr;
-    if (!ok || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
-      std::remove(temp.c_str());
-      return false;
-    }
-    temp.clear();
-    return true;
-  }
-  ~TempOut() {
-    if (f != nullptr) std::fclose(f);
-    if (!temp.empty()) std::remove(temp.c_str());
+    return platform::SafeCommit(out) == platform::kSafeOk;
   }
 };
 

@@ -188,8 +188,10 @@ void AbandonObject(ObjectHandle& h) {
 
 int EraseObjectFile(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return 1;
-  return std::remove(path.c_str()) == 0 ? 0 : 2;
+  if (lstat(path.c_str(), &st) != 0) return 1;
+  // Only files are erased: remove(3) would also take an empty directory.
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return 2;
+  return unlink(path.c_str()) == 0 ? 0 : 2;
 }
 
 }  // namespace cells

@@ -70,13 +70,15 @@ int OpenObjectUpdate(ObjectHandle& h, const std::string& path, std::uint32_t ind
 
 // Creates the file of a new object of the given kind with room for
 // mapping_size bytes of sections (the temporary file is mapping_size + 1024
-// bytes). h.arena is set up over the mapping from the data base. 0 done,
-// 1 cannot create, 2 cannot size or map, 3 view failed.
+// bytes, reserved on disk before it is mapped). h.arena is set up over the
+// mapping from the data base. 0 done, 1 cannot create, 2 cannot size or map,
+// 3 view failed, 4 the file system is full, 5 the target is not a regular
+// file.
 int CreateObject(ObjectHandle& h, const std::string& path, int kind, std::int64_t mapping_size);
 
 // For a created object: writes the header from h.obj, cuts the file to 256 +
-// the three section sizes and puts it in place; 0 done, 1 failed (nothing is
-// left behind). For an opened object: releases the mapping; 0.
+// the three section sizes and puts it in place; 0 done, 1 failed, 4 the file
+// system is full (nothing is left behind, an older file stays). For an opened object: releases the mapping; 0.
 int CloseObject(ObjectHandle& h);
 
 // A created object that failed to build: nothing is written, the old file of
@@ -87,7 +89,8 @@ void AbandonObject(ObjectHandle& h);
 // base, into base.
 void WriteObjectHeader(std::uint8_t* base, const Object& obj);
 
-// Removes an object file: 0 done, 1 no such file, 2 cannot remove.
+// Removes an object file: 0 done, 1 no such file, 2 cannot remove (or not a
+// file: a directory of that name is never removed).
 int EraseObjectFile(const std::string& path);
 
 }  // namespace cells

@@ -15,6 +15,8 @@
 // written straight into the rows of a new ARGB32 surface.
 #include "lib/display/bitmap.h"
 
+#include "platform/safe_output.h"
+
 #include <cstdio>
 #include <jpeglib.h>
 #include <jerror.h>
@@ -578,7 +580,11 @@ SaveResult SaveImageFile(cairo_surface_t* surface, const std::string& path, Imag
   }
   if (kind == ImageKind::kNone) return SaveResult::kNoWriter;
   cairo_surface_flush(surface);
-  FILE* f = fopen(path.c_str(), "wb");
+  // The picture is written beside the target and renamed over it only when
+  // it is complete, so a failure keeps the previous image.
+  platform::SafeOutput out;
+  if (platform::SafeOpen(out, path.c_str()) != platform::kSafeOk) return SaveResult::kOpenFailed;
+  FILE* f = platform::SafeStream(out);
   if (!f) return SaveResult::kOpenFailed;
   SaveResult r;
   switch (kind) {
@@ -586,13 +592,11 @@ SaveResult SaveImageFile(cairo_surface_t* surface, const std::string& path, Imag
     case ImageKind::kPng: r = WritePng(surface, f, png_options, background, detail); break;
     default: r = WriteJpeg(surface, f, detail); break;
   }
-  if (fclose(f) != 0 && r == SaveResult::kOk) {
-    *detail = errno;
+  if (r != SaveResult::kOk) return r;  // abandoned by out's destructor
+  if (platform::SafeCommit(out) != platform::kSafeOk) {
+    *detail = out.error;
     r = SaveResult::kOutputError;
   }
-  // Only a regular file is removed: a device or pipe named by the user stays.
-  struct stat st;
-  if (r != SaveResult::kOk && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) remove(path.c_str());
   return r;
 }
 

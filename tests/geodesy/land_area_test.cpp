@@ -40,7 +40,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 void CheckLand(const char* file, double notes_km2) {
-  const auto rings = geodesy_test::LoadLandRings(geodesy_test::SharedDataPath(file));
+  const auto rings = geodesy_test::LoadLandRings(geodesy_test::TestDataPath(file));
   ASSERT_FALSE(rings.empty()) << "cannot read " << file;
   const Ellipsoid e = MakeEllipsoid(34);
   const auto list = geodesy_test::AsMarkedList(rings);
@@ -95,7 +95,7 @@ TEST(LandArea, Land10m) {
 }
 
 TEST(LandArea, SeaIsTheComplementOfLand) {
-  auto rings = geodesy_test::LoadLandRings(geodesy_test::SharedDataPath("land-110m.json"));
+  auto rings = geodesy_test::LoadLandRings(geodesy_test::TestDataPath("land-110m.json"));
   ASSERT_FALSE(rings.empty());
   const Ellipsoid e = MakeEllipsoid(34);
   const double land = RegionGeodesicMeasure(e, geodesy_test::AsMarkedList(rings)).area;

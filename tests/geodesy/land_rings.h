@@ -20,9 +20,16 @@ struct LandRing {
   std::vector<geodesy::DirectionCosines> normals;
 };
 
-inline std::string SharedDataPath(const std::string& name) {
-  const char* dir = std::getenv("OMBREL_SHARED_DATA");
-  return std::string(dir && *dir ? dir : "/work/shared/data") + "/world-atlas/" + name;
+// The world-atlas files in the repository's tests/data (OMBREL_TEST_DATA,
+// else the directory the program was built for).
+inline std::string TestDataPath(const std::string& name) {
+  const char* dir = std::getenv("OMBREL_TEST_DATA");
+#ifdef OMBREL_TEST_DATA_DIR
+  const char* built = OMBREL_TEST_DATA_DIR;
+#else
+  const char* built = "tests/data";
+#endif
+  return std::string(dir && *dir ? dir : built) + "/world-atlas/" + name;
 }
 
 // Empty when the file cannot be read.

@@ -138,6 +138,16 @@ TEST(SafeOutput, RefusesAnInputAsOutputAndAnythingButARegularFile) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_FALSE(platform::IsRegularFile(sub.c_str()));
   EXPECT_FALSE(platform::IsRegularFile("/dev/null"));
+  // A device has no directory entry to replace: it is written in place.
+  EXPECT_EQ(platform::SafeCheckTarget("/dev/null", {input.c_str()}), 0);
+  ASSERT_EQ(platform::SafeOpen(out, "/dev/null"), 0);
+  EXPECT_TRUE(out.temp.empty());
+  std::fputs("discarded", platform::SafeStream(out));
+  EXPECT_EQ(platform::SafeCommit(out), 0);
+  if (platform::SafeOpen(out, "/dev/full") == 0) {
+    std::fputs("never fits", platform::SafeStream(out));
+    EXPECT_EQ(platform::SafeCommit(out), platform::kSafeNoSpace);
+  }
   EXPECT_TRUE(platform::IsRegularFile(input.c_str()));
   EXPECT_EQ(ReadAll(input), "source");
 }

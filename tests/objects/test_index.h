@@ -15,14 +15,14 @@ inline std::string BinDir() {
   return b ? std::string(b) + "/" : std::string("../bin/");
 }
 
-inline std::string SharedData() {
-  const char* s = std::getenv("OMBREL_SHARED_DATA");
-  return s ? std::string(s) + "/" : std::string("/work/shared/data/");
-}
-
 inline std::string SourceDir() {
   const char* s = std::getenv("OMBREL_SOURCE");
   return s ? std::string(s) + "/" : std::string("/work/main/");
+}
+
+inline std::string TestData() {
+  const char* s = std::getenv("OMBREL_TEST_DATA");
+  return s ? std::string(s) + "/" : SourceDir() + "tests/data/";
 }
 
 // Loads bin/<name>; false when it is missing or bad.

@@ -1,5 +1,6 @@
 // Runs one script-level test case: build/bin/ombrel --batch on <case>.omb in
-// a fresh working folder, then compares the messages printed with <case>.out
+// a fresh working folder (with --events <case>.events when that file
+// exists), then compares the messages printed with <case>.out
 // and the files written with those in <case>.expect/. See README.md.
 //
 //   script_runner <folder>/<case>.omb
@@ -176,6 +177,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string work = tbuf.data();
+  // <case>.events: the map window's scripted events, given with --events.
+  std::string events_text;
+  const bool have_events = ReadFile(base + ".events", &events_text);
+  if (have_events) {
+    std::ofstream ev(work + "/" + name + ".events", std::ios::binary);
+    ev << events_text;
+  }
   if (!CopyFile(script, work + "/" + file) ||
       (IsDirectory(base + ".in") && !CopyTree(base + ".in", work))) {
     fprintf(stderr, "cannot copy the case into %s\n", work.c_str());
@@ -199,6 +207,10 @@ int main(int argc, char** argv) {
     FILE* err = fopen(err_file.c_str(), "w");
     if (err) dup2(fileno(err), 2);
     std::vector<std::string> words = {program, "--batch"};
+    if (have_events) {
+      words.push_back("--events");
+      words.push_back(name + ".events");
+    }
     if (expect.stdin_mode) {
       FILE* in = fopen(file.c_str(), "r");
       if (!in) _exit(127);

@@ -31,6 +31,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/safe_output.h"
+
 namespace {
 
 struct Vec {
@@ -117,7 +119,9 @@ int main(int argc, char** argv) {
       if (g["type"] == "MultiPolygon")
         for (const auto& p : g["arcs"]) polygons.push_back(p.get<std::vector<std::vector<long long>>>());
     }
-    std::FILE* out = std::fopen(argv[2], "w");
+    // Written beside the target and renamed over it when complete.
+    platform::SafeOutput safe;
+    std::FILE* out = platform::SafeOpen(safe, argv[2]) == platform::kSafeOk ? platform::SafeStream(safe) : nullptr;
     if (!out) {
       std::fprintf(stderr, "atlas2rgn: cannot write %s\n", argv[2]);
       return 1;
@@ -160,7 +164,7 @@ int main(int argc, char** argv) {
         vertices += static_cast<int>(clean.size());
       }
     }
-    if (std::fclose(out) != 0) {
+    if (platform::SafeCommit(safe) != platform::kSafeOk) {
       std::fprintf(stderr, "atlas2rgn: write error on %s\n", argv[2]);
       return 1;
     }

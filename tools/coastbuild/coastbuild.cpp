@@ -25,6 +25,7 @@
 #include "lib/display/coast.h"
 #include "lib/geodesy/constants.h"
 #include "lib/geodesy/ellipsoid.h"
+#include "platform/safe_output.h"
 
 namespace {
 
@@ -96,11 +97,12 @@ bool ReadLevel(const std::string& path, const geodesy::Ellipsoid& wgs84,
   return true;
 }
 
+// Written beside the target and renamed over it when complete.
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return fclose(f) == 0 && ok;
+  platform::SafeOutput out;
+  return platform::SafeOpen(out, path.c_str()) == platform::kSafeOk &&
+         platform::SafeWrite(out, bytes.data(), bytes.size()) == platform::kSafeOk &&
+         platform::SafeCommit(out) == platform::kSafeOk;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
 #include "lib/cells/object_file.h"
+#include "platform/safe_output.h"
 
 namespace {
 
@@ -73,8 +74,10 @@ int main(int argc, char** argv) {
   bytes[0] = 300 & 0xFF;
   bytes[1] = 300 >> 8;
   const std::string vix = out + "dodeca05.vix";
-  std::FILE* f = std::fopen(vix.c_str(), "wb");
-  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+  platform::SafeOutput vix_out;
+  if (platform::SafeOpen(vix_out, vix.c_str()) != platform::kSafeOk ||
+      platform::SafeWrite(vix_out, bytes.data(), bytes.size()) != platform::kSafeOk ||
+      platform::SafeCommit(vix_out) != platform::kSafeOk) {
     return Fail("cannot write", vix, 0);
   }
 
