@@ -546,3 +546,28 @@ TEST_F(PlotRun, ScreenAgainstPaper) {
   printf("area: intersection over union %.4f over %zu pixels, %zu fills\n", iou, either, pa.fills.size());
   EXPECT_GE(iou, 0.97);
 }
+
+// A world map stretched over the map window is stretched over the sheet; a
+// world map kept in its aspect (trimmed) is trimmed on the sheet too.
+TEST_F(PlotRun, StretchedAndTrimmedWorldMaps) {
+  for (int stretched = 0; stretched < 2; ++stretched) {
+    Run(std::string("MapFieldSize 1056 684\nGeometry N0 E0 ") + (stretched ? "-1" : "1e8") +
+        " wwpltcrr\nPlotStart a4 w\nDrawGrid\nPlotEnd\n");
+    const hpgl_test::Plot r = hpgl_test::ReadPlot(Slurp(work_ + "/w.hpg"));
+    ASSERT_TRUE(r.ok) << r.error;
+    double x0 = 1e9, x1 = -1e9, y0 = 1e9, y1 = -1e9;
+    for (const auto& l : r.lines)
+      for (const auto& p : l.points) {
+        x0 = std::fmin(x0, p.x), x1 = std::fmax(x1, p.x);
+        y0 = std::fmin(y0, p.y), y1 = std::fmax(y1, p.y);
+      }
+    EXPECT_NEAR(x0, 0, 4) << stretched;
+    EXPECT_NEAR(x1, 11040, 4) << stretched;
+    // The grid runs to the parallels of 80 degrees: 160 of the map's 180
+    // degrees of height, the sheet's 7680 units when stretched, 5520 (the
+    // 2:1 of plate carree on 11040 units) when trimmed.
+    const double height = stretched ? 7680 : 5520;
+    EXPECT_NEAR(y1 - y0, height * 160 / 180, 8) << stretched;
+    EXPECT_NEAR((y0 + y1) / 2, 3840, 4) << stretched;
+  }
+}
