@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "interp/cmd_map.h"
+#include "interp/cmd_plot.h"
 #include "interp/handlers.h"
 #include "interp/keyed_store.h"
 #include "interp/map_modes.h"
@@ -107,7 +108,7 @@ bool Opened(GlobalBlock& g, int status) {
 
 // The geometry to draw through; posts when there is none.
 display::MapGeometry* GeometryOrPost(GlobalBlock& g) {
-  display::MapGeometry* geometry = CurrentGeometry(g);
+  display::MapGeometry* geometry = TargetGeometry(g);
   if (!geometry) {
     PostText(4, "No map geometry");
     g.error_level = EL_FAILURE;
@@ -297,6 +298,7 @@ static void DrawMapLines(GlobalBlock& g, const char* args, const char* style_key
   if (!geometry) return;
   DisplayContext& d = Display(g);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (!Opened(g, display::OpenLines(&state, &d.surface,
                                     display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, style_key)))))
     return;
@@ -328,6 +330,7 @@ void CmdDrawHorizon(GlobalBlock& g, const char* args, int, int) {
   if (geometry->projection != display::PROJ_ORTHO && geometry->projection != display::PROJ_PERSPECT) return;
   DisplayContext& d = Display(g);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (!Opened(g, display::OpenLines(&state, &d.surface,
                                     display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, "lat.long.grid")))))
     return;
@@ -351,7 +354,7 @@ void CmdDrawText(GlobalBlock& g, const char* args, int, int) {
   const bool has_lon = AngleWord(second, "EeWw", geodesy::LON_POSITIVE, geodesy::LON_NEGATIVE, &lon, &y);
   // A position given by latitude and longitude is placed where it projects;
   // one that does not project keeps the device point (0, 0).
-  display::MapGeometry* geometry = CurrentGeometry(g);
+  display::MapGeometry* geometry = TargetGeometry(g);
   if (has_lat && has_lon) {
     x = y = 0;
     display::PixelPoint p;
@@ -367,6 +370,7 @@ void CmdDrawText(GlobalBlock& g, const char* args, int, int) {
   }
   DisplayContext& d = Display(g);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (!Opened(g, display::OpenText(&state, &d.surface, display::ParseTextStyle(style)))) return;
   display::Text(&state, x, y, text);
   display::CloseDrawState(&state);
@@ -535,7 +539,7 @@ bool OpenForDisplay(GlobalBlock& g, const char* word, cells::ObjectHandle* h, ce
       case cells::SECONDARY_TABLE_FULL: return refuse("index buffer slot not available?", 0);
       default: return refuse("matching index not found (id:%d)", (int)h->obj.vix_id);
     }
-    display::MapGeometry* geometry = CurrentGeometry(g);
+    display::MapGeometry* geometry = TargetGeometry(g);
     if (geometry) {
       int slot = -1;
       for (int i = 1; i < display::VISIBLE_SLOTS && slot < 0; ++i)
@@ -598,6 +602,7 @@ void CmdDisplayPoints(GlobalBlock& g, const char* args, int, int) {
   display::MapGeometry* geometry = GeometryOrPost(g);
   DisplayContext& d = Display(g);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (geometry &&
       Opened(g, display::OpenMarkers(&state, &d.surface,
                                      display::ParseMarkerStyle(StyleValue(g, style[0] ? style : nullptr, "object.points"))))) {
@@ -624,6 +629,7 @@ void CmdDisplayLines(GlobalBlock& g, const char* args, int, int) {
   display::MapGeometry* geometry = GeometryOrPost(g);
   DisplayContext& d = Display(g);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (geometry &&
       Opened(g, display::OpenLines(&state, &d.surface,
                                    display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "object.lines"))))) {
@@ -650,7 +656,11 @@ void CmdDisplayArea(GlobalBlock& g, const char* args, int, int) {
   display::MapGeometry* geometry = GeometryOrPost(g);
   DisplayContext& d = Display(g);
   display::DrawState state;
-  if (geometry) {
+  AimAtTarget(g, &state);
+  if (geometry && PlotActive()) {
+    // A plot cannot take a pixel mask: the fill is decided on its own grid.
+    if (PlotFillArea(g, index, h.obj, StyleValue(g, style[0] ? style : nullptr, "object.area").c_str())) Changed(g);
+  } else if (geometry) {
     const int st = display::OpenAreas(&state, &d.surface,
                                       display::ParseAreaStyle(StyleValue(g, style[0] ? style : nullptr, "object.area")));
     if (st == display::kGraphicsMemory) {
@@ -676,6 +686,7 @@ void CmdDrawCellPoints(GlobalBlock& g, const char* args, int variant, int) {
   DisplayContext& d = Display(g);
   const std::vector<int32_t> list = display::CellsToDraw(*geometry, *g.cell_index, nullptr);
   display::DrawState state;
+  AimAtTarget(g, &state);
   const char* arg = word[0] ? word : nullptr;
   if (variant == 1) {  // DrawCellNumbers
     if (!Opened(g, display::OpenText(&state, &d.surface, display::ParseTextStyle(StyleValue(g, arg, "cell.numbers")))))
@@ -708,6 +719,7 @@ void CmdDrawCellOutlines(GlobalBlock& g, const char* args, int variant, int) {
   DisplayContext& d = Display(g);
   const std::vector<int32_t> list = display::CellsToDraw(*geometry, *g.cell_index, nullptr);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (!Opened(g, display::OpenLines(&state, &d.surface,
                                     display::ParseLineStyle(StyleValue(g, word[0] ? word : nullptr, "cell.lines")))))
     return;
@@ -769,6 +781,7 @@ void CmdDisplayCells(GlobalBlock& g, const char* args, int variant, int) {
   const std::vector<int32_t> list = own ? display::CellsToDraw(*geometry, *index, own) : std::vector<int32_t>();
   DisplayContext& d = Display(g);
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (Opened(g, display::OpenLines(&state, &d.surface,
                                    display::ParseLineStyle(StyleValue(g, style[0] ? style : nullptr, "cell.lines"))))) {
     display::DrawCellOutlines(*geometry, *index, list, &state);

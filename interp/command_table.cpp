@@ -33,6 +33,7 @@
 #include "interp/cmd_collections.h"
 #include "interp/cmd_regions.h"
 #include "interp/cmd_tin.h"
+#include "interp/cmd_plot.h"
 
 #include <strings.h>
 
@@ -131,11 +132,11 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  89 */ {"PaintCost",                      CmdPaintCost,  0, 0},  // paint: own
     /*  90 */ {"PaintDCos3",                     CmdPaint,  5, 0},  // paint: paint
     /*  91 */ {"PaintLatLong",                   CmdPaint,  1, 0},  // paint: paint
-    /*  92 */ {"PlotEnd",                        CmdNotImplemented,  0, 0},  // plot: plot start or end
-    /*  93 */ {"PlotFrame",                      CmdNotImplemented,  0, 0},  // plot: own
-    /*  94 */ {"PlotInclude",                    CmdNotImplemented,  0, 0},  // plot: own
-    /*  95 */ {"PlotStart",                      CmdNotImplemented,  1, 0},  // plot: plot start or end
-    /*  96 */ {"PlotString",                     CmdNotImplemented,  0, 0},  // plot: own
+    /*  92 */ {"PlotEnd",                        CmdPlotStartEnd,    0, 0},  // plot: plot start or end
+    /*  93 */ {"PlotFrame",                      CmdPlotFrame,       0, 0},  // plot: own
+    /*  94 */ {"PlotInclude",                    CmdPlotInclude,     0, 0},  // plot: own
+    /*  95 */ {"PlotStart",                      CmdPlotStartEnd,    1, 0},  // plot: plot start or end
+    /*  96 */ {"PlotString",                     CmdPlotString,      0, 0},  // plot: own
     /*  97 */ {"PtestLsetRset",                  CmdPointTest,       1, 0},  // verify: point test
     /*  98 */ {"PtestRsetRset",                  CmdPointTest,       2, 0},  // verify: point test
     /*  99 */ {"Quit",                           CmdQuit,            0, 0},  // scripts: in the dispatcher

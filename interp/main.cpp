@@ -5,6 +5,7 @@
 
 #include "interp/console.h"
 #include "interp/global.h"
+#include "interp/cmd_plot.h"
 #include "interp/run.h"
 #include "interp/startup.h"
 #include "platform/files.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   // A terminal on standard input is the console; otherwise lines are read plainly.
   const int status = !options.batch && platform::StdinIsTerminal() ? interp::RunConsole(*block, options)
                                                                    : interp::RunMainLoop(*block, options);
+  interp::EndPlotAtExit(*block);  // a plot still open is finished, not lost
   interp::ReleaseStartup(*block);
   interp::ShutDown(*block);
   interp::osb = nullptr;

@@ -253,6 +253,19 @@ bool StateIsOpen(DrawState* d) { return d->kind >= 0; }
 
 int Begin(DrawState* d, DisplaySurface* s, int kind, bool with_mask) {
   if (StateIsOpen(d)) return kStateOpen;
+  if (d->plot) {
+    // A plot needs no picture and no mask: what is drawn goes to its table.
+    d->kind = kind;
+    d->surface = s;
+    d->capacity = d->plot->capacity < 2 ? 2 : d->plot->capacity;
+    d->buffer.clear();
+    d->buffer.reserve(d->capacity);
+    d->in_polyline = false;
+    d->mask_direct = false;
+    d->cancelled = false;
+    d->drew = false;
+    return kDrawOk;
+  }
   if (!s || !s->bitmap) return kGraphicsMemory;
   cairo_t* cr = cairo_create(s->bitmap);
   if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
@@ -284,6 +297,13 @@ int Begin(DrawState* d, DisplaySurface* s, int kind, bool with_mask) {
 }
 
 void StrokeBuffer(DrawState* d) {
+  if (d->plot) {
+    if (d->buffer.size() >= 2 && d->plot->ops->polyline) {
+      d->plot->ops->polyline(d->plot->plot, d->buffer.data(), d->buffer.size());
+      d->drew = true;
+    }
+    return;
+  }
   if (d->buffer.size() >= 2) {
     cairo_move_to(d->cr, d->buffer[0].x + 0.5, d->buffer[0].y + 0.5);
     for (size_t i = 1; i < d->buffer.size(); ++i) cairo_line_to(d->cr, d->buffer[i].x + 0.5, d->buffer[i].y + 0.5);
@@ -468,18 +488,30 @@ FontChoice TextFont(int font) {
 
 // ---------------------------------------------------------------- states
 
+namespace {
+// The plot's own opening once the style is known (a plot writes nothing for
+// plain and ramp states).
+int PlotOpened(DrawState* d) {
+  if (d->plot && d->kind != kDrawPlain && d->kind != kDrawRamp && d->plot->ops->open)
+    d->plot->ops->open(d->plot->plot, *d);
+  return kDrawOk;
+}
+}  // namespace
+
 int OpenPlain(DrawState* d, DisplaySurface* s) { return Begin(d, s, kDrawPlain, false); }
 
 int OpenMarkers(DrawState* d, DisplaySurface* s, const MarkerStyle& style) {
   const int st = Begin(d, s, kDrawMarkers, true);
-  if (st == kDrawOk) d->marker = style;
-  return st;
+  if (st != kDrawOk) return st;
+  d->marker = style;
+  return d->plot ? PlotOpened(d) : st;
 }
 
 int OpenLines(DrawState* d, DisplaySurface* s, const LineStyle& style) {
   const int st = Begin(d, s, kDrawLines, false);
   if (st != kDrawOk) return st;
   d->line = style;
+  if (d->plot) return PlotOpened(d);
   SetColour(d->cr, style.colour);
   cairo_set_line_width(d->cr, style.width > 0 ? style.width : 1.0);
   cairo_set_line_join(d->cr, CAIRO_LINE_JOIN_ROUND);
@@ -502,8 +534,9 @@ int OpenLines(DrawState* d, DisplaySurface* s, const LineStyle& style) {
 
 int OpenAreas(DrawState* d, DisplaySurface* s, const AreaStyle& style) {
   const int st = Begin(d, s, kDrawAreas, true);
-  if (st == kDrawOk) d->area = style;
-  return st;
+  if (st != kDrawOk) return st;
+  d->area = style;
+  return d->plot ? PlotOpened(d) : st;
 }
 
 int OpenRamp(DrawState* d, DisplaySurface* s, const RampStyle& style) {
@@ -516,6 +549,7 @@ int OpenText(DrawState* d, DisplaySurface* s, const TextStyle& style) {
   const int st = Begin(d, s, kDrawText, false);
   if (st != kDrawOk) return st;
   d->text = style;
+  if (d->plot) return PlotOpened(d);
   const FontChoice f = TextFont(style.font);
   cairo_select_font_face(d->cr, f.face, f.italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL, Weight(f));
   cairo_set_font_size(d->cr, f.size);
@@ -524,6 +558,15 @@ int OpenText(DrawState* d, DisplaySurface* s, const TextStyle& style) {
 
 void CloseDrawState(DrawState* d) {
   if (!StateIsOpen(d)) return;
+  if (d->plot) {
+    if (d->kind == kDrawLines && d->in_polyline) StrokeBuffer(d);
+    if (d->kind != kDrawPlain && d->kind != kDrawRamp && d->plot->ops->close)
+      d->plot->ops->close(d->plot->plot, *d);
+    d->buffer.clear();
+    d->in_polyline = false;
+    d->kind = -1;
+    return;
+  }
   switch (d->kind) {
     case kDrawLines:
       if (d->in_polyline) StrokeBuffer(d);
@@ -583,6 +626,11 @@ void FinishPolyline(DrawState* d) {
 
 void FillPolygon(DrawState* d, const DrawPoint* points, size_t n) {
   if (d->kind != kDrawAreas || n < 3) return;
+  if (d->plot) {
+    if (d->plot->ops->polygon) d->plot->ops->polygon(d->plot->plot, points, n);
+    d->drew = true;
+    return;
+  }
   SyncMask(d);
   cairo_move_to(d->mask_cr, points[0].x + 0.5, points[0].y + 0.5);
   for (size_t i = 1; i < n; ++i) cairo_line_to(d->mask_cr, points[i].x + 0.5, points[i].y + 0.5);
@@ -593,7 +641,7 @@ void FillPolygon(DrawState* d, const DrawPoint* points, size_t n) {
 }
 
 void FillPolygonColour(DrawState* d, const DrawPoint* points, size_t n, uint32_t colour) {
-  if (d->kind != kDrawPlain || n < 3) return;
+  if (d->kind != kDrawPlain || n < 3 || d->plot) return;
   cairo_save(d->cr);
   cairo_set_antialias(d->cr, CAIRO_ANTIALIAS_NONE);
   SetColour(d->cr, colour);
@@ -607,6 +655,11 @@ void FillPolygonColour(DrawState* d, const DrawPoint* points, size_t n, uint32_t
 
 void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings) {
   if (d->kind != kDrawAreas) return;
+  if (d->plot) {
+    if (d->plot->ops->rings) d->plot->ops->rings(d->plot->plot, rings);
+    d->drew = true;
+    return;
+  }
   SyncMask(d);
   bool any = false;
   for (const auto& ring : rings) {
@@ -623,6 +676,14 @@ void FillRings(DrawState* d, const std::vector<std::vector<DrawPoint>>& rings) {
 }
 
 void MaskSpan(DrawState* d, int y, int x0, int x1) {
+  if (d->plot) {
+    if (d->kind != kDrawAreas || y < 0 || y >= d->plot->fill_height) return;
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, d->plot->fill_width);
+    if (x0 < x1 && d->plot->ops->span) d->plot->ops->span(d->plot->plot, y, x0, x1);
+    d->drew = true;
+    return;
+  }
   if (d->kind != kDrawAreas || y < 0 || y >= d->surface->height) return;
   x0 = std::max(x0, 0);
   x1 = std::min(x1, d->surface->width);
@@ -637,12 +698,17 @@ void MaskSpan(DrawState* d, int y, int x0, int x1) {
 
 void Marker(DrawState* d, double x, double y) {
   if (d->kind != kDrawMarkers) return;
+  if (d->plot) {
+    if (d->plot->ops->marker) d->plot->ops->marker(d->plot->plot, x, y);
+    d->drew = true;
+    return;
+  }
   d->buffer.push_back({x, y});
   if (d->buffer.size() >= d->capacity) StampMarkers(d);
 }
 
 void Pixel(DrawState* d, int x, int y, uint32_t colour) {
-  if (d->kind != kDrawRamp && d->kind != kDrawPlain) return;
+  if ((d->kind != kDrawRamp && d->kind != kDrawPlain) || d->plot) return;
   DisplaySurface* s = d->surface;
   if (x < 0 || y < 0 || x >= s->width || y >= s->height) return;
   cairo_surface_flush(s->bitmap);
@@ -653,6 +719,11 @@ void Pixel(DrawState* d, int x, int y, uint32_t colour) {
 
 void Text(DrawState* d, double x, double y, const std::string& text) {
   if (d->kind != kDrawText || text.empty()) return;
+  if (d->plot) {
+    if (d->plot->ops->text) d->plot->ops->text(d->plot->plot, x, y, text);
+    d->drew = true;
+    return;
+  }
   cairo_font_extents_t fe;
   cairo_text_extents_t te;
   cairo_font_extents(d->cr, &fe);

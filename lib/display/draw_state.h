@@ -103,8 +103,39 @@ struct DrawPoint {
   double y = 0.0;
 };
 
+struct DrawState;
+
+// The second target of a drawing state: a plot. A plot (lib/plot) supplies
+// the table of what each drawing operation does there, so the drawing code
+// reaches a plot file through the same calls that draw the screen, and
+// lib/display knows nothing of plots. Each operation gets the plot's own
+// pointer. open runs once the kind and the style are set; polyline gets each
+// buffered piece (at most the target's capacity points, the next piece
+// starting at the last point); span gets the fill decisions of MaskSpan on
+// the target's fill grid (width x height cells); close finishes the state.
+// Plain and ramp states write nothing to a plot.
+struct PlotOps {
+  void (*open)(void* plot, const DrawState& d) = nullptr;
+  void (*polyline)(void* plot, const DrawPoint* points, size_t n) = nullptr;
+  void (*polygon)(void* plot, const DrawPoint* points, size_t n) = nullptr;
+  void (*rings)(void* plot, const std::vector<std::vector<DrawPoint>>& rings) = nullptr;
+  void (*span)(void* plot, int y, int x0, int x1) = nullptr;
+  void (*marker)(void* plot, double x, double y) = nullptr;
+  void (*text)(void* plot, double x, double y, const std::string& text) = nullptr;
+  void (*close)(void* plot, const DrawState& d) = nullptr;
+};
+struct PlotTarget {
+  const PlotOps* ops = nullptr;
+  void* plot = nullptr;
+  size_t capacity = 64;           // points of a polyline piece
+  int fill_width = 0, fill_height = 0;  // the grid MaskSpan decides on
+};
+
 struct DrawState {
   int kind = -1;  // -1: closed
+  // Set before opening to draw on a plot instead of the surface (null: the
+  // surface). The target outlives the open state.
+  const PlotTarget* plot = nullptr;
   DisplaySurface* surface = nullptr;
   cairo_t* cr = nullptr;               // on the bitmap
   cairo_surface_t* mask = nullptr;     // markers and areas
