@@ -82,11 +82,11 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  39 */ {"DisplaySurfaceHypso",            CmdNotImplemented,  0, 0},  // paint: display surface
     /*  40 */ {"DisplaySurfaceShade",            CmdNotImplemented,  1, 0},  // paint: display surface
     /*  41 */ {"DrawCellCenters",                CmdDrawCellPoints,  2, 0},  // draw: draw cell points
-    /*  42 */ {"DrawCellDuals",                  CmdDrawCellOutlines,  2, 0},  // draw: draw cell outlines
+    /*  42 */ {"DrawCellDuals",                  CmdDrawCellOutlines, 2, 0},  // draw: draw cell outlines
     /*  43 */ {"DrawCellNumbers",                CmdDrawCellPoints,  1, 0},  // draw: draw cell points
     /*  44 */ {"DrawCellOrder",                  CmdDrawCellPoints,  3, 0},  // draw: draw cell points
-    /*  45 */ {"DrawCells",                      CmdDrawCellOutlines,  1, 0},  // draw: draw cell outlines
-    /*  46 */ {"DrawCellSpokes",                 CmdDrawCellOutlines,  3, 0},  // draw: draw cell outlines
+    /*  45 */ {"DrawCells",                      CmdDrawCellOutlines, 1, 0},  // draw: draw cell outlines
+    /*  46 */ {"DrawCellSpokes",                 CmdDrawCellOutlines, 3, 0},  // draw: draw cell outlines
     /*  47 */ {"DrawCoast",                      CmdDrawCoast,       0, 0},  // draw: own
     /*  48 */ {"DrawGrid",                       CmdDrawGrid,        0, 0},  // draw: own
     /*  49 */ {"DrawHorizon",                    CmdDrawHorizon,     0, 0},  // draw: own
@@ -94,13 +94,13 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  51 */ {"DumpObject",                     CmdDumpObject,      0, 0},  // objects: own
     /*  52 */ {"Duration",                       CmdDuration,        0, 0},  // scripts: in the dispatcher
     /*  53 */ {"Echo",                           CmdEcho,            0, 0},  // scripts: in the dispatcher
-    /*  54 */ {"EnterLset",                      CmdEnterObject,  1, 0},  // entry: enter object
-    /*  55 */ {"EnterPset",                      CmdEnterObject,  0, 0},  // entry: enter object
-    /*  56 */ {"EnterRset",                      CmdEnterObject,  2, 0},  // entry: enter object
-    /*  57 */ {"EnterRsetInsideCircle",          CmdEnterCircle,  0, 1},  // entry: enter circle or sector
-    /*  58 */ {"EnterRsetInsideSector",          CmdEnterCircle,  1, 1},  // entry: enter circle or sector
-    /*  59 */ {"EnterRsetOutsideCircle",         CmdEnterCircle,  0, 2},  // entry: enter circle or sector
-    /*  60 */ {"EnterRsetOutsideSector",         CmdEnterCircle,  1, 2},  // entry: enter circle or sector
+    /*  54 */ {"EnterLset",                      CmdEnterObject,     1, 0},  // entry: enter object
+    /*  55 */ {"EnterPset",                      CmdEnterObject,     0, 0},  // entry: enter object
+    /*  56 */ {"EnterRset",                      CmdEnterObject,     2, 0},  // entry: enter object
+    /*  57 */ {"EnterRsetInsideCircle",          CmdEnterCircle,     0, 1},  // entry: enter circle or sector
+    /*  58 */ {"EnterRsetInsideSector",          CmdEnterCircle,     1, 1},  // entry: enter circle or sector
+    /*  59 */ {"EnterRsetOutsideCircle",         CmdEnterCircle,     0, 2},  // entry: enter circle or sector
+    /*  60 */ {"EnterRsetOutsideSector",         CmdEnterCircle,     1, 2},  // entry: enter circle or sector
     /*  61 */ {"EraseObject",                    CmdEraseObject,     0, 0},  // objects: own
     /*  62 */ {"ExportObject",                   CmdExportObject,    0, 0},  // import/export: own
     /*  63 */ {"FarthestInLset",                 CmdNearestQuery,    1, 2},  // nearest: nearest or farthest
@@ -119,7 +119,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  76 */ {"Length",                         CmdMeasure,         1, 0},  // measure: measure
     /*  77 */ {"MapFieldAspect",                 CmdMapField,        2, 0},  // map: map field
     /*  78 */ {"MapFieldSize",                   CmdMapField,        1, 0},  // map: map field
-    /*  79 */ {"NearestCells",                   CmdNearestCells,  0, 0},  // cell lattice: own
+    /*  79 */ {"NearestCells",                   CmdNearestCells,    0, 0},  // cell lattice: own
     /*  80 */ {"NearestInLset",                  CmdNearestQuery,    1, 1},  // nearest: nearest or farthest
     /*  81 */ {"NearestInPset",                  CmdNearestQuery,    0, 1},  // nearest: nearest or farthest
     /*  82 */ {"NearestInRset",                  CmdNearestQuery,    2, 1},  // nearest: nearest or farthest
@@ -128,10 +128,10 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  85 */ {"NearPointInCollection",          CmdCollectionSearch, 0, 0},  // collections: collection search
     /*  86 */ {"OverheadRsetInCollection",       CmdCollectionSearch, 2, 0},  // collections: collection search
     /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
-    /*  88 */ {"PaintCDC",                       CmdPaint,  4, 0},  // paint: paint
-    /*  89 */ {"PaintCost",                      CmdPaintCost,  0, 0},  // paint: own
-    /*  90 */ {"PaintDCos3",                     CmdPaint,  5, 0},  // paint: paint
-    /*  91 */ {"PaintLatLong",                   CmdPaint,  1, 0},  // paint: paint
+    /*  88 */ {"PaintCDC",                       CmdPaint,           4, 0},  // paint: paint
+    /*  89 */ {"PaintCost",                      CmdPaintCost,       0, 0},  // paint: own
+    /*  90 */ {"PaintDCos3",                     CmdPaint,           5, 0},  // paint: paint
+    /*  91 */ {"PaintLatLong",                   CmdPaint,           1, 0},  // paint: paint
     /*  92 */ {"PlotEnd",                        CmdPlotStartEnd,    0, 0},  // plot: plot start or end
     /*  93 */ {"PlotFrame",                      CmdPlotFrame,       0, 0},  // plot: own
     /*  94 */ {"PlotInclude",                    CmdPlotInclude,     0, 0},  // plot: own
@@ -143,8 +143,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 100 */ {"ReadDecryptVix",                 CmdReadDecryptVix,  0, 0},  // index: own
     /* 101 */ {"ReadTix",                        CmdReadVix,         1, 0},  // index: read index
     /* 102 */ {"ReadVix",                        CmdReadVix,         0, 0},  // index: read index
-    /* 103 */ {"ReCenter",                       CmdReCenter,  0, 0},  // map: own
-    /* 104 */ {"ReFrame",                        CmdReFrame,  0, 0},  // map: own
+    /* 103 */ {"ReCenter",                       CmdReCenter,        0, 0},  // map: own
+    /* 104 */ {"ReFrame",                        CmdReFrame,         0, 0},  // map: own
     /* 105 */ {"ReportMapField",                 CmdReportMap,       3, 0},  // map: report
     /* 106 */ {"ReportMapGeometry",              CmdReportMap,       1, 0},  // map: report
     /* 107 */ {"ReportMemory",                   CmdReport,          2, 0},  // settings: report
@@ -158,15 +158,15 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 115 */ {"ShowBitmap",                     CmdShowBitmap,      0, 0},  // bitmaps: own
     /* 116 */ {"ShowMap",                        CmdShowMap,         0, 0},  // scripts: own
     /* 117 */ {"ShowPanel",                      CmdShowPanel,       0, 0},  // scripts: own
-    /* 118 */ {"ShowTileset",                    CmdShowTileset,  0, 0},  // bitmaps: own
-    /* 119 */ {"Tileset",                        CmdTileset,  0, 0},  // bitmaps: own
+    /* 118 */ {"ShowTileset",                    CmdShowTileset,     0, 0},  // bitmaps: own
+    /* 119 */ {"Tileset",                        CmdTileset,         0, 0},  // bitmaps: own
     /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
     /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
-    /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch,  8, 0},  // orbits: trace receivers or overhead
-    /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch,  4, 0},  // orbits: trace receivers or overhead
+    /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch, 8, 0},  // orbits: trace receivers or overhead
+    /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch, 4, 0},  // orbits: trace receivers or overhead
     /* 124 */ {"TraceOrbitSwath",                CmdTraceOrbit,      3, 0},  // orbits: trace orbit
     /* 125 */ {"TraceSwath",                     CmdTraceOrbit,      2, 0},  // orbits: trace orbit
-    /* 126 */ {"TraverseCells",                  CmdTraverseCells,  0, 0},  // cell lattice: own
+    /* 126 */ {"TraverseCells",                  CmdTraverseCells,   0, 0},  // cell lattice: own
     /* 127 */ {"UpdateBitmap",                   CmdUpdateBitmap,    0, 0},  // bitmaps: own
     /* 128 */ {"VerifyRsetBoundary",             CmdVerifyRset,      1, 0},  // verify: verify region set
     /* 129 */ {"VerifyRsetTopology",             CmdVerifyRset,      2, 0},  // verify: verify region set
