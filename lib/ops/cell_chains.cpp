@@ -161,7 +161,7 @@ bool HasPiecesIn(const Object& obj, std::int32_t cell) {
   return b > a;
 }
 
-int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell, CellChains& ch) {
+int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell, CellChains& ch, bool ring_once) {
   ch.cell = cell;
   ch.points.clear();
   ch.start.assign(1, 0);
@@ -259,8 +259,8 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
     // inside the chain. Walking on would lay the ring over itself and end the
     // chain at a vertex whose side would then be taken from one leg alone.
     const std::int64_t others = total - pc.count;
-    const std::int64_t back_limit = others + 1;
-    if (pc.count > 0 && others == 0 && pc.count >= 2) {
+    const std::int64_t back_limit = ring_once ? others + 1 : total;
+    if (ring_once && pc.count > 0 && others == 0 && pc.count >= 2) {
       // The whole ring is this piece: its ends are copies of its own plane
       // points, bit for bit, so that a vertex met at a chain end is never
       // nearer than the same vertex inside the chain.
@@ -281,7 +281,8 @@ int GatherCellChains(cells::CellIndex& idx, const Object& obj, std::int32_t cell
       inner = v;
       inner_p = p0;
     }
-    const std::int64_t front_limit = std::max<std::int64_t>(1, others + 2 - static_cast<std::int64_t>(front.size()));
+    const std::int64_t front_limit =
+        ring_once ? std::max<std::int64_t>(1, others + 2 - static_cast<std::int64_t>(front.size())) : total;
     for (std::int64_t m = front_from; walk_front && m <= std::min(total, front_limit + front_from - 1); ++m) {
       if (!Neighbour(idx, obj, it, ref.piece, +1, static_cast<int>(m), v, &vcell, &vrec)) {
         open_end = true;

@@ -51,8 +51,12 @@ void CellPieceRange(const cells::Object& obj, std::int32_t cell, std::int64_t* f
 bool HasPiecesIn(const cells::Object& obj, std::int32_t cell);
 
 // Fills chains with the pieces of the cell; returns the number of chains.
+// With ring_once, a ring is never walked round more than once: a ring that
+// stays in the cell becomes its vertices with one leg more at each end (the
+// region algebra's crossings want each leg once); without it the walk goes
+// on until a leg leaves the cell, as the point test reads the chains.
 int GatherCellChains(cells::CellIndex& idx, const cells::Object& obj, std::int32_t cell,
-                     CellChains& chains);
+                     CellChains& chains, bool ring_once = false);
 
 // The cell's Voronoi polygon in its own plane, counterclockwise, widened by a
 // few centimetres so that a boundary running along the cell's edge is kept.

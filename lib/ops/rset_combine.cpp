@@ -249,7 +249,7 @@ int SignSide(cells::CellIndex& idx, const DirectionCosines& p, const Rings& O, d
   if (cell == cells::NO_CELL) return -2;
   if (!HasPiecesIn(*O.obj, cell)) return cells::CellListContains(O.ilist, cell) ? 2 : -2;
   if (sc.cell != cell) {
-    GatherCellChains(idx, *O.obj, cell, sc.chains);
+    GatherCellChains(idx, *O.obj, cell, sc.chains, true);
     sc.cell = cell;
   }
   double u = 0.0, v = 0.0;
