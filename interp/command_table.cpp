@@ -34,6 +34,7 @@
 #include "interp/cmd_regions.h"
 #include "interp/cmd_tin.h"
 #include "interp/cmd_plot.h"
+#include "interp/cmd_buffers.h"
 
 #include <strings.h>
 
@@ -62,13 +63,13 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  19 */ {"DerivePsetTin",                  CmdNotImplemented,  12, 0},  // hull/TIN: one-operand derivation
     /*  20 */ {"DerivePsetUnique",               DeriveUnary,        1, 1},  // derive: one-operand derivation
     /*  21 */ {"DeriveRsetAfarLines",            DeriveUnary,        7, 2},  // buffers: one-operand derivation
-    /*  22 */ {"DeriveRsetAfarPoints",           CmdNotImplemented,  8, 2},  // buffers: one-operand derivation
+    /*  22 */ {"DeriveRsetAfarPoints",           DeriveUnary,        8, 2},  // buffers: one-operand derivation
     /*  23 */ {"DeriveRsetCombined",             DeriveBinary,       6, 3},  // regions: two-operand derivation
     /*  24 */ {"DeriveRsetCommon",               DeriveBinary,       6, 1},  // regions: two-operand derivation
     /*  25 */ {"DeriveRsetComplement",           DeriveUnary,        11, 0},  // regions: one-operand derivation
     /*  26 */ {"DeriveRsetHullOfPoints",         DeriveUnary,        10, 0},  // hull/TIN: one-operand derivation
     /*  27 */ {"DeriveRsetNearLines",            DeriveUnary,        7, 1},  // buffers: one-operand derivation
-    /*  28 */ {"DeriveRsetNearPoints",           CmdNotImplemented,  8, 1},  // buffers: one-operand derivation
+    /*  28 */ {"DeriveRsetNearPoints",           DeriveUnary,        8, 1},  // buffers: one-operand derivation
     /*  29 */ {"DeriveRsetOrbit",                CmdDeriveOrbit,     1, 2},  // orbits: orbit derivation
     /*  30 */ {"DeriveRsetSwath",                CmdDeriveOrbit,     2, 2},  // orbits: orbit derivation
     /*  31 */ {"DeriveRsetWindow",               CmdDeriveRsetWindow, 0, 0},  // regions: own
