@@ -111,6 +111,11 @@ int main(int argc, char** argv) {
     if (!platform::PathExists(index_path.c_str())) index_path = ProgramDir() + "/isotype.vix";
   }
   cells::CellIndex idx;
+  // The index is given back on every way out of the program.
+  struct IndexRelease {
+    cells::CellIndex& index;
+    ~IndexRelease() { cells::ReleaseIndex(index); }
+  } release{idx};
   std::FILE* vf = std::fopen(index_path.c_str(), "rb");
   const int vs = vf ? cells::LoadVix(vf, idx, 1) : -1;
   if (vf) std::fclose(vf);
