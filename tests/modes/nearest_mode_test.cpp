@@ -4,6 +4,8 @@
 // object so that it can be erased.
 #include <gtest/gtest.h>
 
+#include "lib/display/map_geometry.h"
+
 #include <cairo.h>
 
 #include <cmath>
@@ -58,6 +60,11 @@ class NearestMode : public interp_test::InterpTest {
   }
   void TearDown() override {
     if (g_.map_mode) interp::CancelMapMode(g_);
+    if (g_.map_geometry) {  // the geometry the test's Geometry command made
+      display::ReleaseMapGeometry(g_.map_geometry);
+      delete g_.map_geometry;
+      g_.map_geometry = nullptr;
+    }
     g_.cell_index = nullptr;
     g_.ellipsoid = nullptr;
     cells::ReleaseIndex(idx_);

@@ -326,6 +326,7 @@ class DeriveHandler : public interp_test::InterpTest {
   }
   void TearDown() override {
     g_.cell_index = nullptr;
+    cells::ReleaseIndex(index_);
     InterpTest::TearDown();
   }
   cells::CellIndex index_;
