@@ -1,8 +1,8 @@
 // The pointer-mode machine of the map window and the events file reader.
 //
-// One mode at a time: the spec of the running mode, its step, and the
+// One mode at a time: the description of the running mode, its step, and the
 // bookkeeping of its traces (whether marks were drawn, and the picture they
-// were drawn over). Events reach the spec's handlers through RouteMapEvent,
+// were drawn over). Events reach the mode's handlers through RouteMapEvent,
 // from the SDL window (ServiceMapWindow) or from the events file.
 #include "interp/map_modes.h"
 

@@ -16,7 +16,7 @@
 //   static const MapModeSpec kMine = {"my query", MODE_MY_QUERY, kCornerIgnored,
 //                                     platform::kPointerCross, nullptr, MyPress, nullptr, MyKey, MyEnd};
 //   ... StartMapMode(g, kMine);   // at step 1; SetModeStep(2) and on as it goes
-// A handler ends its mode with EndMapMode; the spec's end handler then runs
+// A handler ends its mode with EndMapMode; the mode's end handler then runs
 // once, whatever ended the mode, and the machinery removes every trace:
 // the exclusive-or overlay is emptied, marks are dropped from the view, the
 // arrow pointer comes back.
@@ -104,7 +104,7 @@ struct MapModeSpec {
 // Ends any running mode (as Escape), then starts this one at step 1. The
 // spec must live as long as the mode.
 void StartMapMode(GlobalBlock& g, const MapModeSpec& spec);
-// Ends the running mode: the spec's end handler, then every trace removed.
+// Ends the running mode: its end handler, then every trace removed.
 void EndMapMode(GlobalBlock& g);
 // Ends the running mode as the Escape key does (g.cancel_map_mode).
 void CancelMapMode(GlobalBlock& g);
