@@ -29,6 +29,7 @@ double Angle(const DirectionCosines& a, const DirectionCosines& b) {
 }
 
 TEST(NearestS2, Land10mBoundaryAndLinesEqualClosestEdge) {
+  OMBREL_SKIP_S2_UNDER_ASAN();
   FLAGS_s2debug = false;
   cells::CellIndex idx;
   ASSERT_TRUE(LoadIndex("isotype.vix", idx));
