@@ -293,8 +293,8 @@ bool PlotFillArea(GlobalBlock& g, cells::CellIndex* index, const cells::Object& 
     display::CloseDrawState(&state);
   }
   display::ReleaseMapGeometry(&fill);
-  g_plot.plot.grid.clear();
-  g_plot.plot.grid.shrink_to_fit();
+  g_plot.plot.rows.clear();
+  g_plot.plot.rows.shrink_to_fit();
   return true;
 }
 

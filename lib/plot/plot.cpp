@@ -34,7 +34,7 @@ void OpOpen(void* pp, const display::DrawState& d) {
       p->pending += WindowCommand(p->frame);
       p->pending += FillCommand(d.area.pattern);
       p->pending += ';';
-      std::fill(p->grid.begin(), p->grid.end(), 0);
+      for (auto& row : p->rows) row.clear();
       break;
     default:
       break;
@@ -68,10 +68,10 @@ void OpRings(void* pp, const std::vector<std::vector<display::DrawPoint>>& rings
 
 void OpSpan(void* pp, int y, int x0, int x1) {
   Plot* p = Of(pp);
-  if (y < 0 || y >= p->grid_h) return;
+  if (y < 0 || y >= p->grid_h || y >= (int)p->rows.size()) return;
   x0 = std::max(x0, 0);
   x1 = std::min(x1, p->grid_w);
-  if (x0 < x1) memset(p->grid.data() + (size_t)y * p->grid_w + x0, 1, (size_t)(x1 - x0));
+  if (x0 < x1) AddRun(&p->rows[(size_t)y], x0, x1);
 }
 
 void OpMarker(void* pp, double x, double y) {
@@ -88,10 +88,10 @@ void OpText(void* pp, double x, double y, const std::string& text) {
 
 // The decided grid becomes one even-odd fill per connected piece.
 void WriteGrid(Plot* p) {
-  if (p->grid.empty()) return;
+  if (p->rows.empty()) return;
   std::vector<std::vector<display::PixelPoint>> rings;
   std::vector<int> piece;
-  TraceGrid(p->grid.data(), p->grid_w, p->grid_h, &rings, &piece);
+  TraceRuns(p->rows, &rings, &piece);
   std::vector<size_t> order(rings.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return piece[a] < piece[b]; });
@@ -139,7 +139,7 @@ void InitPlot(Plot* p, int mode, const display::DeviceFrame& frame, uint32_t bac
   p->pending.clear();
   p->failed = false;
   p->bytes = 0;
-  p->grid.clear();
+  p->rows.clear();
   p->grid_w = p->grid_h = 0;
   p->target.ops = &kOps;
   p->target.plot = p;
@@ -184,7 +184,7 @@ int SetUpFillGrid(Plot* p, const display::GeometrySpec& plot_spec, const geodesy
   if (st != display::MAPGEOM_OK) return st;
   p->grid_w = w + 1;
   p->grid_h = h + 1;
-  p->grid.assign((size_t)p->grid_w * p->grid_h, 0);
+  p->rows.assign((size_t)p->grid_h, {});
   // Grid cell (0, 0) lies at the frame's low corner.
   p->grid_x0 = std::min(f.x0, f.x1);
   p->grid_y0 = std::min(f.y0, f.y1);
@@ -196,85 +196,182 @@ int SetUpFillGrid(Plot* p, const display::GeometrySpec& plot_spec, const geodesy
   return st;
 }
 
-void TraceGrid(const uint8_t* grid, int w, int h, std::vector<std::vector<display::PixelPoint>>* rings,
+void AddRun(std::vector<GridRun>* row, int32_t x0, int32_t x1) {
+  if (x0 >= x1) return;
+  if (row->empty() || x0 > row->back().x1) {
+    row->push_back({x0, x1});
+    return;
+  }
+  // The first run that reaches x0 (touching counts) and those after it that
+  // start no later than x1 merge with the new one.
+  auto first = std::lower_bound(row->begin(), row->end(), x0,
+                                [](const GridRun& r, int32_t v) { return r.x1 < v; });
+  auto last = first;
+  int32_t a = x0, b = x1;
+  while (last != row->end() && last->x0 <= x1) {
+    a = std::min(a, last->x0);
+    b = std::max(b, last->x1);
+    ++last;
+  }
+  if (first == last) {
+    row->insert(first, {a, b});
+  } else {
+    *first = {a, b};
+    row->erase(first + 1, last);
+  }
+}
+
+namespace {
+
+// Outlines of run-coded cells. Corner (x, y) has the cells A (x-1, y-1),
+// B (x, y-1), C (x-1, y) and D (x, y) round it; a boundary edge leaving it
+// has a filled cell on its left: +x when D is filled and B not, +y C not D,
+// -x A not C, -y B not A.
+class RunTracer {
+ public:
+  explicit RunTracer(const std::vector<std::vector<GridRun>>& rows) : rows_(rows), h_((int)rows.size()) {
+    base_.resize(rows_.size() + 1, 0);
+    for (size_t j = 0; j < rows_.size(); ++j) base_[j + 1] = base_[j] + rows_[j].size();
+  }
+
+  void Trace(std::vector<std::vector<display::PixelPoint>>* rings, std::vector<int>* piece) {
+    const std::vector<int> label = Pieces();
+    std::vector<uint8_t> seen(base_.back(), 0);  // the run's left edge is on a ring
+    for (int j = 0; j < h_; ++j)
+      for (size_t k = 0; k < rows_[(size_t)j].size(); ++k) {
+        if (seen[base_[(size_t)j] + k]) continue;
+        rings->push_back(Ring(rows_[(size_t)j][k].x0, j + 1, &seen));
+        piece->push_back(label[base_[(size_t)j] + k]);
+      }
+  }
+
+ private:
+  // The run of row j holding cell x, or -1.
+  int RunAt(int x, int j) const {
+    if (j < 0 || j >= h_) return -1;
+    const auto& r = rows_[(size_t)j];
+    auto it = std::upper_bound(r.begin(), r.end(), x, [](int v, const GridRun& q) { return v < q.x1; });
+    if (it == r.end() || it->x0 > x) return -1;
+    return (int)(it - r.begin());
+  }
+  bool Filled(int x, int j) const { return RunAt(x, j) >= 0; }
+
+  // The nearest run end of row j beyond corner x in direction dir, or none.
+  bool Stop(int j, int x, int dir, int* out) const {
+    if (j < 0 || j >= h_) return false;
+    const auto& r = rows_[(size_t)j];
+    if (dir > 0) {
+      auto it = std::upper_bound(r.begin(), r.end(), x, [](int v, const GridRun& q) { return v < q.x1; });
+      if (it == r.end()) return false;
+      *out = it->x0 > x ? it->x0 : it->x1;
+    } else {
+      auto it = std::lower_bound(r.begin(), r.end(), x, [](const GridRun& q, int v) { return q.x0 < v; });
+      if (it == r.begin()) return false;
+      --it;
+      *out = it->x1 < x ? it->x1 : it->x0;
+    }
+    return true;
+  }
+
+  // 4-connected pieces: runs of neighbouring rows that share an edge.
+  std::vector<int> Pieces() const {
+    std::vector<int> parent(base_.back());
+    for (size_t i = 0; i < parent.size(); ++i) parent[i] = (int)i;
+    auto find = [&](int a) {
+      while (parent[(size_t)a] != a) a = parent[(size_t)a] = parent[(size_t)parent[(size_t)a]];
+      return a;
+    };
+    for (int j = 1; j < h_; ++j) {
+      const auto& lo = rows_[(size_t)j - 1];
+      const auto& hi = rows_[(size_t)j];
+      size_t a = 0, b = 0;
+      while (a < lo.size() && b < hi.size()) {
+        if (std::max(lo[a].x0, hi[b].x0) < std::min(lo[a].x1, hi[b].x1)) {
+          const int ra = find((int)(base_[(size_t)j - 1] + a)), rb = find((int)(base_[(size_t)j] + b));
+          if (ra != rb) parent[(size_t)std::max(ra, rb)] = std::min(ra, rb);
+        }
+        if (lo[a].x1 < hi[b].x1) ++a;
+        else ++b;
+      }
+    }
+    std::vector<int> label(parent.size(), -1);
+    int pieces = 0;
+    for (size_t i = 0; i < parent.size(); ++i) {
+      const int r = find((int)i);
+      if (label[(size_t)r] < 0) label[(size_t)r] = pieces++;
+      label[i] = label[(size_t)r];
+    }
+    return label;
+  }
+
+  // The ring through the left edge of the run starting at corner (x0, y0 - 1),
+  // walked downwards from (x0, y0); left turns first, so that cells meeting
+  // only at a corner stay in separate rings.
+  std::vector<display::PixelPoint> Ring(int x0, int y0, std::vector<uint8_t>* seen) const {
+    std::vector<display::PixelPoint> ring;
+    int x = x0, y = y0, d = 3, prev = -1;
+    const int d0 = d;
+    while (true) {
+      if (d != prev) ring.push_back({x, y});
+      prev = d;
+      if (d == 3) {
+        const int k = RunAt(x, y - 1);
+        if (k >= 0) (*seen)[base_[(size_t)y - 1] + (size_t)k] = 1;
+        --y;
+      } else if (d == 1) {
+        ++y;
+      } else {
+        const int dir = d == 0 ? 1 : -1;
+        int s0 = 0, s1 = 0;
+        const bool h0 = Stop(y - 1, x, dir, &s0), h1 = Stop(y, x, dir, &s1);
+        if (!h0 && !h1) break;  // cannot happen on a closed outline
+        x = !h0 ? s1 : !h1 ? s0 : dir > 0 ? std::min(s0, s1) : std::max(s0, s1);
+      }
+      const bool A = Filled(x - 1, y - 1), B = Filled(x, y - 1), C = Filled(x - 1, y), D = Filled(x, y);
+      const int out = (D && !B ? 1 : 0) | (C && !D ? 2 : 0) | (A && !C ? 4 : 0) | (B && !A ? 8 : 0);
+      const int left = (d + 1) & 3, right = (d + 3) & 3;
+      const int next = (out & (1 << left)) ? left : (out & (1 << d)) ? d : (out & (1 << right)) ? right : -1;
+      if (next < 0) break;  // cannot happen on a closed outline
+      if (x == x0 && y == y0 && next == d0) {
+        // Closed. The start corner is no corner when the ring goes straight
+        // through it.
+        if (d == d0 && ring.size() > 1) ring.erase(ring.begin());
+        break;
+      }
+      d = next;
+    }
+    return ring;
+  }
+
+  const std::vector<std::vector<GridRun>>& rows_;
+  const int h_;
+  std::vector<size_t> base_;  // index of each row's first run among all runs
+};
+
+}  // namespace
+
+void TraceRuns(const std::vector<std::vector<GridRun>>& rows, std::vector<std::vector<display::PixelPoint>>* rings,
                std::vector<int>* piece) {
   rings->clear();
   piece->clear();
-  if (w <= 0 || h <= 0) return;
-  auto filled = [&](int i, int j) { return i >= 0 && j >= 0 && i < w && j < h && grid[(size_t)j * w + i]; };
-  // Pieces: 4-connected components of filled cells.
-  std::vector<int> label((size_t)w * h, -1);
-  std::vector<int> stack;
-  int pieces = 0;
-  for (int j = 0; j < h; ++j)
-    for (int i = 0; i < w; ++i) {
-      if (!filled(i, j) || label[(size_t)j * w + i] >= 0) continue;
-      label[(size_t)j * w + i] = pieces;
-      stack.push_back(j * w + i);
-      while (!stack.empty()) {
-        const int c = stack.back();
-        stack.pop_back();
-        const int ci = c % w, cj = c / w;
-        const int ni[4] = {ci + 1, ci - 1, ci, ci}, nj[4] = {cj, cj, cj + 1, cj - 1};
-        for (int k = 0; k < 4; ++k)
-          if (filled(ni[k], nj[k]) && label[(size_t)nj[k] * w + ni[k]] < 0) {
-            label[(size_t)nj[k] * w + ni[k]] = pieces;
-            stack.push_back(nj[k] * w + ni[k]);
-          }
+  RunTracer(rows).Trace(rings, piece);
+}
+
+void TraceGrid(const uint8_t* grid, int w, int h, std::vector<std::vector<display::PixelPoint>>* rings,
+               std::vector<int>* piece) {
+  std::vector<std::vector<GridRun>> rows(h > 0 && w > 0 ? (size_t)h : 0);
+  for (size_t j = 0; j < rows.size(); ++j)
+    for (int i = 0; i < w;) {
+      if (!grid[j * (size_t)w + (size_t)i]) {
+        ++i;
+        continue;
       }
-      ++pieces;
+      int e = i;
+      while (e < w && grid[j * (size_t)w + (size_t)e]) ++e;
+      rows[j].push_back({i, e});
+      i = e;
     }
-  // Boundary edges, filled cell on the left: bit d of out[v] is an edge
-  // leaving corner v in direction d (0 +x, 1 +y, 2 -x, 3 -y).
-  const int vw = w + 1;
-  std::vector<uint8_t> out((size_t)vw * (h + 1), 0);
-  auto V = [&](int i, int j) { return (size_t)j * vw + i; };
-  for (int j = 0; j < h; ++j)
-    for (int i = 0; i < w; ++i) {
-      if (!filled(i, j)) continue;
-      if (!filled(i, j - 1)) out[V(i, j)] |= 1;
-      if (!filled(i + 1, j)) out[V(i + 1, j)] |= 2;
-      if (!filled(i, j + 1)) out[V(i + 1, j + 1)] |= 4;
-      if (!filled(i - 1, j)) out[V(i, j + 1)] |= 8;
-    }
-  static const int dx[4] = {1, 0, -1, 0}, dy[4] = {0, 1, 0, -1};
-  for (int j = 0; j <= h; ++j)
-    for (int i = 0; i <= w; ++i) {
-      while (out[V(i, j)]) {
-        int d = 0;
-        while (!(out[V(i, j)] & (1 << d))) ++d;
-        // The cell on the left of the first edge names the piece.
-        const int li = d == 0 ? i : d == 1 ? i - 1 : d == 2 ? i - 1 : i;
-        const int lj = d == 0 ? j : d == 1 ? j : d == 2 ? j - 1 : j - 1;
-        std::vector<display::PixelPoint> ring;
-        const int d0 = d;
-        int ci = i, cj = j, prev = -1;
-        while (true) {
-          out[V(ci, cj)] &= (uint8_t)~(1 << d);
-          if (d != prev) ring.push_back({ci, cj});
-          prev = d;
-          ci += dx[d];
-          cj += dy[d];
-          uint8_t o = out[V(ci, cj)];
-          const bool at_start = ci == i && cj == j;
-          if (at_start) o |= (uint8_t)(1 << d0);
-          if (!o) break;  // cannot happen on a closed boundary
-          // Turn left first, then straight, then right: cells touching only
-          // at a corner stay in separate rings.
-          const int left = (d + 1) & 3, right = (d + 3) & 3;
-          const int next = (o & (1 << left)) ? left : (o & (1 << d)) ? d : right;
-          if (at_start && next == d0) {
-            // Closed. The start corner is no corner when the ring goes
-            // straight through it.
-            if (d == d0 && ring.size() > 1) ring.erase(ring.begin());
-            break;
-          }
-          d = next;
-        }
-        rings->push_back(std::move(ring));
-        piece->push_back(label[(size_t)lj * w + li]);
-      }
-    }
+  TraceRuns(rows, rings, piece);
 }
 
 }  // namespace plot

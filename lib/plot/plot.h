@@ -42,6 +42,16 @@ struct PlotSink {
   bool (*write)(void* context, const char* data, size_t n) = nullptr;
 };
 
+// Filled cells x0 .. x1 - 1 of one grid row.
+struct GridRun {
+  int32_t x0, x1;
+  bool operator==(const GridRun& o) const { return x0 == o.x0 && x1 == o.x1; }
+};
+
+// Adds cells x0 .. x1 - 1 to a row's runs, kept sorted, apart and merged
+// where they touch (the common case, a run right of all others, is cheap).
+void AddRun(std::vector<GridRun>* row, int32_t x0, int32_t x1);
+
 struct Plot {
   int mode = kMonoPlot;            // 1 monochrome, 2 colour
   display::DeviceFrame frame;      // (left, bottom, right, top)
@@ -51,10 +61,11 @@ struct Plot {
   bool failed = false;             // a write failed
   int64_t bytes = 0;               // bytes given to the sink
   // The fill grid of an areas state: cell (i, j) covers the plotter units
-  // grid_x0 + kFillCell * i and grid_y0 + kFillCell * j (its centre).
+  // grid_x0 + kFillCell * i and grid_y0 + kFillCell * j (its centre). Its
+  // filled cells are kept as runs, row by row.
   int32_t grid_x0 = 0, grid_y0 = 0;
   int grid_w = 0, grid_h = 0;
-  std::vector<uint8_t> grid;
+  std::vector<std::vector<GridRun>> rows;
   display::PlotTarget target;      // what Target returns
 };
 
@@ -85,6 +96,10 @@ int SetUpFillGrid(Plot* p, const display::GeometrySpec& plot_spec, const geodesy
 // out. Cells that touch only at a corner belong to different rings. Rings of
 // one 4-connected piece share its number in *piece (outer ring and holes).
 void TraceGrid(const uint8_t* grid, int w, int h, std::vector<std::vector<display::PixelPoint>>* rings,
+               std::vector<int>* piece);
+// The same from the runs of each row (rows.size() rows, as AddRun keeps
+// them): the work grows with the runs and the outline, not with the cells.
+void TraceRuns(const std::vector<std::vector<GridRun>>& rows, std::vector<std::vector<display::PixelPoint>>* rings,
                std::vector<int>* piece);
 
 }  // namespace plot

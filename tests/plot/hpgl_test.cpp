@@ -250,7 +250,7 @@ TEST(PlotFillGrid, TracedRingsFillBackTheGrid) {
   TestPlot t;
   t.p.grid_w = w;
   t.p.grid_h = h;
-  t.p.grid = g;
+  t.p.rows.assign(h, {});
   t.p.grid_x0 = 2;
   t.p.grid_y0 = 2;
   t.p.target.fill_width = w;
