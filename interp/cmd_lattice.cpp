@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "interp/cmd_draw.h"
+#include "interp/cmd_plot.h"
 #include "interp/handlers.h"
 #include "interp/map_modes.h"
 #include "interp/messages.h"
@@ -70,12 +71,14 @@ bool NeedIndexAndMap(GlobalBlock& g) {
   return true;
 }
 
-// Outlines of cells of an index in a line style.
+// Outlines of cells of an index in a line style, on the current target (the
+// plot while one is active: the clicks stay on the screen's map).
 void DrawOutlines(GlobalBlock& g, const cells::CellIndex& idx, const std::vector<int32_t>& list,
                   const std::string& style) {
-  display::MapGeometry* m = CurrentGeometry(g);
+  display::MapGeometry* m = TargetGeometry(g);
   if (!m || list.empty()) return;
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (display::OpenLines(&state, &Display(g).surface, display::ParseLineStyle(style)) != display::kDrawOk) {
     PostText(4, "Graphics memory");
     g.error_level = EL_NOT_APPLICABLE;
@@ -260,8 +263,8 @@ void TraversePress(GlobalBlock& g, const ModeEvent& e) {
     path.push_back(cur);
   }
   // On the screen the walk is drawn cell by cell, a short pause apart, so
-  // that it can be followed; elsewhere at once.
-  if (!g.batch && PresentMapNow(g)) {
+  // that it can be followed; elsewhere (and on a plot) at once.
+  if (!g.batch && !PlotActive() && PresentMapNow(g)) {
     for (size_t i = 1; i < path.size(); ++i) {
       DrawOutlines(g, idx, {path[i]}, g_walk.style);
       PresentMapNow(g);
@@ -349,7 +352,7 @@ void NearestPress(GlobalBlock& g, const ModeEvent& e) {
   // The cell lists are heap memory (the workspace of the default settings
   // is smaller than the list of the shipped index): only a failing heap
   // refuses the query.
-  display::MapGeometry* m = CurrentGeometry(g);
+  display::MapGeometry* m = TargetGeometry(g);
   if (g_near.modifier == 'c') {
     const std::vector<uint32_t> list = cells::NearCellsList(idx, g_near.centre, r2);
     if (list.size() < 2) {
@@ -362,7 +365,9 @@ void NearestPress(GlobalBlock& g, const ModeEvent& e) {
     for (size_t i = 1; i < list.size(); ++i)
       if ((int32_t)list[i] != cells::NO_CELL) found.push_back((int32_t)list[i]);
     display::DrawState state;
-    if (display::OpenMarkers(&state, &Display(g).surface, display::ParseMarkerStyle(g_near.style1)) == display::kDrawOk) {
+    AimAtTarget(g, &state);
+    if (m && display::OpenMarkers(&state, &Display(g).surface, display::ParseMarkerStyle(g_near.style1)) ==
+                 display::kDrawOk) {
       display::DrawCellCentres(*m, idx, found, &state);
       display::CloseDrawState(&state);
     }

@@ -16,6 +16,7 @@
 
 #include "interp/cmd_draw.h"
 #include "interp/cmd_objects.h"
+#include "interp/cmd_plot.h"
 #include "interp/handlers.h"
 #include "interp/messages.h"
 #include "interp/startup.h"
@@ -74,21 +75,30 @@ uint32_t ErrorColour(GlobalBlock& g) {
   return display::MakeColour(255, 0, 0);
 }
 
+// A plot numbers its pens by the colour value, which the console's error
+// colour is not: on a plot the marks and rings take the plot's highlight
+// style (hpgl.mono.object.highlight, hpgl.color.object.highlight).
+std::string PlotHighlight(GlobalBlock& g) { return StyleValue(g, nullptr, "object.highlight"); }
+
 void MarkFaults(GlobalBlock& g, const ops::BoundaryFault* faults, int count) {
-  display::MapGeometry* geometry = CurrentGeometry(g);
+  display::MapGeometry* geometry = TargetGeometry(g);
   if (!geometry || count <= 0) return;
   DisplayContext& d = Display(g);
+  const bool on_plot = PlotActive();
   display::MarkerStyle style;
-  style.colour = ErrorColour(g);
+  if (on_plot) style = display::ParseMarkerStyle(PlotHighlight(g));
+  else style.colour = ErrorColour(g);
   style.size = 9;
   style.symbol = 2;
   for (int i = 0; i < count; ++i) {
     display::DrawState state;
+    AimAtTarget(g, &state);
     if (display::OpenMarkers(&state, &d.surface, style) != display::kDrawOk) return;
     display::PixelPoint p;
     if (faults[i].type != ops::FAULT_UNREADABLE && display::PositionToDevice(*geometry, faults[i].at, &p))
       display::Marker(&state, p.x, p.y);
     display::CloseDrawState(&state);
+    if (on_plot) continue;  // nothing to watch: no pause
     if (d.picture_changed) d.picture_changed(g);
     if (!g.batch) {
       ServiceMapWindow(g);
@@ -99,13 +109,18 @@ void MarkFaults(GlobalBlock& g, const ops::BoundaryFault* faults, int count) {
 
 // The ring as a closed line in the error colour.
 void DrawRing(GlobalBlock& g, cells::CellIndex& idx, const cells::Object& region, std::int32_t ring) {
-  display::MapGeometry* geometry = CurrentGeometry(g);
+  display::MapGeometry* geometry = TargetGeometry(g);
   if (!geometry) return;
   DisplayContext& d = Display(g);
   display::LineStyle style;
-  style.colour = ErrorColour(g);
-  style.width = 2;
+  if (PlotActive()) {
+    style = display::ParseLineStyle(PlotHighlight(g));
+  } else {
+    style.colour = ErrorColour(g);
+    style.width = 2;
+  }
   display::DrawState state;
+  AimAtTarget(g, &state);
   if (display::OpenLines(&state, &d.surface, style) != display::kDrawOk) return;
   display::PolylinePen pen(*geometry, &state);
   const cells::Item it = cells::LoadItem(cells::ItemAt(region, ring));
@@ -123,7 +138,7 @@ void DrawRing(GlobalBlock& g, cells::CellIndex& idx, const cells::Object& region
   if (have_first) pen.Add(first);
   pen.Break();
   display::CloseDrawState(&state);
-  if (d.picture_changed) d.picture_changed(g);
+  if (!PlotActive() && d.picture_changed) d.picture_changed(g);
 }
 
 void ReportBoundary(GlobalBlock& g, cells::CellIndex& idx, const cells::Object& region) {

@@ -104,13 +104,18 @@ class PlotRun : public ::testing::Test {
   }
   // Runs a script in the work folder (temporary directory = work folder);
   // returns what it printed.
-  std::string Run(const std::string& script, int* status = nullptr) {
+  // events: the map window's scripted clicks and keys, when not empty.
+  std::string Run(const std::string& script, int* status = nullptr, const std::string& events = "") {
     {
       std::ofstream s(work_ + "/t.omb");
       s << "Set temporary.directory = " << work_ << "/\n" << script;
     }
-    const std::string cmd = "cd " + work_ + " && OMBREL_HOME=" + home_ + " " + bin_ +
-                            "/ombrel --batch t.omb > out.txt 2> err.txt";
+    if (!events.empty()) {
+      std::ofstream e(work_ + "/t.events");
+      e << events;
+    }
+    const std::string cmd = "cd " + work_ + " && OMBREL_HOME=" + home_ + " " + bin_ + "/ombrel --batch" +
+                            (events.empty() ? "" : " --events t.events") + " t.omb > out.txt 2> err.txt";
     const int rc = system(cmd.c_str());
     if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return Slurp(work_ + "/out.txt");
@@ -570,4 +575,198 @@ TEST_F(PlotRun, StretchedAndTrimmedWorldMaps) {
     EXPECT_NEAR(y1 - y0, height * 160 / 180, 8) << stretched;
     EXPECT_NEAR((y0 + y1) / 2, 3840, 4) << stretched;
   }
+}
+
+namespace {
+
+// The shipped cities: (longitude, geodetic latitude) in degrees.
+std::vector<std::pair<double, double>> Cities(const std::string& path) {
+  std::vector<std::pair<double, double>> out;
+  std::ifstream f(path);
+  std::string line;
+  while (std::getline(f, line)) {
+    double lat = 0, lon = 0;
+    if (line.empty() || line[0] == ';' || sscanf(line.c_str(), "%lf %lf", &lat, &lon) != 2) continue;
+    out.push_back({lon, lat});
+  }
+  return out;
+}
+
+double Nearest(const std::vector<hpgl_test::Pt>& pts, double x, double y) {
+  double best = 1e18;
+  for (const auto& p : pts) best = std::fmin(best, std::hypot(p.x - x, p.y - y));
+  return best;
+}
+
+}  // namespace
+
+// DisplayPoints of the shipped cities on an a4 plot: a dot at each city that
+// PROJ projects into the frame (within 1.5 plotter units), and no dot that
+// is not at a city. The far side of the ortho globe has no dots.
+TEST_F(PlotRun, CityDotsWhereProjPutsThem) {
+  if (system("command -v proj >/dev/null 2>&1") != 0) GTEST_SKIP() << "no proj program";
+  const auto cities = Cities(bin_ + "/cities.pts");
+  ASSERT_GT(cities.size(), 40u);
+  struct Case {
+    const char* projection;
+    double scale;
+    const char* proj;
+  };
+  const Case cases[] = {
+      {"stereo", 2e7, "+proj=stere +R=1 +k=1 +lat_0=%.17g +lon_0=%.17g"},
+      {"ortho", 5e7, "+proj=ortho +R=1 +lat_0=%.17g +lon_0=%.17g"},
+      {"mercator", 4e7, "+proj=merc +R=1 +lat_ts=%.17g +lon_0=%.17g"},
+  };
+  const double mpu = 0.276 / 11040;
+  for (const Case& pc : cases) {
+    const double c = GeocentricDeg(45.0) / kDeg;
+    const double rc = kA * kB / std::hypot(kB * std::cos(c), kA * std::sin(c));
+    const double k = pc.scale * mpu / (std::string(pc.projection) == "ortho" ? kR : rc);
+    char script[256];
+    snprintf(script, sizeof script,
+             "Geometry N45 E10 %g %s\nImportPset cities cities\nPlotStart a4 dots\nDisplayPoints cities\nPlotEnd\n",
+             pc.scale, pc.projection);
+    Run(script);
+    const hpgl_test::Plot r = hpgl_test::ReadPlot(Slurp(work_ + "/dots.hpg"));
+    ASSERT_TRUE(r.ok) << pc.projection << ": " << r.error;
+    char def[256];
+    const double lat0 = GeocentricDeg(45.0);
+    snprintf(def, sizeof def, pc.proj, lat0, 10.0);
+    std::vector<std::pair<double, double>> in, plane, centre;
+    for (const auto& ll : cities) in.push_back({ll.first, GeocentricDeg(ll.second)});
+    ASSERT_TRUE(Proj(def, {{10.0, lat0}}, &centre));
+    ASSERT_TRUE(Proj(def, in, &plane));
+    std::vector<hpgl_test::Pt> expected;
+    size_t inside = 0;
+    double worst = 0;
+    for (const auto& p : plane) {
+      if (!std::isfinite(p.first) || !std::isfinite(p.second)) continue;
+      const double x = 5520 + (p.first - centre[0].first) / k, y = 3840 + (p.second - centre[0].second) / k;
+      expected.push_back({x, y});
+      // Cities right at the frame's edge, or on the ortho horizon, may fall
+      // either way.
+      if (x < 2 || x > 11038 || y < 2 || y > 7678) continue;
+      if (std::string(pc.projection) == "ortho" && std::hypot(x - 5520, y - 3840) > kR / (pc.scale * mpu) - 2) continue;
+      ++inside;
+      const double d = Nearest(r.dots, x, y);
+      worst = std::fmax(worst, d);
+      EXPECT_LE(d, 1.5) << pc.projection << " city at " << x << "," << y;
+    }
+    EXPECT_GE(inside, 8u) << pc.projection;
+    EXPECT_GE(r.dots.size(), inside) << pc.projection;
+    for (const auto& d : r.dots) EXPECT_LE(Nearest(expected, d.x, d.y), 1.5) << pc.projection << " dot " << d.x << "," << d.y;
+    printf("%-9s %zu cities in the frame, largest distance from PROJ's position %.3f plotter units\n", pc.projection,
+           inside, worst);
+  }
+}
+
+// The lattice commands draw on an active plot (the clicks stay on the
+// screen's map): the cells round a circle, their centres, the location walk.
+TEST_F(PlotRun, LatticeCommandsDrawOnThePlot) {
+  // small: 4000 x 3000 units over 0.1 m, at 1:20 000 000 500 m a unit; the
+  // map's centre N45 E15 is the frame's centre.
+  Run("Geometry N45 E15 2e7 stereo\nPlotStart small near\nNearestCells d c5/w3 c1/w1\nPlotEnd\n"
+      "PlotStart small centres\nNearestCells c\nPlotEnd\n"
+      "PlotStart small walk\nTraverseCells c0/w2\nPlotEnd\n",
+      nullptr,
+      "click @N45,E15\nmove @N47,E15\nclick @N49,E15\n"
+      "click @N45,E15\nclick @N49,E15\n"
+      "click @N45,E15\nclick @N47,E19\nclick 5 5\n");
+  const std::string near = Slurp(work_ + "/near.hpg");
+  const hpgl_test::Plot n = hpgl_test::ReadPlot(near);
+  ASSERT_TRUE(n.ok) << n.error;
+  // The interior cells (width 1) first, then the boundary cells (width 3).
+  const size_t interior = near.find("PW0.3;"), boundary = near.find("PW0.7;");
+  ASSERT_NE(interior, std::string::npos) << near.substr(0, 200);
+  ASSERT_NE(boundary, std::string::npos) << near.substr(0, 200);
+  EXPECT_LT(interior, boundary);
+  EXPECT_NE(near.find("PE", interior), std::string::npos);
+  EXPECT_NE(near.find("PE", boundary), std::string::npos);
+  EXPECT_GT(n.lines.size(), 3u);
+  // Every outline point lies within a cell's reach of the circle of 4
+  // degrees (445 km, about 890 units) round the frame's centre.
+  double reach = 0;
+  for (const auto& l : n.lines)
+    for (const auto& p : l.points) reach = std::fmax(reach, std::hypot(p.x - 2000, p.y - 1500));
+  EXPECT_GT(reach, 890);
+  EXPECT_LT(reach, 890 + 500);
+  // The centres inside the circle are dots within its radius.
+  const hpgl_test::Plot c = hpgl_test::ReadPlot(Slurp(work_ + "/centres.hpg"));
+  ASSERT_TRUE(c.ok) << c.error;
+  EXPECT_GT(c.dots.size(), 1u);
+  for (const auto& d : c.dots) EXPECT_LE(std::hypot(d.x - 2000, d.y - 1500), 895) << d.x << "," << d.y;
+  printf("outlines reach %.0f units from the centre, %zu centres\n", reach, c.dots.size());
+  // The walk: the first cell's outline round the centre, then the cells on
+  // the way towards N47 E18 (up and to the right).
+  const std::string walk = Slurp(work_ + "/walk.hpg");
+  const hpgl_test::Plot w = hpgl_test::ReadPlot(walk);
+  ASSERT_TRUE(w.ok) << w.error;
+  EXPECT_NE(walk.find("PW0.5;"), std::string::npos);
+  ASSERT_GE(w.lines.size(), 2u);
+  double far_x = 0, far_y = 0;
+  for (const auto& l : w.lines)
+    for (const auto& p : l.points) far_x = std::fmax(far_x, p.x), far_y = std::fmax(far_y, p.y);
+  EXPECT_GT(far_x, 2300);
+  EXPECT_GT(far_y, 1800);
+}
+
+// AddCellCenters on a plot draws the cells it changed: their outlines are
+// outlines of the grown index, as DrawCells of that index plots them.
+TEST_F(PlotRun, GrownCellsDrawOnThePlot) {
+  Run("Geometry N45 E10 5e7 ortho\nPlotStart small grow\nAddCellCenters grown c1 -40\nPlotEnd\n"
+      "ReadVix grown\nPlotStart small all\nDrawCells c1\nPlotEnd\n");
+  const hpgl_test::Plot g = hpgl_test::ReadPlot(Slurp(work_ + "/grow.hpg"));
+  const hpgl_test::Plot a = hpgl_test::ReadPlot(Slurp(work_ + "/all.hpg"));
+  ASSERT_TRUE(g.ok) << g.error;
+  ASSERT_TRUE(a.ok) << a.error;
+  std::vector<hpgl_test::Pt> all;
+  for (const auto& l : a.lines) all.insert(all.end(), l.points.begin(), l.points.end());
+  ASSERT_GT(all.size(), 100u);
+  size_t points = 0;
+  for (const auto& l : g.lines)
+    for (const auto& p : l.points) {
+      ++points;
+      EXPECT_LE(Nearest(all, p.x, p.y), 1.0) << p.x << "," << p.y;
+    }
+  EXPECT_GT(points, 20u);
+}
+
+// The verification marks and rings reach an active plot in the plot's
+// highlight style (hpgl.mono.object.highlight, c0/w4: pen width 0.9 mm).
+TEST_F(PlotRun, VerificationDrawsOnThePlot) {
+  {
+    // A figure eight whose lobes touch at N20.3 E30.4.
+    std::ofstream e(work_ + "/eight.rgn");
+    e << "19.3 31.4\n21.3 31.4\n20.3 30.4\n21.3 29.4\n19.3 29.4\n20.3 30.4\n* 1\n";
+    // A hole running the way of its outer ring.
+    std::ofstream b(work_ + "/samelake.rgn");
+    b << "40 20\n40 30\n50 30\n50 20\n* 1\n44 24\n44 26\n46 26\n46 24\n* 2\n";
+  }
+  const std::string out =
+      Run("Geometry N20.3 E30.4 5e6 stereo\nImportRset eight eight\nPlotStart small marks\n"
+          "VerifyRsetBoundary eight\nPlotEnd\n"
+          "Geometry N45 E25 2e7 stereo\nImportRset samelake samelake\nPlotStart small rings\n"
+          "VerifyRsetTopology samelake\nPlotEnd\n");
+  EXPECT_TRUE(Has(out, "Report of 4 errors:")) << out;
+  // Four contacts at the map's centre, the frame's centre.
+  const std::string marks = Slurp(work_ + "/marks.hpg");
+  const hpgl_test::Plot m = hpgl_test::ReadPlot(marks);
+  ASSERT_TRUE(m.ok) << m.error;
+  ASSERT_EQ(m.dots.size(), 4u) << marks;
+  for (const auto& d : m.dots) {
+    EXPECT_NEAR(d.x, 2000, 1.0);
+    EXPECT_NEAR(d.y, 1500, 1.0);
+  }
+  EXPECT_NE(marks.find("PA;SP1;TR;"), std::string::npos);
+  // The ring that fails: one closed line.
+  ASSERT_NE(out.find("Invalid ring ("), std::string::npos) << out;
+  const std::string rings = Slurp(work_ + "/rings.hpg");
+  const hpgl_test::Plot r = hpgl_test::ReadPlot(rings);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_NE(rings.find("PW0.9;"), std::string::npos) << rings;
+  ASSERT_EQ(r.lines.size(), 1u) << rings;
+  const auto& pts = r.lines[0].points;
+  ASSERT_GE(pts.size(), 5u);
+  EXPECT_NEAR(pts.front().x, pts.back().x, 1.0);
+  EXPECT_NEAR(pts.front().y, pts.back().y, 1.0);
 }
