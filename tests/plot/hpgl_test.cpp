@@ -2,6 +2,7 @@
 // polygons, traced fills; every plot decoded by the independent reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 
@@ -298,6 +299,86 @@ TEST(PlotFillGrid, RandomGridsFillBack) {
     }
     EXPECT_EQ(hpgl_test::RasteriseFill(all, w, h, 1.0, {0, 0}), g) << t;
   }
+}
+
+// Pieces of random grids: as many as the 4-connected components a flood
+// fill finds, each with exactly one outer ring (positive area) and its holes
+// (negative); the runs the spans leave, in any order and overlapping, trace
+// the same rings as the grid.
+TEST(PlotFillGrid, PiecesAndRunsOfRandomGrids) {
+  std::mt19937 rng(29);
+  for (int t = 0; t < 40; ++t) {
+    const int w = 3 + (int)(rng() % 40), h = 3 + (int)(rng() % 40);
+    std::vector<uint8_t> g(w * h);
+    for (auto& c : g) c = rng() % 100 < 50;
+    std::vector<int> comp(w * h, -1);
+    int components = 0;
+    for (int k = 0; k < w * h; ++k) {
+      if (!g[k] || comp[k] >= 0) continue;
+      std::vector<int> stack{k};
+      comp[k] = components;
+      while (!stack.empty()) {
+        const int c = stack.back();
+        stack.pop_back();
+        const int i = c % w, j = c / w;
+        const int n[4][2] = {{i + 1, j}, {i - 1, j}, {i, j + 1}, {i, j - 1}};
+        for (const auto& q : n)
+          if (q[0] >= 0 && q[1] >= 0 && q[0] < w && q[1] < h && g[q[1] * w + q[0]] && comp[q[1] * w + q[0]] < 0) {
+            comp[q[1] * w + q[0]] = components;
+            stack.push_back(q[1] * w + q[0]);
+          }
+      }
+      ++components;
+    }
+    std::vector<std::vector<display::PixelPoint>> rings;
+    std::vector<int> piece;
+    plot::TraceGrid(g.data(), w, h, &rings, &piece);
+    std::vector<int> outer(components, 0);
+    int max_piece = -1;
+    for (size_t r = 0; r < rings.size(); ++r) {
+      long long area2 = 0;
+      for (size_t k = 0; k < rings[r].size(); ++k) {
+        const auto& a = rings[r][k];
+        const auto& b = rings[r][(k + 1) % rings[r].size()];
+        area2 += (long long)a.x * b.y - (long long)b.x * a.y;
+      }
+      ASSERT_NE(area2, 0) << t;
+      ASSERT_GE(piece[r], 0);
+      ASSERT_LT(piece[r], components) << t;
+      max_piece = std::max(max_piece, piece[r]);
+      if (area2 > 0) ++outer[piece[r]];
+    }
+    EXPECT_EQ(max_piece + 1, components) << t;
+    for (int c = 0; c < components; ++c) EXPECT_EQ(outer[c], 1) << t << " piece " << c;
+    // The same cells as spans out of order, split and overlapping.
+    std::vector<std::vector<plot::GridRun>> rows(h);
+    for (int j = 0; j < h; ++j) {
+      std::vector<std::pair<int, int>> spans;
+      for (int i = 0; i < w; ++i)
+        if (g[j * w + i]) spans.push_back({i, i + 1 + (i + 1 < w && g[j * w + i + 1] && rng() % 2 ? 1 : 0)});
+      std::shuffle(spans.begin(), spans.end(), rng);
+      for (const auto& sp : spans) plot::AddRun(&rows[j], sp.first, sp.second);
+      for (size_t k = 1; k < rows[j].size(); ++k) ASSERT_GT(rows[j][k].x0, rows[j][k - 1].x1) << t;
+    }
+    std::vector<std::vector<display::PixelPoint>> again;
+    std::vector<int> again_piece;
+    plot::TraceRuns(rows, &again, &again_piece);
+    EXPECT_EQ(again.size(), rings.size()) << t;
+    EXPECT_EQ(again_piece, piece) << t;
+  }
+}
+
+TEST(PlotFillGrid, AddRunMerges) {
+  std::vector<plot::GridRun> row;
+  plot::AddRun(&row, 10, 12);
+  plot::AddRun(&row, 2, 4);
+  plot::AddRun(&row, 20, 25);
+  plot::AddRun(&row, 4, 6);    // touches 2..4
+  plot::AddRun(&row, 7, 7);    // empty: nothing
+  plot::AddRun(&row, 11, 21);  // bridges 10..12 and 20..25
+  EXPECT_EQ(row, (std::vector<plot::GridRun>{{2, 6}, {10, 25}}));
+  plot::AddRun(&row, 0, 30);
+  EXPECT_EQ(row, (std::vector<plot::GridRun>{{0, 30}}));
 }
 
 TEST(PlotSink, FailedWriteIsRemembered) {
