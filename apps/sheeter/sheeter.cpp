@@ -596,11 +596,11 @@ void DrawLabels(Sheet& s) {
 // inverse of the centre and of a point a little to its right.
 double MetresPerUnitAtCentre(const Sheet& s) {
   const display::MapGeometry& g = *s.map;
-  const double cx = (g.xmin + g.xmax) / 2.0, cy = (g.ymin + g.ymax) / 2.0;
-  const double step = std::max(1.0, (g.xmax - g.xmin) / 1000.0);
+  const int32_t cx = (g.xmin + g.xmax) / 2, cy = (g.ymin + g.ymax) / 2;
+  const int32_t step = std::max<int32_t>(1, (g.xmax - g.xmin) / 1000);
   double X0, Y0, X1, Y1;
-  display::DeviceToPlane(g.transform, (int32_t)cx, (int32_t)cy, &X0, &Y0);
-  display::DeviceToPlane(g.transform, (int32_t)(cx + step), (int32_t)cy, &X1, &Y1);
+  display::DeviceToPlane(g.transform, cx, cy, &X0, &Y0);
+  display::DeviceToPlane(g.transform, cx + step, cy, &X1, &Y1);
   DirectionCosines a, b;
   if (display::ProjectInverse(*g.params, g.projection, X0, Y0, &a) != 0 ||
       display::ProjectInverse(*g.params, g.projection, X1, Y1, &b) != 0)
