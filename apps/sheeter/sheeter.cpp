@@ -63,7 +63,14 @@ constexpr double kPi = 3.141592653589793;
 
 // ---------------------------------------------------------------- errors
 
+// The output being written: dropped on every error, so that no temporary
+// file stays behind and an old file of that name is left as it was.
+platform::SafeOutput* g_output = nullptr;
+std::string g_device_temp;
+
 [[noreturn]] void Quit(bool memory) {
+  if (g_output) platform::SafeAbandon(*g_output);
+  if (!g_device_temp.empty()) unlink(g_device_temp.c_str());
   std::fflush(stdout);
   if (isatty(STDOUT_FILENO)) usleep(memory ? 27500000 : 7500000);
   std::exit(1);
@@ -378,7 +385,13 @@ void OpenTheme(Sheet& s, int dim, const std::string& style, ThemeDrawing* t) {
     }
     t->with_fill = true;
     t->geometry = &t->fill;
-    OpenOrQuit(display::OpenAreas(&t->state, &t->grid, display::ParseAreaStyle(style)));
+    // The plot's fills take the current pen: an area theme chooses its own,
+    // the colour value on a colour plotter, the black pen (or none, for the
+    // background colour) on a monochrome one.
+    const display::AreaStyle a = display::ParseAreaStyle(style);
+    if (s.mode >= plot::kColourPlot) WriteF(s, "\nPA;SP%u;", (unsigned)a.colour);
+    else Write(s, a.colour == s.plot.background ? "\nPA;SP0;" : "\nPA;SP1;");
+    OpenOrQuit(display::OpenAreas(&t->state, &t->grid, a));
   }
 }
 
@@ -860,6 +873,7 @@ int main(int argc, char** argv) {
     const int fd = mkstemp(name.data());
     if (fd < 0) Error("cant open %s for writing\n", pattern.c_str());
     s.out_path = name.data();
+    g_device_temp = s.out_path;
     s.out = fdopen(fd, "wb");
     if (!s.out) Error("cant open %s for writing\n", s.out_path.c_str());
   } else {
@@ -867,6 +881,7 @@ int main(int argc, char** argv) {
     int st = platform::SafeCheckTarget(output.c_str(), {format_path.c_str(), atlas_path.c_str(), scene_path.c_str(),
                                                         marker_path.c_str(), index_path.c_str()});
     if (st == 0) st = platform::SafeOpen(s.safe, output.c_str());
+    if (st == 0) g_output = &s.safe;
     s.out = st == 0 ? platform::SafeStream(s.safe) : nullptr;
     if (!s.out) Error("cant open %s for writing\n", output.c_str());
   }
@@ -908,17 +923,14 @@ int main(int argc, char** argv) {
   cells::ReleaseIndex(s.index);
   if (s.device.empty()) {
     const int st = flushed ? platform::SafeCommit(s.safe) : platform::kSafeWriteFailed;
-    if (st != 0) {
-      platform::SafeAbandon(s.safe);
-      Error("cant open %s for writing\n", s.out_path.c_str());
-    }
+    if (st != 0) Error("cant open %s for writing\n", s.out_path.c_str());
+    g_output = nullptr;
   } else {
     const bool closed = std::fclose(s.out) == 0;
     s.out = nullptr;
-    if (!flushed || !closed) {
-      std::fprintf(stderr, "%s\n", s.out_path.c_str());
-      Error("cant open %s for writing\n", s.out_path.c_str());
-    }
+    if (!flushed || !closed) Error("cant open %s for writing\n", s.out_path.c_str());
+    // From here on the plot is whole: a failed copy keeps it.
+    g_device_temp.clear();
     if (!CopyToDevice(s.out_path, s.device)) {
       // The plot stays in its temporary file: its name goes to standard error.
       std::fflush(stdout);
