@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -57,7 +59,7 @@ class SheeterRun : public ::testing::Test {
     fs::create_directories(dir_ / "tmp");
     fs::copy(fs::path(SHEETER_BIN) / "atlas", dir_ / "atlas");
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { if (!HasFailure()) fs::remove_all(dir_); }
 
   fs::path Atlas(const char* f) const { return dir_ / "atlas" / f; }
 
@@ -372,6 +374,58 @@ TEST_F(SheeterRun, DeviceCopies) {
   ASSERT_FALSE(kept.empty());
   EXPECT_EQ(fs::path(kept).parent_path(), dir_ / "tmp");
   EXPECT_EQ(ReadFile(kept), copied);
+}
+
+// The segments of the PE polylines of a plot, each as its two end points in
+// plotter units: pieces cut at 64 or at 512 points give the same segments.
+std::vector<std::array<long, 4>> Segments(const hpgl_test::Plot& plot) {
+  std::vector<std::array<long, 4>> out;
+  for (const hpgl_test::Polyline& p : plot.lines) {
+    if (p.pe < 0) continue;
+    for (size_t i = 1; i < p.points.size(); ++i)
+      out.push_back({std::lround(p.points[i - 1].x), std::lround(p.points[i - 1].y), std::lround(p.points[i].x),
+                     std::lround(p.points[i].y)});
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST_F(SheeterRun, GridAndCoastMatchTheInterpretersPlot) {
+  // ombrel with the a4 format as initialisation keys, the same centre,
+  // scale, projection and styles.
+  const fs::path home = dir_ / "home";
+  fs::create_directories(home);
+  for (const char* f : {"coast.sgm", "coast.vtx", "isotype.vix", "ombrel.html", "vthpglm.mrk"})
+    if (fs::exists(fs::path(SHEETER_BIN) / f)) fs::create_symlink(fs::path(SHEETER_BIN) / f, home / f);
+  WriteFile(home / "ombrel.oin", ReadFile(fs::path(SHEETER_BIN) / "ombrel.oin") +
+                                     "\n[sheet format]\nsa4.left = 1200\nsa4.right = 11600\nsa4.bottom = 1600\n"
+                                     "sa4.top = 7600\nsa4.width = 0.26\nsa4.height = 0.15\nsa4.device = 2\n");
+  for (const auto& [centre, projection] : std::vector<std::pair<std::string, std::string>>{
+           {"N50 E10", "stereo"}, {"N40 W100", "conical"}, {"S20 E130", "ortho"}}) {
+    const std::string lat = centre.substr(0, 3), lon = centre.substr(4);
+    WriteFile(dir_ / "t.omb", "Set temporary.directory = " + dir_.string() + "/\nGeometry " + centre + " 3e7 " +
+                                  projection + "\nPlotStart sa4 " + (dir_ / "ombrel.hpg").string() +
+                                  "\nDrawGrid r4\nDrawCoast r1w1\nPlotEnd\n");
+    const std::string command = "cd " + Quote(dir_.string()) + " && SDL_VIDEODRIVER=dummy OMBREL_HOME=" +
+                                Quote(home.string()) + " " + Quote(std::string(SHEETER_BIN) + "/ombrel") +
+                                " --batch t.omb > ombrel.txt 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    WriteFile(Atlas("lines.scn"), "[linework]\ngrid = , r4,\ncoast = , r1w1,\n");
+    const RunResult r = Sheeter(Europe({{5, "lines.scn"}, {6, lat}, {7, lon}, {8, "3e7"}, {9, projection}}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    const hpgl_test::Plot a = hpgl_test::Reader(ReadFile(dir_ / "ombrel.hpg")).Read();
+    // The sheet up to its frame, legend and scale bar.
+    std::string sheet = ReadFile(dir_ / "europe.hpg");
+    sheet = sheet.substr(0, sheet.find("IW;PA;"));
+    const hpgl_test::Plot b = hpgl_test::Reader(sheet).Read();
+    ASSERT_TRUE(a.ok && b.ok) << a.error << b.error << ReadFile(dir_ / "ombrel.txt");
+    const auto sa = Segments(a), sb = Segments(b);
+    EXPECT_GT(sa.size(), 500u) << projection;
+    EXPECT_EQ(sa.size(), sb.size()) << projection;
+    EXPECT_TRUE(sa == sb) << projection;
+    // Both plots cut their pieces at 64 points, whatever the geometry's buffer.
+    EXPECT_EQ(b.pe_count, a.pe_count) << projection;
+  }
 }
 
 }  // namespace
