@@ -428,4 +428,94 @@ TEST_F(SheeterRun, GridAndCoastMatchTheInterpretersPlot) {
   }
 }
 
+// PROJ on the sphere of the centre's geocentric radius (the radius the plot
+// geometry scales by), in metres on the map: points given as geocentric
+// longitude and latitude in degrees, one "a b" pair a line.
+std::vector<std::pair<double, double>> RunProj(const fs::path& dir, const std::string& program, const std::string& args,
+                                               const std::vector<std::pair<double, double>>& in) {
+  const fs::path file = dir / "proj_in.txt";
+  {
+    std::ofstream f(file);
+    f.precision(17);
+    for (const auto& [a, b] : in) f << a << " " << b << "\n";
+  }
+  std::vector<std::pair<double, double>> out;
+  const std::string command = program + " " + args + " -f %.12f < " + Quote(file.string());
+  std::FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  double a, b;
+  while (std::fscanf(p, "%lf %lf", &a, &b) == 2) out.push_back({a, b});
+  pclose(p);
+  return out;
+}
+
+TEST_F(SheeterRun, GridAndLabelsAgainstProj) {
+  if (std::system("command -v proj >/dev/null 2>&1 && command -v invproj >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "PROJ's proj and invproj are not installed";
+  constexpr double kDeg = 57.29577951308232;
+  const double a = 6378137.0, f = 1 / 298.257223563, b = a * (1 - f), e2 = f * (2 - f);
+  const auto geocentric = [&](double lat) { return std::atan((1 - e2) * std::tan(lat / kDeg)) * kDeg; };
+  const auto geodetic = [&](double psi) { return std::atan(std::tan(psi / kDeg) / (1 - e2)) * kDeg; };
+  const double psi0 = geocentric(50.0) / kDeg;
+  const double r = a * b / std::sqrt(b * b * std::cos(psi0) * std::cos(psi0) + a * a * std::sin(psi0) * std::sin(psi0));
+  const double metres_per_unit = 2e7 * 0.26 / 10400;  // scale x metres of paper per plotter unit
+  const double cx = 6400, cy = 4600;                  // the frame's centre
+  char args[256];
+  std::snprintf(args, sizeof args, "+proj=stere +R=%.6f +k=1 +lat_0=%.15f +lon_0=10", r, psi0 * kDeg);
+
+  WriteFile(Atlas("grid.scn"), "[linework]\ngrid = , r4,\n[labels]\ncitynames =\n");
+  const RunResult run = Sheeter(Europe({{5, "grid.scn"}}));
+  ASSERT_EQ(run.status, 0) << run.out;
+  std::string sheet = ReadFile(dir_ / "europe.hpg");
+  const hpgl_test::Plot plot = hpgl_test::Reader(sheet.substr(0, sheet.find("IW;PA;"))).Read();
+  ASSERT_TRUE(plot.ok) << plot.error;
+
+  // Every grid vertex lies on a parallel or a meridian of the grid's spacing
+  // (parallels every 5 degrees, meridians every 10 at this scale) within 1.5
+  // plotter units.
+  std::vector<std::pair<double, double>> xy;
+  for (const hpgl_test::Polyline& p : plot.lines)
+    for (const hpgl_test::Pt& q : p.points) xy.push_back({(q.x - cx) * metres_per_unit, (q.y - cy) * metres_per_unit});
+  ASSERT_GT(xy.size(), 100u);
+  const auto ll = RunProj(dir_, "invproj", args, xy);
+  ASSERT_EQ(ll.size(), xy.size());
+  double worst = 0;
+  for (const auto& [lon, psi] : ll) {
+    const double lat = geodetic(psi);
+    const double dlat = std::fabs(lat - 5.0 * std::round(lat / 5.0));
+    const double dlon = std::fabs(lon - 10.0 * std::round(lon / 10.0)) * std::cos(lat / kDeg);
+    // Angles on the ground to plotter units.
+    worst = std::max(worst, std::min(dlat, dlon) / kDeg * r / metres_per_unit);
+  }
+  EXPECT_LT(worst, 1.5);
+
+  // Each city label stands at the city's projected position plus its offset
+  // (1.5 mm, 1.0 mm: 60 and 40 units).
+  std::vector<std::pair<std::string, std::pair<double, double>>> cities;
+  std::ifstream pts(fs::path(SHEETER_BIN) / "cities.pts");
+  std::string line;
+  std::vector<std::pair<double, double>> lonlat;
+  while (std::getline(pts, line)) {
+    double lat, lon;
+    char name[128];
+    if (std::sscanf(line.c_str(), "%lf %lf ; %127[^\n]", &lat, &lon, name) != 3) continue;
+    std::string n = name;
+    while (!n.empty() && (n.back() == ' ' || n.back() == '\r')) n.pop_back();
+    cities.push_back({n, {lat, lon}});
+    lonlat.push_back({lon, geocentric(lat)});
+  }
+  const auto projected = RunProj(dir_, "proj", args, lonlat);
+  ASSERT_EQ(projected.size(), cities.size());
+  int checked = 0;
+  for (const hpgl_test::Label& l : plot.labels) {
+    for (size_t i = 0; i < cities.size(); ++i) {
+      if (cities[i].first != l.text) continue;
+      EXPECT_NEAR(l.at.x, cx + projected[i].first / metres_per_unit + 60, 1.5) << l.text;
+      EXPECT_NEAR(l.at.y, cy + projected[i].second / metres_per_unit + 40, 1.5) << l.text;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 5);
+}
+
 }  // namespace
