@@ -128,6 +128,9 @@ struct TextCache {
     double advance = 0;
     int dx = 0, dy = 0, w = 0, h = 0;  // the coverage box relative to the glyph's position
     std::vector<std::uint8_t> coverage;
+    // The covered pixels only: x + y * 65536 within the box, and the coverage.
+    std::vector<std::uint32_t> spot;
+    std::vector<std::uint8_t> spot_coverage;
   };
   Glyph glyph[95];  // ' ' ... '~'
   std::vector<std::uint8_t> mask;  // the text's coverage, reused
@@ -188,6 +191,12 @@ TextCache* MakeTextCache() {
       for (int x = 0; x < g.w; ++x)
         g.coverage[y * g.w + x] =
             static_cast<std::uint8_t>(255 - ((reinterpret_cast<const std::uint32_t*>(data + (y0 + y) * stride)[x0 + x] >> 16) & 0xff));
+    for (int y = 0; y < g.h; ++y)
+      for (int x = 0; x < g.w; ++x)
+        if (g.coverage[y * g.w + x]) {
+          g.spot.push_back(static_cast<std::uint32_t>(x) | static_cast<std::uint32_t>(y) << 16);
+          g.spot_coverage.push_back(g.coverage[y * g.w + x]);
+        }
   }
   t->usable = ok;
   cairo_destroy(cr);
@@ -243,7 +252,18 @@ bool CachedText(Canvas& c, int x, int y, const std::string& text) {
   if (apart) {
     for (std::size_t i = 0; i < text.size(); ++i) {
       const TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
-      if (!g.coverage.empty()) darken(px[i] + kOrigin + g.dx, py + kOrigin + g.dy, g.w, g.h, g.coverage.data());
+      if (g.coverage.empty()) continue;
+      const int x0 = px[i] + kOrigin + g.dx, y0 = py + kOrigin + g.dy;
+      if (x0 < 0 || y0 < 0 || x0 + g.w > c.width || y0 + g.h > c.height) {
+        darken(x0, y0, g.w, g.h, g.coverage.data());
+        continue;
+      }
+      // Wholly inside the picture: only the covered pixels, unchecked.
+      for (std::size_t k = 0; k < g.spot.size(); ++k) {
+        std::uint32_t& p = Row(c, y0 + static_cast<int>(g.spot[k] >> 16))[x0 + static_cast<int>(g.spot[k] & 0xffff)];
+        const std::uint32_t m = g.spot_coverage[k];
+        if (p & 0xffffff) p = m == 255 ? 0xff000000u : DarkenPixel(p, 255u - m);
+      }
     }
     return true;
   }
