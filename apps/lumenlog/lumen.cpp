@@ -1,6 +1,7 @@
 #include "apps/lumenlog/lumen.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,8 +14,7 @@ std::uint32_t PostedToRgb(std::uint32_t c) {
 }
 
 std::uint32_t* Row(const Canvas& c, int y) {
-  unsigned char* data = cairo_image_surface_get_data(c.picture);
-  return reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(c.picture));
+  return reinterpret_cast<std::uint32_t*>(c.data + static_cast<std::ptrdiff_t>(y) * c.stride);
 }
 
 void SetPixel(Canvas& c, int x, int y, std::uint32_t rgb) {
@@ -77,11 +77,18 @@ void Line(Canvas& c, int x0, int y0, int x1, int y1) {
   }
 }
 
-void Text(Canvas& c, int x, int y, const std::string& text) {
-  if (text.empty()) return;
+const char* kFont = "DejaVu Sans";
+constexpr double kFontSize = 11;
+
+void SelectFont(cairo_t* cr) {
+  cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, kFontSize);
+}
+
+// Cairo's own text drawing: black, centred on x, bottom on y.
+void CairoText(Canvas& c, int x, int y, const std::string& text) {
   cairo_t* cr = cairo_create(c.picture);
-  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, 11);
+  SelectFont(cr);
   cairo_text_extents_t te;
   cairo_text_extents(cr, text.c_str(), &te);
   cairo_font_extents_t fe;
@@ -93,7 +100,211 @@ void Text(Canvas& c, int x, int y, const std::string& text) {
   cairo_surface_flush(c.picture);
 }
 
+// Cairo's image backend places each glyph's picture at the rounded glyph
+// position (no subpixel placement) and lays the glyphs of one text into a
+// coverage mask (saturating add) that darkens the picture once: pixel :=
+// pixel * (255 - coverage) / 255, rounded as pixman rounds. So a text is
+// its glyphs' coverage pictures at integer offsets, each taken once from
+// Cairo by drawing the glyph on white (white * (255 - m) / 255 is exactly
+// 255 - m).
+int RoundHalfUp(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+
+// Each colour channel times keep / 255, rounded as pixman rounds, two
+// channels at a time; the pixel stays opaque.
+std::uint32_t DarkenPixel(std::uint32_t p, std::uint32_t keep) {
+  std::uint32_t rb = (p & 0xff00ff) * keep + 0x800080;
+  rb = (((rb >> 8) & 0xff00ff) + rb) >> 8 & 0xff00ff;
+  std::uint32_t g = (p & 0xff00) * keep + 0x8000;
+  g = (((g >> 8) & 0xff00) + g) >> 8 & 0xff00;
+  return 0xff000000u | rb | g;
+}
+
 }  // namespace
+
+struct TextCache {
+  bool usable = false;
+  double descent = 0;
+  struct Glyph {
+    double advance = 0;
+    int dx = 0, dy = 0, w = 0, h = 0;  // the coverage box relative to the glyph's position
+    std::vector<std::uint8_t> coverage;
+    // The covered pixels only: x + y * 65536 within the box, and the coverage.
+    std::vector<std::uint32_t> spot;
+    std::vector<std::uint8_t> spot_coverage;
+  };
+  Glyph glyph[95];  // ' ' ... '~'
+  std::vector<std::uint8_t> mask;  // the text's coverage, reused
+};
+
+namespace {
+
+constexpr int kCapture = 64, kOrigin = 24;
+
+TextCache* MakeTextCache() {
+  auto* t = new TextCache;
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kCapture, kCapture);
+  cairo_t* cr = cairo_create(s);
+  SelectFont(cr);
+  cairo_font_extents_t fe;
+  cairo_font_extents(cr, &fe);
+  t->descent = fe.descent;
+  cairo_scaled_font_t* font = cairo_get_scaled_font(cr);
+  bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  for (int k = 0; k < 95 && ok; ++k) {
+    const char text[2] = {static_cast<char>(32 + k), 0};
+    cairo_glyph_t* glyphs = nullptr;
+    int count = 0;
+    if (cairo_scaled_font_text_to_glyphs(font, kOrigin, kOrigin, text, 1, &glyphs, &count, nullptr, nullptr, nullptr) !=
+            CAIRO_STATUS_SUCCESS ||
+        count != 1) {
+      ok = false;
+      break;
+    }
+    cairo_text_extents_t te;
+    cairo_scaled_font_glyph_extents(font, glyphs, 1, &te);
+    TextCache::Glyph& g = t->glyph[k];
+    g.advance = te.x_advance;
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_show_glyphs(cr, glyphs, 1);
+    cairo_glyph_free(glyphs);
+    cairo_surface_flush(s);
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    int x0 = kCapture, y0 = kCapture, x1 = -1, y1 = -1;
+    for (int y = 0; y < kCapture; ++y)
+      for (int x = 0; x < kCapture; ++x) {
+        const std::uint32_t p = reinterpret_cast<const std::uint32_t*>(data + y * stride)[x];
+        const std::uint32_t r = (p >> 16) & 0xff, gg = (p >> 8) & 0xff, b = p & 0xff;
+        if (r != gg || r != b) ok = false;  // not grey coverage: leave texts to Cairo
+        if (r == 255) continue;
+        if (x == 0 || y == 0 || x == kCapture - 1 || y == kCapture - 1) ok = false;  // glyph too large to capture
+        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+      }
+    if (x1 < 0) continue;  // a blank glyph
+    g.dx = x0 - kOrigin, g.dy = y0 - kOrigin, g.w = x1 - x0 + 1, g.h = y1 - y0 + 1;
+    g.coverage.resize(static_cast<std::size_t>(g.w) * g.h);
+    for (int y = 0; y < g.h; ++y)
+      for (int x = 0; x < g.w; ++x)
+        g.coverage[y * g.w + x] =
+            static_cast<std::uint8_t>(255 - ((reinterpret_cast<const std::uint32_t*>(data + (y0 + y) * stride)[x0 + x] >> 16) & 0xff));
+    for (int y = 0; y < g.h; ++y)
+      for (int x = 0; x < g.w; ++x)
+        if (g.coverage[y * g.w + x]) {
+          g.spot.push_back(static_cast<std::uint32_t>(x) | static_cast<std::uint32_t>(y) << 16);
+          g.spot_coverage.push_back(g.coverage[y * g.w + x]);
+        }
+  }
+  t->usable = ok;
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+  return t;
+}
+
+bool CachedText(Canvas& c, int x, int y, const std::string& text) {
+  for (unsigned char ch : text)
+    if (ch < 32 || ch > 126) return false;
+  if (!c.glyphs) c.glyphs = MakeTextCache();
+  TextCache& t = *c.glyphs;
+  if (!t.usable) return false;
+  // The advance as Cairo sums it, then each glyph's position from the start.
+  double advance = 0;
+  for (unsigned char ch : text) advance += t.glyph[ch - 32].advance;
+  double gx = x - advance / 2.0;
+  const double gy = y - t.descent;
+  const int py = RoundHalfUp(gy) - kOrigin;
+  int bx0 = 1 << 30, by0 = 1 << 30, bx1 = -(1 << 30), by1 = -(1 << 30);
+  int px[256];
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
+    px[i] = RoundHalfUp(gx) - kOrigin;
+    gx += g.advance;
+    if (g.coverage.empty()) continue;
+    bx0 = std::min(bx0, px[i] + kOrigin + g.dx), bx1 = std::max(bx1, px[i] + kOrigin + g.dx + g.w);
+    by0 = std::min(by0, py + kOrigin + g.dy), by1 = std::max(by1, py + kOrigin + g.dy + g.h);
+  }
+  if (bx1 <= bx0) return true;  // nothing to draw
+  // Glyph boxes that do not meet darken the picture one by one; otherwise
+  // their coverage is summed first, as one mask.
+  bool apart = true;
+  for (std::size_t i = 0; i < text.size() && apart; ++i) {
+    const TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
+    if (g.coverage.empty()) continue;
+    for (std::size_t j = i + 1; j < text.size() && apart; ++j) {
+      const TextCache::Glyph& h = t.glyph[static_cast<unsigned char>(text[j]) - 32];
+      if (h.coverage.empty()) continue;
+      const int ax = px[i] + g.dx, bx = px[j] + h.dx;
+      if (ax < bx + h.w && bx < ax + g.w && g.dy < h.dy + h.h && h.dy < g.dy + g.h) apart = false;
+    }
+  }
+  const int mw = bx1 - bx0, mh = by1 - by0;
+  auto darken = [&](int x0, int y0, int w, int h, const std::uint8_t* coverage) {
+    for (int yy = std::max(0, y0); yy < std::min(c.height, y0 + h); ++yy) {
+      std::uint32_t* row = Row(c, yy);
+      const std::uint8_t* m = coverage + static_cast<std::ptrdiff_t>(yy - y0) * w - x0;
+      for (int xx = std::max(0, x0); xx < std::min(c.width, x0 + w); ++xx)
+        if (m[xx] && (row[xx] & 0xffffff)) row[xx] = m[xx] == 255 ? 0xff000000u : DarkenPixel(row[xx], 255u - m[xx]);
+    }
+  };
+  if (apart) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
+      if (g.coverage.empty()) continue;
+      const int x0 = px[i] + kOrigin + g.dx, y0 = py + kOrigin + g.dy;
+      if (x0 < 0 || y0 < 0 || x0 + g.w > c.width || y0 + g.h > c.height) {
+        darken(x0, y0, g.w, g.h, g.coverage.data());
+        continue;
+      }
+      // Wholly inside the picture: only the covered pixels, unchecked.
+      for (std::size_t k = 0; k < g.spot.size(); ++k) {
+        std::uint32_t& p = Row(c, y0 + static_cast<int>(g.spot[k] >> 16))[x0 + static_cast<int>(g.spot[k] & 0xffff)];
+        const std::uint32_t m = g.spot_coverage[k];
+        if (p & 0xffffff) p = m == 255 ? 0xff000000u : DarkenPixel(p, 255u - m);
+      }
+    }
+    return true;
+  }
+  t.mask.assign(static_cast<std::size_t>(mw) * mh, 0);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
+    const int ox = px[i] + kOrigin + g.dx - bx0, oy = py + kOrigin + g.dy - by0;
+    for (int yy = 0; yy < g.h; ++yy)
+      for (int xx = 0; xx < g.w; ++xx) {
+        std::uint8_t& m = t.mask[(oy + yy) * mw + ox + xx];
+        m = static_cast<std::uint8_t>(std::min(255, m + g.coverage[yy * g.w + xx]));
+      }
+  }
+  darken(bx0, by0, mw, mh, t.mask.data());
+  return true;
+}
+
+}  // namespace
+
+void DrawText(Canvas& c, int x, int y, const std::string& text, bool use_cache) {
+  if (text.empty()) return;
+  cairo_surface_flush(c.picture);
+  if (!use_cache || text.size() > 255 || !CachedText(c, x, y, text)) CairoText(c, x, y, text);
+  cairo_surface_mark_dirty(c.picture);
+}
+
+bool SplitRequests(const void* data, std::size_t size, std::vector<platform::WindowRequest>* out) {
+  out->clear();
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::size_t at = 0;
+  while (at < size) {
+    platform::WindowRequest r;
+    if (!platform::DecodeWindowRequest(p + at, size - at, &r)) {
+      out->clear();
+      return false;
+    }
+    at += platform::kWindowRequestHeader + r.text.size();
+    out->push_back(std::move(r));
+  }
+  return !out->empty();
+}
 
 std::uint32_t RasterOp(int mode, std::uint32_t p, std::uint32_t d) {
   const std::uint32_t m = 0xffffff;
@@ -156,6 +367,8 @@ bool CanvasCreate(Canvas& c, int width, int height) {
   c.height = std::clamp(height, 1, kMaxSide);
   c.picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, c.width, c.height);
   if (cairo_surface_status(c.picture) != CAIRO_STATUS_SUCCESS) return false;
+  c.data = cairo_image_surface_get_data(c.picture);
+  c.stride = cairo_image_surface_get_stride(c.picture);
   for (int y = 0; y < c.height; ++y) std::fill(Row(c, y), Row(c, y) + c.width, 0xffffffffu);
   cairo_surface_mark_dirty(c.picture);
   return true;
@@ -164,6 +377,9 @@ bool CanvasCreate(Canvas& c, int width, int height) {
 void CanvasDestroy(Canvas& c) {
   if (c.picture) cairo_surface_destroy(c.picture);
   c.picture = nullptr;
+  c.data = nullptr;
+  delete c.glyphs;
+  c.glyphs = nullptr;
 }
 
 void CanvasResize(Canvas& c, int width, int height) {
@@ -175,8 +391,10 @@ void CanvasResize(Canvas& c, int width, int height) {
   for (int y = 0; y < std::min(c.height, height); ++y)
     std::memcpy(Row(n, y), Row(c, y), static_cast<std::size_t>(std::min(c.width, width)) * 4);
   cairo_surface_mark_dirty(n.picture);
-  CanvasDestroy(c);
+  cairo_surface_destroy(c.picture);  // the glyph cache stays
   c.picture = n.picture;
+  c.data = n.data;
+  c.stride = n.stride;
   c.width = width;
   c.height = height;
 }
@@ -243,7 +461,7 @@ Effect Apply(Canvas& c, const platform::WindowRequest& r) {
       break;
     }
     case 12:
-      Text(c, x, y, r.text);
+      DrawText(c, x, y, r.text);
       break;
   }
   cairo_surface_mark_dirty(c.picture);

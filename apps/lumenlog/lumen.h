@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/window_channel.h"
 
@@ -33,8 +34,13 @@ namespace lumenlog {
 inline constexpr std::uint32_t kUser = 1024;
 inline constexpr int kMaxSide = 4096;
 
+struct TextCache;  // the font's glyphs, made at the first text
+
 struct Canvas {
   cairo_surface_t* picture = nullptr;  // ARGB32, opaque
+  TextCache* glyphs = nullptr;
+  unsigned char* data = nullptr;       // the picture's pixels and row length in bytes
+  int stride = 0;
   int width = 0, height = 0;
   int x = 0, y = 0;                    // current position
   int pen_style = 0, pen_width = 0;
@@ -50,6 +56,12 @@ void CanvasDestroy(Canvas& c);
 // the rest is white.
 void CanvasResize(Canvas& c, int width, int height);
 
+// A datagram carries one request or several whole requests back to back
+// (a client drawing many steps sends them together). Splits it into its
+// requests; false, with `out` emptied, when any part is shorter than its
+// header and text say or a part is left over: the datagram is ignored whole.
+bool SplitRequests(const void* data, std::size_t size, std::vector<platform::WindowRequest>* out);
+
 // What a request asked for beyond the picture.
 enum class Effect { kNone, kDrawn, kRaise, kResized, kIgnored };
 Effect Apply(Canvas& c, const platform::WindowRequest& r);
@@ -60,6 +72,12 @@ std::uint32_t RasterOp(int mode, std::uint32_t pen, std::uint32_t pixel);
 
 // The pixels of a marker shape relative to its centre; returns their number.
 int MarkerPixels(int shape, int (*dx)[2], int capacity);
+
+// Draws a text as request U+12 does. Printable ASCII goes through the
+// glyph cache (the same pixels as Cairo's own text drawing, at a fraction of
+// its cost); any other text is drawn by Cairo. `use_cache` false always
+// draws by Cairo (the reference the cache is checked against).
+void DrawText(Canvas& c, int x, int y, const std::string& text, bool use_cache = true);
 
 // 0x00RRGGBB of a pixel of the picture (0 outside it).
 std::uint32_t PixelAt(const Canvas& c, int x, int y);

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -105,7 +106,8 @@ int main(int argc, char** argv) {
     if (w.renderer) SDL_SetCursor(SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW));
   }
   bool dirty = true;
-  unsigned char buf[65536];
+  static unsigned char buf[65536];
+  std::vector<platform::WindowRequest> requests;
   while (!g_stop) {
     if (w.window) {
       SDL_Event ev;
@@ -120,32 +122,35 @@ int main(int argc, char** argv) {
     }
     struct pollfd p {fd, POLLIN, 0};
     if (poll(&p, 1, w.window ? 15 : 100) <= 0) continue;
-    // Every request waiting is taken before the picture is shown again.
-    for (int taken = 0; taken < 4096; ++taken) {
+    // The requests waiting are taken before the picture is shown again (a
+    // window shows it at least every 20 000 requests).
+    int applied = 0;
+    for (int taken = 0; taken < 4096 && (!w.window || applied < 20000); ++taken) {
       sockaddr_un from{};
       socklen_t from_length = sizeof from;
       const ssize_t n = recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_length);
       if (n < 0) break;
-      platform::WindowRequest r;
-      if (!platform::DecodeWindowRequest(buf, static_cast<size_t>(n), &r)) continue;  // malformed: ignored
-      if (static_cast<size_t>(n) != platform::kWindowRequestHeader + r.text.size()) continue;
-      if (r.number == 0) {
-        platform::WindowAnswerClient(fd, &from, from_length, canvas.width, canvas.height);
-        continue;
+      if (!lumenlog::SplitRequests(buf, static_cast<size_t>(n), &requests)) continue;  // malformed: ignored
+      for (const platform::WindowRequest& r : requests) {
+        if (r.number == 0) {
+          platform::WindowAnswerClient(fd, &from, from_length, canvas.width, canvas.height);
+          continue;
+        }
+        const lumenlog::Effect e = lumenlog::Apply(canvas, r);
+        if (e == lumenlog::Effect::kIgnored) continue;
+        ++applied;
+        if (log) {
+          fprintf(log, "%u %lld %lld", r.number, static_cast<long long>(r.first), static_cast<long long>(r.second));
+          if (r.number == lumenlog::kUser + 12) fprintf(log, " %s", r.text.c_str());
+          fputc('\n', log);
+        }
+        if (e == lumenlog::Effect::kResized) {
+          fputc('\a', stderr);
+          if (w.window) SDL_SetWindowSize(w.window, canvas.width, canvas.height);
+        }
+        if (e == lumenlog::Effect::kRaise && w.window) SDL_RaiseWindow(w.window);
+        dirty = true;
       }
-      const lumenlog::Effect e = lumenlog::Apply(canvas, r);
-      if (e == lumenlog::Effect::kIgnored) continue;
-      if (log) {
-        fprintf(log, "%u %lld %lld", r.number, static_cast<long long>(r.first), static_cast<long long>(r.second));
-        if (r.number == lumenlog::kUser + 12) fprintf(log, " %s", r.text.c_str());
-        fputc('\n', log);
-      }
-      if (e == lumenlog::Effect::kResized) {
-        fputc('\a', stderr);
-        if (w.window) SDL_SetWindowSize(w.window, canvas.width, canvas.height);
-      }
-      if (e == lumenlog::Effect::kRaise && w.window) SDL_RaiseWindow(w.window);
-      dirty = true;
     }
     if (log) fflush(log);
   }

@@ -28,6 +28,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -121,19 +123,60 @@ struct Drawing {
   int colour = -1;
   std::int64_t at = -1;
 
+  // Rounded to the nearest, halves away from zero (as lround, without the
+  // library call: the mapping runs for every point of every drawing step).
+  static long Round(double v) {
+    long t = static_cast<long>(v);
+    const double f = v - static_cast<double>(t);
+    if (f >= 0.5) ++t;
+    else if (f <= -0.5) --t;
+    return t;
+  }
   std::int64_t Pixel(double x, double y) const {
-    const long px = std::lround(cx - mx / s + x / s), py = std::lround(cy + my / s - y / s);
+    const long px = Round(cx - mx / s + x / s), py = Round(cy + my / s - y / s);
     return static_cast<std::int64_t>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(py)) << 16) |
                                      static_cast<std::uint16_t>(px));
   }
-  void Post(std::uint32_t number, std::int64_t first, std::int64_t second, const std::string& text = "") {
+  // Requests wait in a batch and go out together, several drawing steps to
+  // a datagram: before each pause (so every step shows before the wait), when
+  // the batch is full, and at the end.
+  std::string batch;
+  static constexpr std::size_t kBatchBytes = 32768;
+
+  void Post(std::uint32_t number, std::int64_t first, std::int64_t second, const char* text = "", std::size_t length = 0) {
     if (client.dead) return;  // the window went away: no more drawing
-    platform::WindowRequest r;
-    r.number = number;
-    r.first = first;
-    r.second = second;
-    r.text = text;
-    platform::WindowSend(client, r);
+    if (length > 255) length = 255;
+    if (batch.size() + platform::kWindowRequestHeader + length > kBatchBytes) Flush();
+    // The request's bytes as EncodeWindowRequest lays them out.
+    char bytes[platform::kWindowRequestHeader];
+    const std::uint64_t fields[4] = {number, length, static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(second)};
+    const int widths[4] = {4, 4, 8, 8};
+    char* out = bytes;
+    for (int k = 0; k < 4; ++k)
+      for (int i = 0; i < widths[k]; ++i) *out++ = static_cast<char>((fields[k] >> (8 * i)) & 0xff);
+    batch.append(bytes, sizeof bytes);
+    batch.append(text, length);
+  }
+  // Sends the batch, waiting a second at most while the window's queue is
+  // full; a window that is gone or does not take it stops the drawing.
+  void Flush() {
+    if (batch.empty() || client.dead || client.fd < 0) {
+      batch.clear();
+      return;
+    }
+    for (int waited = 0; waited <= 1000; waited += 50) {
+      const ssize_t n = send(client.fd, batch.data(), batch.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n == static_cast<ssize_t>(batch.size())) {
+        batch.clear();
+        return;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+      struct pollfd p {client.fd, POLLOUT, 0};
+      poll(&p, 1, 50);
+    }
+    client.dead = true;
+    batch.clear();
   }
   void Colour(int code) {
     if (code % 20 == colour) return;
@@ -143,11 +186,15 @@ struct Drawing {
   void Segment(ops::PlanarPoint a, ops::PlanarPoint b) {
     const std::int64_t from = Pixel(a.x, a.y), to = Pixel(b.x, b.y);
     if (from != at) Post(1028, 0, from);
-    Post(1027, 0, to);
     at = to;
+    // A line to its own start sets no pixel (a line leaves its end pixel
+    // undrawn) and leaves the position where it is: not sent.
+    if (to != from) Post(1027, 0, to);
   }
   void Pause(int ms) {
-    if (pause_percent > 0 && !client.dead) platform::SleepMs(ms * pause_percent / 100);
+    if (pause_percent <= 0 || client.dead) return;
+    Flush();
+    platform::SleepMs(ms * pause_percent / 100);
   }
 };
 
@@ -185,7 +232,9 @@ void ChangedTriangle(void* ctx, int triangle, const ops::PlanarPoint v[3]) {
   d->Colour(12);
   Triangle(d, v);
   const double x = (v[0].x + v[1].x + v[2].x) / 3.0, y = (v[0].y + v[1].y + v[2].y) / 3.0;
-  d->Post(1036, 0, d->Pixel(x, y), std::to_string(triangle));
+  char number[16];
+  const int length = snprintf(number, sizeof number, "%d", triangle);
+  d->Post(1036, 0, d->Pixel(x, y), number, static_cast<std::size_t>(length));
   d->Pause(5);
 }
 
@@ -326,6 +375,7 @@ int main(int argc, char** argv) {
   ops::Tin tin;
   ops::TinCounts counts;
   const int status = ops::q2mtin(points.data(), static_cast<int>(points.size()), iH, nH, &tin, &counts, &trace);
+  draw.Flush();
   printf("status: %d, counts %d %d\n", status, counts.duplicated, counts.failed);
   platform::WindowDisconnect(draw.client);
   if (status != 0) return 0;
