@@ -683,9 +683,12 @@ void CheckCountries(const Countries& c) {
   const double land = SphereArea(idx, c.land->obj);
   std::printf("countries: %d merges, %zu regions left, area %.12e, land %.12e (rel %.2e)\n", c.merges,
               c.parts.size(), sum, land, std::fabs(sum - land) / land);
-  // 5.4e-8 apart after 169 merges (about 8 km2 of the land's 147 million):
-  // not yet accounted for.
-  EXPECT_NEAR(sum, land, 1e-7 * land);
+  // Sudan's ring crosses itself twice in the 110m data, making two small
+  // loops that wind the wrong way (8.04 km2 together, counted negative by
+  // the area): while its part has not met the part of its neighbours the
+  // parts fall short of the land by that (5.4e-8); once they have met, the
+  // loops are cut off and the sum is the land's.
+  EXPECT_NEAR(sum, land, (c.parts.size() == 1 ? 1e-9 : 1e-7) * land);
   Source sl(RingsOf(idx, c.land->obj));
   std::mt19937_64 rng(3);
   std::vector<DirectionCosines> pts;
@@ -717,10 +720,8 @@ TEST(RsetAlgebraOracle, CountriesMergeIntoContinents) {
   CheckCountries(c);
 }
 
-// All the way to one region: the merge of the last six parts ends in status
-// 16 (a walk finds no kept stretch at 8.18N 24.57E, where two merged
-// borders meet at a node with one stretch labelled inside); not mended yet.
-TEST(RsetAlgebraOracle, DISABLED_CountriesMergeIntoLand) {
+// All the way to one region: its area is the land's, and the points agree.
+TEST(RsetAlgebraOracle, CountriesMergeIntoLand) {
   SKIP_UNDER_ASAN();
   ASSERT_TRUE(Shared().ok);
   Countries c;
