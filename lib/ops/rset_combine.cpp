@@ -8,6 +8,7 @@
 
 #include "lib/cells/cell_list.h"
 #include "lib/cells/cell_locate.h"
+#include "lib/cells/coord_text.h"
 #include "lib/cells/object_builder.h"
 #include "lib/geodesy/ellipsoid.h"
 #include "lib/geodesy/tangent_frame.h"
@@ -80,6 +81,7 @@ struct Rings {
   std::vector<std::uint64_t> heap_attr;
   std::vector<std::int64_t> start{0};
   std::vector<std::uint32_t> id;
+  std::vector<std::int64_t> item;                          // item number of each ring
   std::vector<std::int32_t> vring;                         // ring of each vertex
   std::vector<std::pair<std::int32_t, std::int64_t>> cell_legs;  // (cell, leg), sorted
   std::vector<std::vector<std::int32_t>> ring_cells;       // cells of each ring, in order
@@ -141,6 +143,7 @@ int RestoreRings(cells::CellIndex& idx, platform::Workspace* ws, const cells::Ob
     if (size == 0) continue;
     const std::int32_t r = static_cast<std::int32_t>(R.id.size());
     R.id.push_back(it.id);
+    R.item.push_back(i);
     R.start.push_back(n);
     R.ring_cells.push_back(std::move(cells_of));
     for (std::int64_t j = base; j < n; ++j) R.vring.push_back(r);
@@ -266,6 +269,128 @@ struct Stretch {
   int label;
   bool kept, visited;
 };
+
+// A proper crossing of two legs of one ring (l1 < l2), away from their ends.
+struct SelfCrossing {
+  std::int64_t l1, l2;
+  DirectionCosines x;
+};
+
+// The crossings of a source's rings with themselves, looked for in the cells
+// where the other region's boundary runs near: there the labels of the walk
+// are read off the legs next to a node, and a ring that crosses itself (a
+// figure eight whose small loop winds the wrong way, as simplified borders
+// make) would give the labels of its wrong-way loop. Elsewhere a ring is
+// copied or dropped as it is.
+void FindSelfCrossings(cells::CellIndex& idx, const Rings& S, const Rings& O, double f,
+                       std::vector<SelfCrossing>& out) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+  std::vector<std::int32_t> pair_cell;
+  for (std::size_t i = 0; i < S.cell_legs.size();) {
+    const std::int32_t c = S.cell_legs[i].first;
+    std::size_t j = i;
+    while (j < S.cell_legs.size() && S.cell_legs[j].first == c) ++j;
+    bool near = false;
+    const cells::CellRecord* rec = idx.cells[c];
+    for (int k = -1; k < rec->neighbour_count && !near; ++k) {
+      const std::int32_t cc = k < 0 ? c : rec->neighbours[k];
+      if (cc < 0 || cc >= idx.cell_count) continue;
+      auto lo = std::lower_bound(O.cell_legs.begin(), O.cell_legs.end(),
+                                 std::pair<std::int32_t, std::int64_t>{cc, -1});
+      near = lo != O.cell_legs.end() && lo->first == cc;
+    }
+    if (near) {
+      for (std::size_t a = i; a < j; ++a)
+        for (std::size_t b = a + 1; b < j; ++b) {
+          const std::int64_t l1 = S.cell_legs[a].second, l2 = S.cell_legs[b].second;
+          if (S.vring[l1] != S.vring[l2] || S.Next(l1) == l2 || S.Next(l2) == l1) continue;
+          pairs.push_back({l1, l2});
+          pair_cell.push_back(c);
+        }
+    }
+    i = j;
+  }
+  geodesy::TangentFrame frame;
+  std::int32_t frame_cell = cells::NO_CELL;
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    const auto [l1, l2] = pairs[k];
+    if (pair_cell[k] != frame_cell) {
+      frame_cell = pair_cell[k];
+      frame = geodesy::BuildTangentFrame(idx.cells[frame_cell]->centre);
+    }
+    PlanePoint a1, a2, b1, b2;
+    if (!ProjectLeg(frame, S.v[l1], S.v[S.Next(l1)], a1, a2)) continue;
+    if (!ProjectLeg(frame, S.v[l2], S.v[S.Next(l2)], b1, b2)) continue;
+    const LegCrossing x = LegCross(MakeLeg(a1, a2, f), MakeLeg(b1, b2, f));
+    if ((x.result != CROSS_PROPER && x.result != -CROSS_PROPER) || x.count != 1) continue;
+    if (x.contact_a[0] != CONTACT_INSIDE || x.contact_b[0] != CONTACT_INSIDE) continue;
+    out.push_back({l1, l2, geodesy::LiftFromFrame(frame, x.point[0].u, x.point[0].v)});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const SelfCrossing& x, const SelfCrossing& y) { return x.l1 != y.l1 ? x.l1 < y.l1 : x.l2 < y.l2; });
+  out.erase(std::unique(out.begin(), out.end(),
+                        [](const SelfCrossing& x, const SelfCrossing& y) { return x.l1 == y.l1 && x.l2 == y.l2; }),
+            out.end());
+}
+
+// The source's rings as builder input with the loops at their crossings cut
+// off: of the two loops a crossing makes, the one of fewer vertices goes and
+// the crossing point takes its place (a loop that winds the wrong way bounds
+// nothing, and a loop within the ring's own inside adds nothing to it). A
+// loop that overlaps one already cut off is left. False when the rings
+// cannot be read back.
+bool CutLoops(cells::CellIndex& idx, const cells::Object& obj, const Rings& S, const std::vector<SelfCrossing>& xs,
+              std::vector<cells::PointNode>& nodes) {
+  std::vector<cells::PointNode> all;
+  if (!cells::CollectVertices(idx, obj, all)) return false;
+  std::vector<std::size_t> group_start{0};  // vertices of item k: [group_start[k], next mark)
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (cells::IsMark(all[i])) group_start.push_back(i + 1);
+  struct Cut {
+    std::int64_t start, len;
+    DirectionCosines x;
+  };
+  std::vector<std::vector<Cut>> cuts(S.id.size());
+  for (const SelfCrossing& c : xs) {
+    const std::int32_t r = S.vring[c.l1];
+    const std::int64_t base = S.start[r], n = S.start[r + 1] - base;
+    const std::int64_t i = c.l1 - base, j = c.l2 - base;
+    const std::int64_t inner = j - i, outer = n - inner;
+    if (inner <= outer) cuts[r].push_back({(i + 1) % n, inner, c.x});
+    else cuts[r].push_back({(j + 1) % n, outer, c.x});
+  }
+  std::vector<std::int64_t> cut_at;  // per vertex: -1 kept, else the cut that removes it
+  std::size_t copied = 0;
+  for (std::int32_t r = 0; r < static_cast<std::int32_t>(S.id.size()); ++r) {
+    if (cuts[r].empty()) continue;
+    const std::int64_t item = S.item[r];
+    if (item + 1 >= static_cast<std::int64_t>(group_start.size())) return false;
+    const std::size_t first = group_start[item], mark = group_start[item + 1] - 1;
+    const std::int64_t n = S.start[r + 1] - S.start[r];
+    if (static_cast<std::int64_t>(mark - first) != n) return false;
+    std::sort(cuts[r].begin(), cuts[r].end(), [](const Cut& x, const Cut& y) { return x.len < y.len; });
+    cut_at.assign(static_cast<std::size_t>(n), -1);
+    std::int64_t left = n;
+    for (std::size_t k = 0; k < cuts[r].size(); ++k) {
+      const Cut& c = cuts[r][k];
+      bool free = left - c.len >= 3;
+      for (std::int64_t t = 0; t < c.len && free; ++t) free = cut_at[(c.start + t) % n] < 0;
+      if (!free) continue;
+      for (std::int64_t t = 0; t < c.len; ++t) cut_at[(c.start + t) % n] = static_cast<std::int64_t>(k);
+      left -= c.len;
+    }
+    nodes.insert(nodes.end(), all.begin() + static_cast<std::ptrdiff_t>(copied),
+                 all.begin() + static_cast<std::ptrdiff_t>(first));
+    for (std::int64_t t = 0; t < n; ++t) {
+      const std::int64_t k = cut_at[t];
+      if (k < 0) nodes.push_back(all[first + t]);
+      else if (cuts[r][k].start == t) nodes.push_back({cuts[r][k].x, 0});
+    }
+    copied = mark;
+  }
+  nodes.insert(nodes.end(), all.begin() + static_cast<std::ptrdiff_t>(copied), all.end());
+  return true;
+}
 
 struct Combiner {
   cells::CellIndex& idx;
@@ -680,7 +805,35 @@ int Combine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object
     Rings ra, rb;
     if (int s = RestoreRings(idx, ctx.workspace, a, ra, b, mode)) return s;
     if (int s = RestoreRings(idx, ctx.workspace, b, rb, a, mode)) return s;
-    Combiner cb{idx, EffectiveFuzz(fuzz), mode, {&ra, &rb}, {}, {}, {}, {}, {}, {}, false};
+    const double f = EffectiveFuzz(fuzz);
+    // A source whose rings cross themselves near the other boundary is taken
+    // with those loops cut off (built again in doubles, so nothing moves).
+    const cells::Object* src[2] = {&a, &b};
+    cells::Object mended[2];
+    std::vector<std::uint8_t> mended_bytes[2];
+    bool any = false;
+    for (int side = 0; side < 2; ++side) {
+      std::vector<SelfCrossing> xs;
+      FindSelfCrossings(idx, side == 0 ? ra : rb, side == 0 ? rb : ra, f, xs);
+      if (xs.empty()) continue;
+      std::vector<cells::PointNode> nodes;
+      if (!CutLoops(idx, *src[side], side == 0 ? ra : rb, xs, nodes)) continue;
+      cells::BuildParams mp;
+      mp.id = src[side]->id ? src[side]->id : 1;
+      mp.klass = src[side]->klass;
+      mp.res = 10;
+      mp.prec = src[side]->prec;
+      if (cells::BuildRset(idx, {nullptr, &mended_bytes[side]}, mp, nodes, mended[side]) != 0) continue;
+      src[side] = &mended[side];
+      any = true;
+    }
+    if (any) {
+      ra = Rings{};
+      rb = Rings{};
+      if (int s = RestoreRings(idx, ctx.workspace, *src[0], ra, *src[1], mode)) return s;
+      if (int s = RestoreRings(idx, ctx.workspace, *src[1], rb, *src[0], mode)) return s;
+    }
+    Combiner cb{idx, f, mode, {&ra, &rb}, {}, {}, {}, {}, {}, {}, false};
     std::vector<Contact> contacts;
     if (int s = cb.FindContacts(contacts)) return s;
     // The contact records the nodes are made from live in the workspace.

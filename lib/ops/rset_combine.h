@@ -20,6 +20,12 @@
 // the other region, else by the first vertex, else the first leg middle,
 // that is not on the other boundary.
 //
+// A source ring that crosses itself where the other boundary runs near (a
+// figure eight whose small loop winds the wrong way, as simplified borders
+// make: Sudan's in Natural Earth 110m) would give the walk the labels of its
+// wrong-way loop; the source is taken with such loops cut off at the
+// crossing, the smaller of the two loops going.
+//
 // Kept: for the common part what lies inside the other region, for the
 // combination what lies outside it, and in both modes one copy (A's) of
 // what both boundaries share running the same way. What they share running

@@ -620,7 +620,7 @@ struct Countries {
   int merges = 0;
 };
 
-void MergeCountries(std::size_t until, Countries& out) {
+void MergeCountries(const std::string& level, std::size_t until, Countries& out) {
   cells::CellIndex& idx = Shared().idx;
   auto read = [&](const char* name, std::vector<cells::PointNode>& nodes) {
     std::FILE* f = std::fopen((SourceDir() + "tests/data/" + name).c_str(), "rb");
@@ -633,8 +633,8 @@ void MergeCountries(std::size_t until, Countries& out) {
     return r.status == 0;
   };
   std::vector<cells::PointNode> cn, ln;
-  ASSERT_TRUE(read("countries110m.rgn", cn));
-  ASSERT_TRUE(read("countries110m-land.rgn", ln));
+  ASSERT_TRUE(read(("countries" + level + ".rgn").c_str(), cn));
+  ASSERT_TRUE(read(("countries" + level + "-land.rgn").c_str(), ln));
   std::vector<std::uint64_t> order;
   std::map<std::uint64_t, std::vector<cells::PointNode>> by_code;
   std::vector<cells::PointNode> ring;
@@ -683,15 +683,20 @@ void CheckCountries(const Countries& c) {
   const double land = SphereArea(idx, c.land->obj);
   std::printf("countries: %d merges, %zu regions left, area %.12e, land %.12e (rel %.2e)\n", c.merges,
               c.parts.size(), sum, land, std::fabs(sum - land) / land);
-  // 5.4e-8 apart after 169 merges (about 8 km2 of the land's 147 million):
-  // not yet accounted for.
-  EXPECT_NEAR(sum, land, 1e-7 * land);
+  // Sudan's ring crosses itself twice in the 110m data, making two small
+  // loops that wind the wrong way (8.04 km2 together, counted negative by
+  // the area): while its part has not met the part of its neighbours the
+  // parts fall short of the land by that (5.4e-8); once they have met, the
+  // loops are cut off and the sum is the land's.
+  EXPECT_NEAR(sum, land, (c.parts.size() == 1 ? 1e-9 : 1e-7) * land);
   Source sl(RingsOf(idx, c.land->obj));
   std::mt19937_64 rng(3);
   std::vector<DirectionCosines> pts;
   for (int i = 0; i < 40000 / Scale(); ++i) pts.push_back(RandomUnit(rng));
   AddNear(sl.rings, 40000 / Scale(), 20000 * kMetre, rng, pts);
-  long differ = 0;
+  // Against our land and against S2's containment in the land's rings;
+  // points within the fuzz of a boundary, or 1 m of the land's, are left out.
+  long differ = 0, differ_s2 = 0;
   for (const auto& q : pts) {
     bool on = false;
     const bool in_land = Inside(idx, c.land->obj, q, &on);
@@ -702,31 +707,35 @@ void CheckCountries(const Countries& c) {
       on = on || on_part;
     }
     if (on || sl.Distance(q) <= kMetre) continue;
+    const bool in_s2 = sl.Contains(q);
     if (in_parts != (in_land ? 1 : 0) && ++differ <= 5)
-      ADD_FAILURE() << "point " << q.x << " " << q.y << " " << q.z << " land " << in_land << " parts " << in_parts;
+      ADD_FAILURE() << "point " << q.x << " " << q.y << " " << q.z << " land " << in_land << " parts " << in_parts
+                    << " S2 " << in_s2;
+    if (in_parts != (in_s2 ? 1 : 0) && ++differ_s2 <= 5)
+      ADD_FAILURE() << "point " << q.x << " " << q.y << " " << q.z << " S2 " << in_s2 << " parts " << in_parts;
   }
   EXPECT_EQ(differ, 0);
+  EXPECT_EQ(differ_s2, 0);
 }
 
 TEST(RsetAlgebraOracle, CountriesMergeIntoContinents) {
   SKIP_UNDER_ASAN();
   ASSERT_TRUE(Shared().ok);
   Countries c;
-  MergeCountries(6, c);
+  MergeCountries("110m", 6, c);
   if (HasFatalFailure()) return;
   CheckCountries(c);
 }
 
-// All the way to one region: the merge of the last six parts ends in status
-// 16 (a walk finds no kept stretch at 8.18N 24.57E, where two merged
-// borders meet at a node with one stretch labelled inside); not mended yet.
-TEST(RsetAlgebraOracle, DISABLED_CountriesMergeIntoLand) {
+// All the way to one region: its area is the land's, and the points agree.
+TEST(RsetAlgebraOracle, CountriesMergeIntoLand) {
   SKIP_UNDER_ASAN();
   ASSERT_TRUE(Shared().ok);
   Countries c;
-  MergeCountries(1, c);
+  MergeCountries("110m", 1, c);
   if (HasFatalFailure()) return;
   CheckCountries(c);
 }
+
 
 }  // namespace

@@ -230,6 +230,35 @@ TEST_F(RsetAlgebra, NeighboursAndTouches) {
   EXPECT_EQ(Common(*idx, a->obj, corner->obj)->status, -1);
 }
 
+// A neighbour whose ring crosses itself next to the shared edge, as
+// simplified borders do: it runs down the edge to the corner T, back up
+// beside it 12 m inside the other square to Q, and crosses the edge again at
+// X, so that the thin loop T-Q-X winds the wrong way. The loop is no part of
+// it: the union is the two squares' outline with the notch below X-N, and
+// the two have nothing in common.
+TEST_F(RsetAlgebra, NeighbourWhoseRingCrossesItself) {
+  auto west = Square(41, 21, 5);
+  const DirectionCosines p = LatLonDeg(46, 26), t = LatLonDeg(41, 26), q = LatLonDeg(43.5, 26 - 1.5e-4),
+                         n = LatLonDeg(41.5, 28.5);
+  DirectionCosines x = geodesy::Normalised(geodesy::Cross(geodesy::Cross(p, t), geodesy::Cross(q, n)));
+  if (geodesy::Dot(x, q) < 0) x = {-x.x, -x.y, -x.z};
+  auto east = FromRings(*idx, {{LatLonDeg(41, 31), LatLonDeg(46, 31), p, t, q, n}});
+  ASSERT_EQ(east->status, 0);
+  auto expect = FromRings(*idx, {{LatLonDeg(41, 21), t, x, n, LatLonDeg(41, 31), LatLonDeg(46, 31), p,
+                                  LatLonDeg(46, 21)}});
+  for (bool swap : {false, true}) {
+    const cells::Object& a = swap ? east->obj : west->obj;
+    const cells::Object& b = swap ? west->obj : east->obj;
+    auto u = Union(*idx, a, b);
+    ASSERT_EQ(u->status, 0) << swap;
+    EXPECT_EQ(cells::ItemCount(u->obj), 1) << swap;
+    EXPECT_NEAR(Area(u), Area(expect), 1e-9 * Area(expect)) << swap;
+    EXPECT_EQ(Differ(u->obj, expect->obj, LatLonDeg(43.5, 26), 0.01), 0) << swap;
+    EXPECT_EQ(Differ(u->obj, expect->obj, LatLonDeg(43.5, 26), 6), 0) << swap;
+    EXPECT_EQ(Common(*idx, a, b)->status, -1) << swap;
+  }
+}
+
 TEST_F(RsetAlgebra, VerticesWithinTwiceTheFuzzAreOne) {
   // B's corner 0.15 m from A's corner (the default fuzz is 0.1 m): they meet
   // in one node, and the two touch there without a sliver between them. A
