@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "lib/display/bitmap.h"
 #include "lib/display/colour.h"
 #include "lib/orbits/orbit_model.h"
+#include "tests/plot/hpgl_reader.h"
 
 namespace {
 
@@ -56,6 +58,16 @@ struct Commands : ::testing::Test {
   }
   void TearDown() override {
     if (!HasFailure()) std::system(("rm -rf " + dir).c_str());
+  }
+  static std::string Bin() {
+    const char* bin = getenv("OMBREL_BIN");
+    return bin ? bin : "bin";
+  }
+  std::string Slurp(const std::string& file) {
+    std::ifstream in(dir + "/" + file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
   }
   std::string Run(const std::string& script, const char* mode = "--batch") {
     std::ofstream(dir + "/t.omb") << script;
@@ -397,6 +409,201 @@ TEST_F(Commands, ReceiverPassesAgainstIndependentSight) {
   }
   EXPECT_EQ(passes, expected.size()) << out;
   EXPECT_GT(passes, 10u);
+}
+
+
+// ---------------------------------------------------------------- the track over a collection
+
+// Four quadrilaterals (latitude, longitude corners, inside on the left), the
+// first two overlapping, the last beyond the highest latitude the track
+// reaches; a names file for the first two only (the others are named by
+// their identifiers).
+struct Quad {
+  int id;
+  double c[4][2];
+};
+const Quad kQuads[] = {{1, {{-10, 0}, {-10, 30}, {25, 30}, {25, 0}}},
+                       {2, {{10, 20}, {10, 60}, {40, 60}, {40, 20}}},
+                       {3, {{-60, -150}, {-60, -140}, {-50, -140}, {-50, -150}}},
+                       {4, {{84, 0}, {84, 40}, {88, 40}, {88, 0}}}};
+
+struct Collections : Commands {
+  // Builds quads.plr and quads.dat (db-id 77) in the test folder.
+  void BuildQuads() {
+    std::ofstream rgn(dir + "/quads.rgn");
+    for (const Quad& q : kQuads) {
+      for (const auto& c : q.c) rgn << c[0] << " " << c[1] << "\n";
+      rgn << "* " << q.id << "\n";
+    }
+    rgn.close();
+    std::ofstream(dir + "/quads.names") << "1\tWest box\n2\tEast box\n";
+    const std::string cmd = "cd " + dir + " && " + Bin() + "/plrbuild quads.plr quads.rgn quads.names --db-id 77 --index " +
+                            Bin() + "/isotype.vix >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  // Inside a quad: on the left of every edge's great circle.
+  double Margin(const Quad& q, const geodesy::DirectionCosines& p) {
+    double m = 1;
+    for (int i = 0; i < 4; ++i) {
+      const auto a = geodesy::GeodeticToCosines({q.c[i][0] * kDeg, q.c[i][1] * kDeg}, e);
+      const auto b = geodesy::GeodeticToCosines({q.c[(i + 1) % 4][0] * kDeg, q.c[(i + 1) % 4][1] * kDeg}, e);
+      const geodesy::DirectionCosines n = geodesy::Normalised(geodesy::Cross(a, b));
+      m = std::min(m, geodesy::Dot(n, p));
+    }
+    return m;
+  }
+  std::vector<uint8_t> Bytes(const std::string& file) {
+    const std::string s = Slurp(file);
+    return std::vector<uint8_t>(s.begin(), s.end());
+  }
+  void Put(const std::string& file, const std::vector<uint8_t>& b) {
+    std::ofstream(dir + "/" + file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  }
+};
+
+// Every entry into a region is one line "date hh:mm:ss.t name", in time
+// order, against a direct test of the model's nadirs; overlapping regions
+// are both entered. Each entered region
+// is filled in the highlight style, one never entered stays as it was.
+TEST_F(Collections, EntriesAgainstDirectTestAndRegionsHighlighted) {
+  BuildQuads();
+  const std::string out = Run(
+      "MapFieldSize 720 360\nGeometry N0 E0 -1 wwpltcrr\nClear White\n"
+      "TraceOrbitOverheadCollection quads sat 2025-08-13 0:00 2025-08-13 12:00 10 Blue Lime\nSaveBitmap c.png\n");
+  std::vector<std::string> expected;
+  bool inside[4] = {false, false, false, false};
+  int near_edge = 0;
+  for (int k = 0; k < 12 * 360; ++k) {
+    const double t = 10.0 * k;
+    orbits::NadirSwath ns;
+    orbits::SatelliteNadirAndSwath(e, orbit, nullptr, t, &ns);
+    for (int q = 0; q < 4; ++q) {
+      const double m = Margin(kQuads[q], ns.nadir);
+      near_edge += std::fabs(m) < 1e-7;
+      const bool now = m > 0;
+      if (now && !inside[q]) {
+        const interp::ClockTime c = interp::EpochClock(orbit, t);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %02d:%02d:%02d.%d %s", c.date, c.hours, c.minutes, c.seconds, c.tenths,
+                      q == 0 ? "West box" : q == 1 ? "East box" : q == 2 ? "3" : "4");
+        expected.push_back(line);
+      }
+      inside[q] = now;
+    }
+  }
+  ASSERT_EQ(near_edge, 0);  // no nadir so near an edge that the sides could differ
+  std::vector<std::string> got;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line))
+    if (line.rfind("Wed Aug 13 2025 ", 0) == 0) got.push_back(line);
+  // Two regions entered at one step may come in either order.
+  std::multiset<std::string> want_set(expected.begin(), expected.end()), got_set(got.begin(), got.end());
+  EXPECT_EQ(got_set, want_set) << out;
+  EXPECT_GE(expected.size(), 4u);
+  for (size_t i = 1; i < got.size(); ++i) EXPECT_LE(got[i - 1].substr(16, 10), got[i].substr(16, 10)) << got[i];
+
+  cairo_surface_t* s = nullptr;
+  ASSERT_EQ(display::LoadImageFile(dir + "/c.png", display::ImageKind::kPng, &s), display::DecodeResult::kOk);
+  cairo_surface_flush(s);
+  // Plate carree at two pixels a degree: the share of lime pixels in a box
+  // well inside each region.
+  auto lime_share = [&](double lat0, double lat1, double lon0, double lon1) {
+    int lime = 0, all = 0;
+    for (int y = (int)((90 - lat1) * 2); y < (int)((90 - lat0) * 2); ++y)
+      for (int x = (int)((lon0 + 180) * 2); x < (int)((lon1 + 180) * 2); ++x) {
+        const uint32_t v =
+            reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x] &
+            0xffffff;
+        lime += v == 0x00ff00;
+        ++all;
+      }
+    return all ? (double)lime / all : 0.0;
+  };
+  ASSERT_NE(out.find("West box"), std::string::npos);
+  ASSERT_NE(out.find("East box"), std::string::npos);
+  EXPECT_GT(lime_share(-5, 5, 3, 15), 0.9);
+  EXPECT_GT(lime_share(30, 37, 35, 55), 0.9);
+  if (out.find(".0 3\n") != std::string::npos) EXPECT_GT(lime_share(-58, -52, -148, -142), 0.9);
+  else EXPECT_EQ(lime_share(-58, -52, -148, -142), 0.0);
+  EXPECT_EQ(out.find(".0 4\n"), std::string::npos);
+  EXPECT_EQ(lime_share(85, 87, 10, 30), 0.0);
+  cairo_surface_destroy(s);
+}
+
+// The refusals at open, each with its numbers and error level 4, and the
+// plot refusal; nothing is drawn and no entry is posted.
+TEST_F(Collections, BadCollectionsAndPlotRefused) {
+  BuildQuads();
+  const std::vector<uint8_t> plr = Bytes("quads.plr"), dat = Bytes("quads.dat");
+  ASSERT_GT(plr.size(), 200u);
+  ASSERT_GE(dat.size(), 8u);
+  auto u32 = [&](const std::vector<uint8_t>& b, size_t at) {
+    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+  };
+  auto set32 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
+  };
+  const uint32_t index_id = u32(plr, 8);
+  std::vector<uint8_t> b = plr;
+  b[0] = 299 & 0xff, b[1] = 299 >> 8;
+  Put("rel.plr", b);
+  b = plr;
+  b[0] = 361 & 0xff, b[1] = 361 >> 8;
+  Put("rel361.plr", b);
+  b = plr;
+  set32(b, 8, index_id + 1);
+  Put("idx.plr", b);
+  Put("db.plr", plr);
+  b = dat;
+  set32(b, 0, 78);
+  Put("db.dat", b);
+  // The region section's magic spoilt, and its region table moved past the end.
+  const size_t section = 44 + u32(plr, 40);
+  b = plr;
+  b[section] = 'X';
+  Put("magic.plr", b);
+  b = plr;
+  set32(b, section + 28, (uint32_t)plr.size());
+  Put("table.plr", b);
+  std::ofstream(dir + "/pts.pts") << "10 10\n20 20\n";
+  ASSERT_EQ(std::system(("cd " + dir + " && " + Bin() + "/plrbuild pts.plr pts.pts --index " + Bin() +
+                         "/isotype.vix >/dev/null 2>&1").c_str()),
+            0);
+  std::string script = "TraceOrbitOverheadCollection ?\n";
+  const std::string times = " sat 2025-08-13 0:00 2025-08-13 6:00 10\nIfErrorlevel 4 Echo level 4\n";
+  for (const char* name : {"nosuch", "rel", "rel361", "idx", "db", "magic", "table", "pts", "quads"})
+    script += std::string("TraceOrbitOverheadCollection ") + name + times;
+  script += "Set temporary.directory = " + dir + "/\nPlotStart a4 p\nTraceOrbitOverheadCollection quads" + times +
+            "TraceOrbitSwath" + times + "PlotEnd\n";
+  const std::string out = Run(script);
+  // The echoed script lines are left out.
+  std::string kept;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);)
+    if (l.rfind("TraceOrbit", 0) != 0 && l.rfind("IfErrorlevel", 0) != 0) kept += l + "\n";
+  char idx_line[96];
+  std::snprintf(idx_line, sizeof idx_line, "Mis-match, index_id (%u/%u)\nlevel 4", index_id, index_id + 1);
+  for (const std::string& want : std::vector<std::string>{
+           std::string("RsetCollectionName satelliteName start_date time end_date time step [style [style]]"),
+        "Collection file ./nosuch.plr access error\nlevel 4", "Mis-match, release level (360/299)\nlevel 4",
+        "Mis-match, release level (360/361)\nlevel 4", std::string(idx_line), "Mis-match, db-id (77/78)\nlevel 4",
+        "error 8\nlevel 4", "file ./table.plr mapping error 22\nlevel 4", "error 5\nlevel 4"}) {
+    EXPECT_NE(kept.find(want + "\n"), std::string::npos) << want << "\n" << out;
+  }
+  // On a plot: refused before anything is drawn, like TraceOrbitSwath.
+  const size_t plot = kept.find("PlotStart a4 p");
+  ASSERT_NE(plot, std::string::npos) << out;
+  const std::string after = kept.substr(plot);
+  size_t refusals = 0;
+  for (size_t at = after.find("Not implemented for plot\nlevel 4"); at != std::string::npos;
+       at = after.find("Not implemented for plot\nlevel 4", at + 1))
+    ++refusals;
+  EXPECT_EQ(refusals, 2u) << after;
+  EXPECT_EQ(after.find("press <ESC>"), std::string::npos);
+  EXPECT_EQ(after.find(" box"), std::string::npos);
+  // Before the plot, only the good collection traced and posted entries.
+  EXPECT_NE(kept.substr(0, plot).find(" box"), std::string::npos) << out;
 }
 
 }  // namespace
