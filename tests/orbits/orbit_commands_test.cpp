@@ -412,6 +412,130 @@ TEST_F(Commands, ReceiverPassesAgainstIndependentSight) {
 }
 
 
+// ---------------------------------------------------------------- traces on a plot
+
+// A stretched plate carree world on the a4 sheet (11040 x 7680 units): x
+// from the longitude, y from the geocentric latitude.
+hpgl_test::Pt OnSheet(const geodesy::DirectionCosines& u) {
+  const double lon = std::atan2(u.y, u.x) / kDeg, lat = std::asin(std::fmax(-1.0, std::fmin(1.0, u.z))) / kDeg;
+  return {(lon + 180) / 360 * 11040, (lat + 90) / 180 * 7680};
+}
+
+double SegmentDistance(const hpgl_test::Pt& p, const hpgl_test::Pt& a, const hpgl_test::Pt& b) {
+  const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
+  const double t = l2 > 0 ? std::fmax(0.0, std::fmin(1.0, ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2)) : 0.0;
+  return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
+}
+
+// Distance from p to a polyline given as points, not joining neighbours
+// that lie on opposite sides of the seam.
+double TrackDistance(const hpgl_test::Pt& p, const std::vector<hpgl_test::Pt>& track) {
+  double best = 1e18;
+  for (size_t k = 0; k < track.size(); ++k) {
+    best = std::fmin(best, std::hypot(p.x - track[k].x, p.y - track[k].y));
+    if (k > 0 && std::fabs(track[k].x - track[k - 1].x) < 11040 / 3.0)
+      best = std::fmin(best, SegmentDistance(p, track[k - 1], track[k]));
+  }
+  return best;
+}
+
+// How much of a model track the plot's lines follow, and how far the plot's
+// vertices stray from it.
+struct Follow {
+  double covered = 0;  // share of the model's points within 3 units of a plot line
+  double worst = 0;    // largest distance of a plot vertex from the model track
+};
+Follow Compare(const hpgl_test::Plot& plot, const std::vector<hpgl_test::Pt>& track) {
+  Follow f;
+  int near = 0;
+  for (const hpgl_test::Pt& m : track) {
+    bool found = false;
+    for (const auto& l : plot.lines) {
+      for (size_t k = 1; k < l.points.size() && !found; ++k) found = SegmentDistance(m, l.points[k - 1], l.points[k]) < 3;
+      if (found) break;
+    }
+    near += found;
+  }
+  f.covered = track.empty() ? 0 : (double)near / track.size();
+  for (const auto& l : plot.lines)
+    for (const auto& v : l.points)  // the pen ends a line on the seam, between two model points
+      if (v.x > 0.5 && v.x < 11039.5) f.worst = std::fmax(f.worst, TrackDistance(v, track));
+  return f;
+}
+
+// The orbit traces draw on an open plot through its geometry: the lines
+// follow the model's track on the sheet, the receivers are dots at their
+// places (once each: lighting up is the screen's), the track over a region
+// stays inside it; no prompt, and the plot's pen and window come first.
+TEST_F(Commands, TracesReachAnOpenPlot) {
+  std::ofstream(dir + "/st.rcv") << "n67:53 e21:04 1000 85 Kiruna\ns23:45:34 e133:52:57 1000 70 Alice\n"
+                                    "n0 e10 1000 60 Equator\n";
+  std::ofstream(dir + "/box.rgn") << "-20 0\n-20 40\n20 40\n20 0\n* 1\n";
+  const std::string times = " sat 2025-08-13 0:00 2025-08-13 3:00 10\n";
+  const std::string out = Run("Set temporary.directory = " + dir +
+                              "/\nMapFieldSize 1056 684\nGeometry N0 E0 -1 wwpltcrr\nImportRset box box.rgn\n"
+                              "PlotStart a4 trk\nTraceOrbit" + times + "PlotEnd\n"
+                              "PlotStart a4 sw\nTraceSwath" + times + "PlotEnd\n"
+                              "PlotStart a4 rcv\nTraceOrbitReceivers st" + times + "PlotEnd\n"
+                              "PlotStart a4 ovr\nTraceOrbitOverheadRset box" + times + "PlotEnd\n");
+  EXPECT_EQ(out.find("press <ESC>"), std::string::npos) << out;
+  std::vector<hpgl_test::Pt> nadir, right, left;
+  for (double t = 0; t < 3 * 3600; t += 10) {
+    orbits::NadirSwath ns;
+    orbits::SatelliteNadirAndSwath(e, orbit, &swath, t, &ns);
+    nadir.push_back(OnSheet(ns.nadir));
+    right.push_back(OnSheet(ns.right));
+    left.push_back(OnSheet(ns.left));
+  }
+  // The track.
+  const std::string trk = Slurp("trk.hpg");
+  ASSERT_EQ(trk.rfind("IN;DF;IW0,0,11040,7680;", 0), 0u) << trk.substr(0, 80);
+  EXPECT_LT(trk.find("SP1;PW0.5;"), trk.find("PE"));  // hpgl.color.orbit.trace = r1/w2
+  const hpgl_test::Plot pt = hpgl_test::ReadPlot(trk);
+  ASSERT_TRUE(pt.ok) << pt.error;
+  Follow f = Compare(pt, nadir);
+  EXPECT_GT(f.covered, 0.99);
+  EXPECT_LT(f.worst, 3.0);
+  for (const auto& l : pt.lines)  // no line across the sheet at the seam
+    for (size_t k = 1; k < l.points.size(); ++k) EXPECT_LT(std::fabs(l.points[k].x - l.points[k - 1].x), 11040 / 3.0);
+  // The two swath edges.
+  const hpgl_test::Plot ps = hpgl_test::ReadPlot(Slurp("sw.hpg"));
+  ASSERT_TRUE(ps.ok) << ps.error;
+  std::vector<hpgl_test::Pt> both = right;
+  both.insert(both.end(), left.begin(), left.end());
+  EXPECT_GT(Compare(ps, right).covered, 0.99);
+  EXPECT_GT(Compare(ps, left).covered, 0.99);
+  EXPECT_LT(Compare(ps, both).worst, 3.0);
+  // The receivers and the track.
+  const hpgl_test::Plot pr = hpgl_test::ReadPlot(Slurp("rcv.hpg"));
+  ASSERT_TRUE(pr.ok) << pr.error;
+  ASSERT_EQ(pr.dots.size(), 3u);
+  const double places[3][2] = {{67 + 53 / 60.0, 21 + 4 / 60.0},
+                               {-(23 + 45 / 60.0 + 34 / 3600.0), 133 + 52 / 60.0 + 57 / 3600.0}, {0, 10}};
+  for (int i = 0; i < 3; ++i) {
+    const hpgl_test::Pt at = OnSheet(geodesy::GeodeticToCosines({places[i][0] * kDeg, places[i][1] * kDeg}, e));
+    EXPECT_NEAR(pr.dots[i].x, at.x, 1.5) << i;
+    EXPECT_NEAR(pr.dots[i].y, at.y, 1.5) << i;
+  }
+  f = Compare(pr, nadir);
+  EXPECT_GT(f.covered, 0.99);
+  EXPECT_LT(f.worst, 3.0);
+  // The track over the region: only inside it, and some of it.
+  const hpgl_test::Plot po = hpgl_test::ReadPlot(Slurp("ovr.hpg"));
+  ASSERT_TRUE(po.ok) << po.error;
+  size_t vertices = 0;
+  for (const auto& l : po.lines)
+    for (const auto& v : l.points) {
+      ++vertices;
+      EXPECT_GT(v.x, (0 + 180) / 360.0 * 11040 - 3);
+      EXPECT_LT(v.x, (40 + 180) / 360.0 * 11040 + 3);
+      EXPECT_GT(v.y, (-21 + 90) / 180.0 * 7680);
+      EXPECT_LT(v.y, (21 + 90) / 180.0 * 7680);
+    }
+  EXPECT_GT(vertices, 20u);
+  EXPECT_LT(Compare(po, nadir).worst, 3.0);
+}
+
 // ---------------------------------------------------------------- the track over a collection
 
 // Four quadrilaterals (latitude, longitude corners, inside on the left), the
