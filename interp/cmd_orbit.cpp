@@ -599,11 +599,16 @@ void CmdTraceOrbitWatch(GlobalBlock& g, const char* args, int variant, int) {
   if (variant == 4) {
     location = display::ParseMarkerStyle(TraceStyle(g, style[1], "receiver.location", "c11"));
     active = display::ParseMarkerStyle(TraceStyle(g, style[2], "receiver.active", "c13"));
+    // All of them in one markers state (on a plot: one pen selection).
+    display::DrawState m;
+    AimAtTarget(g, &m);
+    const bool open = display::OpenMarkers(&m, &d.surface, location) == display::kDrawOk;
     for (int64_t i = 0; i < rs.count; ++i) {
       rs.on_map[i] = display::PositionToDevice(*geometry, rs.list[i].p, &rs.pixel[i]) &&
                      std::abs(rs.pixel[i].x) < 1000000 && std::abs(rs.pixel[i].y) < 1000000;
-      if (rs.on_map[i]) DrawReceiver(g, d, location, rs.pixel[i]);
+      if (open && rs.on_map[i]) display::Marker(&m, rs.pixel[i].x, rs.pixel[i].y);
     }
+    display::CloseDrawState(&m);
   }
   if (!drawing.OpenLine(g, orbit_style)) return;
   drawing.mark_colour = display::ParseLineStyle(orbit_style).colour;

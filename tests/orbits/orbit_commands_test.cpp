@@ -696,7 +696,8 @@ TEST_F(Collections, BadCollectionsAndPlotRefused) {
             0);
   std::string script = "TraceOrbitOverheadCollection ?\n";
   const std::string times = " sat 2025-08-13 0:00 2025-08-13 6:00 10\nIfErrorlevel 4 Echo level 4\n";
-  for (const char* name : {"nosuch", "rel", "rel361", "idx", "db", "magic", "table", "pts", "quads"})
+  Put("nodat.plr", plr);  // no names: entries read "???"
+  for (const char* name : {"nosuch", "rel", "rel361", "idx", "db", "magic", "table", "pts", "quads", "nodat"})
     script += std::string("TraceOrbitOverheadCollection ") + name + times;
   script += "Set temporary.directory = " + dir + "/\nPlotStart a4 p\nTraceOrbitOverheadCollection quads" + times +
             "TraceOrbitSwath" + times + "PlotEnd\n";
@@ -726,8 +727,10 @@ TEST_F(Collections, BadCollectionsAndPlotRefused) {
   EXPECT_EQ(refusals, 2u) << after;
   EXPECT_EQ(after.find("press <ESC>"), std::string::npos);
   EXPECT_EQ(after.find(" box"), std::string::npos);
-  // Before the plot, only the good collection traced and posted entries.
-  EXPECT_NE(kept.substr(0, plot).find(" box"), std::string::npos) << out;
+  // Before the plot, only the good collections traced and posted entries.
+  EXPECT_NE(kept.substr(0, plot).find(".0 West box\n"), std::string::npos) << out;
+  EXPECT_NE(kept.substr(0, plot).find(".0 ???\n"), std::string::npos) << out;
+  EXPECT_EQ(kept.find("level 4\nWed"), std::string::npos) << out;  // no entries after a refusal
 }
 
 }  // namespace
