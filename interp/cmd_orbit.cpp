@@ -693,7 +693,6 @@ void CmdTraceOrbitCollection(GlobalBlock& g, const char* args, int, int) {
     PostText(2, "RsetCollectionName satelliteName start_date time end_date time step [style [style]]");
     return;
   }
-  platform::WorkspaceMark mark(&g.workspace);
   char first[WORD_SIZE], name[WORD_SIZE], style[2][WORD_SIZE];
   const char* rest = Word(g, args, first);
   rest = Word(g, rest, name);
