@@ -18,6 +18,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "interp/cmd_draw.h"
+#include "interp/cmd_plot.h"
 #include "interp/handlers.h"
 #include "interp/messages.h"
 #include "interp/orbit_files.h"
@@ -35,9 +37,12 @@
 #include "lib/cells/coord_text.h"
 #include "lib/cells/object_builder.h"
 #include "lib/cells/object_file.h"
+#include "lib/cells/cell_locate.h"
+#include "lib/display/area_fill.h"
 #include "lib/display/draw_map.h"
 #include "lib/display/map_geometry.h"
 #include "lib/display/styles.h"
+#include "lib/ops/collection.h"
 #include "lib/ops/rset_point_test.h"
 #include "lib/orbits/orbit_chain.h"
 #include "platform/clock.h"
@@ -255,7 +260,9 @@ struct TraceDrawing {
   TraceDrawing(const TraceDrawing&) = delete;
   TraceDrawing& operator=(const TraceDrawing&) = delete;
 
+  // Lines go to the current target: the plot while one is active.
   bool OpenLine(GlobalBlock& g, const std::string& style) {
+    AimAtTarget(g, &lines[open_lines]);
     const int st = display::OpenLines(&lines[open_lines], &d.surface, display::ParseLineStyle(style));
     if (st != display::kDrawOk) {
       PostText(4, "Graphics memory");
@@ -325,8 +332,9 @@ bool ReadTraceSetup(GlobalBlock& g, const char* name, const char** rest, bool wa
   return true;
 }
 
+// The geometry the trace draws through: the plot's while a plot is active.
 display::MapGeometry* TraceGeometry(GlobalBlock& g) {
-  display::MapGeometry* geometry = CurrentGeometry(g);
+  display::MapGeometry* geometry = TargetGeometry(g);
   if (!geometry) {
     PostText(4, "No map geometry");
     g.error_level = EL_FAILURE;
@@ -497,8 +505,9 @@ double SightCosine(double rho_r, double rho_s, double sin_z, double cos_z) {
   return (rho_r * s2 + cos_z * std::sqrt(under)) / rho_s;
 }
 
-void DrawReceiver(DisplayContext& d, const display::MarkerStyle& style, const display::PixelPoint& p) {
+void DrawReceiver(GlobalBlock& g, DisplayContext& d, const display::MarkerStyle& style, const display::PixelPoint& p) {
   display::DrawState m;
+  AimAtTarget(g, &m);
   if (display::OpenMarkers(&m, &d.surface, style) != display::kDrawOk) return;
   display::Marker(&m, p.x, p.y);
   display::CloseDrawState(&m);
@@ -582,18 +591,27 @@ void CmdTraceOrbitWatch(GlobalBlock& g, const char* args, int variant, int) {
   const bool screen = d.plot_mode == 0;
   TraceDrawing drawing(d, *geometry);
   const std::string orbit_style = TraceStyle(g, style[0], "orbit.trace", "c0");
-  if (!drawing.OpenLine(g, orbit_style)) return;
-  drawing.mark_colour = display::ParseLineStyle(orbit_style).colour;
+  // The receivers are drawn before the track's lines open: on a plot every
+  // drawing selects its own pen, and the track keeps the pen it opens with.
+  // A plot shows each receiver once, in its location style; lighting up is
+  // the screen's.
   display::MarkerStyle location, active;
   if (variant == 4) {
     location = display::ParseMarkerStyle(TraceStyle(g, style[1], "receiver.location", "c11"));
     active = display::ParseMarkerStyle(TraceStyle(g, style[2], "receiver.active", "c13"));
+    // All of them in one markers state (on a plot: one pen selection).
+    display::DrawState m;
+    AimAtTarget(g, &m);
+    const bool open = display::OpenMarkers(&m, &d.surface, location) == display::kDrawOk;
     for (int64_t i = 0; i < rs.count; ++i) {
       rs.on_map[i] = display::PositionToDevice(*geometry, rs.list[i].p, &rs.pixel[i]) &&
                      std::abs(rs.pixel[i].x) < 1000000 && std::abs(rs.pixel[i].y) < 1000000;
-      if (rs.on_map[i]) DrawReceiver(d, location, rs.pixel[i]);
+      if (open && rs.on_map[i]) display::Marker(&m, rs.pixel[i].x, rs.pixel[i].y);
     }
+    display::CloseDrawState(&m);
   }
+  if (!drawing.OpenLine(g, orbit_style)) return;
+  drawing.mark_colour = display::ParseLineStyle(orbit_style).colour;
   if (screen && !drawing.OpenMark(g)) return;
   TracePen pen(*geometry, &drawing.lines[0]);
   ops::RsetTestCache cache;
@@ -612,12 +630,12 @@ void CmdTraceOrbitWatch(GlobalBlock& g, const char* args, int variant, int) {
         if (sees && !rs.seen[i]) {
           rs.seen[i] = 1;
           rs.acquired[i] = rs.last_seen[i] = t;
-          if (rs.on_map[i]) DrawReceiver(d, active, rs.pixel[i]);
+          if (screen && rs.on_map[i]) DrawReceiver(g, d, active, rs.pixel[i]);
         } else if (sees) {
           rs.last_seen[i] = t;
         } else if (rs.seen[i]) {
           rs.seen[i] = 0;
-          if (rs.on_map[i]) DrawReceiver(d, location, rs.pixel[i]);
+          if (screen && rs.on_map[i]) DrawReceiver(g, d, location, rs.pixel[i]);
           PostPass(s.orbit, r, rs.acquired[i], rs.last_seen[i]);
         }
       }
@@ -633,9 +651,132 @@ void CmdTraceOrbitWatch(GlobalBlock& g, const char* args, int variant, int) {
   pen.Break();
   // Receivers still lit when the trace ends go back to their own style; a
   // pass still under way is not reported.
-  if (variant == 4)
+  if (variant == 4 && screen)
     for (int64_t i = 0; i < rs.count; ++i)
-      if (rs.seen[i] && rs.on_map[i]) DrawReceiver(d, location, rs.pixel[i]);
+      if (rs.seen[i] && rs.on_map[i]) DrawReceiver(g, d, location, rs.pixel[i]);
+  drawing.Close();
+  PictureChanged(g, d);
+}
+
+// ---------------------------------------------------------------- overhead a collection
+
+namespace {
+
+// The collection's open status as its message; every refusal is error 4.
+void PostCollectionRefusal(GlobalBlock& g, const ops::CollOpenReport& r, const char* plr) {
+  switch (r.status) {
+    case ops::kCollOpenError: PostText(4, "Collection file %s access error", plr); break;
+    case ops::kCollMappingError: PostText(4, "file %s mapping error %d", plr, static_cast<int>(r.a)); break;
+    case ops::kCollReleaseMismatch:
+      PostText(4, "Mis-match, release level (%d/%d)", static_cast<int>(r.a), static_cast<int>(r.b));
+      break;
+    case ops::kCollIndexMismatch:
+      PostText(4, "Mis-match, index_id (%d/%d)", static_cast<int>(r.a), static_cast<int>(r.b));
+      break;
+    case ops::kCollDbIdMismatch:
+      PostText(4, "Mis-match, db-id (%d/%d)", static_cast<int>(r.a), static_cast<int>(r.b));
+      break;
+    default: PostText(4, "error %d", r.status); break;
+  }
+  g.error_level = EL_FAILURE;
+}
+
+}  // namespace
+
+// The track over a collection of regions: the nadir traced in the
+// nadir.trace style; each region the nadir enters is filled in the
+// object.highlight style the first time (it stays filled, so the map ends
+// showing every region passed over) and every entry posts the date, the time
+// of day and the region's name.
+void CmdTraceOrbitCollection(GlobalBlock& g, const char* args, int, int) {
+  if (IsUsageRequest(args)) {
+    PostText(2, "RsetCollectionName satelliteName start_date time end_date time step [style [style]]");
+    return;
+  }
+  char first[WORD_SIZE], name[WORD_SIZE], style[2][WORD_SIZE];
+  const char* rest = Word(g, args, first);
+  rest = Word(g, rest, name);
+  // The collection (".plr") and its names (".dat", the same stem).
+  char plr[FILE_NAME_SIZE], dat[FILE_NAME_SIZE];
+  BuildFileName(first, g.dirs.data.c_str(), ".plr", plr);
+  std::snprintf(dat, sizeof dat, "%s", plr);
+  char* dot = std::strrchr(dat, '.');
+  char* slash = std::strrchr(dat, '/');
+  if (dot && (!slash || dot > slash)) std::snprintf(dot, sizeof dat - static_cast<size_t>(dot - dat), ".dat");
+  if (!first[0]) {
+    PostText(4, "Collection file %s access error", plr);
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  if (!g.cell_index || g.cell_index->cell_count <= 0) {
+    PostText(4, "No cell index loaded");
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  ops::Collection coll;
+  const ops::CollOpenReport r = coll.Open(plr, dat, *g.cell_index, 2);
+  if (r.status != ops::kCollOk) {
+    PostCollectionRefusal(g, r, plr);
+    return;
+  }
+  TraceSetup s;
+  if (!ReadTraceSetup(g, name, &rest, false, &s)) return;
+  rest = NextWord(rest, style[0], WORD_SIZE);
+  NextWord(rest, style[1], WORD_SIZE);
+  DisplayContext& d = Display(g);
+  if (d.plot_mode != 0) {
+    PostText(4, "Not implemented for plot");
+    g.error_level = EL_FAILURE;
+    return;
+  }
+  display::MapGeometry* geometry = TraceGeometry(g);
+  if (!geometry) return;
+  TraceDrawing drawing(d, *geometry);
+  const std::string nadir_style = TraceStyle(g, style[0], "nadir.trace", "c0");
+  const std::string highlight = TraceStyle(g, style[1], "object.highlight", "c13");
+  const display::AreaStyle area = display::ParseAreaStyle(highlight);
+  if (!drawing.OpenLine(g, nadir_style)) return;
+  drawing.mark_colour = display::ParseLineStyle(nadir_style).colour;
+  if (!drawing.OpenMark(g)) return;
+  cells::CellIndex& idx = *g.cell_index;
+  std::vector<unsigned char> filled(coll.RegionCount(), 0);
+  std::vector<std::uint32_t> before, now, entered;
+  std::string region_name;
+  TracePen pen(*geometry, &drawing.lines[0]);
+  RunTrace(g, drawing, s, true, [&](double t, const orbits::NadirSwath& ns) {
+    // The regions under the nadir; beyond the most a position reports, the
+    // first ones found are taken.
+    std::uint32_t out[ops::kCollMaxRegions];
+    const int n = std::min(coll.RegionsAt(idx, cells::Locate(idx, ns.nadir), ns.nadir, out, ops::kCollMaxRegions),
+                           ops::kCollMaxRegions);
+    now.assign(out, out + n);
+    std::sort(now.begin(), now.end());
+    entered.clear();
+    for (std::uint32_t k : now)
+      if (!std::binary_search(before.begin(), before.end(), k)) entered.push_back(k);
+    // The fills come before the step's piece of track, which stays on top.
+    for (std::uint32_t k : entered) {
+      if (filled[k]) continue;
+      filled[k] = 1;
+      display::DrawState fill;
+      if (display::OpenAreas(&fill, &d.surface, area) != display::kDrawOk) continue;
+      display::FillObjectArea(*geometry, idx, coll.Region(k).obj, 0.0, &fill);
+      display::CloseDrawState(&fill);
+    }
+    if (!entered.empty()) {
+      const ClockTime c = EpochClock(s.orbit, t);
+      char when[32];
+      std::snprintf(when, sizeof when, "%02d:%02d:%02d.%d", c.hours, c.minutes, c.seconds, c.tenths);
+      for (std::uint32_t k : entered) {
+        if (!coll.Name(coll.Region(k).name_ref, region_name)) region_name = "???";
+        PostText(-2, "%s %s %s", c.date, when, region_name.c_str());
+      }
+    }
+    before.swap(now);
+    pen.Add(ns.nadir);
+    pen.Flush();
+  });
+  pen.Break();
   drawing.Close();
   PictureChanged(g, d);
 }

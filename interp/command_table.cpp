@@ -162,7 +162,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /* 118 */ {"ShowTileset",                    CmdShowTileset,     0, 0},  // bitmaps: own
     /* 119 */ {"Tileset",                        CmdTileset,         0, 0},  // bitmaps: own
     /* 120 */ {"TraceOrbit",                     CmdTraceOrbit,      1, 0},  // orbits: trace orbit
-    /* 121 */ {"TraceOrbitOverheadCollection",   CmdNotImplemented,  0, 0},  // orbits: own
+    /* 121 */ {"TraceOrbitOverheadCollection",   CmdTraceOrbitCollection, 0, 0},  // orbits: own
     /* 122 */ {"TraceOrbitOverheadRset",         CmdTraceOrbitWatch, 8, 0},  // orbits: trace receivers or overhead
     /* 123 */ {"TraceOrbitReceivers",            CmdTraceOrbitWatch, 4, 0},  // orbits: trace receivers or overhead
     /* 124 */ {"TraceOrbitSwath",                CmdTraceOrbit,      3, 0},  // orbits: trace orbit

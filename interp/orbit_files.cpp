@@ -80,7 +80,10 @@ bool ParseTimeOfDay(const char* text, double* seconds) {
   double r = geodesy::ParseAngle(text, "+", "-");
   if (r == geodesy::NOVALUE) return false;
   if (r < 0.0) r += kTwoPi;
-  *seconds = r * kRadiansToSeconds;
+  // The way through radians leaves a few 1e-12 s ("3:00" would be
+  // 10800.000000000002 and a trace to it would draw its end point): times
+  // are kept to the microsecond, so the times written come out exact.
+  *seconds = std::round(r * kRadiansToSeconds * 1e6) / 1e6;
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "lib/display/bitmap.h"
 #include "lib/display/colour.h"
 #include "lib/orbits/orbit_model.h"
+#include "tests/plot/hpgl_reader.h"
 
 namespace {
 
@@ -56,6 +58,16 @@ struct Commands : ::testing::Test {
   }
   void TearDown() override {
     if (!HasFailure()) std::system(("rm -rf " + dir).c_str());
+  }
+  static std::string Bin() {
+    const char* bin = getenv("OMBREL_BIN");
+    return bin ? bin : "bin";
+  }
+  std::string Slurp(const std::string& file) {
+    std::ifstream in(dir + "/" + file, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
   }
   std::string Run(const std::string& script, const char* mode = "--batch") {
     std::ofstream(dir + "/t.omb") << script;
@@ -397,6 +409,328 @@ TEST_F(Commands, ReceiverPassesAgainstIndependentSight) {
   }
   EXPECT_EQ(passes, expected.size()) << out;
   EXPECT_GT(passes, 10u);
+}
+
+
+// ---------------------------------------------------------------- traces on a plot
+
+// A stretched plate carree world on the a4 sheet (11040 x 7680 units): x
+// from the longitude, y from the geocentric latitude.
+hpgl_test::Pt OnSheet(const geodesy::DirectionCosines& u) {
+  const double lon = std::atan2(u.y, u.x) / kDeg, lat = std::asin(std::fmax(-1.0, std::fmin(1.0, u.z))) / kDeg;
+  return {(lon + 180) / 360 * 11040, (lat + 90) / 180 * 7680};
+}
+
+double SegmentDistance(const hpgl_test::Pt& p, const hpgl_test::Pt& a, const hpgl_test::Pt& b) {
+  const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
+  const double t = l2 > 0 ? std::fmax(0.0, std::fmin(1.0, ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2)) : 0.0;
+  return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
+}
+
+// Distance from p to a polyline given as points, not joining neighbours
+// that lie on opposite sides of the seam.
+double TrackDistance(const hpgl_test::Pt& p, const std::vector<hpgl_test::Pt>& track) {
+  double best = 1e18;
+  for (size_t k = 0; k < track.size(); ++k) {
+    best = std::fmin(best, std::hypot(p.x - track[k].x, p.y - track[k].y));
+    if (k > 0 && std::fabs(track[k].x - track[k - 1].x) < 11040 / 3.0)
+      best = std::fmin(best, SegmentDistance(p, track[k - 1], track[k]));
+  }
+  return best;
+}
+
+// How much of a model track the plot's lines follow, and how far the plot's
+// vertices stray from it.
+struct Follow {
+  double covered = 0;  // share of the model's points within 3 units of a plot line
+  double worst = 0;    // largest distance of a plot vertex from the model track
+};
+Follow Compare(const hpgl_test::Plot& plot, const std::vector<hpgl_test::Pt>& track) {
+  Follow f;
+  int near = 0;
+  for (const hpgl_test::Pt& m : track) {
+    bool found = false;
+    for (const auto& l : plot.lines) {
+      for (size_t k = 1; k < l.points.size() && !found; ++k) found = SegmentDistance(m, l.points[k - 1], l.points[k]) < 3;
+      if (found) break;
+    }
+    near += found;
+  }
+  f.covered = track.empty() ? 0 : (double)near / track.size();
+  for (const auto& l : plot.lines)
+    for (const auto& v : l.points)  // the pen ends a line on the seam, between two model points
+      if (v.x > 0.5 && v.x < 11039.5) f.worst = std::fmax(f.worst, TrackDistance(v, track));
+  return f;
+}
+
+// The orbit traces draw on an open plot through its geometry: the lines
+// follow the model's track on the sheet, the receivers are dots at their
+// places (once each: lighting up is the screen's), the track over a region
+// stays inside it; no prompt, and the plot's pen and window come first.
+TEST_F(Commands, TracesReachAnOpenPlot) {
+  std::ofstream(dir + "/st.rcv") << "n67:53 e21:04 1000 85 Kiruna\ns23:45:34 e133:52:57 1000 70 Alice\n"
+                                    "n0 e10 1000 60 Equator\n";
+  std::ofstream(dir + "/box.rgn") << "-20 0\n-20 40\n20 40\n20 0\n* 1\n";
+  const std::string times = " sat 2025-08-13 0:00 2025-08-13 3:00 10\n";
+  const std::string out = Run("Set temporary.directory = " + dir +
+                              "/\nMapFieldSize 1056 684\nGeometry N0 E0 -1 wwpltcrr\nImportRset box box.rgn\n"
+                              "PlotStart a4 trk\nTraceOrbit" + times + "PlotEnd\n"
+                              "PlotStart a4 sw\nTraceSwath" + times + "PlotEnd\n"
+                              "PlotStart a4 rcv\nTraceOrbitReceivers st" + times + "PlotEnd\n"
+                              "PlotStart a4 ovr\nTraceOrbitOverheadRset box" + times + "PlotEnd\n");
+  EXPECT_EQ(out.find("press <ESC>"), std::string::npos) << out;
+  std::vector<hpgl_test::Pt> nadir, right, left;
+  for (double t = 0; t < 3 * 3600; t += 10) {
+    orbits::NadirSwath ns;
+    orbits::SatelliteNadirAndSwath(e, orbit, &swath, t, &ns);
+    nadir.push_back(OnSheet(ns.nadir));
+    right.push_back(OnSheet(ns.right));
+    left.push_back(OnSheet(ns.left));
+  }
+  // The track.
+  const std::string trk = Slurp("trk.hpg");
+  ASSERT_EQ(trk.rfind("IN;DF;IW0,0,11040,7680;", 0), 0u) << trk.substr(0, 80);
+  EXPECT_LT(trk.find("SP1;PW0.5;"), trk.find("PE"));  // hpgl.color.orbit.trace = r1/w2
+  const hpgl_test::Plot pt = hpgl_test::ReadPlot(trk);
+  ASSERT_TRUE(pt.ok) << pt.error;
+  Follow f = Compare(pt, nadir);
+  EXPECT_GT(f.covered, 0.99);
+  EXPECT_LT(f.worst, 3.0);
+  for (const auto& l : pt.lines)  // no line across the sheet at the seam
+    for (size_t k = 1; k < l.points.size(); ++k) EXPECT_LT(std::fabs(l.points[k].x - l.points[k - 1].x), 11040 / 3.0);
+  // The two swath edges.
+  const hpgl_test::Plot ps = hpgl_test::ReadPlot(Slurp("sw.hpg"));
+  ASSERT_TRUE(ps.ok) << ps.error;
+  std::vector<hpgl_test::Pt> both = right;
+  both.insert(both.end(), left.begin(), left.end());
+  EXPECT_GT(Compare(ps, right).covered, 0.99);
+  EXPECT_GT(Compare(ps, left).covered, 0.99);
+  EXPECT_LT(Compare(ps, both).worst, 3.0);
+  // The receivers and the track.
+  const hpgl_test::Plot pr = hpgl_test::ReadPlot(Slurp("rcv.hpg"));
+  ASSERT_TRUE(pr.ok) << pr.error;
+  ASSERT_EQ(pr.dots.size(), 3u);
+  const double places[3][2] = {{67 + 53 / 60.0, 21 + 4 / 60.0},
+                               {-(23 + 45 / 60.0 + 34 / 3600.0), 133 + 52 / 60.0 + 57 / 3600.0}, {0, 10}};
+  for (int i = 0; i < 3; ++i) {
+    const hpgl_test::Pt at = OnSheet(geodesy::GeodeticToCosines({places[i][0] * kDeg, places[i][1] * kDeg}, e));
+    EXPECT_NEAR(pr.dots[i].x, at.x, 1.5) << i;
+    EXPECT_NEAR(pr.dots[i].y, at.y, 1.5) << i;
+  }
+  f = Compare(pr, nadir);
+  EXPECT_GT(f.covered, 0.99);
+  EXPECT_LT(f.worst, 3.0);
+  // The track over the region: only inside it, and some of it.
+  const hpgl_test::Plot po = hpgl_test::ReadPlot(Slurp("ovr.hpg"));
+  ASSERT_TRUE(po.ok) << po.error;
+  size_t vertices = 0;
+  for (const auto& l : po.lines)
+    for (const auto& v : l.points) {
+      ++vertices;
+      EXPECT_GT(v.x, (0 + 180) / 360.0 * 11040 - 3);
+      EXPECT_LT(v.x, (40 + 180) / 360.0 * 11040 + 3);
+      EXPECT_GT(v.y, (-21 + 90) / 180.0 * 7680);
+      EXPECT_LT(v.y, (21 + 90) / 180.0 * 7680);
+    }
+  EXPECT_GT(vertices, 20u);
+  EXPECT_LT(Compare(po, nadir).worst, 3.0);
+}
+
+// ---------------------------------------------------------------- the track over a collection
+
+// Four quadrilaterals (latitude, longitude corners, inside on the left), the
+// first two overlapping, the last beyond the highest latitude the track
+// reaches; a names file for the first two only (the others are named by
+// their identifiers).
+struct Quad {
+  int id;
+  double c[4][2];
+};
+const Quad kQuads[] = {{1, {{-10, 0}, {-10, 30}, {25, 30}, {25, 0}}},
+                       {2, {{10, 20}, {10, 60}, {40, 60}, {40, 20}}},
+                       {3, {{-60, -150}, {-60, -140}, {-50, -140}, {-50, -150}}},
+                       {4, {{84, 0}, {84, 40}, {88, 40}, {88, 0}}}};
+
+struct Collections : Commands {
+  // Builds quads.plr and quads.dat (db-id 77) in the test folder.
+  void BuildQuads() {
+    std::ofstream rgn(dir + "/quads.rgn");
+    for (const Quad& q : kQuads) {
+      for (const auto& c : q.c) rgn << c[0] << " " << c[1] << "\n";
+      rgn << "* " << q.id << "\n";
+    }
+    rgn.close();
+    std::ofstream(dir + "/quads.names") << "1\tWest box\n2\tEast box\n";
+    const std::string cmd = "cd " + dir + " && " + Bin() + "/plrbuild quads.plr quads.rgn quads.names --db-id 77 --index " +
+                            Bin() + "/isotype.vix >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  // Inside a quad: on the left of every edge's great circle.
+  double Margin(const Quad& q, const geodesy::DirectionCosines& p) {
+    double m = 1;
+    for (int i = 0; i < 4; ++i) {
+      const auto a = geodesy::GeodeticToCosines({q.c[i][0] * kDeg, q.c[i][1] * kDeg}, e);
+      const auto b = geodesy::GeodeticToCosines({q.c[(i + 1) % 4][0] * kDeg, q.c[(i + 1) % 4][1] * kDeg}, e);
+      const geodesy::DirectionCosines n = geodesy::Normalised(geodesy::Cross(a, b));
+      m = std::min(m, geodesy::Dot(n, p));
+    }
+    return m;
+  }
+  std::vector<uint8_t> Bytes(const std::string& file) {
+    const std::string s = Slurp(file);
+    return std::vector<uint8_t>(s.begin(), s.end());
+  }
+  void Put(const std::string& file, const std::vector<uint8_t>& b) {
+    std::ofstream(dir + "/" + file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+  }
+};
+
+// Every entry into a region is one line "date hh:mm:ss.t name", in time
+// order, against a direct test of the model's nadirs; overlapping regions
+// are both entered. Each entered region
+// is filled in the highlight style, one never entered stays as it was.
+TEST_F(Collections, EntriesAgainstDirectTestAndRegionsHighlighted) {
+  BuildQuads();
+  const std::string out = Run(
+      "MapFieldSize 720 360\nGeometry N0 E0 -1 wwpltcrr\nClear White\n"
+      "TraceOrbitOverheadCollection quads sat 2025-08-13 0:00 2025-08-13 12:00 10 Blue Lime\nSaveBitmap c.png\n");
+  std::vector<std::string> expected;
+  bool inside[4] = {false, false, false, false};
+  int near_edge = 0;
+  for (int k = 0; k < 12 * 360; ++k) {
+    const double t = 10.0 * k;
+    orbits::NadirSwath ns;
+    orbits::SatelliteNadirAndSwath(e, orbit, nullptr, t, &ns);
+    for (int q = 0; q < 4; ++q) {
+      const double m = Margin(kQuads[q], ns.nadir);
+      near_edge += std::fabs(m) < 1e-7;
+      const bool now = m > 0;
+      if (now && !inside[q]) {
+        const interp::ClockTime c = interp::EpochClock(orbit, t);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %02d:%02d:%02d.%d %s", c.date, c.hours, c.minutes, c.seconds, c.tenths,
+                      q == 0 ? "West box" : q == 1 ? "East box" : q == 2 ? "3" : "4");
+        expected.push_back(line);
+      }
+      inside[q] = now;
+    }
+  }
+  ASSERT_EQ(near_edge, 0);  // no nadir so near an edge that the sides could differ
+  std::vector<std::string> got;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line))
+    if (line.rfind("Wed Aug 13 2025 ", 0) == 0) got.push_back(line);
+  // Two regions entered at one step may come in either order.
+  std::multiset<std::string> want_set(expected.begin(), expected.end()), got_set(got.begin(), got.end());
+  EXPECT_EQ(got_set, want_set) << out;
+  EXPECT_GE(expected.size(), 4u);
+  for (size_t i = 1; i < got.size(); ++i) EXPECT_LE(got[i - 1].substr(16, 10), got[i].substr(16, 10)) << got[i];
+
+  cairo_surface_t* s = nullptr;
+  ASSERT_EQ(display::LoadImageFile(dir + "/c.png", display::ImageKind::kPng, &s), display::DecodeResult::kOk);
+  cairo_surface_flush(s);
+  // Plate carree at two pixels a degree: the share of lime pixels in a box
+  // well inside each region.
+  auto lime_share = [&](double lat0, double lat1, double lon0, double lon1) {
+    int lime = 0, all = 0;
+    for (int y = (int)((90 - lat1) * 2); y < (int)((90 - lat0) * 2); ++y)
+      for (int x = (int)((lon0 + 180) * 2); x < (int)((lon1 + 180) * 2); ++x) {
+        const uint32_t v =
+            reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x] &
+            0xffffff;
+        lime += v == 0x00ff00;
+        ++all;
+      }
+    return all ? (double)lime / all : 0.0;
+  };
+  ASSERT_NE(out.find("West box"), std::string::npos);
+  ASSERT_NE(out.find("East box"), std::string::npos);
+  EXPECT_GT(lime_share(-5, 5, 3, 15), 0.9);
+  EXPECT_GT(lime_share(30, 37, 35, 55), 0.9);
+  if (out.find(".0 3\n") != std::string::npos) EXPECT_GT(lime_share(-58, -52, -148, -142), 0.9);
+  else EXPECT_EQ(lime_share(-58, -52, -148, -142), 0.0);
+  EXPECT_EQ(out.find(".0 4\n"), std::string::npos);
+  EXPECT_EQ(lime_share(85, 87, 10, 30), 0.0);
+  cairo_surface_destroy(s);
+}
+
+// The refusals at open, each with its numbers and error level 4, and the
+// plot refusal; nothing is drawn and no entry is posted.
+TEST_F(Collections, BadCollectionsAndPlotRefused) {
+  BuildQuads();
+  const std::vector<uint8_t> plr = Bytes("quads.plr"), dat = Bytes("quads.dat");
+  ASSERT_GT(plr.size(), 200u);
+  ASSERT_GE(dat.size(), 8u);
+  auto u32 = [&](const std::vector<uint8_t>& b, size_t at) {
+    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+  };
+  auto set32 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
+  };
+  const uint32_t index_id = u32(plr, 8);
+  std::vector<uint8_t> b = plr;
+  b[0] = 299 & 0xff, b[1] = 299 >> 8;
+  Put("rel.plr", b);
+  b = plr;
+  b[0] = 361 & 0xff, b[1] = 361 >> 8;
+  Put("rel361.plr", b);
+  b = plr;
+  set32(b, 8, index_id + 1);
+  Put("idx.plr", b);
+  Put("db.plr", plr);
+  b = dat;
+  set32(b, 0, 78);
+  Put("db.dat", b);
+  // The region section's magic spoilt, and its region table moved past the end.
+  const size_t section = 44 + u32(plr, 40);
+  b = plr;
+  b[section] = 'X';
+  Put("magic.plr", b);
+  b = plr;
+  set32(b, section + 28, (uint32_t)plr.size());
+  Put("table.plr", b);
+  std::ofstream(dir + "/pts.pts") << "10 10\n20 20\n";
+  ASSERT_EQ(std::system(("cd " + dir + " && " + Bin() + "/plrbuild pts.plr pts.pts --index " + Bin() +
+                         "/isotype.vix >/dev/null 2>&1").c_str()),
+            0);
+  std::string script = "TraceOrbitOverheadCollection ?\n";
+  const std::string times = " sat 2025-08-13 0:00 2025-08-13 6:00 10\nIfErrorlevel 4 Echo level 4\n";
+  Put("nodat.plr", plr);  // no names: entries read "???"
+  for (const char* name : {"nosuch", "rel", "rel361", "idx", "db", "magic", "table", "pts", "quads", "nodat"})
+    script += std::string("TraceOrbitOverheadCollection ") + name + times;
+  script += "Set temporary.directory = " + dir + "/\nPlotStart a4 p\nTraceOrbitOverheadCollection quads" + times +
+            "TraceOrbitSwath" + times + "PlotEnd\n";
+  const std::string out = Run(script);
+  // The echoed script lines are left out.
+  std::string kept;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);)
+    if (l.rfind("TraceOrbit", 0) != 0 && l.rfind("IfErrorlevel", 0) != 0) kept += l + "\n";
+  char idx_line[96];
+  std::snprintf(idx_line, sizeof idx_line, "Mis-match, index_id (%u/%u)\nlevel 4", index_id, index_id + 1);
+  for (const std::string& want : std::vector<std::string>{
+           std::string("RsetCollectionName satelliteName start_date time end_date time step [style [style]]"),
+        "Collection file ./nosuch.plr access error\nlevel 4", "Mis-match, release level (360/299)\nlevel 4",
+        "Mis-match, release level (360/361)\nlevel 4", std::string(idx_line), "Mis-match, db-id (77/78)\nlevel 4",
+        "error 8\nlevel 4", "file ./table.plr mapping error 22\nlevel 4", "error 5\nlevel 4"}) {
+    EXPECT_NE(kept.find(want + "\n"), std::string::npos) << want << "\n" << out;
+  }
+  // On a plot: refused before anything is drawn, like TraceOrbitSwath.
+  const size_t plot = kept.find("PlotStart a4 p");
+  ASSERT_NE(plot, std::string::npos) << out;
+  const std::string after = kept.substr(plot);
+  size_t refusals = 0;
+  for (size_t at = after.find("Not implemented for plot\nlevel 4"); at != std::string::npos;
+       at = after.find("Not implemented for plot\nlevel 4", at + 1))
+    ++refusals;
+  EXPECT_EQ(refusals, 2u) << after;
+  EXPECT_EQ(after.find("press <ESC>"), std::string::npos);
+  EXPECT_EQ(after.find(" box"), std::string::npos);
+  // Before the plot, only the good collections traced and posted entries.
+  EXPECT_NE(kept.substr(0, plot).find(".0 West box\n"), std::string::npos) << out;
+  EXPECT_NE(kept.substr(0, plot).find(".0 ???\n"), std::string::npos) << out;
+  EXPECT_EQ(kept.find("level 4\nWed"), std::string::npos) << out;  // no entries after a refusal
 }
 
 }  // namespace

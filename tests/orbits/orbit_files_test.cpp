@@ -171,6 +171,24 @@ TEST(SatelliteFile, EpochKinds) {
   EXPECT_EQ(c.tenths, 9);
 }
 
+// Times of day come out as written, so a trace to a whole hour stops short
+// of it: the radian round trip alone gives 10800.000000000002 for "3:00".
+TEST(SatelliteFile, TimesOfDayExact) {
+  struct Case {
+    const char* text;
+    double seconds;
+  } cases[] = {{"3:00", 10800.0}, {"0:00", 0.0}, {"23:59:59.9", 86399.9}, {"22:26:40.2", 80800.2},
+               {"1:00:05.5", 3605.5}, {"12:30:15.25", 45015.25}};
+  for (const Case& c : cases) {
+    double s = -1;
+    ASSERT_TRUE(interp::ParseTimeOfDay(c.text, &s)) << c.text;
+    EXPECT_EQ(s, c.seconds) << c.text;
+  }
+  double s = 0;
+  EXPECT_FALSE(interp::ParseTimeOfDay("", &s));
+  EXPECT_FALSE(interp::ParseTimeOfDay("x", &s));
+}
+
 TEST(ReceiverFile, LinesAndCounts) {
   const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
   interp::Receiver r;
