@@ -399,8 +399,8 @@ void CloseTheme(Sheet& s, ThemeDrawing* t) {
   display::CloseDrawState(&t->state);
   if (t->with_fill) {
     display::ReleaseMapGeometry(&t->fill);
-    s.plot.grid.clear();
-    s.plot.grid.shrink_to_fit();
+    s.plot.rows.clear();
+    s.plot.rows.shrink_to_fit();
   }
 }
 
