@@ -29,10 +29,12 @@ double Det(V a, V b, V c) { return VDot(VCross(a, b), c); }
 // The point at angle rho from c in the tangent direction dir (unit, normal to c).
 V Toward(V c, V dir, double rho) { return Unit(Add(Mul(c, std::cos(rho)), Mul(dir, std::sin(rho)))); }
 
-// A one-sided buffer keeps this hair of width (radians, a few centimetres)
-// on its other side, so that neighbouring legs overlap rather than touch
-// along the line itself.
-constexpr double kHairWidth = 1e-8;
+// A one-sided buffer keeps this hair of width (radians, 0.3 m) on its other
+// side, with round parts of twice that and four vertices to a circle, so that
+// neighbouring legs overlap rather than touch along the line itself. Smaller
+// shapes would be beyond what the sign of a triple product of unit vectors
+// can tell apart.
+constexpr double kHairWidth = 5e-8;
 // The round parts of a join reach this far (radians of direction) past the
 // perpendicular of each leg, so that no join edge runs through the corner of
 // a band.
@@ -540,17 +542,33 @@ void AddJoin(Shapes& S, V c, V n1, V n2, const Side& R, const Side& L, std::uint
     if (a > g.angle.back() + 1e-12 && a < M_PI - 1e-12) g.angle.push_back(a);
   g.angle.push_back(M_PI);
   const double sd = std::sin(d);
-  Shape s;
-  s.kind = kJoin;
-  s.attr = attr;
-  double widest = 0.0;
+  std::vector<double> radius;
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const double m = 0.5 * (g.angle[i] + g.angle[i + 1]);
     const V u = Add(Mul(g.e1, std::cos(m)), Mul(g.e2, std::sin(m)));
     const bool cov1 = VDot(u, t1) >= -sd, cov2 = VDot(u, t2) <= sd;
     const double r1 = VDot(u, n1) > 0.0 ? L.rho : R.rho;
     const double r2 = VDot(u, n2) > 0.0 ? L.rho : R.rho;
-    const double r = std::max(cov1 || !cov2 ? r1 : 0.0, cov2 ? r2 : 0.0);
+    radius.push_back(std::max(cov1 || !cov2 ? r1 : 0.0, cov2 ? r2 : 0.0));
+  }
+  // Where the radius is a hair's (a one-sided buffer), chords of up to a
+  // quarter turn are enough and keep the shape within reach of the sign tests.
+  const double hair = 2.0 * kHairWidth;
+  std::vector<double> kept_angle{g.angle[0]}, kept_radius;
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    const bool last = i + 2 == g.angle.size();
+    if (!last && radius[i] == hair && radius[i + 1] == hair && g.angle[i + 2] - kept_angle.back() <= M_PI / 2)
+      continue;
+    kept_angle.push_back(g.angle[i + 1]);
+    kept_radius.push_back(radius[i]);
+  }
+  g.angle = kept_angle;
+  Shape s;
+  s.kind = kJoin;
+  s.attr = attr;
+  double widest = 0.0;
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    const double r = kept_radius[i];
     widest = std::max(widest, r);
     for (double a : {g.angle[i], g.angle[i + 1]}) {
       const V p = Toward(c, Add(Mul(g.e1, std::cos(a)), Mul(g.e2, std::sin(a))), r);
@@ -579,8 +597,8 @@ void AddLine(Shapes& S, std::vector<cells::PointNode>& line, Side R, Side L, dou
     v.push_back(p);
   }
   if (v.empty()) return;
-  if (R.w < min_w) R.w = R.rho = kHairWidth;
-  if (L.w < min_w) L.w = L.rho = kHairWidth;
+  for (Side* s : {&R, &L})
+    if (s->w < min_w) *s = Side{kHairWidth, 2.0 * kHairWidth, 4};
   if (v.size() == 1) {
     const Side& s = R.rho >= L.rho ? R : L;
     S.all.push_back(NGon(v[0].p, s.rho, s.n, v[0].attribute));
