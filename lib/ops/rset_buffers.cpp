@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
+#include "lib/cells/coord_text.h"
 #include "lib/cells/object_builder.h"
 #include "lib/ops/rset_complement.h"
 #include "lib/ops/rset_write.h"
@@ -24,18 +26,66 @@ V VCross(V a, V b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x *
 V Unit(V a) { return Mul(a, 1.0 / std::sqrt(VDot(a, a))); }
 double Det(V a, V b, V c) { return VDot(VCross(a, b), c); }
 
-struct Polygon {
-  std::vector<V> v;
-  std::uint64_t attr = 0;
+// The point at angle rho from c in the tangent direction dir (unit, normal to c).
+V Toward(V c, V dir, double rho) { return Unit(Add(Mul(c, std::cos(rho)), Mul(dir, std::sin(rho)))); }
+
+// A one-sided buffer keeps this hair of width (radians, 0.3 m) on its other
+// side, with round parts of twice that and four vertices to a circle, so that
+// neighbouring legs overlap rather than touch along the line itself. Smaller
+// shapes would be beyond what the sign of a triple product of unit vectors
+// can tell apart.
+constexpr double kHairWidth = 5e-8;
+// The round parts of a join reach this far (radians of direction) past the
+// perpendicular of each leg, so that no join edge runs through the corner of
+// a band.
+constexpr double kJoinOverlap = 1e-3;
+
+enum ShapeKind { kNGon, kLeg, kJoin };
+
+// Leg shape: a band of each side's width along the great-circle arc a-b,
+// with quarter circles at the ends that are ends of the line.
+struct LegShape {
+  V a, b, n, ea, eb;  // n = unit(a x b) points left; ea, eb the forward tangents at a and b
+  double len = 0.0;
+  int steps = 1;
+  std::vector<V> right, left;  // offsets at the steps, 0 ... steps
+  bool cap_a = false, cap_b = false;
+  std::vector<V> cap_br, cap_bl, cap_al, cap_ar;  // quarter circles, counterclockwise about their end
 };
 
-Polygon NGon(V p, double r, int n, std::uint64_t attr) {
+// Join shape: star-shaped about the vertex; angle[i] .. angle[i+1] is spanned
+// by the chord from pt[2i] to pt[2i+1].
+struct JoinShape {
+  V c, e1, e2;
+  std::vector<double> angle;
+  std::vector<V> pt;
+};
+
+struct Shape {
+  std::vector<V> v;  // the ring, counterclockwise
+  std::uint64_t attr = 0;
+  int kind = kNGon;
+  V centre{};
+  double reach = 0.0;  // every point of the shape lies within this angle of centre
+  int sub = -1;        // index into the legs or joins
+};
+
+struct Shapes {
+  std::vector<Shape> all;
+  std::vector<LegShape> legs;
+  std::vector<JoinShape> joins;
+};
+
+Shape NGon(V p, double r, int n, std::uint64_t attr) {
   V north;
   if (std::hypot(p.x, p.y) < 1e-12) north = {1.0, 0.0, 0.0};
   else north = Unit(Sub({0.0, 0.0, 1.0}, Mul(p, p.z)));
   const V east = VCross(north, p);
-  Polygon g;
+  Shape g;
   g.attr = attr;
+  g.kind = kNGon;
+  g.centre = p;
+  g.reach = r;
   for (int k = 0; k < n; ++k) {
     const double t = 2.0 * M_PI * k / n;
     const V dir = Sub(Mul(north, std::cos(t)), Mul(east, std::sin(t)));
@@ -44,19 +94,76 @@ Polygon NGon(V p, double r, int n, std::uint64_t attr) {
   return g;
 }
 
-bool Inside(const Polygon& g, V q) {
-  const std::size_t n = g.v.size();
+bool InsideConvex(const std::vector<V>& v, V q) {
+  const std::size_t n = v.size();
   for (std::size_t i = 0; i < n; ++i)
-    if (Det(g.v[i], g.v[(i + 1) % n], q) <= 0.0) return false;
+    if (Det(v[i], v[(i + 1) % n], q) <= 0.0) return false;
   return true;
 }
 
-// A crossing of leg (a, b) with leg (c, d), strictly inside both.
-bool LegCrossing(V a, V b, V c, V d, V& x) {
+// Inside one quarter fan about c: pts[0 .. m] at the angles 0 ... pi/2
+// measured from u1 towards u2.
+bool InsideFan(V c, V u1, V u2, const std::vector<V>& pts, V q) {
+  const double x = VDot(q, u1), y = VDot(q, u2);
+  if (x < 0.0 || y < 0.0 || VDot(q, c) <= 0.0) return false;
+  const int m = static_cast<int>(pts.size()) - 1;
+  int j = static_cast<int>(std::atan2(y, x) / (M_PI / 2.0) * m);
+  j = std::clamp(j, 0, m - 1);
+  return Det(pts[j], pts[j + 1], q) > 0.0;
+}
+
+bool InsideLeg(const LegShape& g, V q) {
+  const double s = VDot(q, g.n);
+  const double alpha = std::atan2(VDot(q, g.ea), VDot(q, g.a));
+  if (alpha >= 0.0 && alpha <= g.len) {
+    int i = g.len > 0.0 ? static_cast<int>(alpha / g.len * g.steps) : 0;
+    i = std::clamp(i, 0, g.steps - 1);
+    if (s < 0.0 ? Det(g.right[i], g.right[i + 1], q) > 0.0 : Det(g.left[i + 1], g.left[i], q) > 0.0)
+      return true;
+  }
+  const V rn = Mul(g.n, -1.0);
+  if (g.cap_b && VDot(q, g.eb) >= 0.0) {
+    if (s < 0.0 ? InsideFan(g.b, rn, g.eb, g.cap_br, q) : InsideFan(g.b, g.eb, g.n, g.cap_bl, q)) return true;
+  }
+  if (g.cap_a && VDot(q, g.ea) <= 0.0) {
+    const V back = Mul(g.ea, -1.0);
+    if (s >= 0.0 ? InsideFan(g.a, g.n, back, g.cap_al, q) : InsideFan(g.a, back, rn, g.cap_ar, q)) return true;
+  }
+  return false;
+}
+
+bool InsideJoin(const JoinShape& g, V q) {
+  if (VDot(q, g.c) <= 0.0) return false;
+  const double phi = std::atan2(VDot(q, g.e2), VDot(q, g.e1));
+  auto it = std::upper_bound(g.angle.begin(), g.angle.end(), phi);
+  std::size_t i = it == g.angle.begin() ? 0 : static_cast<std::size_t>(it - g.angle.begin()) - 1;
+  i = std::min(i, g.angle.size() - 2);
+  return Det(g.pt[2 * i], g.pt[2 * i + 1], q) > 0.0;
+}
+
+bool Inside(const Shapes& s, const Shape& g, V q) {
+  switch (g.kind) {
+    case kLeg: return InsideLeg(s.legs[g.sub], q);
+    case kJoin: return InsideJoin(s.joins[g.sub], q);
+    default: return InsideConvex(g.v, q);
+  }
+}
+
+// A crossing of leg (a, b) with leg (c, d), strictly inside both. The point
+// is the intersection of the two great circles (point buffers, whose results
+// are kept as they were) or the point of cd where it meets the plane of ab
+// (line buffers: well placed even when the two legs run nearly along each
+// other).
+bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
   const double s1 = Det(a, b, c), s2 = Det(a, b, d);
   if ((s1 > 0) == (s2 > 0) || s1 == 0 || s2 == 0) return false;
   const double s3 = Det(c, d, a), s4 = Det(c, d, b);
   if ((s3 > 0) == (s4 > 0) || s3 == 0 || s4 == 0) return false;
+  if (on_chord) {
+    x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
+    if (s1 < 0) x = Mul(x, -1.0);
+    return true;
+  }
   x = Unit(VCross(VCross(a, b), VCross(c, d)));
   if (VDot(x, Add(a, b)) < 0) x = Mul(x, -1.0);
   return true;
@@ -69,6 +176,169 @@ struct Stretch {
   bool used = false;
 };
 
+// Pairs of shapes whose bounding caps meet, found through a grid of cubes
+// over the unit sphere: each shape is entered in every cube its cap's box
+// touches. nb[i] comes back ascending.
+void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>& nb) {
+  nb.assign(shapes.size(), {});
+  if (shapes.empty()) return;
+  std::vector<double> reach;
+  for (const Shape& g : shapes) reach.push_back(g.reach);
+  std::nth_element(reach.begin(), reach.begin() + reach.size() / 2, reach.end());
+  const double h = std::clamp(2.0 * std::sin(std::min(reach[reach.size() / 2], M_PI / 2)), 1e-6, 2.0);
+  auto cell = [h](double c) { return static_cast<std::int64_t>(std::floor((c + 1.0) / h)); };
+  auto key = [](std::int64_t i, std::int64_t j, std::int64_t k) {
+    return static_cast<std::uint64_t>((i * 4194304 + j) * 4194304 + k);
+  };
+  struct Box { std::int64_t lo[3], hi[3]; };
+  std::vector<Box> boxes(shapes.size());
+  std::unordered_map<std::uint64_t, std::vector<int>> grid;
+  for (std::size_t s = 0; s < shapes.size(); ++s) {
+    const Shape& g = shapes[s];
+    const double rc = g.reach >= M_PI / 2 ? 2.0 : 2.0 * std::sin(g.reach / 2.0) + 1e-9;
+    const double c[3] = {g.centre.x, g.centre.y, g.centre.z};
+    Box& b = boxes[s];
+    for (int k = 0; k < 3; ++k) {
+      b.lo[k] = cell(std::max(-1.0, c[k] - rc));
+      b.hi[k] = cell(std::min(1.0, c[k] + rc));
+    }
+    for (std::int64_t i = b.lo[0]; i <= b.hi[0]; ++i)
+      for (std::int64_t j = b.lo[1]; j <= b.hi[1]; ++j)
+        for (std::int64_t k = b.lo[2]; k <= b.hi[2]; ++k) grid[key(i, j, k)].push_back(static_cast<int>(s));
+  }
+  std::vector<std::size_t> seen(shapes.size(), SIZE_MAX);
+  for (std::size_t s = 0; s < shapes.size(); ++s) {
+    const Box& b = boxes[s];
+    for (std::int64_t i = b.lo[0]; i <= b.hi[0]; ++i)
+      for (std::int64_t j = b.lo[1]; j <= b.hi[1]; ++j)
+        for (std::int64_t k = b.lo[2]; k <= b.hi[2]; ++k) {
+          auto it = grid.find(key(i, j, k));
+          if (it == grid.end()) continue;
+          for (int t : it->second) {
+            if (static_cast<std::size_t>(t) <= s || seen[t] == s) continue;
+            seen[t] = s;
+            const double near_sq =
+                ChordSqOfAngle(std::min(M_PI, shapes[s].reach + shapes[t].reach + 1e-9));
+            const V d = Sub(shapes[s].centre, shapes[t].centre);
+            if (VDot(d, d) <= near_sq) {
+              nb[s].push_back(t);
+              nb[t].push_back(static_cast<int>(s));
+            }
+          }
+        }
+  }
+  for (auto& l : nb) std::sort(l.begin(), l.end());
+}
+
+// The union of the shapes as rings (marks between them) in out. Returns 0,
+// 1 when every leg lies inside another shape (the shapes cover the earth),
+// 16 or 18 when the rings cannot be chained.
+int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& out) {
+  const std::vector<Shape>& polys = S.all;
+  std::vector<std::vector<int>> nb;
+  Neighbours(polys, nb);
+  std::vector<std::int64_t> base(polys.size() + 1, 0);
+  for (std::size_t i = 0; i < polys.size(); ++i) base[i + 1] = base[i] + std::int64_t(polys[i].v.size());
+  std::map<std::pair<std::int64_t, std::int64_t>, std::int64_t> cross_node;
+  std::int64_t next_node = base.back();  // vertex nodes are their leg ids
+  std::vector<Stretch> kept;
+  struct Cut { double t; V x; std::int64_t node; };
+  std::vector<Cut> cuts;
+  std::vector<V> at;
+  std::vector<std::int64_t> nodes;
+  for (std::size_t pi = 0; pi < polys.size(); ++pi) {
+    const Shape& g = polys[pi];
+    const int n = static_cast<int>(g.v.size());
+    for (int l = 0; l < n; ++l) {
+      const V a = g.v[l], b = g.v[(l + 1) % n];
+      cuts.clear();
+      for (int qj : nb[pi]) {
+        const Shape& h = polys[qj];
+        const int hn = static_cast<int>(h.v.size());
+        for (int m = 0; m < hn; ++m) {
+          V x;
+          if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % hn], on_chord, x)) continue;
+          const std::int64_t l1 = base[pi] + l, l2 = base[qj] + m;
+          auto key = std::make_pair(std::min(l1, l2), std::max(l1, l2));
+          auto it = cross_node.find(key);
+          if (it == cross_node.end()) it = cross_node.emplace(key, next_node++).first;
+          cuts.push_back({-VDot(x, a), x, it->second});
+        }
+      }
+      std::sort(cuts.begin(), cuts.end(), [](const Cut& u, const Cut& w) { return u.t < w.t; });
+      at.assign(1, a);
+      nodes.assign(1, base[pi] + l);
+      for (const Cut& c : cuts) { at.push_back(c.x); nodes.push_back(c.node); }
+      at.push_back(b);
+      nodes.push_back(base[pi] + (l + 1) % n);
+      for (std::size_t s = 0; s + 1 < at.size(); ++s) {
+        const V mid = Unit(Add(at[s], at[s + 1]));
+        bool covered = false;
+        for (int qj : nb[pi])
+          if (Inside(S, polys[qj], mid)) { covered = true; break; }
+        if (covered) continue;
+        kept.push_back({nodes[s], nodes[s + 1], {at[s]}, g.attr, false});
+      }
+    }
+  }
+  if (kept.empty()) return 1;
+  std::unordered_map<std::int64_t, std::size_t> leaving;
+  for (std::size_t s = 0; s < kept.size(); ++s) leaving.emplace(kept[s].from, s);
+  std::uint64_t ring_id = 0;
+  for (std::size_t s0 = 0; s0 < kept.size(); ++s0) {
+    if (kept[s0].used) continue;
+    std::size_t s = s0;
+    std::size_t steps = 0;
+    while (!kept[s].used) {
+      kept[s].used = true;
+      for (const V& p : kept[s].pts) out.push_back({p, kept[s].attr});
+      auto it = leaving.find(kept[s].to);
+      if (it == leaving.end()) return 16;
+      s = it->second;
+      if (++steps > kept.size()) return 18;
+    }
+    out.push_back(cells::Mark(++ring_id));
+  }
+  return 0;
+}
+
+// The common end of both buffers: the shapes merged and built as the near
+// region, or its complement for afar.
+int FinishBuffer(const DeriveContext& ctx, int mode, const Shapes& S, bool on_chord) {
+  cells::CellIndex& idx = *ctx.index;
+  cells::BuildParams params;
+  params.id = ctx.created ? ctx.created : 1;
+  params.res = ctx.res;
+  params.prec = ctx.prec;
+  std::vector<std::uint8_t> scratch;
+  cells::SectionTarget target{ctx.output, ctx.output ? nullptr : &scratch};
+  auto finish = [&](int status) {
+    if (!ctx.output) *ctx.object = cells::Object{};
+    return status;
+  };
+  if (S.all.empty()) {
+    if (mode == 2) return finish(WriteWorldRset(idx, target, params, *ctx.object));
+    WriteNullRset(idx, target, params, *ctx.object);
+    return finish(DERIVE_EMPTY);
+  }
+  std::vector<cells::PointNode> out;
+  const int merged = MergeShapes(S, on_chord, out);
+  if (merged == 1) {
+    // Every leg lies inside another shape: together they cover the earth.
+    if (mode == 1) return finish(WriteWorldRset(idx, target, params, *ctx.object));
+    WriteNullRset(idx, target, params, *ctx.object);
+    return finish(DERIVE_EMPTY);
+  }
+  if (merged) return finish(merged);
+  if (mode == 1) return finish(cells::BuildRset(idx, target, params, out, *ctx.object));
+  cells::Object near;
+  std::vector<std::uint8_t> near_heap;
+  cells::SectionTarget tmp{nullptr, &near_heap};
+  const int st = cells::BuildRset(idx, tmp, params, out, near);
+  if (st > 0) return finish(st);
+  return finish(q7_RsetComplement(ctx, &near));
+}
+
 }  // namespace
 
 int DensityVertices(int density) {
@@ -80,6 +350,50 @@ double AreaEqualFactor(int n) {
   const double t = M_PI / n;
   return std::sqrt(t / (std::sin(t) * std::cos(t)));
 }
+
+namespace {
+
+std::uint64_t HashCube(std::int64_t i, std::int64_t j, std::int64_t k) {
+  std::uint64_t h = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull;
+  h ^= static_cast<std::uint64_t>(j) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+  h ^= static_cast<std::uint64_t>(k) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+  return h;
+}
+
+// The points of a Pset, cell by cell; a point within the squared chord
+// `same` of one already taken counts as that one.
+std::vector<cells::PointNode> GatherPoints(cells::CellIndex& idx, const cells::Object& points, double same) {
+  std::vector<cells::PointNode> pts;
+  const double h = std::max(std::sqrt(same), 1e-12);
+  auto cube = [h](double c) { return static_cast<std::int64_t>(std::floor((c + 1.0) / h)); };
+  std::unordered_map<std::uint64_t, std::vector<std::int32_t>> grid;
+  for (std::int64_t ci = 0; ci < cells::PsetCellCount(points); ++ci) {
+    const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(points, ci));
+    const std::uint8_t* rec = points.coords + c.offset;
+    for (std::int64_t i = 0; i < c.count; ++i) {
+      cells::PointNode pn;
+      rec = cells::Restore(idx, c.cell, rec, points.res, pn.p, &pn.attribute);
+      const std::int64_t x = cube(pn.p.x), y = cube(pn.p.y), z = cube(pn.p.z);
+      bool dup = false;
+      for (std::int64_t dx = -1; dx <= 1 && !dup; ++dx)
+        for (std::int64_t dy = -1; dy <= 1 && !dup; ++dy)
+          for (std::int64_t dz = -1; dz <= 1 && !dup; ++dz) {
+            auto it = grid.find(HashCube(x + dx, y + dy, z + dz));
+            if (it == grid.end()) continue;
+            for (std::int32_t q : it->second) {
+              const V d = Sub(pts[q].p, pn.p);
+              if (VDot(d, d) < same) { dup = true; break; }
+            }
+          }
+      if (dup) continue;
+      grid[HashCube(x, y, z)].push_back(static_cast<std::int32_t>(pts.size()));
+      pts.push_back(pn);
+    }
+  }
+  return pts;
+}
+
+}  // namespace
 
 int q7_RsetNearPoints(const DeriveContext& ctx, const geodesy::Ellipsoid* e, int mode, int density,
                       double distance, const cells::Object& points) {
@@ -94,132 +408,270 @@ int q7_RsetNearPoints(const DeriveContext& ctx, const geodesy::Ellipsoid* e, int
     return DERIVE_BAD_PARAMETERS;
   }
   if (points.kind != cells::kPset) return DERIVE_BAD_PARAMETERS;
-  cells::CellIndex& idx = *ctx.index;
-  cells::BuildParams params;
-  params.id = ctx.created ? ctx.created : 1;
-  params.res = ctx.res;
-  params.prec = ctx.prec;
-  std::vector<std::uint8_t> scratch;
-  cells::SectionTarget target{ctx.output, ctx.output ? nullptr : &scratch};
-  auto finish = [&](int status) {
-    if (!ctx.output) *ctx.object = cells::Object{};
-    return status;
-  };
   try {
-    // Gather the points; close ones count as one.
     const double same = ChordSqOfAngle((e ? distance / 6371007.1808 : distance) / 1000.0);
-    std::vector<cells::PointNode> pts;
-    for (std::int64_t ci = 0; ci < cells::PsetCellCount(points); ++ci) {
-      const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(points, ci));
-      const std::uint8_t* rec = points.coords + c.offset;
-      for (std::int64_t i = 0; i < c.count; ++i) {
-        cells::PointNode pn;
-        rec = cells::Restore(idx, c.cell, rec, points.res, pn.p, &pn.attribute);
-        bool dup = false;
-        for (const auto& q : pts) {
-          const V d = Sub(q.p, pn.p);
-          if (VDot(d, d) < same) { dup = true; break; }
-        }
-        if (!dup) pts.push_back(pn);
+    const std::vector<cells::PointNode> pts = GatherPoints(*ctx.index, points, same);
+    Shapes S;
+    if (!pts.empty()) {
+      double r = distance;
+      if (e) {
+        double f = 0.0;
+        for (const auto& q : pts) f += MetresToRadians(*e, q.p);
+        r = distance * f / static_cast<double>(pts.size());
       }
+      r *= AreaEqualFactor(n);
+      for (const auto& q : pts) S.all.push_back(NGon(q.p, r, n, q.attribute));
     }
-    if (pts.empty()) {
-      if (mode == 2) return finish(WriteWorldRset(idx, target, params, *ctx.object));
-      WriteNullRset(idx, target, params, *ctx.object);
-      return finish(DERIVE_EMPTY);
-    }
-    double r = distance;
-    if (e) {
-      double f = 0.0;
-      for (const auto& q : pts) f += MetresToRadians(*e, q.p);
-      r = distance * f / static_cast<double>(pts.size());
-    }
-    r *= AreaEqualFactor(n);
-    std::vector<Polygon> polys;
-    for (const auto& q : pts) polys.push_back(NGon(q.p, r, n, q.attribute));
-    // Neighbours: centres closer than 2r.
-    const double near_sq = ChordSqOfAngle(std::min(M_PI, 2.0 * r + 1e-9));
-    std::vector<std::vector<int>> nb(pts.size());
-    for (std::size_t i = 0; i < pts.size(); ++i)
-      for (std::size_t j = i + 1; j < pts.size(); ++j) {
-        const V d = Sub(pts[i].p, pts[j].p);
-        if (VDot(d, d) <= near_sq) { nb[i].push_back(int(j)); nb[j].push_back(int(i)); }
-      }
-    // Split every leg at its crossings, keep what lies outside every other polygon.
-    std::map<std::pair<std::int64_t, std::int64_t>, std::int64_t> cross_node;
-    auto leg_id = [&](std::size_t p, std::size_t l) { return std::int64_t(p) * n + std::int64_t(l); };
-    std::int64_t next_node = std::int64_t(polys.size()) * n;  // vertex nodes are their leg ids
-    std::vector<Stretch> kept;
-    for (std::size_t pi = 0; pi < polys.size(); ++pi) {
-      const Polygon& g = polys[pi];
-      for (int l = 0; l < n; ++l) {
-        const V a = g.v[l], b = g.v[(l + 1) % n];
-        struct Cut { double t; V x; std::int64_t node; };
-        std::vector<Cut> cuts;
-        for (int qj : nb[pi]) {
-          const Polygon& h = polys[qj];
-          for (int m = 0; m < n; ++m) {
-            V x;
-            if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % n], x)) continue;
-            const std::int64_t l1 = leg_id(pi, l), l2 = leg_id(qj, m);
-            auto key = std::make_pair(std::min(l1, l2), std::max(l1, l2));
-            auto it = cross_node.find(key);
-            if (it == cross_node.end()) it = cross_node.emplace(key, next_node++).first;
-            cuts.push_back({-VDot(x, a), x, it->second});
-          }
-        }
-        std::sort(cuts.begin(), cuts.end(), [](const Cut& u, const Cut& w) { return u.t < w.t; });
-        std::vector<V> at{a};
-        std::vector<std::int64_t> nodes{leg_id(pi, l)};
-        for (const Cut& c : cuts) { at.push_back(c.x); nodes.push_back(c.node); }
-        at.push_back(b);
-        nodes.push_back(leg_id(pi, (l + 1) % n));
-        for (std::size_t s = 0; s + 1 < at.size(); ++s) {
-          const V mid = Unit(Add(at[s], at[s + 1]));
-          bool covered = false;
-          for (int qj : nb[pi])
-            if (Inside(polys[qj], mid)) { covered = true; break; }
-          if (covered) continue;
-          kept.push_back({nodes[s], nodes[s + 1], {at[s]}, g.attr, false});
-        }
-      }
-    }
-    if (kept.empty()) {
-      // Every leg lies inside another circle: together they cover the earth.
-      if (mode == 1) return finish(WriteWorldRset(idx, target, params, *ctx.object));
-      WriteNullRset(idx, target, params, *ctx.object);
-      return finish(DERIVE_EMPTY);
-    }
-    std::map<std::int64_t, std::size_t> leaving;
-    for (std::size_t s = 0; s < kept.size(); ++s) leaving.emplace(kept[s].from, s);
-    std::vector<cells::PointNode> out;
-    std::uint64_t ring_id = 0;
-    for (std::size_t s0 = 0; s0 < kept.size(); ++s0) {
-      if (kept[s0].used) continue;
-      std::size_t s = s0;
-      std::size_t steps = 0;
-      while (!kept[s].used) {
-        kept[s].used = true;
-        for (const V& p : kept[s].pts) out.push_back({p, kept[s].attr});
-        auto it = leaving.find(kept[s].to);
-        if (it == leaving.end()) return finish(16);
-        s = it->second;
-        if (++steps > kept.size()) return finish(18);
-      }
-      out.push_back(cells::Mark(++ring_id));
-    }
-    cells::Object near;
-    std::vector<std::uint8_t> near_heap;
-    if (mode == 1) {
-      const int st = cells::BuildRset(idx, target, params, out, *ctx.object);
-      return finish(st);
-    }
-    cells::SectionTarget tmp{nullptr, &near_heap};
-    const int st = cells::BuildRset(idx, tmp, params, out, near);
-    if (st > 0) return finish(st);
-    return finish(q7_RsetComplement(ctx, &near));
+    return FinishBuffer(ctx, mode, S, false);
   } catch (const std::bad_alloc&) {
-    return finish(DERIVE_NO_WORKSPACE);
+    if (!ctx.output) *ctx.object = cells::Object{};
+    return DERIVE_NO_WORKSPACE;
+  }
+}
+
+namespace {
+
+struct Side {
+  double w = 0.0;    // width angle
+  double rho = 0.0;  // circumradius of the round parts: w k(n)
+  int n = 0;
+};
+
+void PushRing(std::vector<V>& ring, V p) {
+  if (!ring.empty()) {
+    const V d = Sub(ring.back(), p);
+    if (VDot(d, d) < 1e-30) return;
+  }
+  ring.push_back(p);
+}
+
+void CloseRing(std::vector<V>& ring) {
+  while (ring.size() > 1) {
+    const V d = Sub(ring.back(), ring.front());
+    if (VDot(d, d) >= 1e-30) break;
+    ring.pop_back();
+  }
+}
+
+std::vector<V> QuarterFan(V c, V u1, V u2, const Side& s) {
+  const int m = std::max(1, (s.n + 3) / 4);
+  std::vector<V> pts;
+  for (int j = 0; j <= m; ++j) {
+    const double t = (M_PI / 2.0) * j / m;
+    pts.push_back(Toward(c, Add(Mul(u1, std::cos(t)), Mul(u2, std::sin(t))), s.rho));
+  }
+  return pts;
+}
+
+void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool cap_b, std::uint64_t attr) {
+  LegShape g;
+  g.a = a;
+  g.b = b;
+  const V ab = VCross(a, b);
+  g.n = Unit(ab);
+  g.ea = Unit(VCross(g.n, a));
+  g.eb = Unit(VCross(g.n, b));
+  g.len = std::atan2(std::sqrt(VDot(ab, ab)), VDot(a, b));
+  const int nmax = std::max(R.n, L.n);
+  // The offsets of a great-circle leg are small circles: their chords lie
+  // outside by about tan(w) s^2 / 8 for a step s, kept well below the
+  // k(n) margin of the round parts by steps of pi / n.
+  g.steps = std::max(1, static_cast<int>(std::ceil(g.len / (M_PI / nmax))));
+  const V rn = Mul(g.n, -1.0);
+  for (int i = 0; i <= g.steps; ++i) {
+    const double t = g.len * i / g.steps;
+    const V p = i == 0 ? a : i == g.steps ? b : Toward(a, g.ea, t);
+    g.right.push_back(Toward(p, rn, R.w));
+    g.left.push_back(Toward(p, g.n, L.w));
+  }
+  g.cap_a = cap_a;
+  g.cap_b = cap_b;
+  const V back = Mul(g.ea, -1.0);
+  if (cap_b) {
+    g.cap_br = QuarterFan(b, rn, g.eb, R);
+    g.cap_bl = QuarterFan(b, g.eb, g.n, L);
+  }
+  if (cap_a) {
+    g.cap_al = QuarterFan(a, g.n, back, L);
+    g.cap_ar = QuarterFan(a, back, rn, R);
+  }
+  Shape s;
+  s.kind = kLeg;
+  s.attr = attr;
+  for (const V& p : g.right) PushRing(s.v, p);
+  for (const V& p : g.cap_br) PushRing(s.v, p);
+  for (const V& p : g.cap_bl) PushRing(s.v, p);
+  for (int i = g.steps; i >= 0; --i) PushRing(s.v, g.left[i]);
+  for (const V& p : g.cap_al) PushRing(s.v, p);
+  for (const V& p : g.cap_ar) PushRing(s.v, p);
+  CloseRing(s.v);
+  const double wide = std::max({R.w, L.w, R.rho, L.rho});
+  s.centre = Unit(Add(a, b));
+  s.reach = std::min(M_PI, 0.5 * g.len + wide * 1.01 + 1e-9);
+  s.sub = static_cast<int>(S.legs.size());
+  S.legs.push_back(std::move(g));
+  S.all.push_back(std::move(s));
+}
+
+// The round join at vertex c between the leg arriving with left normal n1
+// and the leg leaving with n2: every direction gets the radius of the side
+// it lies on of the leg whose end half-disc holds it (the larger of two),
+// and the directions behind both legs (inside the turn) that of their side
+// of the arriving leg.
+void AddJoin(Shapes& S, V c, V n1, V n2, const Side& R, const Side& L, std::uint64_t attr) {
+  JoinShape g;
+  g.c = c;
+  const V t1 = Unit(VCross(n1, c)), t2 = Unit(VCross(n2, c));
+  g.e1 = t1;
+  g.e2 = n1;
+  const double psi2 = std::atan2(VDot(t2, g.e2), VDot(t2, g.e1));
+  const int nmax = std::max(R.n, L.n);
+  std::vector<double> ang;
+  auto put = [&](double a) {
+    a = std::remainder(a, 2.0 * M_PI);
+    if (a >= M_PI) a -= 2.0 * M_PI;
+    ang.push_back(a);
+  };
+  for (int k = 0; k < nmax; ++k) put(-M_PI + 2.0 * M_PI * k / nmax);
+  const double d = kJoinOverlap;
+  for (double a : {0.0, M_PI / 2, -M_PI / 2, M_PI / 2 + d, -M_PI / 2 - d}) put(a);
+  for (double a : {0.0, M_PI, M_PI / 2, -M_PI / 2, M_PI / 2 - d, -M_PI / 2 + d}) put(psi2 + a);
+  std::sort(ang.begin(), ang.end());
+  g.angle.push_back(-M_PI);
+  for (double a : ang)
+    if (a > g.angle.back() + 1e-12 && a < M_PI - 1e-12) g.angle.push_back(a);
+  g.angle.push_back(M_PI);
+  const double sd = std::sin(d);
+  std::vector<double> radius;
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    const double m = 0.5 * (g.angle[i] + g.angle[i + 1]);
+    const V u = Add(Mul(g.e1, std::cos(m)), Mul(g.e2, std::sin(m)));
+    const bool cov1 = VDot(u, t1) >= -sd, cov2 = VDot(u, t2) <= sd;
+    const double r1 = VDot(u, n1) > 0.0 ? L.rho : R.rho;
+    const double r2 = VDot(u, n2) > 0.0 ? L.rho : R.rho;
+    radius.push_back(std::max(cov1 || !cov2 ? r1 : 0.0, cov2 ? r2 : 0.0));
+  }
+  // Where the radius is a hair's (a one-sided buffer), chords of up to a
+  // quarter turn are enough and keep the shape within reach of the sign tests.
+  const double hair = 2.0 * kHairWidth;
+  std::vector<double> kept_angle{g.angle[0]}, kept_radius;
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    const bool last = i + 2 == g.angle.size();
+    if (!last && radius[i] == hair && radius[i + 1] == hair && g.angle[i + 2] - kept_angle.back() <= M_PI / 2)
+      continue;
+    kept_angle.push_back(g.angle[i + 1]);
+    kept_radius.push_back(radius[i]);
+  }
+  g.angle = kept_angle;
+  Shape s;
+  s.kind = kJoin;
+  s.attr = attr;
+  double widest = 0.0;
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    const double r = kept_radius[i];
+    widest = std::max(widest, r);
+    for (double a : {g.angle[i], g.angle[i + 1]}) {
+      const V p = Toward(c, Add(Mul(g.e1, std::cos(a)), Mul(g.e2, std::sin(a))), r);
+      g.pt.push_back(p);
+      PushRing(s.v, p);
+    }
+  }
+  CloseRing(s.v);
+  s.centre = c;
+  s.reach = widest * 1.01 + 1e-9;
+  s.sub = static_cast<int>(S.joins.size());
+  S.joins.push_back(std::move(g));
+  S.all.push_back(std::move(s));
+}
+
+// The shapes of one line: a leg shape per leg (quarter circles at the two
+// ends of the line), a join per inner vertex, a circle for a single vertex.
+void AddLine(Shapes& S, std::vector<cells::PointNode>& line, Side R, Side L, double min_w) {
+  // Vertices closer than a millionth of a millimetre give no leg direction.
+  std::vector<cells::PointNode> v;
+  for (const auto& p : line) {
+    if (!v.empty()) {
+      const V d = Sub(v.back().p, p.p);
+      if (VDot(d, d) < 1e-18) continue;
+    }
+    v.push_back(p);
+  }
+  if (v.empty()) return;
+  for (Side* s : {&R, &L})
+    if (s->w < min_w) *s = Side{kHairWidth, 2.0 * kHairWidth, 4};
+  if (v.size() == 1) {
+    const Side& s = R.rho >= L.rho ? R : L;
+    S.all.push_back(NGon(v[0].p, s.rho, s.n, v[0].attribute));
+    return;
+  }
+  // Legs longer than a quarter circle are cut into equal parts.
+  std::vector<cells::PointNode> w{v[0]};
+  for (std::size_t i = 1; i < v.size(); ++i) {
+    const V a = w.back().p, b = v[i].p;
+    const double len = std::atan2(std::sqrt(VDot(VCross(a, b), VCross(a, b))), VDot(a, b));
+    const int parts = static_cast<int>(std::ceil(len / (M_PI / 2.0) - 1e-12));
+    if (parts > 1) {
+      const V ea = Unit(VCross(Unit(VCross(a, b)), a));
+      for (int k = 1; k < parts; ++k) w.push_back({Toward(a, ea, len * k / parts), v[i - 1].attribute});
+    }
+    w.push_back(v[i]);
+  }
+  const std::size_t m = w.size();
+  for (std::size_t i = 0; i + 1 < m; ++i)
+    AddLeg(S, w[i].p, w[i + 1].p, R, L, i == 0, i + 2 == m, w[i].attribute);
+  for (std::size_t i = 1; i + 1 < m; ++i)
+    AddJoin(S, w[i].p, Unit(VCross(w[i - 1].p, w[i].p)), Unit(VCross(w[i].p, w[i + 1].p)), R, L,
+            w[i].attribute);
+}
+
+}  // namespace
+
+int q7_LsetExpand(const DeriveContext& ctx, const geodesy::Ellipsoid* e, int mode, int density_right,
+                  int density_left, double distance_right, double distance_left, const cells::Object& lines) {
+  if (!ctx.index || !ctx.object) return DERIVE_BAD_PARAMETERS;
+  if (mode != 1 && mode != 2) return DERIVE_BAD_PARAMETERS;
+  if (!OutputResValid(ctx.res)) return DERIVE_BAD_PARAMETERS;
+  const int nr = DensityVertices(density_right), nl = DensityVertices(density_left);
+  if (!nr || !nl) return DERIVE_BAD_PARAMETERS;
+  const double limit = e ? 0.1 * ops::MeanRadius(*e) : 0.1;
+  const double least = e ? 0.001 : 0.001 / 6371007.1808;
+  if (!(distance_right >= 0.0 && distance_right <= limit)) return DERIVE_BAD_PARAMETERS;
+  if (!(distance_left >= 0.0 && distance_left <= limit)) return DERIVE_BAD_PARAMETERS;
+  if (distance_right < least && distance_left < least) return DERIVE_BAD_PARAMETERS;
+  if (lines.kind != cells::kLset) return DERIVE_BAD_PARAMETERS;
+  try {
+    std::vector<cells::PointNode> all;
+    if (!cells::CollectVertices(*ctx.index, lines, all)) return DERIVE_NO_WORKSPACE;
+    Shapes S;
+    std::vector<cells::PointNode> line;
+    for (const auto& p : all) {
+      if (!cells::IsMark(p)) {
+        line.push_back(p);
+        continue;
+      }
+      if (line.empty()) continue;
+      // Widths become angles at the mean direction of the line's vertices.
+      double f = 1.0;
+      if (e) {
+        V sum{0.0, 0.0, 0.0};
+        for (const auto& q : line) sum = Add(sum, q.p);
+        const V mean = VDot(sum, sum) > 1e-20 ? Unit(sum) : line[0].p;
+        f = MetresToRadians(*e, mean);
+      }
+      Side R, L;
+      R.n = nr;
+      L.n = nl;
+      R.w = distance_right * f;
+      L.w = distance_left * f;
+      R.rho = R.w * AreaEqualFactor(nr);
+      L.rho = L.w * AreaEqualFactor(nl);
+      AddLine(S, line, R, L, least * f);
+      line.clear();
+    }
+    return FinishBuffer(ctx, mode, S, true);
+  } catch (const std::bad_alloc&) {
+    if (!ctx.output) *ctx.object = cells::Object{};
+    return DERIVE_NO_WORKSPACE;
   }
 }
 
