@@ -232,13 +232,6 @@ void RunDerivation(GlobalBlock& g, const std::string& out_path, int kind, int re
     g.error_level = EL_FAILURE;
     return;
   }
-  if (operation == 7 && a.second == nullptr && fn == nullptr) {
-    // The line buffers are not built: the output is dropped, not left empty.
-    PostText(4, "q7_LsetExpand - under development");
-    cells::AbandonObject(out);
-    g.error_level = EL_FAILURE;
-    return;
-  }
   ops::DeriveContext ctx;
   ctx.index = g.cell_index;
   ctx.workspace = &g.workspace;
@@ -373,7 +366,7 @@ void DeriveUnary(GlobalBlock& g, const char* args, int op, int variant) {
     return;
   }
   const DerivationFn fn = op >= 1 && op <= kMaxOperation ? g_unary[op] : nullptr;
-  if (!fn && op != 7) {
+  if (!fn) {
     PostText(4, "Derivation %d is not available", op);
     g.error_level = EL_FAILURE;
     return;

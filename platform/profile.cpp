@@ -83,9 +83,7 @@ void ParseProfile(const char* text, size_t n, Profile* profile) {
   }
 }
 
-bool LoadProfile(const std::string& path, Profile* profile) {
-  profile->path = path;
-  profile->sections.clear();
+bool ReadRegularFile(const std::string& path, std::string* text) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   struct stat st;
@@ -93,13 +91,20 @@ bool LoadProfile(const std::string& path, Profile* profile) {
     std::fclose(f);
     return false;
   }
-  std::string text;
+  text->clear();
   char buf[1 << 14];
   size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  const bool failed = std::ferror(f) != 0;
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, got);
+  const bool ok = !std::ferror(f);
   std::fclose(f);
-  if (failed) return false;
+  return ok;
+}
+
+bool LoadProfile(const std::string& path, Profile* profile) {
+  profile->path = path;
+  profile->sections.clear();
+  std::string text;
+  if (!ReadRegularFile(path, &text)) return false;
   ParseProfile(text.data(), text.size(), profile);
   return true;
 }

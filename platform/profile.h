@@ -30,6 +30,10 @@ struct Profile {
 // Reads a whole file: false when it cannot be read (a directory, no such
 // file, no permission).
 bool LoadProfile(const std::string& path, Profile* profile);
+
+// Reads a whole regular file into text; false when it cannot be opened, is
+// not a regular file (a directory, a device) or a read fails.
+bool ReadRegularFile(const std::string& path, std::string* text);
 // The same over bytes in memory (any bytes: NULs end nothing, they are kept).
 void ParseProfile(const char* text, size_t n, Profile* profile);
 

@@ -1,4 +1,5 @@
 #include "apps/sheeter/sheet_parts.h"
+#include "platform/profile.h"
 
 #include <sys/stat.h>
 
@@ -152,23 +153,6 @@ std::string DevicePath(const std::string& device, const std::string& dir) {
   return "";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  struct stat st;
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(f);
-    return false;
-  }
-  text->clear();
-  char buf[1 << 14];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, got);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
 void ParseMarkerText(const std::string& text, MarkerFile* m) {
   m->markers.clear();
   int pending = -1;
@@ -189,7 +173,7 @@ void ParseMarkerText(const std::string& text, MarkerFile* m) {
 
 bool LoadMarkerFile(const std::string& path, MarkerFile* m) {
   std::string text;
-  if (!ReadWholeFile(path, &text)) return false;
+  if (!platform::ReadRegularFile(path, &text)) return false;
   ParseMarkerText(text, m);
   return true;
 }

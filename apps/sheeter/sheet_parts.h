@@ -83,7 +83,5 @@ struct ScaleBar {
 };
 ScaleBar ChooseScaleBar(const std::string& units, double quarter_width_metres);
 
-// Reads a whole file into text; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string* text);
 
 }  // namespace sheeter

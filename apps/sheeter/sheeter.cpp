@@ -555,9 +555,9 @@ void DrawLabels(Sheet& s) {
     }
     sheeter::LabelFiles files;
     std::string text;
-    if (!sheeter::ReadWholeFile(locations, &text)) Error("Label location file (%s) not found", locations.c_str());
+    if (!platform::ReadRegularFile(locations, &text)) Error("Label location file (%s) not found", locations.c_str());
     sheeter::ParseLabelLocations(text, &files);
-    if (!sheeter::ReadWholeFile(names, &text)) Error("Label name file (%s) not found", names.c_str());
+    if (!platform::ReadRegularFile(names, &text)) Error("Label name file (%s) not found", names.c_str());
     sheeter::ParseLabelNames(text, &files);
     std::printf("SHEETER - drawing labels: %s\n", name.c_str());
     const double mm = UnitsPerMm(s);
