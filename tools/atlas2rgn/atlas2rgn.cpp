@@ -213,8 +213,8 @@ int main(int argc, char** argv) {
       std::vector<LonLat> pts;
       long long x = 0, y = 0;
       for (const auto& q : arc) {
-        x += q[0].get<long long>();
-        y += q[1].get<long long>();
+        x += q.at(0).get<long long>();
+        y += q.at(1).get<long long>();
         pts.push_back({tx + x * sx, ty + y * sy});
       }
       arcs.push_back(std::move(pts));
@@ -240,18 +240,21 @@ int main(int argc, char** argv) {
       }
       if (g.contains("id")) {
         const std::string id = g["id"].is_string() ? g["id"].get<std::string>()
-                                                    : (g["id"].is_number() ? std::to_string(g["id"].get<long>()) : "");
+                                                    : (g["id"].is_number_integer() ? std::to_string(g["id"].get<long long>()) : "");
         char* end = nullptr;
         const long v = std::strtol(id.c_str(), &end, 10);
         if (!id.empty() && end && *end == '\0' && v > 0) code = v;
       }
       if (numbered) code = static_cast<long>(names.size());
-      if (g["type"] == "Polygon") {
-        polygons.push_back(g["arcs"].get<std::vector<std::vector<long long>>>());
+      // Geometries of other types (or none: TopoJSON's null geometry) bound nothing.
+      const auto type = g.is_object() ? g.find("type") : g.end();
+      const std::string kind = type != g.end() && type->is_string() ? type->get<std::string>() : "";
+      if (kind == "Polygon") {
+        polygons.push_back(g.at("arcs").get<std::vector<std::vector<long long>>>());
         codes.push_back(code);
       }
-      if (g["type"] == "MultiPolygon")
-        for (const auto& p : g["arcs"]) {
+      if (kind == "MultiPolygon")
+        for (const auto& p : g.at("arcs")) {
           polygons.push_back(p.get<std::vector<std::vector<long long>>>());
           codes.push_back(code);
         }
