@@ -31,8 +31,8 @@
 // the polygon's other rings is a hole and runs with its smaller side on the
 // right; every other ring is an outer ring and runs with its smaller side on
 // the left. A ring whose reversed orientation disagrees with its role (the
-// two Maldives specks of the 10m level that run the wrong way round) is
-// turned round. Rings left with fewer than three distinct vertices (the
+// two Maldives specks of the 10m level that run the wrong way round, and four
+// nearly flat ones there) is turned round. Rings left with fewer than three distinct vertices (the
 // islets that the quantisation collapsed) bound nothing and are dropped.
 // Self-crossing rings are written as they are. Antarctica is one ring around
 // the south pole and needs no special care: on the sphere the pole is simply
@@ -50,8 +50,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
