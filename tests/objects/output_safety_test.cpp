@@ -223,11 +223,13 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
                 "ExportObject a a_out.pts\n"
                 "WriteTextFile t before\n"
                 "SaveBitmap pic.png\n"
+                "SaveBitmap pic.jpg\n"
+                "SaveBitmap pic.bmp\n"
                 "DerivePsetUnique b a\n",
                 &out),
             0)
       << out;
-  const char* kept[] = {"a.qbo", "a.dmp", "a_out.pts", "t.txt", "pic.png", "b.qbo"};
+  const char* kept[] = {"a.qbo", "a.dmp", "a_out.pts", "t.txt", "pic.png", "pic.jpg", "pic.bmp", "b.qbo"};
   std::vector<std::string> before;
   for (const char* f : kept) {
     before.push_back(ReadAll(dir + f));
@@ -244,6 +246,8 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
                          "ExportObject a a_out.pts\n"
                          "WriteTextFile t after\n"
                          "SaveBitmap pic.png\n"
+                         "SaveBitmap pic.jpg\n"
+                         "SaveBitmap pic.bmp\n"
                          "DerivePsetUnique b a\n",
                          &out);
   EXPECT_EQ(status, 4) << out;  // the last command's level, not a crash or an assertion
@@ -252,7 +256,8 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
   EXPECT_NE(out.find("Dump file ./a.dmp write error"), std::string::npos) << out;
   EXPECT_NE(out.find("Coordinate file write error"), std::string::npos) << out;
   EXPECT_NE(out.find("File (./t.txt) write error"), std::string::npos) << out;
-  EXPECT_NE(out.find("Image file (./pic.png) output error"), std::string::npos) << out;
+  for (const char* pic : {"png", "jpg", "bmp"})
+    EXPECT_NE(out.find(std::string("Image file (./pic.") + pic + ") output error"), std::string::npos) << out;
   EXPECT_NE(out.find("./b.qbo: no space left on the file system"), std::string::npos) << out;
   for (std::size_t i = 0; i < before.size(); ++i)
     EXPECT_EQ(ReadAll(dir + kept[i]), before[i]) << kept[i] << " changed";
