@@ -134,8 +134,6 @@ bool PsetValid(const Object& o, std::int64_t cell_limit, int entry_size) {
       const std::int64_t toff = Load<std::int32_t>(p + 12), tn = Load<std::int32_t>(p + 16);
       const std::int64_t noff = Load<std::int32_t>(p + 20), nn = Load<std::int32_t>(p + 24);
       if (nn != 0 && nn != tn) return false;
-      const std::int64_t cptnb = Load<std::int32_t>(p + 28), cvxnb = Load<std::int32_t>(p + 32);
-      if (cptnb < 0 || cptnb > n || cvxnb < 0) return false;
       for (std::int64_t j = 0; j < 3 * tn; ++j) {
         const std::int64_t v = Load<std::int32_t>(o.coords + toff + 4 * j);
         if (v < 0 || v >= n) return false;

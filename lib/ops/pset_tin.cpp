@@ -68,6 +68,30 @@ bool Overlaps(const std::vector<PlanarPoint>& poly, const PlanarPoint tri[3]) {
   return !Separates(poly.data(), poly.size(), tri, 3) && !Separates(tri, 3, poly.data(), poly.size());
 }
 
+// The convex hull of the points by exact turn tests (monotone chain): the
+// indices of the vertices, counterclockwise, every vertex a strict left
+// turn. Unlike the construction's own hull, whose clean-up drops points
+// that turn by less than the hull edge criterion, it leaves no point
+// outside itself however nearly collinear the boundary is.
+void StrictHull(const std::vector<PlanarPoint>& p, std::vector<int>& hull) {
+  std::vector<int> ix(p.size());
+  for (std::size_t i = 0; i < p.size(); ++i) ix[i] = static_cast<int>(i);
+  std::sort(ix.begin(), ix.end(), [&](int a, int b) {
+    return p[a].x < p[b].x || (p[a].x == p[b].x && p[a].y < p[b].y);
+  });
+  hull.assign(2 * ix.size() + 1, 0);
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < ix.size(); ++i) {
+    while (k >= 2 && Cross(p[hull[k - 2]], p[hull[k - 1]], p[ix[i]]) <= 0.0) --k;
+    hull[k++] = ix[i];
+  }
+  for (std::size_t i = ix.size() - 1, lower = k + 1; i-- > 0;) {
+    while (k >= lower && Cross(p[hull[k - 2]], p[hull[k - 1]], p[ix[i]]) <= 0.0) --k;
+    hull[k++] = ix[i];
+  }
+  hull.resize(k > 1 ? k - 1 : k);
+}
+
 // What one cell writes.
 struct CellOut {
   std::int32_t cell = 0;
@@ -97,7 +121,8 @@ class Builder {
   // Scratch reused from cell to cell.
   std::vector<PlanarPoint> pts_, poly_;
   std::vector<std::uint32_t> zb_;
-  std::vector<int> newix_, kept_, keptix_;
+  std::vector<int> newix_, kept_, keptix_, order_, hull_;
+  std::vector<PlanarPoint> sorted_;
 };
 
 void PutPoint(std::vector<std::uint8_t>& out, const PlanarPoint& p, std::uint32_t zbits) {
@@ -179,12 +204,38 @@ int Builder::Cell(std::int64_t ci) {
 
   Tin tin;
   int status = TIN_TOO_FEW;
+  order_.resize(pts_.size());
+  for (std::size_t i = 0; i < pts_.size(); ++i) order_[i] = static_cast<int>(i);
   if (pts_.size() >= 3) status = q2mtin(pts_.data(), static_cast<int>(pts_.size()), 0, 0, &tin);
+  if (status == TIN_INSERT_FAILED || status == TIN_INVALID) {
+    // Points that the computed hull's clean-up left just outside it (a
+    // nearly straight boundary, as gridded samples give): build again on
+    // the exact hull, given to the construction as the first points.
+    StrictHull(pts_, hull_);
+    if (hull_.size() >= 3) {
+      std::vector<bool> on(pts_.size(), false);
+      for (int h : hull_) on[h] = true;
+      order_ = hull_;
+      for (std::size_t i = 0; i < pts_.size(); ++i)
+        if (!on[i]) order_.push_back(static_cast<int>(i));
+      sorted_.resize(pts_.size());
+      for (std::size_t i = 0; i < pts_.size(); ++i) sorted_[i] = pts_[order_[i]];
+      tin = Tin();
+      status = q2mtin(sorted_.data(), static_cast<int>(sorted_.size()), 0, static_cast<int>(hull_.size()), &tin);
+    }
+  }
+  // Triangle vertices as indices into pts_.
+  for (int& v : tin.vt) v = order_[v];
   const bool triangulated = status == TIN_DONE || status == TIN_DONE_WITH_DROPS;
   // Too few points, all on one line or all on their hull: the cell's one value.
   const bool sparse = status == TIN_TOO_FEW || status == TIN_BAD_HULL || status == TIN_ALL_ON_HULL;
   if (!triangulated && !sparse) return DERIVE_BAD_PARAMETERS;
-  if (triangulated && TinVerify(tin) != 0) return 2;
+  if (triangulated) {
+    // The verification sees the points in the order the construction had.
+    Tin check = tin;
+    check.points = pts_.data();
+    if (TinVerify(check) != 0) return 2;
+  }
 
   // The kept triangles and the neighbour points they use.
   kept_.clear();

@@ -81,6 +81,7 @@ double q7_TinSurfaceValue(cells::CellIndex& idx, const DirectionCosines& p, cons
     }
     s.frame = geodesy::BuildTangentFrame(idx.cells[cell]->centre);
   }
+  s.steps = 0;
   if (s.record < 0) return geodesy::NOVALUE;
   const cells::TinCell t = cells::LoadTinCell(tin.structure + cells::PsetCellArrayOffset(tin) +
                                               s.record * cells::kTinCellSize);
@@ -90,7 +91,10 @@ double q7_TinSurfaceValue(cells::CellIndex& idx, const DirectionCosines& p, cons
   double step = SURFACE_FIRST_STEP;
   for (int k = 0;; ++k) {
     double value = 0;
-    if (InTriangles(idx, tin, t, s.frame, u, v, &value)) return value;
+    if (InTriangles(idx, tin, t, s.frame, u, v, &value)) {
+      s.steps = k;
+      return value;
+    }
     const double d2 = u * u + v * v;
     if (k == SURFACE_STEPS || d2 <= SURFACE_CENTRE_SQ) return geodesy::NOVALUE;
     const double d = std::sqrt(d2);

@@ -32,6 +32,7 @@ struct SurfaceSearch {
   std::int32_t cell = cells::NO_CELL;  // the last cell looked up
   std::int64_t record = -1;            // its TIN record, -1 when the object has none
   geodesy::TangentFrame frame{};       // the last cell's frame
+  int steps = 0;                       // steps towards the centre the last value took
 };
 
 // The value at the unit vector p, or geodesy::NOVALUE when there is none
