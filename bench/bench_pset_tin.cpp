@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/cells/cell_locate.h"
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
 #include "lib/ops/pset_tin.h"
@@ -88,6 +89,11 @@ int main(int argc, char** argv) {
     if (v != geodesy::NOVALUE) sum += v, ++valued;
   }
   const double random_us = Seconds(t0) / queries * 1e6;
+  // The cell location alone, which every value starts with.
+  std::int64_t cellsum = 0;
+  t0 = std::chrono::steady_clock::now();
+  for (const auto& p : q) cellsum += cells::Locate(idx, p);
+  const double locate_us = Seconds(t0) / queries * 1e6;
   // A pointer's path: small moves from one position to the next.
   geodesy::DirectionCosines p = q[0];
   t0 = std::chrono::steady_clock::now();
@@ -99,8 +105,9 @@ int main(int argc, char** argv) {
     if (v != geodesy::NOVALUE) sum += v;
   }
   const double path_us = Seconds(t0) / queries * 1e6;
-  std::printf("Surface value: %.3f us at random positions (%d of %d with a value), %.3f us along a path (%g)\n",
-              random_us, valued, queries, path_us, sum);
+  std::printf("Surface value: %.3f us at random positions (%d of %d with a value; locating the cell alone "
+              "%.3f us), %.3f us along a path (%g %lld)\n",
+              random_us, valued, queries, locate_us, path_us, sum, static_cast<long long>(cellsum));
   cells::ReleaseIndex(idx);
   return 0;
 }

@@ -36,22 +36,23 @@ Vertex VertexAt(cells::CellIndex& idx, const cells::Object& o, const cells::TinC
   return out;
 }
 
-// The interpolated value at (u, v), or false when no triangle holds it.
-bool InTriangles(cells::CellIndex& idx, const cells::Object& o, const cells::TinCell& t,
-                 const geodesy::TangentFrame& f, double u, double v, double* value) {
+// The interpolated value at (u, v) over the cell's decoded vertices, or
+// false when no triangle holds it.
+bool InTriangles(const cells::Object& o, const cells::TinCell& t, const std::vector<double>& vx, double u,
+                 double v, double* value) {
   const std::uint8_t* tri = o.coords + t.triangle_offset;
   for (std::int32_t i = 0; i < t.triangle_count; ++i, tri += 12) {
-    const Vertex a = VertexAt(idx, o, t, f, cells::Load<std::int32_t>(tri));
-    const Vertex b = VertexAt(idx, o, t, f, cells::Load<std::int32_t>(tri + 4));
-    const Vertex c = VertexAt(idx, o, t, f, cells::Load<std::int32_t>(tri + 8));
-    const double wa = (b.u - u) * (c.v - v) - (b.v - v) * (c.u - u);
-    const double wb = (c.u - u) * (a.v - v) - (c.v - v) * (a.u - u);
-    const double wc = (a.u - u) * (b.v - v) - (a.v - v) * (b.u - u);
+    const double* a = &vx[3 * static_cast<std::size_t>(cells::Load<std::int32_t>(tri))];
+    const double* b = &vx[3 * static_cast<std::size_t>(cells::Load<std::int32_t>(tri + 4))];
+    const double* c = &vx[3 * static_cast<std::size_t>(cells::Load<std::int32_t>(tri + 8))];
+    const double wc = (a[0] - u) * (b[1] - v) - (a[1] - v) * (b[0] - u);
+    const double wa = (b[0] - u) * (c[1] - v) - (b[1] - v) * (c[0] - u);
+    const double wb = (c[0] - u) * (a[1] - v) - (c[1] - v) * (a[0] - u);
     const double total = wa + wb + wc;
     if (!(total > 0.0)) continue;
     const double tol = -1e-9 * total;
     if (wa < tol || wb < tol || wc < tol) continue;
-    *value = (wa * a.z + wb * b.z + wc * c.z) / total;
+    *value = (wa * a[2] + wb * b[2] + wc * c[2]) / total;
     return true;
   }
   return false;
@@ -80,6 +81,20 @@ double q7_TinSurfaceValue(cells::CellIndex& idx, const DirectionCosines& p, cons
       else hi = mid - 1;
     }
     s.frame = geodesy::BuildTangentFrame(idx.cells[cell]->centre);
+    s.vertices.clear();
+    if (s.record >= 0) {
+      const cells::TinCell t = cells::LoadTinCell(tin.structure + cells::PsetCellArrayOffset(tin) +
+                                                  s.record * cells::kTinCellSize);
+      if (t.triangle_count > 0) {
+        s.vertices.resize(3 * static_cast<std::size_t>(t.point_count));
+        for (std::int32_t k = 0; k < t.point_count; ++k) {
+          const Vertex w = VertexAt(idx, tin, t, s.frame, k);
+          s.vertices[3 * k] = w.u;
+          s.vertices[3 * k + 1] = w.v;
+          s.vertices[3 * k + 2] = w.z;
+        }
+      }
+    }
   }
   s.steps = 0;
   if (s.record < 0) return geodesy::NOVALUE;
@@ -91,7 +106,7 @@ double q7_TinSurfaceValue(cells::CellIndex& idx, const DirectionCosines& p, cons
   double step = SURFACE_FIRST_STEP;
   for (int k = 0;; ++k) {
     double value = 0;
-    if (InTriangles(idx, tin, t, s.frame, u, v, &value)) {
+    if (InTriangles(tin, t, s.vertices, u, v, &value)) {
       s.steps = k;
       return value;
     }

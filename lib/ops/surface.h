@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "lib/cells/cell_index.h"
 #include "lib/cells/object_model.h"
@@ -28,11 +29,14 @@ inline constexpr int SURFACE_STEPS = 8;
 // Squared plane distance from the centre within which there is no value.
 inline constexpr double SURFACE_CENTRE_SQ = 2.77e-10;
 
+// A search state belongs to one object: start a new one for another.
 struct SurfaceSearch {
   std::int32_t cell = cells::NO_CELL;  // the last cell looked up
   std::int64_t record = -1;            // its TIN record, -1 when the object has none
   geodesy::TangentFrame frame{};       // the last cell's frame
   int steps = 0;                       // steps towards the centre the last value took
+  // The last cell's points in its plane with their heights (u, v, z).
+  std::vector<double> vertices;
 };
 
 // The value at the unit vector p, or geodesy::NOVALUE when there is none
