@@ -29,12 +29,14 @@ double Det(V a, V b, V c) { return VDot(VCross(a, b), c); }
 // The point at angle rho from c in the tangent direction dir (unit, normal to c).
 V Toward(V c, V dir, double rho) { return Unit(Add(Mul(c, std::cos(rho)), Mul(dir, std::sin(rho)))); }
 
-// A one-sided buffer keeps this hair of width (radians, 0.3 m) on its other
+// A one-sided buffer keeps this hair of width (radians, 3 m) on its other
 // side, with round parts of twice that and four vertices to a circle, so that
-// neighbouring legs overlap rather than touch along the line itself. Smaller
-// shapes would be beyond what the sign of a triple product of unit vectors
-// can tell apart.
-constexpr double kHairWidth = 5e-8;
+// neighbouring legs overlap rather than touch along the line itself. The
+// hair's long edges run nearly along those of the next leg's hair, and where
+// they cross the crossing point is only as good as the angle between them: at
+// 0.3 m, legs of some hundred kilometres meeting at sharp turns left merged
+// rings that did not close.
+constexpr double kHairWidth = 5e-7;
 // The round parts of a join reach this far (radians of direction) past the
 // perpendicular of each leg, so that no join edge runs through the corner of
 // a band.
