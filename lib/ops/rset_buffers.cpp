@@ -232,6 +232,13 @@ void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>&
   for (auto& l : nb) std::sort(l.begin(), l.end());
 }
 
+std::uint64_t HashCube(std::int64_t i, std::int64_t j, std::int64_t k) {
+  std::uint64_t h = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull;
+  h ^= static_cast<std::uint64_t>(j) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+  h ^= static_cast<std::uint64_t>(k) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+  return h;
+}
+
 // The union of the shapes as rings (marks between them) in out. Returns 0,
 // 1 when every leg lies inside another shape (the shapes cover the earth),
 // 16 or 18 when the rings cannot be chained.
@@ -241,7 +248,38 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   Neighbours(polys, nb);
   std::vector<std::int64_t> base(polys.size() + 1, 0);
   for (std::size_t i = 0; i < polys.size(); ++i) base[i + 1] = base[i] + std::int64_t(polys[i].v.size());
-  std::map<std::pair<std::int64_t, std::int64_t>, std::int64_t> cross_node;
+  // A crossing is a node of its own, or the end of either leg when it lies
+  // that close to one: a crossing a few micrometres from a vertex would leave
+  // a stretch too short for its midpoint to tell which side it is on, and
+  // the rings would not close there.
+  struct CrossNode { std::int64_t node; V x; };
+  std::map<std::pair<std::int64_t, std::int64_t>, CrossNode> cross_node;
+  constexpr double kSnapChordSq = 1e-22;  // 64 micrometres
+  // Crossings that close to one another (three boundaries through one point)
+  // are one node, found through a grid of cubes of twice the snap distance.
+  constexpr double kSnapCube = 2e-11;
+  std::unordered_map<std::uint64_t, std::vector<std::pair<std::int64_t, V>>> near_nodes;
+  auto cube_of = [&](V p, int dx, int dy, int dz) {
+    return HashCube(static_cast<std::int64_t>(std::floor(p.x / kSnapCube)) + dx,
+                    static_cast<std::int64_t>(std::floor(p.y / kSnapCube)) + dy,
+                    static_cast<std::int64_t>(std::floor(p.z / kSnapCube)) + dz);
+  };
+  auto find_near = [&](V p, CrossNode* c) {
+    for (int dx = -1; dx <= 1; ++dx)
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dz = -1; dz <= 1; ++dz) {
+          auto it = near_nodes.find(cube_of(p, dx, dy, dz));
+          if (it == near_nodes.end()) continue;
+          for (const auto& [node, q] : it->second) {
+            const V d = Sub(p, q);
+            if (VDot(d, d) < kSnapChordSq) {
+              *c = {node, q};
+              return true;
+            }
+          }
+        }
+    return false;
+  };
   std::int64_t next_node = base.back();  // vertex nodes are their leg ids
   std::vector<Stretch> kept;
   struct Cut { double t; V x; std::int64_t node; };
@@ -263,8 +301,25 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
           const std::int64_t l1 = base[pi] + l, l2 = base[qj] + m;
           auto key = std::make_pair(std::min(l1, l2), std::max(l1, l2));
           auto it = cross_node.find(key);
-          if (it == cross_node.end()) it = cross_node.emplace(key, next_node++).first;
-          cuts.push_back({-VDot(x, a), x, it->second});
+          if (it == cross_node.end()) {
+            CrossNode c{next_node, x};
+            const V ends[4] = {a, b, h.v[m], h.v[(m + 1) % hn]};
+            const std::int64_t end_nodes[4] = {base[pi] + l, base[pi] + (l + 1) % n, base[qj] + m,
+                                               base[qj] + (m + 1) % hn};
+            bool snapped = false;
+            for (int k = 0; k < 4 && !snapped; ++k) {
+              const V d = Sub(x, ends[k]);
+              if (VDot(d, d) < kSnapChordSq) {
+                c = {end_nodes[k], ends[k]};
+                snapped = true;
+              }
+            }
+            if (!snapped) snapped = find_near(x, &c);
+            if (c.node == next_node) ++next_node;
+            if (!snapped || c.node < base.back()) near_nodes[cube_of(c.x, 0, 0, 0)].push_back({c.node, c.x});
+            it = cross_node.emplace(key, c).first;
+          }
+          cuts.push_back({-VDot(it->second.x, a), it->second.x, it->second.node});
         }
       }
       std::sort(cuts.begin(), cuts.end(), [](const Cut& u, const Cut& w) { return u.t < w.t; });
@@ -274,6 +329,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       at.push_back(b);
       nodes.push_back(base[pi] + (l + 1) % n);
       for (std::size_t s = 0; s + 1 < at.size(); ++s) {
+        if (nodes[s] == nodes[s + 1]) continue;  // a crossing put on a vertex
         const V mid = Unit(Add(at[s], at[s + 1]));
         bool covered = false;
         for (int qj : nb[pi])
@@ -354,13 +410,6 @@ double AreaEqualFactor(int n) {
 }
 
 namespace {
-
-std::uint64_t HashCube(std::int64_t i, std::int64_t j, std::int64_t k) {
-  std::uint64_t h = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull;
-  h ^= static_cast<std::uint64_t>(j) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-  h ^= static_cast<std::uint64_t>(k) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-  return h;
-}
 
 // The points of a Pset, cell by cell; a point within the squared chord
 // `same` of one already taken counts as that one.
