@@ -256,12 +256,12 @@ int RenderTinSurface(const MapGeometry& g, cells::CellIndex& idx, const cells::O
     if (t.triangle_count == 0) {
       // One height for the whole cell: its polygon as a fan about the centre.
       if (cells::TinOwnPoints(t) <= 0) continue;
-      Vertex centre, first, prev;
+      Vertex centre{}, first{}, prev{};
       place(frame, cell->centre, t.z[0], &centre);
       const int nn = cell->neighbour_count;
       for (int k = 0; k <= nn; ++k) {
         geodesy::DirectionCosines p;
-        Vertex v;
+        Vertex v{};
         if (k < nn) {
           cells::VoronoiVertex(idx, t.cell, k, p);
           if (p.x == geodesy::NOVALUE) {

@@ -212,6 +212,14 @@ TEST_F(SurfaceRender, ShadedConeIsBrightestOnItsNorthWestFlank) {
   EXPECT_NEAR(bx / by, 1.0, 0.35);
   EXPECT_GT(dx, 10);
   EXPECT_GT(dy, 10);
+  // Exaggerated three times the slopes are steeper: deeper shadows.
+  Map x3(PROJ_STEREO, -40, 150, 2e6, 400, 400);
+  ASSERT_EQ(Render(x3, kSurfaceShade, "r0.255g0.255b0.255n3", &r), SURFACE_OK);
+  int least3 = 255;
+  for (int y = 0; y < 400; ++y)
+    for (int x = 0; x < 400; ++x)
+      if (x3.At(x, y) != 0x00ffffffu) least3 = std::min<int>(least3, RedOf(x3.At(x, y)));
+  EXPECT_LT(least3, least - 30);
   // Blended with the ramp, flat ground keeps its hypsometric colour: the
   // flat ground round the cone is its lowest height, the ramp's low colour.
   Map b(PROJ_STEREO, -40, 150, 5e6, 400, 400);
