@@ -54,6 +54,10 @@ struct Paint {
   int factor = 0;                   // > 0: table colour times factor / 65536
 };
 
+// A stored height that can be drawn: finite and not the "no value" mark
+// (a damaged or foreign file may hold either; DerivePsetTin writes neither).
+inline bool HeightUsable(double z) { return std::isfinite(z) && z > double(ops::TIN_NO_HEIGHT); }
+
 inline uint32_t Scaled(uint32_t argb, int factor) {
   uint32_t r = (((argb >> 16) & 0xff) * uint32_t(factor)) >> 16;
   uint32_t g = (((argb >> 8) & 0xff) * uint32_t(factor)) >> 16;
@@ -176,7 +180,7 @@ int RenderTinSurface(const MapGeometry& g, cells::CellIndex& idx, const cells::O
     const cells::TinCell t = cell_at(i);
     r.triangles += t.triangle_count;
     most = std::max(most, t.point_count);
-    if (cells::TinOwnPoints(t) <= 0) continue;
+    if (cells::TinOwnPoints(t) <= 0 || !HeightUsable(t.z[1]) || !HeightUsable(t.z[2])) continue;
     if (!have_range) {
       r.zmin = t.z[1];
       r.zmax = t.z[2];
@@ -221,7 +225,8 @@ int RenderTinSurface(const MapGeometry& g, cells::CellIndex& idx, const cells::O
 
   auto place = [&](const geodesy::TangentFrame& f, const geodesy::DirectionCosines& p, double z, Vertex* v) {
     double X = 0, Y = 0, pu = 0, pv = 0;
-    v->ok = ProjectForward(*g.params, g.projection, p, &X, &Y) == 0 && geodesy::ProjectToFrame(f, p, pu, pv) == 0;
+    v->ok = HeightUsable(z) && ProjectForward(*g.params, g.projection, p, &X, &Y) == 0 &&
+            geodesy::ProjectToFrame(f, p, pu, pv) == 0;
     if (v->ok) {
       PlaneToDeviceExact(g.transform, X, Y, &v->x, &v->y);
       v->ok = std::fabs(v->x) < kDeviceLimit && std::fabs(v->y) < kDeviceLimit;

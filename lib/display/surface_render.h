@@ -12,7 +12,9 @@
 // filled by both triangles (no gap can open between them); triangles that
 // two neighbouring cells both keep are drawn twice with the same colours.
 // A cell without triangles has one height everywhere: its Voronoi polygon
-// is drawn as a fan about the cell centre in that height.
+// is drawn as a fan about the cell centre in that height. A vertex whose
+// stored height is not finite or is the "no value" mark skips its
+// triangles, and such heights take no part in the height range.
 //
 // Heights to colours. The ramp runs over the height range of the whole
 // object (the least and greatest own-point heights of its cells, zmin and

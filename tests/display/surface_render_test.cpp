@@ -311,5 +311,25 @@ TEST_F(SurfaceRender, EmptyTinOtherKindsNoPictureAndASmallWorkspace) {
   EXPECT_EQ(ws.top, ws.base);
 }
 
+TEST_F(SurfaceRender, DamagedHeightsSkipTheirTrianglesAndLeaveTheRange) {
+  Tin(20, 30, 0.2, 5, [](double a, double) { return 100.0 * (a - 19); });
+  // A file may hold heights DerivePsetTin never writes: NaN, infinity and
+  // the "no value" mark, in a vertex record and in a cell's height range.
+  const cells::TinCell t = cells::LoadTinCell(tin_.structure + cells::PsetCellArrayOffset(tin_));
+  ASSERT_GT(t.triangle_count, 0);
+  const float bad[3] = {std::nanf(""), INFINITY, ops::TIN_NO_HEIGHT};
+  for (int k = 0; k < 3 && k < t.point_count; ++k) std::memcpy(tin_.coords + t.point_offset + 12 * k + 8, &bad[k], 4);
+  std::memcpy(tin_.structure + cells::PsetCellArrayOffset(tin_) + 40, &bad[1], 4);  // z[1] of the first cell
+  Map m(PROJ_ORTHO, 20, 30, 4e6, 300, 300);
+  SurfaceReport r;
+  for (SurfacePresentation p : {kSurfaceHypso, kSurfaceShade}) {
+    ASSERT_EQ(Render(m, p, "r0.255s30", &r), SURFACE_OK);
+    EXPECT_GT(r.skipped, 0);
+    EXPECT_GT(r.drawn, 0);
+    EXPECT_TRUE(std::isfinite(r.zmin) && std::isfinite(r.zmax));
+    EXPECT_GT(r.zmax - r.zmin, 150.0f);  // of 0 m to 200 m
+  }
+}
+
 }  // namespace
 }  // namespace display
