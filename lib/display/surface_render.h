@@ -7,8 +7,9 @@
 // triangle is filled row by row at the pixel centres, a value interpolated
 // across it barycentrically in device space. A triangle is skipped when a
 // vertex does not project (the far side of an ortho globe, beyond a
-// Mercator pole), and on maps with a seam when it spans more than two
-// thirds of the frame width (it lies across the seam). Shared edges are
+// Mercator pole), and on maps with a seam (ProjectionHasSeam: the tileset's
+// too) when it spans more than two thirds of the frame width (it lies
+// across the seam). Shared edges are
 // filled by both triangles (no gap can open between them); triangles that
 // two neighbouring cells both keep are drawn twice with the same colours.
 // A cell without triangles has one height everywhere: its Voronoi polygon

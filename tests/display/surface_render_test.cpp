@@ -15,6 +15,7 @@
 #include "lib/display/map_geometry.h"
 #include "lib/display/projections.h"
 #include "lib/display/surface_render.h"
+#include "lib/display/tileset.h"
 #include "lib/geodesy/ellipsoid.h"
 #include "lib/ops/pset_tin.h"
 #include "lib/ops/surface.h"
@@ -252,6 +253,29 @@ TEST_F(SurfaceRender, EveryProjectionSkipsWhatItCannotShow) {
   EXPECT_GT(world.Painted(), 10);
   for (int y = 0; y < 400; ++y)
     for (int x = 100; x < 700; ++x) ASSERT_EQ(world.At(x, y), 0x00ffffffu) << x << " " << y;
+  // A world tileset wraps round at 180 degrees as well.
+  TilesetInfo t;
+  t.version = 1;
+  t.format = 1;
+  t.across = 8;
+  t.down = 4;
+  t.tile_width = 100;
+  t.tile_height = 50;
+  t.lon0 = 0;
+  t.width = 4294967280u;  // 2 pi
+  t.bands = 4;
+  for (int deg : {-80, -40, 0, 40, 80}) t.latitudes.push_back(int32_t(deg * (2147483640.0 / 180.0)));
+  {
+    Map tiles(PROJ_STEREO, 0, 0, 1e8, 800, 200);
+    ReleaseMapGeometry(&tiles.g);
+    ASSERT_EQ(SetUpTilesetGeometry(t, &tiles.e, nullptr, 0.0254 / 96, 0.0254 / 96, {0, 199, 799, 0}, 64, nullptr,
+                                   nullptr, &tiles.g), 0);
+    ASSERT_EQ(Render(tiles, kSurfaceHypso, "", &r), SURFACE_OK);
+    EXPECT_GT(r.skipped, 0);
+    EXPECT_GT(tiles.Painted(), 10);
+    for (int y = 0; y < 200; ++y)
+      for (int x = 100; x < 700; ++x) ASSERT_EQ(tiles.At(x, y), 0x00ffffffu) << x << " " << y;
+  }
   // The far side of an ortho globe: nothing at all.
   Map far(PROJ_ORTHO, -10, 0, 1e8, 300, 300);
   ASSERT_EQ(far.status, 0);
