@@ -42,8 +42,12 @@ void CmdDisplaySurface(GlobalBlock& g, const char* args, int variant, int) {
     return;
   }
   DisplayContext& d = Display(g);
+  // The screen's style key too: the plot's keys are for what goes on paper.
+  const int plot_mode = d.plot_mode;
+  d.plot_mode = 0;
   const display::RampStyle ramp =
       display::ParseRampStyle(StyleValue(g, style[0] ? style : nullptr, "object.surface"));
+  d.plot_mode = plot_mode;
   const display::SurfacePresentation presentation =
       variant == 1 ? display::kSurfaceShade : display::kSurfaceHypso;
   ShowWaitPointer(true);

@@ -3,7 +3,8 @@
 // (lib/display/surface_render.h), the ramp from the style argument or the
 // "object.surface" key. The surfaces are pictures of pixels: they go to the
 // screen's map picture only, also while a plot is active (a plot takes no
-// pixels, so nothing of them reaches the plot file).
+// pixels, so nothing of them reaches the plot file), and the style key is
+// then the screen's "object.surface", not the plot's.
 #pragma once
 
 #include "interp/global.h"

@@ -136,13 +136,17 @@ TEST_F(SurfaceScript, WithAPlotActiveTheSurfaceGoesToTheScreenOnly) {
   const std::string out = Run(
       "ImportPset cone cone.pts fd\nDerivePsetTin tcone cone\n"
       "MapFieldSize 400 400\nGeometry S30 E60 6e6 ortho\nClear White\n"
-      "PlotStart a4 " + dir + "/surf\nDisplaySurfaceShade tcone\nIfErrorLevel 1 Echo surface failed\nPlotEnd\n"
+      "PlotStart a4 " + dir + "/surf\nDisplaySurfaceHypso tcone\nIfErrorLevel 1 Echo surface failed\nPlotEnd\n"
       "PlotStart a4 " + dir + "/empty\nPlotEnd\n"
       "SaveBitmap plotted.png\n");
   EXPECT_EQ(out.find("\nsurface failed"), std::string::npos) << out;
   cairo_surface_t* s = Load("plotted.png");
   ASSERT_TRUE(s);
   EXPECT_GT(Painted(s), 20000);
+  // In the screen's ramp (object.surface, green to orange), not the plot's
+  // grey one: the top of the cone is the ramp's high colour.
+  const uint32_t top = At(s, 200, 200);
+  EXPECT_FALSE(RedOf(top) == GreenOf(top) && GreenOf(top) == BlueOf(top)) << std::hex << top;
   cairo_surface_destroy(s);
   std::ifstream f(dir + "/surf.hpg"), e(dir + "/empty.hpg");
   std::stringstream plot, empty;
