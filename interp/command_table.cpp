@@ -16,6 +16,7 @@
 // handler it uses ("own" for a handler of its own).
 #include "interp/handlers.h"
 #include "interp/cmd_draw.h"
+#include "interp/cmd_surface_paint.h"
 #include "interp/cmd_settings.h"
 #include "interp/cmd_map.h"
 #include "interp/cmd_objects.h"
@@ -81,8 +82,8 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  36 */ {"DisplayCellsTraversed",          CmdDisplayCells,    2, 0},  // draw: display cells
     /*  37 */ {"DisplayLines",                   CmdDisplayLines,    0, 0},  // draw: own
     /*  38 */ {"DisplayPoints",                  CmdDisplayPoints,   0, 0},  // draw: own
-    /*  39 */ {"DisplaySurfaceHypso",            CmdNotImplemented,  0, 0},  // paint: display surface
-    /*  40 */ {"DisplaySurfaceShade",            CmdNotImplemented,  1, 0},  // paint: display surface
+    /*  39 */ {"DisplaySurfaceHypso",            CmdDisplaySurface,  0, 0},  // paint: display surface
+    /*  40 */ {"DisplaySurfaceShade",            CmdDisplaySurface,  1, 0},  // paint: display surface
     /*  41 */ {"DrawCellCenters",                CmdDrawCellPoints,  2, 0},  // draw: draw cell points
     /*  42 */ {"DrawCellDuals",                  CmdDrawCellOutlines, 2, 0},  // draw: draw cell outlines
     /*  43 */ {"DrawCellNumbers",                CmdDrawCellPoints,  1, 0},  // draw: draw cell points
