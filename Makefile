@@ -58,8 +58,7 @@ test: build
 
 demo: programs
 	cd build/bin && SDL_VIDEODRIVER=$${SDL_VIDEODRIVER:-dummy} ./ombrel --batch demo.omb
-	cd build/bin && ./sheeter atlas/plotters.ini a4 atlas "" world.atl europe.scn N50 E10 2e7 stereo 0 europe.hpg && \
-	  if command -v hp2xx >/dev/null; then hp2xx -q -m png -f europe.png europe.hpg; fi
+	cd build/bin && ./sheeter atlas/plotters.ini a4 atlas "" world.atl europe.scn N50 E10 2e7 stereo 0 europe.hpg
 
 build-asan/build.ninja:
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBREL_SANITIZE=ON

@@ -27,6 +27,7 @@
 #include "lib/cells/object_file.h"
 #include "lib/ops/lset_intersections.h"
 #include "lib/ops/pset_ops.h"
+#include "lib/ops/pset_tin.h"
 
 namespace interp {
 
@@ -341,7 +342,8 @@ void DeriveUnary(GlobalBlock& g, const char* args, int op, int variant) {
     }
     a.neighbours = w1[0] == 'n';
   }
-  int res = g.settings.coordinate_resolution;
+  // A TIN Pset always holds its vertices as two floats and the height word.
+  int res = op == 12 ? ops::TIN_RESOLUTION : g.settings.coordinate_resolution;
   if (op != 12) {
     rest = NextWord(rest, word, WORD_SIZE);
     if (!Resolution(g, word, &res)) return;

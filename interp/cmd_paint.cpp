@@ -107,7 +107,7 @@ std::vector<geodesy::DirectionCosines> PsetPoints(cells::CellIndex& idx, const c
           cells::LoadTinCell(obj.structure + cells::PsetCellArrayOffset(obj) + i * cells::kTinCellSize);
       cell = t.cell;
       offset = t.point_offset;
-      n = t.point_count;
+      n = cells::TinOwnPoints(t);  // the cell's own points
     } else {
       const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(obj, i));
       cell = c.cell;

@@ -299,7 +299,18 @@ void CmdSet(GlobalBlock& g, const char* args, int, int) {
     const double b = w2[0] ? std::atof(w2) : geodesy::NOVALUE;
     const bool ok = w1[0] && w2[0] && a >= 100.0 && a <= 1.428e8 && b >= 100.0 && b <= 1.428e8;
     if (!ok || !SelectEllipsoid(g, 0, a, b)) {
-      PostText(4, "Invalid ellipsoid semi-axis value(s) %f %f", a, b);
+      // A value not given shows as the no-value double in its short form,
+      // not as the 309 digits %f would give it.
+      char ta[64], tb[64];
+      auto show = [](double v, char* text, std::size_t size) {
+        if (v == geodesy::NOVALUE)
+          std::snprintf(text, size, "-1.79769313486231e308");
+        else
+          std::snprintf(text, size, "%f", v);
+      };
+      show(a, ta, sizeof ta);
+      show(b, tb, sizeof tb);
+      PostText(4, "Invalid ellipsoid semi-axis value(s) %s %s", ta, tb);
       g.error_level = EL_NOT_APPLICABLE;
       return;
     }

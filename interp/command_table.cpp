@@ -28,6 +28,7 @@
 #include "interp/cmd_reframe.h"
 #include "interp/cmd_lattice.h"
 #include "interp/cmd_nearest.h"
+#include "interp/cmd_surface.h"
 #include "interp/cmd_verify.h"
 #include "interp/cmd_paint.h"
 #include "interp/cmd_collections.h"
@@ -60,7 +61,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  16 */ {"DerivePsetNearLines",            DeriveBinary,       2, 1},  // derive: two-operand derivation
     /*  17 */ {"DerivePsetOutside",              DeriveBinary,       3, 2},  // derive: two-operand derivation
     /*  18 */ {"DerivePsetReduced",              DeriveUnary,        1, 2},  // derive: one-operand derivation
-    /*  19 */ {"DerivePsetTin",                  CmdNotImplemented,  12, 0},  // hull/TIN: one-operand derivation
+    /*  19 */ {"DerivePsetTin",                  DeriveUnary,        12, 0},  // hull/TIN: one-operand derivation
     /*  20 */ {"DerivePsetUnique",               DeriveUnary,        1, 1},  // derive: one-operand derivation
     /*  21 */ {"DeriveRsetAfarLines",            DeriveUnary,        7, 2},  // buffers: one-operand derivation
     /*  22 */ {"DeriveRsetAfarPoints",           DeriveUnary,        8, 2},  // buffers: one-operand derivation
@@ -128,7 +129,7 @@ const CommandEntry kCommandTable[COMMAND_COUNT + 1] = {
     /*  84 */ {"NearLineInCollection",           CmdCollectionSearch, 1, 0},  // collections: collection search
     /*  85 */ {"NearPointInCollection",          CmdCollectionSearch, 0, 0},  // collections: collection search
     /*  86 */ {"OverheadRsetInCollection",       CmdCollectionSearch, 2, 0},  // collections: collection search
-    /*  87 */ {"OverheadSurface",                CmdNotImplemented,  6, 0},  // hull/TIN: own
+    /*  87 */ {"OverheadSurface",                CmdOverheadSurface, 6, 0},  // hull/TIN: own
     /*  88 */ {"PaintCDC",                       CmdPaint,           4, 0},  // paint: paint
     /*  89 */ {"PaintCost",                      CmdPaintCost,       0, 0},  // paint: own
     /*  90 */ {"PaintDCos3",                     CmdPaint,           5, 0},  // paint: paint

@@ -246,6 +246,8 @@ bool CollectVertices(CellIndex& idx, const Object& o, std::vector<PointNode>& ou
       const int size = o.kind == kPset ? kPsetCellSize : kTinCellSize;
       for (std::int64_t i = 0; i < PsetCellCount(o); ++i) {
         PsetCell c = LoadPsetCell(o.structure + PsetCellArrayOffset(o) + i * size);
+        if (o.kind == kTinPset)  // the cell's own points only
+          c.count = TinOwnPoints(LoadTinCell(o.structure + PsetCellArrayOffset(o) + i * size));
         const std::uint8_t* p = o.coords + c.offset;
         for (std::int32_t k = 0; k < c.count; ++k) {
           PointNode n;

@@ -88,7 +88,7 @@ int DumpObjectText(const Object& o, std::FILE* f) {
           std::fprintf(f, "(%d,%d,%d)\n", Load<std::int32_t>(p), Load<std::int32_t>(p + 4),
                        Load<std::int32_t>(p + 8));
         }
-        points += t.point_count;
+        points += TinOwnPoints(t);
         triangles += t.triangle_count;
         neighbours += t.neighbour_count;
       }

@@ -74,6 +74,19 @@ TinCell LoadTinCell(const std::uint8_t* p) {
   return t;
 }
 
+void StoreTinCell(std::uint8_t* p, const TinCell& t) {
+  Store(p, t.cell);
+  Store(p + 4, t.point_offset);
+  Store(p + 8, t.point_count);
+  Store(p + 12, t.triangle_offset);
+  Store(p + 16, t.triangle_count);
+  Store(p + 20, t.neighbour_offset);
+  Store(p + 24, t.neighbour_count);
+  Store(p + 28, t.cptnb);
+  Store(p + 32, t.cvxnb);
+  for (int i = 0; i < 3; ++i) Store(p + 36 + 4 * i, t.z[i]);
+}
+
 const std::int32_t* EnvelopeList(const Object& o, int which) {
   std::int64_t off = o.kfield[which == 1 && o.kind == kRset ? 1 : 0];
   return reinterpret_cast<const std::int32_t*>(o.env + off);
@@ -184,10 +197,12 @@ bool ObjectValid(const Object& o, std::int64_t cell_limit) {
 
 std::int64_t VertexCount(const Object& o) {
   std::int64_t n = 0;
-  if (o.kind == kPset || o.kind == kTinPset) {
-    const int size = o.kind == kPset ? kPsetCellSize : kTinCellSize;
+  if (o.kind == kPset) {
     for (std::int64_t i = 0; i < PsetCellCount(o); ++i)
-      n += Load<std::int32_t>(o.structure + PsetCellArrayOffset(o) + i * size + 8);
+      n += Load<std::int32_t>(o.structure + PsetCellArrayOffset(o) + i * kPsetCellSize + 8);
+  } else if (o.kind == kTinPset) {
+    for (std::int64_t i = 0; i < PsetCellCount(o); ++i)
+      n += TinOwnPoints(LoadTinCell(o.structure + PsetCellArrayOffset(o) + i * kTinCellSize));
   } else {
     for (std::int64_t i = 0; i < ItemCount(o); ++i) {
       Item it = LoadItem(ItemAt(o, i));

@@ -17,6 +17,17 @@
 //     records of the pieces in cell index order.
 //   TIN Pset (5): as a Pset with 48-byte TinCell entries; triangles and
 //     neighbour triples are three 32-bit integers each in the coordinates.
+//     Per cell (as DerivePsetTin writes it, always at res 9): the points,
+//     the cell's own first (cptnb of them) and then the neighbour points its
+//     triangles use, all in the cell's plane; then the triangles
+//     (counterclockwise vertex indices into the cell's points); then, with
+//     "n", one neighbour triple per triangle (the triangle across the edge
+//     from vertex j to j+1, -1 when there is none in the cell). cvxnb is the
+//     hull vertex count of the cell's triangulation; z holds the mean, least
+//     and greatest height of the own points, the mean being the one value of
+//     a cell without triangles. The header's three further fields are the
+//     totals of own points, triangles and neighbour triples. Readers of the
+//     object as a point set take the first cptnb points of each cell.
 //
 // Vertex records, chosen by the resolution code res (see RecordSize): two
 // tangent-plane coordinates (u, v) about the centre of the vertex's cell, as
@@ -131,6 +142,12 @@ struct TinCell {  // 48 bytes
   float z[3];
 };
 inline constexpr int kTinCellSize = 48;
+// The cell's own points (the first cptnb of its points) are what a reader of
+// the TIN Pset as a point set takes; the rest are neighbour points that the
+// cell's triangles use.
+inline std::int32_t TinOwnPoints(const TinCell& t) {
+  return t.cptnb < 0 ? 0 : (t.cptnb > t.point_count ? t.point_count : t.cptnb);
+}
 
 PsetCell LoadPsetCell(const std::uint8_t* p);
 void StorePsetCell(std::uint8_t* p, const PsetCell& c);
@@ -141,6 +158,7 @@ void StoreItem(std::uint8_t* p, const Item& it);
 Piece LoadPiece(const std::uint8_t* p);
 void StorePiece(std::uint8_t* p, const Piece& pc);
 TinCell LoadTinCell(const std::uint8_t* p);
+void StoreTinCell(std::uint8_t* p, const TinCell& t);
 
 // ---- the object in memory ----
 

@@ -74,9 +74,23 @@ int64_t DrawObjectPoints(const MapGeometry& g, cells::CellIndex& idx, const Obje
       int32_t cell, offset, n;
       if (tin) {
         const cells::TinCell t = cells::LoadTinCell(obj.structure + PsetCellArrayOffset(obj) + i * cells::kTinCellSize);
-        cell = t.cell;
-        offset = t.point_offset;
-        n = t.point_count;
+        if (!CellInView(visible, t.cell)) continue;
+        // "p" the cell's own points, "v" its triangles' vertices, "b" both.
+        const int32_t own = cells::TinOwnPoints(t);
+        std::vector<bool> take(static_cast<size_t>(t.point_count), false);
+        if (choice != kTinVertices)
+          for (int32_t k = 0; k < own; ++k) take[k] = true;
+        if (choice == kTinVertices || choice == kTinBoth)
+          for (int64_t k = 0; k < 3 * int64_t{t.triangle_count}; ++k)
+            take[cells::Load<int32_t>(obj.coords + t.triangle_offset + 4 * k)] = true;
+        const int rec = cells::RecordSize(obj.res);
+        for (int32_t k = 0; k < t.point_count; ++k) {
+          if (!take[k]) continue;
+          DirectionCosines p;
+          cells::Restore(idx, t.cell, obj.coords + t.point_offset + int64_t{k} * rec, obj.res, p);
+          mark(p);
+        }
+        continue;
       } else {
         const cells::PsetCell c = cells::LoadPsetCell(cells::PsetCellAt(obj, i));
         cell = c.cell;

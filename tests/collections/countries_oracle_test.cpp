@@ -115,7 +115,7 @@ void CheckCountries(const char* stem, int positions) {
   closest.mutable_options()->set_include_interiors(false);
   const double one_metre = 1.0 / 6371000.0;
   std::mt19937_64 rng(24);
-  long compared = 0, agree = 0, invalid_country = 0, near_border = 0, antarctic = 0;
+  long compared = 0, agree = 0, invalid_country = 0, near_border = 0;
   for (int i = 0; i < positions; ++i) {
     const DirectionCosines p = ot::RandomUnit(rng);
     const S2Point sp(p.x, p.y, p.z);
@@ -144,21 +144,6 @@ void CheckCountries(const char* stem, int positions) {
     invalid_country += invalid;
     ++compared;
     agree += got == want;
-    if (got != want) {
-      // Antarctica's rings run along the antimeridian to the pole at 50m,
-      // where S2's lax polygon and the cell assembly disagree about a band
-      // of the ice shelves; its count is reported and left out.
-      auto antarctica = [&](const std::vector<std::uint32_t>& v) {
-        for (auto id : v)
-          if (c.names[id] == "Antarctica") return true;
-        return false;
-      };
-      if (antarctica(got) != antarctica(want)) {
-        ++antarctic;
-        --compared;
-        continue;
-      }
-    }
     if (got != want && compared - agree <= 5) {
       std::string gs, ws;
       for (auto id : got) gs += " " + c.names[id];
@@ -169,10 +154,13 @@ void CheckCountries(const char* stem, int positions) {
       std::printf("  at %.6f %.6f %.6f: ours [%s ] S2 [%s ] direct %d\n", p.x, p.y, p.z, gs.c_str(), ws.c_str(), direct);
     }
   }
+  // Antarctica included: at 50m its polygon lists the ring around the pole
+  // first; while atlas2rgn took that ring for the coast, the country was the
+  // rest of the world on both sides and S2 and the cell assembly disagreed
+  // about a band of it (199 of 30 000 positions).
   std::printf("%s: %ld positions compared, %ld agree with S2, %ld beside a self-crossing country (left out), "
-              "%ld within 1 m, %ld differ about Antarctica\n",
-              stem, compared, agree, invalid_country, near_border, antarctic);
-  EXPECT_LT(antarctic, positions / 100);
+              "%ld within 1 m\n",
+              stem, compared, agree, invalid_country, near_border);
   EXPECT_EQ(agree, compared);
 
   // Area and perimeter of every country above 10 000 km2.

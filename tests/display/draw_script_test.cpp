@@ -377,5 +377,59 @@ TEST_F(DrawScript, LegsWithAnEndOutOfViewAreDrawnUpToTheFrame) {
   cairo_surface_destroy(map);
 }
 
+TEST_F(DrawScript, LandAlongTheAntimeridianHasNoHoleAndNoSeam) {
+  // Land 10m where its two rings share legs along 180 degrees: Chukotka on a
+  // polar map centred on the meridian, and Fiji's Taveuni, which 180 degrees
+  // crosses, on a Mercator map. A cell along that meridian once came out as a
+  // cell-shaped hole, and the meridian as a sea-coloured seam one or two
+  // pixels wide.
+  const char* bin = getenv("OMBREL_BIN");
+  std::system(("cp " + std::string(bin ? bin : "bin") + "/land10m.rgn " + dir + "/").c_str());
+  const std::string out = Run(
+      "MapFieldSize 800 400\n"
+      "ImportRset land land10m.rgn\n"
+      "Geometry N67 E180 4e6 stereo\n"
+      "Clear r0g0b255\n"
+      "DisplayArea land r0g255b0\n"
+      "SaveBitmap hole.png\n"
+      "Geometry S17 E179 5e6 mercator\n"
+      "Clear r0g0b255\n"
+      "DisplayArea land r0g255b0\n"
+      "SaveBitmap seam.png\n");
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
+  const uint32_t green = MakeColour(0, 255, 0);
+  cairo_surface_t* hole = Load("hole.png");
+  ASSERT_TRUE(hole);
+  // Inland Chukotka on both sides of 180 degrees and on it.
+  int tried = 0;
+  for (double lat = 66.3; lat <= 68.0; lat += 0.1)
+    for (double lon : {179.0, 179.6, 179.9, 180.0, -179.9, -179.6, -179.2}) {
+      const PixelPoint p = Where(PROJ_STEREO, 67, 180, 4e6, lat, lon);
+      if (p.x < 0 || p.y < 0 || p.x >= kWidth || p.y >= kHeight) continue;
+      ++tried;
+      EXPECT_EQ(At(hole, p.x, p.y), green) << lat << " " << lon;
+    }
+  EXPECT_GT(tried, 60);
+  cairo_surface_destroy(hole);
+  // Along 180 degrees on the Mercator map: wherever land lies two pixels to
+  // either side, the meridian's own pixels are land too.
+  cairo_surface_t* seam = Load("seam.png");
+  ASSERT_TRUE(seam);
+  const PixelPoint top = Where(PROJ_MERCATOR, -17, 179, 5e6, -16.0, 180.0);
+  const PixelPoint bottom = Where(PROJ_MERCATOR, -17, 179, 5e6, -17.5, 180.0);
+  ASSERT_EQ(top.x, bottom.x);
+  const int x = top.x;
+  ASSERT_GT(x, 3);
+  ASSERT_LT(x, kWidth - 4);
+  int across = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    if (At(seam, x - 2, y) != green || At(seam, x + 2, y) != green) continue;
+    ++across;
+    for (int dx = -1; dx <= 1; ++dx) EXPECT_EQ(At(seam, x + dx, y), green) << "row " << y << " column " << x + dx;
+  }
+  EXPECT_GT(across, 5);  // Taveuni lies across the meridian
+  cairo_surface_destroy(seam);
+}
+
 }  // namespace
 }  // namespace display

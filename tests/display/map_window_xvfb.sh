@@ -9,6 +9,7 @@ for tool in xvfb-run xdotool import convert stdbuf; do
   command -v $tool >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 work=$(mktemp -d)
+helpers=$(cd "$(dirname "$0")/.." && pwd)
 trap 'rm -rf "$work"' EXIT
 cat > "$work/map.omb" <<'OMB'
 MapFieldSize 720 360
@@ -19,6 +20,7 @@ Echo drawn
 OMB
 cat > "$work/inner.sh" <<INNER
 #!/bin/bash
+. "$helpers/xvfb_window.sh"
 cd "$work"
 unset SDL_VIDEODRIVER
 mkfifo commands
@@ -30,7 +32,7 @@ ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
 exec 3> commands
 # The script has drawn the map once "drawn" is printed.
 for i in \$(seq 200); do grep -q '^drawn\$' out.txt && break; sleep 0.1; done
-wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
+wid=\$(map_window)
 [ -n "\$wid" ] || { echo "no map window"; echo Quit >&3; exit 1; }
 sleep 0.5
 xdotool mousemove --window \$wid 100 100; sleep 0.3; xdotool click 3; sleep 0.3

@@ -10,6 +10,7 @@ for tool in xvfb-run xdotool stdbuf; do
   command -v $tool >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 work=$(mktemp -d)
+helpers=$(cd "$(dirname "$0")/.." && pwd)
 trap 'rm -rf "$work"' EXIT
 case $family in
   entry)
@@ -45,22 +46,20 @@ esac
 printf '%s\n' "$script" > "$work/mode.omb"
 cat > "$work/inner.sh" <<INNER
 #!/bin/bash
+. "$helpers/xvfb_window.sh"
 cd "$work"
 unset SDL_VIDEODRIVER
 mkfifo commands
 ASAN_OPTIONS="\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}verify_asan_link_order=0" \\
   stdbuf -oL "$program" mode.omb < commands > out.txt 2>&1 &
 exec 3> commands
-wid=""
-for i in \$(seq 200); do
-  wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
-  [ -n "\$wid" ] && break
-  sleep 0.1
-done
+wid=\$(map_window)
 [ -n "\$wid" ] || { echo "no map window"; echo Quit >&3; exit 1; }
 # The mode runs once its command has run (one script line a tick).
 for i in \$(seq 100); do grep -q "$prompt" out.txt && break; sleep 0.1; done
 sleep 0.5
+# Ask for the window again: the first id may have been a window since dropped.
+wid=\$(map_window) || { echo "no map window"; echo Quit >&3; exit 1; }
 xdotool mousemove --window \$wid 100 100; sleep 0.3
 IFS=';' read -ra steps <<< "$actions"
 for step in "\${steps[@]}"; do

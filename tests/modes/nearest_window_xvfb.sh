@@ -11,6 +11,7 @@ for tool in xvfb-run xdotool stdbuf; do
   command -v $tool >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 work=$(mktemp -d)
+helpers=$(cd "$(dirname "$0")/.." && pwd)
 trap 'rm -rf "$work"' EXIT
 printf '44 14\n45 15\n46 17\n' > "$work/p.pts"
 printf '44 10\n46 20\n* 1\n' > "$work/l.lns"
@@ -33,21 +34,19 @@ Echo done
 SCRIPT
 cat > "$work/inner.sh" <<INNER
 #!/bin/bash
+. "$helpers/xvfb_window.sh"
 cd "$work"
 unset SDL_VIDEODRIVER
 mkfifo commands
 ASAN_OPTIONS="\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}verify_asan_link_order=0" \\
   stdbuf -oL "$program" mode.omb < commands > out.txt 2>&1 &
 exec 3> commands
-wid=""
-for i in \$(seq 200); do
-  wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
-  [ -n "\$wid" ] && break
-  sleep 0.1
-done
+wid=\$(map_window)
 [ -n "\$wid" ] || { echo "no map window"; echo Quit >&3; exit 1; }
 for i in \$(seq 100); do grep -q "Move pointer in map" out.txt && break; sleep 0.1; done
 sleep 0.5
+# Ask for the window again: the first id may have been a window since dropped.
+wid=\$(map_window) || { echo "no map window"; echo Quit >&3; exit 1; }
 xdotool mousemove --window \$wid 300 250; sleep 0.3
 xdotool mousemove --window \$wid 320 260; sleep 0.3
 xdotool click 1; sleep 0.5

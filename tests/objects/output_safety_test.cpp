@@ -170,6 +170,54 @@ TEST(OutputSafety, KilledImportKeepsTheOldObjectAndLeavesNoPartBehind) {
   EXPECT_EQ(ReadAll(dir + "back.pts").size(), 3u * 24u) << ReadAll(dir + "back.pts");
 }
 
+TEST(OutputSafety, KilledDerivationExportAndDumpKeepTheirOldFiles) {
+  // Each writer gets a previous file of its own, then a run on a million
+  // points that is stopped while its part file exists.
+  const std::string root = NewDir(), dir = root + "work/";
+  mkdir(dir.c_str(), 0755);
+  WriteAll(dir + "small.pts", "10 10\n20 20\n-30 40\n");
+  WritePoints(dir + "big.pts", 1000000);
+  std::string out;
+  ASSERT_EQ(RunScript(dir,
+                "ImportPset big big\n"
+                "ImportPset small small\n"
+                "DerivePsetUnique u small\n"
+                "ExportObject small out.pts\n"
+                "DumpObject small big.dmp\n",
+                &out),
+            0)
+      << out;
+  struct Writer {
+    const char* script;
+    const char* file;
+  };
+  const Writer writers[] = {{"DerivePsetUnique u big\n", "u.qbo"},
+                            {"ExportObject big out.pts\n", "out.pts"},
+                            {"DumpObject big big.dmp\n", "big.dmp"}};
+  for (const Writer& w : writers) {
+    const std::string before = ReadAll(dir + w.file);
+    ASSERT_FALSE(before.empty()) << w.file;
+    for (int sig : {SIGTERM, SIGKILL}) {
+      pid_t pid = Start(dir, w.script, root + "kill.log");
+      if (!WaitForPart(dir, pid)) {
+        ADD_FAILURE() << w.script << " ended before it could be stopped";
+        continue;
+      }
+      kill(pid, sig);
+      int st = 0;
+      waitpid(pid, &st, 0);
+      EXPECT_TRUE(WIFSIGNALED(st)) << w.script << " signal " << sig;
+      EXPECT_EQ(ReadAll(dir + w.file), before) << w.script << " signal " << sig;
+      // A caught signal removes the part; kill -9 leaves it for the next
+      // writer of the same name to clear.
+      if (sig == SIGTERM) EXPECT_TRUE(Parts(dir).empty()) << w.script;
+    }
+    ASSERT_EQ(RunScript(dir, "DerivePsetUnique u small\nExportObject small out.pts\nDumpObject small big.dmp\n", &out), 0)
+        << out;
+    EXPECT_TRUE(Parts(dir).empty()) << w.script;
+  }
+}
+
 struct SmallDisk {
   std::string root, dir;
   bool mounted = false;
@@ -199,11 +247,13 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
                 "ExportObject a a_out.pts\n"
                 "WriteTextFile t before\n"
                 "SaveBitmap pic.png\n"
+                "SaveBitmap pic.jpg\n"
+                "SaveBitmap pic.bmp\n"
                 "DerivePsetUnique b a\n",
                 &out),
             0)
       << out;
-  const char* kept[] = {"a.qbo", "a.dmp", "a_out.pts", "t.txt", "pic.png", "b.qbo"};
+  const char* kept[] = {"a.qbo", "a.dmp", "a_out.pts", "t.txt", "pic.png", "pic.jpg", "pic.bmp", "b.qbo"};
   std::vector<std::string> before;
   for (const char* f : kept) {
     before.push_back(ReadAll(dir + f));
@@ -220,6 +270,8 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
                          "ExportObject a a_out.pts\n"
                          "WriteTextFile t after\n"
                          "SaveBitmap pic.png\n"
+                         "SaveBitmap pic.jpg\n"
+                         "SaveBitmap pic.bmp\n"
                          "DerivePsetUnique b a\n",
                          &out);
   EXPECT_EQ(status, 4) << out;  // the last command's level, not a crash or an assertion
@@ -228,7 +280,8 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
   EXPECT_NE(out.find("Dump file ./a.dmp write error"), std::string::npos) << out;
   EXPECT_NE(out.find("Coordinate file write error"), std::string::npos) << out;
   EXPECT_NE(out.find("File (./t.txt) write error"), std::string::npos) << out;
-  EXPECT_NE(out.find("Image file (./pic.png) output error"), std::string::npos) << out;
+  for (const char* pic : {"png", "jpg", "bmp"})
+    EXPECT_NE(out.find(std::string("Image file (./pic.") + pic + ") output error"), std::string::npos) << out;
   EXPECT_NE(out.find("./b.qbo: no space left on the file system"), std::string::npos) << out;
   for (std::size_t i = 0; i < before.size(); ++i)
     EXPECT_EQ(ReadAll(dir + kept[i]), before[i]) << kept[i] << " changed";

@@ -9,9 +9,11 @@ for tool in xvfb-run xdotool stdbuf; do
   command -v $tool >/dev/null || { echo "skipped: $tool missing"; exit 77; }
 done
 work=$(mktemp -d)
+helpers=$(cd "$(dirname "$0")/.." && pwd)
 trap 'rm -rf "$work"' EXIT
 cat > "$work/inner.sh" <<INNER
 #!/bin/bash
+. "$helpers/xvfb_window.sh"
 cd "$work"
 unset SDL_VIDEODRIVER
 mkfifo commands
@@ -22,7 +24,7 @@ echo DrawGrid >&3
 echo ReportMapField >&3
 echo Echo drawn >&3
 for i in \$(seq 200); do grep -q '^drawn\$' out.txt && break; sleep 0.1; done
-wid=\$(xdotool search --name "Ombrel Map" 2>/dev/null | head -1)
+wid=\$(map_window)
 if [ -n "\$wid" ]; then
   sleep 0.3
   xdotool getwindowgeometry \$wid > geometry.txt
