@@ -308,13 +308,13 @@ Datagrams AgainstFakeWindow(const std::string& dir, const std::vector<std::strin
   Datagrams d;
   const int fd = platform::WindowListen("lumenlog");
   if (fd < 0) return d;
+  std::vector<std::string> a = {BinDir() + "/tinprobe"};  // before the child's chdir
+  a.insert(a.end(), args.begin(), args.end());
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
     const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
-    std::vector<std::string> a = {BinDir() + "/tinprobe"};
-    a.insert(a.end(), args.begin(), args.end());
     std::vector<char*> v;
     for (auto& x : a) v.push_back(x.data());
     v.push_back(nullptr);
@@ -442,10 +442,10 @@ TEST_F(Tinprobe, WindowGoingAwayMidRun) {
   std::uniform_real_distribution<float> u(0, 100);
   for (int i = 0; i < 300; ++i) text += std::to_string(u(rng)) + " " + std::to_string(u(rng)) + " 0\n";
   Points("w.ptp", text);
+  const std::string prog = BinDir() + "/tinprobe";  // before the child's chdir
   pid_t probe = fork();
   if (probe == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
-    const std::string prog = BinDir() + "/tinprobe";
     int fd = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 1);
     execl(prog.c_str(), "tinprobe", "w.ptp", nullptr);
