@@ -21,7 +21,6 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
-#include <tuple>
 #include <vector>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -85,14 +84,11 @@ int main(int argc, char** argv) {
     else return Usage();
   }
   // Bad outputs are refused before anything else is done.
-  for (const auto& [path, other, option] : {std::tuple<std::string, std::string, const char*>{log_path, snapshot, "--snapshot"},
-                                            {snapshot, "", ""}}) {
-    if (path.empty()) continue;
-    const std::string refusal = OutputRefusal(path, other, option);
-    if (!refusal.empty()) {
-      fprintf(stderr, "lumenlog: %s\n", refusal.c_str());
-      return 1;
-    }
+  std::string refusal = log_path.empty() ? "" : OutputRefusal(log_path, snapshot, "--snapshot");
+  if (refusal.empty() && !snapshot.empty()) refusal = OutputRefusal(snapshot, "", "");
+  if (!refusal.empty()) {
+    fprintf(stderr, "lumenlog: %s\n", refusal.c_str());
+    return 1;
   }
   // A live window of that name: it comes to the front, this start ends.
   if (platform::WindowFind("lumenlog") == 0) {
@@ -194,7 +190,8 @@ int main(int argc, char** argv) {
   int status = 0;
   if (!snapshot.empty()) {
     int detail = 0;
-    const display::SaveResult saved = display::SaveImageFile(canvas.picture, snapshot, display::ImageKind::kPng, 0, 0, &detail);
+    const display::SaveResult saved =
+        display::SaveImageFile(canvas.picture, snapshot, display::ImageKind::kPng, 0, 0, &detail);
     if (saved != display::SaveResult::kOk) {
       // An output error carries the errno of the failure (a full disk, ...).
       fprintf(stderr, "lumenlog: cannot write %s%s%s\n", snapshot.c_str(),
