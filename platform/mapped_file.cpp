@@ -149,7 +149,9 @@ int PendingCreate(PendingFile& pf, const char* target, std::int64_t size) {
     SafeAbandon(pf.out);
     return status;
   }
-  pf.temp = pf.out.temp;
+  // An unnamed file (the usual case) has no name of its own yet: the target's
+  // stands for it.
+  pf.temp = pf.out.temp.empty() ? pf.out.target : pf.out.temp;
   return 0;
 }
 

@@ -1,5 +1,7 @@
-// Safe outputs on Linux: mkostemps beside the target, flock(2) to mark a
-// part as live, posix_fallocate for space, fsync + rename(2) on commit.
+// Safe outputs on Linux: an unnamed O_TMPFILE file beside the target (named
+// through /proc/self/fd at commit), or mkostemps where that is not to be
+// had; flock(2) to mark a part as live, posix_fallocate for space, fsync +
+// rename(2) on commit.
 //
 // The signal handler may run at any moment, so the live temporary names are
 // kept in a fixed table of absolute paths that it can read without locks or
@@ -18,6 +20,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -136,6 +139,57 @@ bool CloseOutput(SafeOutput& out) {
   return ok;
 }
 
+// Unnamed files need /proc to be given a name without privileges.
+bool UnnamedFilesUsable() {
+  static const bool usable = access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+// Six characters for a part's name, different on every call.
+void RandomSix(char* out) {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<unsigned long> counter{0};
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  unsigned long v = static_cast<unsigned long>(ts.tv_nsec) * 2654435761u ^ static_cast<unsigned long>(getpid()) << 20 ^
+                    counter.fetch_add(0x9e3779b9u);
+  for (int i = 0; i < 6; ++i) {
+    out[i] = kChars[v % 62];
+    v = v / 62 + static_cast<unsigned long>(ts.tv_sec) * 31 + i;
+  }
+}
+
+// Gives the unnamed file its part name beside the target (registered for
+// the signal handler like any named part); 0, or the status of the failure.
+int NameUnnamed(SafeOutput& out) {
+  std::string dir, name;
+  SplitPath(out.target, dir, name);
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", out.fd);
+  sigset_t block, old;
+  sigemptyset(&block);
+  for (int s : kSignals) sigaddset(&block, s);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  int status = kSafeWriteFailed;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string part = dir + "." + name + ".XXXXXX.part";
+    RandomSix(part.data() + part.size() - 11);
+    if (linkat(AT_FDCWD, proc, AT_FDCWD, part.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      out.temp = Absolute(part);
+      Register(out.temp);
+      out.unnamed = false;
+      status = kSafeOk;
+      break;
+    }
+    if (errno == EEXIST) continue;
+    if (out.error == 0) out.error = errno;
+    status = NoSpaceOr(errno, kSafeWriteFailed);
+    break;
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return status;
+}
+
 }  // namespace
 
 SafeOutput::~SafeOutput() { SafeAbandon(*this); }
@@ -192,6 +246,7 @@ int SafeOpen(SafeOutput& out, const char* target) {
   SafeAbandon(out);
   out.error = 0;
   out.direct = false;
+  out.unnamed = false;
   if (!target || !*target) return kSafeCannotCreate;
   std::string final_name = target;
   struct stat st;
@@ -220,6 +275,23 @@ int SafeOpen(SafeOutput& out, const char* target) {
   RemoveStaleParts(final_name.c_str());
   std::string dir, name;
   SplitPath(final_name, dir, name);
+  if (UnnamedFilesUsable()) {
+    const std::string where = dir.empty() ? std::string(".") : dir;
+    const int fd = open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      flock(fd, LOCK_EX | LOCK_NB);  // live from the moment it has a name
+      fchmod(fd, mode);
+      out.fd = fd;
+      out.unnamed = true;
+      out.target = final_name;
+      return kSafeOk;
+    }
+    // A file system without unnamed files takes a named part.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      out.error = errno;
+      return NoSpaceOr(out.error, kSafeCannotCreate);
+    }
+  }
   std::string tmpl = dir + "." + name + "." + std::string(6, 'X') + ".part";
   // Block the cleanup signals between creating the file and registering it,
   // so that no signal can leave an unregistered part behind.
@@ -311,7 +383,7 @@ int SafeCommit(SafeOutput& out, std::int64_t length) {
     out.direct = false;
     return status;
   }
-  if (out.temp.empty() || out.fd < 0) {
+  if ((out.temp.empty() && !out.unnamed) || out.fd < 0) {
     SafeAbandon(out);
     return kSafeWriteFailed;
   }
@@ -338,13 +410,19 @@ int SafeCommit(SafeOutput& out, std::int64_t length) {
     out.error = errno;
     status = kSafeWriteFailed;
   }
+  if (out.unnamed) {
+    // Whole and on disk: only now does it get a name, then the target's.
+    // A failure leaves it unnamed: closing it below is all the cleaning up.
+    if (status == kSafeOk) status = NameUnnamed(out);
+    out.unnamed = false;
+  }
   if (!CloseOutput(out) && status == kSafeOk) status = kSafeWriteFailed;
   if (status == kSafeOk && rename(out.temp.c_str(), out.target.c_str()) != 0) {
     out.error = errno;
     status = kSafeWriteFailed;
   }
   if (status != kSafeOk) {
-    unlink(out.temp.c_str());
+    if (!out.temp.empty()) unlink(out.temp.c_str());
     if (out.error == 0) {
       // A stream that failed earlier lost its errno: a full disk still shows.
       struct statvfs vs;
@@ -362,6 +440,7 @@ int SafeCommit(SafeOutput& out, std::int64_t length) {
 void SafeAbandon(SafeOutput& out) {
   CloseOutput(out);
   out.direct = false;
+  out.unnamed = false;
   if (!out.temp.empty()) {
     unlink(out.temp.c_str());
     Unregister(out.temp);

@@ -10,15 +10,19 @@
 //   ... fprintf(f, ...) ...
 //   if (s == 0) s = platform::SafeCommit(out);                       // only now is the target replaced
 //
-// The file is built as ".<name>.XXXXXX.part" in the target's directory (same
-// file system, so the final rename is atomic) and renamed over the target
-// only by SafeCommit, after a flush and an fsync. Every other way out removes
-// the temporary file and leaves the target exactly as it was: SafeAbandon,
-// the destructor, a failed commit, and SIGINT/SIGTERM/SIGHUP (a handler
-// removes every live temporary file, then lets the signal end the program as
-// it would have). A part left by kill -9 is removed by the next SafeOpen of
-// the same target: live parts are held under flock(2), so only parts that no
-// running program owns are taken.
+// The file is built in the target's directory (same file system, so the
+// final rename is atomic) as an unnamed file (O_TMPFILE), so that a program
+// killed at any moment, even by kill -9, leaves nothing behind: the kernel
+// drops a file that no name and no process holds. SafeCommit, after a flush
+// and an fsync, gives it the name ".<name>.XXXXXX.part" and renames that over
+// the target. Where the file system has no unnamed files, the part is named
+// from the start. Every other way out removes the temporary file and leaves
+// the target exactly as it was: SafeAbandon, the destructor, a failed
+// commit, and SIGINT/SIGTERM/SIGHUP (a handler removes every live named
+// part, then lets the signal end the program as it would have). A named part
+// left by kill -9 is removed by the next SafeOpen of the same target: live
+// parts are held under flock(2), so only parts that no running program owns
+// are taken.
 //
 // A target that is a character device or a pipe (/dev/stdout, a FIFO) has
 // no directory entry to replace: it is written directly, and SafeCommit only
@@ -53,11 +57,12 @@ enum SafeStatus {
 
 struct SafeOutput {
   std::string target;      // the name the file gets on commit (a symlink's destination)
-  std::string temp;        // the temporary file, empty when none is open
+  std::string temp;        // the named temporary file, empty when none is open or it is unnamed
   int fd = -1;             // open on temp, read-write
   std::FILE* stream = nullptr;  // from SafeStream; owns fd once made
   int error = 0;           // errno of the first failure seen, 0 none
   bool direct = false;     // the target is a device or pipe, written in place
+  bool unnamed = false;    // fd is an unnamed file in the target's directory, named at commit
 
   SafeOutput() = default;
   SafeOutput(const SafeOutput&) = delete;

@@ -5,10 +5,13 @@
 // drawing goes into an off-screen picture. --snapshot writes the picture
 // when the program ends (the window closed, SIGTERM, SIGINT); --log writes a
 // line per request: its number and both parameters in decimal, then for a
-// text request the text.
+// text request the text. Both files are put in place whole when the program
+// ends; an old file of either name stays as it was until then, and after a
+// failure. The two must be different files, and neither the window's socket.
 #include "apps/lumenlog/lumen.h"
 
 #include "lib/display/bitmap.h"
+#include "platform/safe_output.h"
 #include "platform/window_channel.h"
 
 #include <SDL.h>
@@ -27,6 +30,20 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
+
+// The refusal of an output, or empty: a directory or anything else that is
+// not a file, or the same file as the other output or the window's socket
+// (by name or by device and inode).
+std::string OutputRefusal(const std::string& path, const std::string& other, const char* other_option) {
+  const std::string socket = platform::WindowSocketPath("lumenlog");
+  if (path == socket || platform::SameFile(path.c_str(), socket.c_str()))
+    return "cannot write " + path + ": it is the window's socket";
+  if (!other.empty() && (path == other || platform::SameFile(path.c_str(), other.c_str())))
+    return std::string("--log and ") + other_option + " name the same file (" + path + ")";
+  const int status = platform::SafeCheckTarget(path.c_str(), {});
+  if (status != platform::kSafeOk) return "cannot write " + path + ": " + platform::SafeStatusText(status);
+  return "";
+}
 
 int Usage() {
   fputs("usage: lumenlog [--headless] [--snapshot FILE.png] [--log FILE]\n", stderr);
@@ -66,6 +83,13 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--log") && i + 1 < argc) log_path = argv[++i];
     else return Usage();
   }
+  // Bad outputs are refused before anything else is done.
+  std::string refusal = log_path.empty() ? "" : OutputRefusal(log_path, snapshot, "--snapshot");
+  if (refusal.empty() && !snapshot.empty()) refusal = OutputRefusal(snapshot, "", "");
+  if (!refusal.empty()) {
+    fprintf(stderr, "lumenlog: %s\n", refusal.c_str());
+    return 1;
+  }
   // A live window of that name: it comes to the front, this start ends.
   if (platform::WindowFind("lumenlog") == 0) {
     platform::WindowRequest r;
@@ -86,10 +110,15 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   FILE* log = nullptr;
-  if (!log_path.empty() && !(log = fopen(log_path.c_str(), "w"))) {
-    fprintf(stderr, "lumenlog: cannot write %s\n", log_path.c_str());
-    platform::WindowClose("lumenlog", fd);
-    return 1;
+  platform::SafeOutput log_out;
+  if (!log_path.empty()) {
+    const int opened = platform::SafeOpen(log_out, log_path.c_str());
+    if (opened != platform::kSafeOk || !(log = platform::SafeStream(log_out))) {
+      fprintf(stderr, "lumenlog: cannot write %s: %s\n", log_path.c_str(),
+              platform::SafeStatusText(opened != platform::kSafeOk ? opened : platform::kSafeCannotCreate));
+      platform::WindowClose("lumenlog", fd);
+      return 1;
+    }
   }
   lumenlog::Canvas canvas;
   if (!lumenlog::CanvasCreate(canvas, 320, 240)) {
@@ -128,8 +157,12 @@ int main(int argc, char** argv) {
     for (int taken = 0; taken < 4096 && (!w.window || applied < 20000); ++taken) {
       sockaddr_un from{};
       socklen_t from_length = sizeof from;
-      const ssize_t n = recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_length);
+      // MSG_TRUNC: the datagram's whole length, so that one too long for the
+      // buffer is ignored rather than drawn in part.
+      const ssize_t n =
+          recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &from_length);
       if (n < 0) break;
+      if (static_cast<size_t>(n) > sizeof buf) continue;  // oversize: ignored
       if (!lumenlog::SplitRequests(buf, static_cast<size_t>(n), &requests)) continue;  // malformed: ignored
       for (const platform::WindowRequest& r : requests) {
         if (r.number == 0) {
@@ -157,12 +190,23 @@ int main(int argc, char** argv) {
   int status = 0;
   if (!snapshot.empty()) {
     int detail = 0;
-    if (display::SaveImageFile(canvas.picture, snapshot, display::ImageKind::kPng, 0, 0, &detail) != display::SaveResult::kOk) {
-      fprintf(stderr, "lumenlog: cannot write %s\n", snapshot.c_str());
+    const display::SaveResult saved =
+        display::SaveImageFile(canvas.picture, snapshot, display::ImageKind::kPng, 0, 0, &detail);
+    if (saved != display::SaveResult::kOk) {
+      // An output error carries the errno of the failure (a full disk, ...).
+      fprintf(stderr, "lumenlog: cannot write %s%s%s\n", snapshot.c_str(),
+              saved == display::SaveResult::kOutputError && detail ? ": " : "",
+              saved == display::SaveResult::kOutputError && detail ? strerror(detail) : "");
       status = 1;
     }
   }
-  if (log) fclose(log);
+  if (log) {
+    const int committed = platform::SafeCommit(log_out);
+    if (committed != platform::kSafeOk) {
+      fprintf(stderr, "lumenlog: cannot write %s: %s\n", log_path.c_str(), platform::SafeStatusText(committed));
+      status = 1;
+    }
+  }
   platform::WindowClose("lumenlog", fd);
   lumenlog::CanvasDestroy(canvas);
   if (w.texture) SDL_DestroyTexture(w.texture);

@@ -288,6 +288,10 @@ int main(int argc, char** argv) {
   struct stat out_st;
   if (output == input || (stat(output.c_str(), &out_st) == 0 && out_st.st_dev == st.st_dev && out_st.st_ino == st.st_ino))
     FATAL("Output file (%s) open error\n", output.c_str());
+  // A directory or anything else that cannot be replaced by a file is
+  // refused before the work, not after it.
+  if (platform::SafeCheckTarget(output.c_str(), {input.c_str()}) != platform::kSafeOk)
+    FATAL("Output file (%s) open error\n", output.c_str());
 
   // First pass: the hull line, the count and the range.
   std::string line;

@@ -11,6 +11,8 @@
 #include <dirent.h>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -71,7 +73,7 @@ TEST(SafeOutput, TargetChangesOnlyOnCommitAndEveryOtherPathLeavesItAsItWas) {
     ASSERT_NE(f, nullptr);
     std::fputs("half", f);
     EXPECT_EQ(ReadAll(target), "old contents");
-    EXPECT_EQ(Entries(dir).size(), 2u);
+    EXPECT_EQ(Entries(dir).size(), 1u);  // the part has no name until it is committed
   }  // destructor: abandoned
   EXPECT_EQ(ReadAll(target), "old contents");
   EXPECT_EQ(Entries(dir).size(), 1u);
@@ -182,28 +184,35 @@ TEST(SafeOutput, SigtermAndSigintRemoveThePartAndStillEndTheProgram) {
 TEST(SafeOutput, StalePartsOfAKilledBuildGoButLiveOnesStay) {
   std::string dir = NewDir(), target = dir + "land.qbo";
   WriteAll(target, "precious");
-  // A build killed without any chance to clean up.
+  // A build killed without any chance to clean up leaves nothing: its part
+  // had no name yet.
   pid_t pid = fork();
   if (pid == 0) {
     platform::SafeOutput out;
     platform::SafeOpen(out, target.c_str());
+    platform::SafeWrite(out, "partial", 7);
     _exit(0);
   }
   int st = 0;
   waitpid(pid, &st, 0);
-  EXPECT_EQ(Entries(dir).size(), 2u);
-  // Another build of the same target that is still running holds its part.
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"land.qbo"});
+  // A named part no one holds (a kill in the moment between naming and
+  // renaming, or a file system without unnamed files) is swept.
+  WriteAll(dir + ".land.qbo.AbC123.part", "stale");
+  // A named part that a running build holds under its lock stays.
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(release), 0);
   pid_t live = fork();
   if (live == 0) {
-    platform::SafeOutput out;
-    platform::SafeOpen(out, target.c_str());
+    const std::string part = dir + ".land.qbo.Live42.part";
+    WriteAll(part, "live");
+    int fd = open(part.c_str(), O_RDONLY);
+    flock(fd, LOCK_EX);
     char c = 1;
     (void)!write(ready[1], &c, 1);
     (void)!read(release[0], &c, 1);
-    platform::SafeAbandon(out);
+    unlink(part.c_str());
     _exit(0);
   }
   char c;
@@ -211,13 +220,13 @@ TEST(SafeOutput, StalePartsOfAKilledBuildGoButLiveOnesStay) {
   // Unrelated names that look alike are never touched.
   WriteAll(dir + ".land.qbo.keep.part", "x");
   WriteAll(dir + ".other.qbo.ABCDEF.part", "x");
-  // The live build removed the killed one's part when it started.
-  EXPECT_EQ(Entries(dir).size(), 4u);
+  EXPECT_EQ(Entries(dir).size(), 5u);
 
   platform::SafeOutput out;
   ASSERT_EQ(platform::SafeOpen(out, target.c_str()), 0);
-  // Left: the target, the live part, the two look-alikes and our own part.
-  EXPECT_EQ(Entries(dir).size(), 5u);
+  // Left: the target, the live part and the two look-alikes.
+  EXPECT_EQ(Entries(dir).size(), 4u);
+  EXPECT_FALSE(platform::IsRegularFile((dir + ".land.qbo.AbC123.part").c_str()));
   EXPECT_EQ(platform::RemoveStaleParts(target.c_str()), 0);
   c = 1;
   (void)!write(release[1], &c, 1);

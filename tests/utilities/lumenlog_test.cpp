@@ -9,6 +9,8 @@
 #include "tests/utilities/util_common.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <climits>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -135,6 +137,146 @@ TEST_F(CanvasTest, TextsResizeAndUnknownRequests) {
   EXPECT_EQ(lumenlog::Apply(c, bad), lumenlog::Effect::kIgnored);
 }
 
+// ---- batches: several requests in one datagram
+
+std::string Batch(const std::vector<platform::WindowRequest>& rs, std::vector<size_t>* bounds = nullptr) {
+  std::string b;
+  for (const auto& r : rs) {
+    b += platform::EncodeWindowRequest(r);
+    if (bounds) bounds->push_back(b.size());
+  }
+  return b;
+}
+
+void ExpectSame(const std::vector<platform::WindowRequest>& got, const std::vector<platform::WindowRequest>& want,
+                size_t count) {
+  ASSERT_EQ(got.size(), count);
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_EQ(got[i].number, want[i].number) << i;
+    EXPECT_EQ(got[i].first, want[i].first) << i;
+    EXPECT_EQ(got[i].second, want[i].second) << i;
+    EXPECT_EQ(got[i].text, want[i].text) << i;
+  }
+}
+
+TEST(SplitRequests, ABatchCutAtEveryByteIsTakenOnlyAtRequestBoundaries) {
+  std::vector<platform::WindowRequest> rs = {Req(2, 0xffffff), Req(7, -1), Req(12, 0, -3, 7, "17"),
+                                             Req(11, 5, 32767, -32768), Req(12, 0, 1, 2, std::string(255, 'w')),
+                                             Req(12, 0, 9, 9, ""), Req(4, 0, 100, 200)};
+  rs[1].first = INT64_MIN;
+  rs[3].second = INT64_MAX;  // the parameters travel whole, whatever the window makes of them
+  std::vector<size_t> bounds;
+  const std::string b = Batch(rs, &bounds);
+  std::vector<platform::WindowRequest> out;
+  ASSERT_TRUE(lumenlog::SplitRequests(b.data(), b.size(), &out));
+  ExpectSame(out, rs, rs.size());
+  // Every prefix: whole requests only when it ends at a boundary, else
+  // refused whole (nothing of it drawn).
+  for (size_t cut = 0; cut < b.size(); ++cut) {
+    out.assign(3, platform::WindowRequest());
+    const auto at = std::find(bounds.begin(), bounds.end(), cut);
+    const bool whole = at != bounds.end();
+    EXPECT_EQ(lumenlog::SplitRequests(b.data(), cut, &out), whole) << "cut " << cut;
+    if (whole) {
+      ExpectSame(out, rs, static_cast<size_t>(at - bounds.begin()) + 1);
+    } else {
+      EXPECT_TRUE(out.empty()) << "cut " << cut;
+    }
+    // And every suffix that starts inside a request is refused too, or
+    // splits to the requests after the boundary.
+    const std::string tail = b.substr(cut);
+    const bool from_boundary = cut == 0 || whole;
+    if (!from_boundary) {
+      // A suffix from inside a request may happen to parse (its bytes are
+      // arbitrary), but never to more requests than are left.
+      if (lumenlog::SplitRequests(tail.data(), tail.size(), &out)) EXPECT_LT(out.size(), rs.size()) << "cut " << cut;
+    } else {
+      ASSERT_TRUE(lumenlog::SplitRequests(tail.data(), tail.size(), &out));
+      EXPECT_EQ(out.size(), rs.size() - (cut == 0 ? 0 : static_cast<size_t>(at - bounds.begin()) + 1));
+    }
+  }
+}
+
+TEST(SplitRequests, LimitsAndMalformedBatches) {
+  std::vector<platform::WindowRequest> out;
+  // A batch of exactly 32 KB, the most a client sends at once: 117 requests
+  // with the longest text and one with 101 bytes.
+  std::vector<platform::WindowRequest> rs;
+  for (int i = 0; i < 117; ++i) rs.push_back(Req(12, 0, i, i, std::string(255, static_cast<char>('a' + i % 26))));
+  rs.push_back(Req(12, 0, 1, 1, std::string(101, 'z')));
+  const std::string exact = Batch(rs);
+  ASSERT_EQ(exact.size(), 32768u);
+  ASSERT_TRUE(lumenlog::SplitRequests(exact.data(), exact.size(), &out));
+  ExpectSame(out, rs, rs.size());
+  // A text of 255 bytes is the limit; a length of 256 (bytes and all) is refused,
+  // and the good request before it with it.
+  const std::string good = platform::EncodeWindowRequest(Req(5, 0xff, 1, 1));
+  std::string over = platform::EncodeWindowRequest(Req(12, 0, 1, 1, std::string(255, 'x'))) + "x";
+  over[4] = 0, over[5] = 1;  // length 256
+  EXPECT_FALSE(lumenlog::SplitRequests((good + over).data(), good.size() + over.size(), &out));
+  EXPECT_TRUE(out.empty());
+  // A length that claims more than there is, the largest length field, a
+  // tail shorter than a header, an empty datagram.
+  std::string huge = good;
+  huge[4] = huge[5] = huge[6] = huge[7] = static_cast<char>(0xff);
+  for (const std::string& bad : {good + huge, good + "abc", good + std::string(23, '\0'), std::string()}) {
+    out.assign(2, platform::WindowRequest());
+    EXPECT_FALSE(lumenlog::SplitRequests(bad.data(), bad.size(), &out)) << bad.size();
+    EXPECT_TRUE(out.empty());
+  }
+  // One request alone is a batch of one.
+  ASSERT_TRUE(lumenlog::SplitRequests(good.data(), good.size(), &out));
+  EXPECT_EQ(out.size(), 1u);
+}
+
+// ---- the glyph cache: the same pixels as Cairo's own text drawing
+
+TEST(GlyphCache, CachedTextsMatchCairoPixelForPixel) {
+  lumenlog::Canvas cached, plain;
+  ASSERT_TRUE(lumenlog::CanvasCreate(cached, 200, 120));
+  ASSERT_TRUE(lumenlog::CanvasCreate(plain, 200, 120));
+  std::string all;
+  for (int ch = 32; ch < 127; ++ch) all.push_back(static_cast<char>(ch));
+  const std::vector<std::string> texts = {"0", "7", "1036", "hello", "AV", "WAVE", "ffi", "Ty.", "jjj", "  ", "a b",
+                                          "||//\\\\", "@#%&", "gqyp", all.substr(0, 40), all.substr(40), std::string(255, 'm')};
+  // Positions that make both parities of the centring, and texts that run
+  // off each side of the picture.
+  const std::vector<std::pair<int, int>> at = {{100, 60}, {101, 61}, {3, 8}, {0, 119}, {198, 120}, {100, 2}, {-5, 130}, {250, 50}};
+  int compared = 0;
+  for (int background : {0xffffff, 0x33aa77, 0x000000}) {
+    for (lumenlog::Canvas* c : {&cached, &plain}) {
+      lumenlog::Apply(*c, Req(2, background));
+      // A few coloured pixels under the text: darkening, not painting.
+      for (int x = 0; x < 200; x += 3) lumenlog::Apply(*c, Req(5, 0x0000ff * (x % 2) + 0x00ff00, x, 60));
+    }
+    for (const std::string& t : texts)
+      for (const auto& [x, y] : at) {
+        lumenlog::DrawText(cached, x, y, t, true);
+        lumenlog::DrawText(plain, x, y, t, false);
+        int differ = 0;
+        for (int yy = 0; yy < 120; ++yy)
+          for (int xx = 0; xx < 200; ++xx) differ += lumenlog::PixelAt(cached, xx, yy) != lumenlog::PixelAt(plain, xx, yy);
+        EXPECT_EQ(differ, 0) << "\"" << t.substr(0, 20) << "\" at " << x << "," << y << " on " << std::hex << background;
+        ++compared;
+        if (differ) {
+          // Start again from equal pictures, so that one fault is reported once.
+          lumenlog::Apply(cached, Req(2, background));
+          lumenlog::Apply(plain, Req(2, background));
+        }
+      }
+  }
+  EXPECT_EQ(compared, 3 * 17 * 8);
+  // Ink was drawn at all (a cache that drew nothing on both would agree too).
+  lumenlog::Apply(plain, Req(2, 0xffffff));
+  lumenlog::DrawText(plain, 100, 60, "1036", true);
+  int ink = 0;
+  for (int yy = 40; yy < 62; ++yy)
+    for (int xx = 80; xx < 120; ++xx) ink += lumenlog::PixelAt(plain, xx, yy) != 0xffffffu;
+  EXPECT_GT(ink, 20);
+  lumenlog::CanvasDestroy(cached);
+  lumenlog::CanvasDestroy(plain);
+}
+
 // ---- the program
 
 class LumenlogProgram : public ::testing::Test {
@@ -213,6 +355,61 @@ TEST_F(LumenlogProgram, RequestsLogAndSnapshot) {
   EXPECT_TRUE(client.dead);
   EXPECT_FALSE(Exists(platform::WindowSocketPath("lumenlog")));
   platform::WindowDisconnect(client);
+}
+
+TEST_F(LumenlogProgram, OversizeDatagramIsIgnoredWhole) {
+  Start();
+  platform::WindowClient client;
+  ASSERT_EQ(platform::WindowConnect(client, "lumenlog"), 0);
+  // 2 200 requests of 32 bytes: the first 64 KB of it are 2 048 whole
+  // requests, which must not be drawn as if they were the datagram.
+  std::vector<platform::WindowRequest> rs(2200, Req(11, 1, 50, 50, "12345678"));
+  const std::string big = Batch(rs);
+  ASSERT_EQ(big.size(), 70400u);
+  int sndbuf = 1 << 20;
+  setsockopt(client.fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
+  ASSERT_EQ(send(client.fd, big.data(), big.size(), 0), static_cast<ssize_t>(big.size()));
+  const std::string two = Batch({Req(7, 0x00ff00), Req(11, 0, 3, 4)});
+  ASSERT_EQ(send(client.fd, two.data(), two.size(), 0), static_cast<ssize_t>(two.size()));
+  int w = 0, h = 0;
+  platform::WindowQueryClient(client, &w, &h);
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(Slurp(dir + "/log.txt"), "1031 65280 0\n1035 0 262147\n");
+  platform::WindowDisconnect(client);
+}
+
+TEST_F(LumenlogProgram, RefusesOutputsThatAreTheSameFileOrNoFile) {
+  const std::string prog = BinDir() + "/lumenlog";
+  auto refused = [&](const std::string& args, const std::string& message) {
+    const int s = system((prog + " --headless " + args + " 2>" + dir + "/err.txt").c_str());
+    EXPECT_EQ(WIFEXITED(s) ? WEXITSTATUS(s) : -1, 1) << args;
+    EXPECT_EQ(Slurp(dir + "/err.txt"), "lumenlog: " + message + "\n") << args;
+    EXPECT_NE(platform::WindowFind("lumenlog"), 0);  // it never opened its window
+  };
+  Spit(dir + "/old.txt", "old log\n");
+  refused("--log " + dir + "/old.txt --snapshot " + dir + "/old.txt",
+          "--log and --snapshot name the same file (" + dir + "/old.txt)");
+  refused("--snapshot " + dir + "/new.png --log " + dir + "/new.png",
+          "--log and --snapshot name the same file (" + dir + "/new.png)");
+  // The same file under another name: a hard link, a path through "..".
+  ASSERT_EQ(link((dir + "/old.txt").c_str(), (dir + "/same.png").c_str()), 0);
+  refused("--log " + dir + "/old.txt --snapshot " + dir + "/same.png",
+          "--log and --snapshot name the same file (" + dir + "/old.txt)");
+  mkdir((dir + "/sub").c_str(), 0700);
+  refused("--log " + dir + "/sub/../old.txt --snapshot " + dir + "/old.txt",
+          "--log and --snapshot name the same file (" + dir + "/sub/../old.txt)");
+  // A directory where a file is expected, for either output.
+  refused("--log " + dir + "/sub", "cannot write " + dir + "/sub: the output is not a regular file");
+  refused("--snapshot " + dir + "/sub", "cannot write " + dir + "/sub: the output is not a regular file");
+  // The window's own socket (its input), while a window listens on it.
+  Start({});
+  const std::string socket = platform::WindowSocketPath("lumenlog");
+  const int s = system((prog + " --headless --log " + socket + " 2>" + dir + "/err.txt").c_str());
+  EXPECT_EQ(WEXITSTATUS(s), 1);
+  EXPECT_EQ(Slurp(dir + "/err.txt"), "lumenlog: cannot write " + socket + ": it is the window's socket\n");
+  EXPECT_EQ(platform::WindowFind("lumenlog"), 0);  // the live window is untouched
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(Slurp(dir + "/old.txt"), "old log\n");
 }
 
 TEST_F(LumenlogProgram, OneInstanceAndStaleSockets) {

@@ -2,6 +2,7 @@
 // its refusals and the mended faults, the triangles against a brute-force
 // Delaunay check (every circumcircle empty, 2n - 2 - h triangles), what it
 // draws (the log of the window), and a window that goes away mid-run.
+#include "apps/lumenlog/lumen.h"
 #include "platform/window_channel.h"
 #include "tests/utilities/util_common.h"
 
@@ -13,7 +14,10 @@
 #include <cmath>
 #include <random>
 #include <regex>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 using namespace utiltest;
 
@@ -291,6 +295,146 @@ TEST_F(Tinprobe, RandomPointsDelaunayAndDrawing) {
   EXPECT_EQ(off, 0);
 }
 
+// ---- batches: tinprobe against a window played by the test, which answers
+// the client-size question and keeps every datagram as it came.
+
+struct Datagrams {
+  std::vector<std::string> all;
+  std::vector<platform::WindowRequest> requests;  // in order, the query left out
+  int status = -1;
+};
+
+Datagrams AgainstFakeWindow(const std::string& dir, const std::vector<std::string>& args) {
+  Datagrams d;
+  const int fd = platform::WindowListen("lumenlog");
+  if (fd < 0) return d;
+  std::vector<std::string> a = {BinDir() + "/tinprobe"};  // before the child's chdir
+  a.insert(a.end(), args.begin(), args.end());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    std::vector<char*> v;
+    for (auto& x : a) v.push_back(x.data());
+    v.push_back(nullptr);
+    execv(v[0], v.data());
+    _exit(127);
+  }
+  static char buf[1 << 17];
+  bool ended = false;
+  for (;;) {
+    struct pollfd p {fd, POLLIN, 0};
+    if (poll(&p, 1, 20) == 1) {
+      sockaddr_un from{};
+      socklen_t length = sizeof from;
+      const ssize_t n = recvfrom(fd, buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &length);
+      if (n < 0) continue;
+      d.all.emplace_back(buf, static_cast<size_t>(std::min<ssize_t>(n, sizeof buf)));
+      std::vector<platform::WindowRequest> rs;
+      if (!lumenlog::SplitRequests(buf, static_cast<size_t>(n), &rs)) continue;  // counted as a bad batch below
+      for (const auto& r : rs) {
+        if (r.number == 0) platform::WindowAnswerClient(fd, &from, length, 320, 240);
+        else d.requests.push_back(r);
+      }
+      continue;
+    }
+    if (ended) break;  // gone, and nothing more came
+    int st = 0;
+    if (waitpid(pid, &st, WNOHANG) == pid) {
+      ended = true;
+      d.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+  }
+  platform::WindowClose("lumenlog", fd);
+  return d;
+}
+
+// The requests as lumenlog's log writes them.
+std::string LogLines(const std::vector<platform::WindowRequest>& rs) {
+  std::string out;
+  for (const auto& r : rs) {
+    out += std::to_string(r.number) + " " + std::to_string(r.first) + " " + std::to_string(r.second);
+    if (r.number == 1036) out += " " + r.text;
+    out += "\n";
+  }
+  return out;
+}
+
+std::string RandomPoints(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> u(-1000, 1000);
+  std::string text = "0 0\n";
+  char line[80];
+  for (int i = 0; i < n; ++i) {
+    snprintf(line, sizeof line, "%.3f %.3f 0\n", u(rng), u(rng));
+    text += line;
+  }
+  return text;
+}
+
+TEST_F(Tinprobe, DrawingGoesInFullBatchesOfAtMost32K) {
+  const int n = 3000;
+  Points("b.ptp", RandomPoints(n, 23));
+  const Datagrams d = AgainstFakeWindow(dir, {"-p=0", "b.ptp"});
+  ASSERT_EQ(d.status, 0) << Slurp(dir + "/out.txt");
+  ASSERT_GE(d.all.size(), 3u);
+  // The client-size question goes alone, before any drawing.
+  EXPECT_EQ(d.all[0].size(), platform::kWindowRequestHeader);
+  size_t bytes = 0;
+  for (size_t i = 1; i < d.all.size(); ++i) {
+    const std::string& g = d.all[i];
+    std::vector<platform::WindowRequest> rs;
+    EXPECT_LE(g.size(), 32768u) << "datagram " << i;
+    EXPECT_TRUE(lumenlog::SplitRequests(g.data(), g.size(), &rs)) << "datagram " << i << " is not whole requests";
+    // Without pauses a batch goes out only when the next request does not
+    // fit (a request is at most 24 + 255 bytes), or at the end.
+    if (i + 1 < d.all.size()) EXPECT_GT(g.size(), 32768u - 279) << "datagram " << i;
+    bytes += g.size();
+  }
+  EXPECT_GT(bytes, 10u * 32768);  // a run that needs many batches
+  ASSERT_FALSE(d.requests.empty());
+  EXPECT_EQ(LogLines({d.requests[0]}), "1026 16777215 0\n");
+  int plus = 0, texts = 0;
+  for (const auto& r : d.requests) {
+    plus += r.number == 1035 && r.first == 1;
+    if (r.number == 1036) {
+      ++texts;
+      EXPECT_TRUE(!r.text.empty() && r.text.find_first_not_of("0123456789") == std::string::npos) << r.text;
+    }
+  }
+  EXPECT_EQ(plus, n);
+  EXPECT_GT(texts, n);
+  // A real window is asked to draw exactly the same, request for request.
+  StartWindow();
+  const Result r = Run("-p=0 b.ptp");
+  ASSERT_EQ(r.status, 0) << r.out;
+  StopWindow();
+  EXPECT_TRUE(Slurp(dir + "/log.txt") == LogLines(d.requests)) << "the log differs from the requests sent";
+}
+
+TEST_F(Tinprobe, PausesSendEachStepBeforeTheWaitAndChangeNothingDrawn) {
+  Points("s.ptp", RandomPoints(25, 4));
+  const Datagrams quick = AgainstFakeWindow(dir, {"-p=0", "s.ptp"});
+  const Datagrams paced = AgainstFakeWindow(dir, {"s.ptp"});
+  ASSERT_EQ(quick.status, 0);
+  ASSERT_EQ(paced.status, 0);
+  EXPECT_EQ(LogLines(paced.requests), LogLines(quick.requests));
+  // 25 points fit one batch without pauses; with them each drawing step
+  // (hull edge, fan triangle, inserted point, changed triangle) is a batch of
+  // its own that ends with that step's last request.
+  EXPECT_EQ(quick.all.size(), 2u);
+  size_t steps = 0;
+  for (const auto& r : paced.requests) steps += r.number == 1036 || (r.number == 1035 && r.first == 2);
+  EXPECT_GT(paced.all.size(), steps);
+  for (size_t i = 2; i < paced.all.size(); ++i) {
+    std::vector<platform::WindowRequest> rs;
+    ASSERT_TRUE(lumenlog::SplitRequests(paced.all[i].data(), paced.all[i].size(), &rs));
+    const std::uint32_t last = rs.back().number;
+    EXPECT_TRUE(last == 1027 || last == 1035 || last == 1036) << "datagram " << i << " ends with " << last;
+  }
+}
+
 TEST_F(Tinprobe, WindowGoingAwayMidRun) {
   StartWindow();
   std::string text = "0 0\n";
@@ -298,10 +442,10 @@ TEST_F(Tinprobe, WindowGoingAwayMidRun) {
   std::uniform_real_distribution<float> u(0, 100);
   for (int i = 0; i < 300; ++i) text += std::to_string(u(rng)) + " " + std::to_string(u(rng)) + " 0\n";
   Points("w.ptp", text);
+  const std::string prog = BinDir() + "/tinprobe";  // before the child's chdir
   pid_t probe = fork();
   if (probe == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
-    const std::string prog = BinDir() + "/tinprobe";
     int fd = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 1);
     execl(prog.c_str(), "tinprobe", "w.ptp", nullptr);
