@@ -164,6 +164,10 @@ bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
   if (on_chord) {
     x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
     if (s1 < 0) x = Mul(x, -1.0);
+    // Legs that run along each other give signs of rounding noise and a
+    // point anywhere on cd: a crossing is only taken where it lies on ab.
+    const V ab = VCross(a, b);
+    if (VDot(VCross(a, x), ab) < 0.0 || VDot(VCross(x, b), ab) < 0.0) return false;
     return true;
   }
   x = Unit(VCross(VCross(a, b), VCross(c, d)));
