@@ -87,7 +87,7 @@ int SphericalHull(const std::vector<DirectionCosines>& p, std::vector<int>& hull
     // product over the length of b x c, taken from the differences to b so
     // that it keeps its precision when the points are close together. An
     // absolute tolerance on the bare triple product, which shrinks with the
-    // edge's length, let points a few metres outside the hull of a cap 100 m
+    // edge's length, let points a few metres outside the hull of a cap 200 m
     // across count as on an edge.
     int c = -1;
     DirectionCosines bc{0, 0, 0};
