@@ -82,21 +82,37 @@ int SphericalHull(const std::vector<DirectionCosines>& p, std::vector<int>& hull
     // Next vertex: no candidate to the right of b -> c; of candidates on the
     // great circle b -> c, the farthest from b. The start point closes the
     // ring once it is a candidate again.
+    //
+    // The side of q is its distance from that great circle: the triple
+    // product over the length of b x c, taken from the differences to b so
+    // that it keeps its precision when the points are close together. An
+    // absolute tolerance on the bare triple product, which shrinks with the
+    // edge's length, let points a few metres outside the hull of a cap 200 m
+    // across count as on an edge.
     int c = -1;
+    DirectionCosines bc{0, 0, 0};
+    double tol = 0.0;
+    auto side = [&](int q) {
+      return Dot(bc, DirectionCosines{p[q].x - p[b].x, p[q].y - p[b].y, p[q].z - p[b].z});
+    };
+    auto take = [&](int q) {
+      c = q;
+      const DirectionCosines d{p[c].x - p[b].x, p[c].y - p[b].y, p[c].z - p[b].z};
+      bc = Cross(p[b], d);
+      tol = SAME_POINT_SQ * std::sqrt(Dot(bc, bc));
+    };
     auto better = [&](int q) {
       if (c < 0) return true;
-      double t = Dot(Cross(p[b], p[c]), p[q]);
-      if (t < -SAME_POINT_SQ) return true;
-      return t <= SAME_POINT_SQ && ChordSq(p[q], p[b]) > ChordSq(p[c], p[b]);
+      const double t = side(q);
+      if (t < -tol) return true;
+      return t <= tol && ChordSq(p[q], p[b]) > ChordSq(p[c], p[b]);
     };
     for (int q : cand)
-      if (ChordSq(p[q], p[b]) > SAME_POINT_SQ && better(q)) c = q;
+      if (ChordSq(p[q], p[b]) > SAME_POINT_SQ && better(q)) take(q);
     if (hull.size() > 1 && ChordSq(p[start], p[b]) > SAME_POINT_SQ) {
       const int q = start;
-      if (c < 0 || Dot(Cross(p[b], p[c]), p[q]) < -SAME_POINT_SQ ||
-          (Dot(Cross(p[b], p[c]), p[q]) <= SAME_POINT_SQ &&
-           ChordSq(p[q], p[b]) >= ChordSq(p[c], p[b])))
-        c = q;
+      if (c < 0 || side(q) < -tol || (side(q) <= tol && ChordSq(p[q], p[b]) >= ChordSq(p[c], p[b])))
+        take(q);
     }
     if (c < 0) return 2;
     if (c == start) return hull.size() < 3 ? 2 : static_cast<int>(hull.size());

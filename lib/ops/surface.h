@@ -29,14 +29,27 @@ inline constexpr int SURFACE_STEPS = 8;
 // Squared plane distance from the centre within which there is no value.
 inline constexpr double SURFACE_CENTRE_SQ = 2.77e-10;
 
+// Cell changes before the record table is made, and the largest index it is
+// made for (4 bytes a cell).
+inline constexpr std::int64_t SURFACE_TABLE_AFTER = 256;
+inline constexpr std::int32_t SURFACE_TABLE_MAX_CELLS = 1 << 22;
+
 // A search state belongs to one object: start a new one for another.
 struct SurfaceSearch {
   std::int32_t cell = cells::NO_CELL;  // the last cell looked up
   std::int64_t record = -1;            // its TIN record, -1 when the object has none
   geodesy::TangentFrame frame{};       // the last cell's frame
   int steps = 0;                       // steps towards the centre the last value took
-  // The last cell's points in its plane with their heights (u, v, z).
+  // The last cell's points in its plane with their heights (u, v, z), for
+  // resolutions other than the plane floats of a derived TIN.
   std::vector<double> vertices;
+  // The object's record by cell number, made after SURFACE_TABLE_AFTER
+  // binary searches (empty before, or when the object's cell array is not
+  // strictly ascending); it belongs to the cell array table_of points at.
+  const std::uint8_t* table_of = nullptr;
+  std::int32_t table_cells = 0;
+  std::int64_t lookups = 0;
+  std::vector<std::int32_t> record_of;
 };
 
 // The value at the unit vector p, or geodesy::NOVALUE when there is none

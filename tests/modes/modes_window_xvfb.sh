@@ -2,7 +2,7 @@
 # A real map window under Xvfb, one pointer mode family per run: ombrel runs
 # a script that starts the mode, xdotool clicks and types in the SDL window,
 # and the report or object that results is checked.
-#   modes_window_xvfb.sh entry|reframe|traverse OMBREL_PROGRAM
+#   modes_window_xvfb.sh entry|reframe|traverse|surface OMBREL_PROGRAM
 set -u
 family=$1
 program=$2
@@ -40,6 +40,25 @@ Echo done'
     # The first cell, a walk to a second point, then the corner box ends it.
     actions='click 200 200; click 500 350; click 5 5'
     expect='^Traversed cells: [0-9]+ \(40962\)$'
+    ;;
+  surface)
+    # Heights 10 x latitude on a half-degree grid round the map centre, as
+    # 32-bit floats in the attribute word.
+    command -v perl >/dev/null || { echo "skipped: perl missing"; exit 77; }
+    perl -e 'for ($a = 35; $a <= 55; $a += 0.5) { for ($o = 0; $o <= 30; $o += 0.5) {
+               printf "%.1f %.1f %u\n", $a, $o, unpack("L", pack("f", 10 * $a)) } }' > "$work/h.pts"
+    script='ImportPset h h.pts fd
+DerivePsetTin t h n
+Geometry N45 E15 5000000 stereo
+Echo surface
+OverheadSurface t
+Echo done'
+    prompt='^surface$'
+    # Moves post the value, a click the value and pixel, a click in the
+    # top-left box and another key beep, Escape ends the mode.
+    actions='move 300 250; move 320 260; click 330 270; click 10 10; key a; key Escape'
+    expect='^ +4[3-6][0-9]\.[0-9]{3}$'
+    expect_click='^ +4[3-6][0-9]\.[0-9]{3} \(330 270\)$'
     ;;
   *) echo "unknown family $family"; exit 2 ;;
 esac
@@ -82,6 +101,10 @@ cat "$work/out.txt"
 status=0
 grep -Eq "$expect" "$work/out.txt" || { echo "FAIL: no line matching $expect"; status=1; }
 grep -q '^done$' "$work/out.txt" || { echo "FAIL: the mode did not end"; status=1; }
+if [ "$family" = surface ]; then
+  grep -Eq "$expect_click" "$work/out.txt" || { echo "FAIL: no line matching $expect_click"; status=1; }
+  [ "$(grep -Ec '^ +[0-9.]+ \(' "$work/out.txt")" = 1 ] || { echo "FAIL: the click in the box posted a value"; status=1; }
+fi
 if [ "$family" = entry ]; then
   [ -f "$work/ring.qbo" ] || { echo "FAIL: no object written"; status=1; }
 fi

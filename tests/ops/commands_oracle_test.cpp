@@ -315,3 +315,87 @@ TEST(CommandsOracle, AreaCellMethodAgreesWithPolygonArea) {
 }
 
 }  // namespace
+
+namespace {
+
+// DeriveRsetHullOfPoints through the program on caps of points: the hull's
+// `Area` (geodesic legs) is GeographicLib's PolygonArea of the ring it
+// exports (to 1e-6; 0.1% asked), and with `boundary.indicator` 1 `DerivePsetInside` finds
+// every point of the cap inside its hull.
+TEST(CommandsOracle, HullOfPointsHoldsItsPointsAndHasPolygonArea) {
+  char tmpl[] = "/tmp/ombrel_hulloracle_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  struct Cap {
+    double lat, lon, radius_deg;
+  };
+  const Cap caps[] = {{45, 10, 0.01}, {-33, 151, 0.5}, {10, -70, 5}, {60, 100, 30},
+                      {0, 0, 60},     {90, 0, 20},     {-20, 180, 10}, {70, -179.9, 1}};
+  const int n = 2000;
+  std::mt19937_64 rng(25);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const GeographicLib::Geodesic& sphere_free = GeographicLib::Geodesic::WGS84();
+  std::ostringstream s;
+  s << "Set boundary.indicator 1\n";
+  const int count = static_cast<int>(sizeof caps / sizeof caps[0]);
+  for (int i = 0; i < count; ++i) {
+    std::ofstream pts(dir + "/c" + std::to_string(i) + ".pts");
+    pts.precision(12);
+    for (int k = 0; k < n; ++k) {
+      // Uniform in area within the radius, as geodesics from the centre.
+      const double r = caps[i].radius_deg * std::sqrt(unit(rng)) * 111195.0;
+      double lat, lon;
+      sphere_free.Direct(caps[i].lat, caps[i].lon, 360.0 * unit(rng), r, lat, lon);
+      pts << lat << " " << lon << " " << k + 1 << "\n";
+    }
+    const std::string c = "c" + std::to_string(i), h = "h" + std::to_string(i), in = "in" + std::to_string(i);
+    s << "ImportPset " << c << " " << c << " hd\n"
+      << "DeriveRsetHullOfPoints " << h << " " << c << "\n"
+      << "Area " << h << " r m\n"
+      << "ExportObject " << h << " " << h << ".rgn nsd9 ewd9\n"
+      << "DerivePsetInside " << in << " " << c << " " << h << " hd\n"
+      << "ExportObject " << in << " " << in << ".pts\n";
+  }
+  std::ofstream(dir + "/t.omb") << s.str();
+  const std::string cmd = "cd " + dir + " && " + BinDir() + "ombrel --batch t.omb 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string output, last;
+  std::map<std::string, double> area;
+  char buf[1024];
+  while (fgets(buf, sizeof buf, p)) {
+    const std::string line = buf;
+    output += line;
+    if (line.rfind("Area h", 0) == 0) last = line.substr(5, line.find(' ', 5) - 5);
+    double a = 0.0;
+    if (std::sscanf(buf, "Area: %lf[m**2]", &a) == 1 && !last.empty()) area[last] = a, last.clear();
+  }
+  pclose(p);
+  const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
+  const GeographicLib::Geodesic geod(e.a, (e.a - e.b) / e.a);
+  for (int i = 0; i < count; ++i) {
+    const std::string h = "h" + std::to_string(i);
+    SCOPED_TRACE(h);
+    ASSERT_EQ(area.count(h), 1u) << output.substr(0, 4000);
+    const std::vector<cells::PointNode> nodes = ReadRegion(dir + "/" + h + ".rgn");
+    GeographicLib::PolygonArea poly(geod);
+    int vertices = 0;
+    for (const cells::PointNode& node : nodes) {
+      if (cells::IsMark(node)) continue;
+      const geodesy::LatLong ll = geodesy::CosinesToGeodetic(node.p, e);
+      poly.AddPoint(ll.lat * kDeg, ll.lon * kDeg);
+      ++vertices;
+    }
+    double perimeter = 0.0, peer = 0.0;
+    poly.Compute(false, true, perimeter, peer);
+    std::printf("hull %d: %d vertices, Area %.6g km2, PolygonArea %.6g km2, %.2g apart\n", i, vertices,
+                area[h] / 1e6, peer / 1e6, area[h] / peer - 1);
+    EXPECT_GE(vertices, 3);
+    // Asked to 0.1%; the two agree to 1e-7 and better (geodesic legs both).
+    EXPECT_NEAR(area[h] / peer, 1.0, 1e-6);
+    EXPECT_EQ(Ids(dir + "/in" + std::to_string(i) + ".pts").size(), static_cast<std::size_t>(n));
+  }
+  if (!::testing::Test::HasFailure()) std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace

@@ -414,6 +414,8 @@ TEST_F(PsetTin, LinearHeightsOracle) {
   CheckStructure(true);
   const double range = 2.0 * std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
   ops::SurfaceSearch s;
+  std::vector<DirectionCosines> positions;
+  std::vector<double> values;
   int within = 0, valued = 0, asked = 0, stepped = 0, worst_at = -1;
   double worst = 0.0;
   for (int q = 0; q < queries; ++q) {
@@ -421,6 +423,8 @@ TEST_F(PsetTin, LinearHeightsOracle) {
     const std::int32_t cell = cells::Locate(*idx_, x);
     ++asked;
     const double v = ops::q7_TinSurfaceValue(*idx_, x, out_, s);
+    positions.push_back(x);
+    values.push_back(v);
     if (v == geodesy::NOVALUE) continue;
     const cells::TinCell t = CellAt(s.record);
     ASSERT_EQ(t.cell, cell);
@@ -449,6 +453,28 @@ TEST_F(PsetTin, LinearHeightsOracle) {
   EXPECT_GE(within, valued - valued / 1000);
   EXPECT_LE(worst, 2e-4 * range);
   EXPECT_GT(valued, asked * 8 / 10);
+
+  // The value does not depend on how it was found: the state above looked
+  // records up by binary search and, after many cell changes, in its table,
+  // and read the first value in each cell from the stored floats. A fresh
+  // state for every position (binary search, stored floats) and a second
+  // value in the same cell (decoded vertices) give the same bits.
+  ASSERT_GT(asked, static_cast<int>(ops::SURFACE_TABLE_AFTER) * 4);
+  ASSERT_FALSE(s.record_of.empty());
+  ops::SurfaceSearch again;
+  int differ_fresh = 0, differ_decoded = 0;
+  for (std::size_t q = 0; q < positions.size(); ++q) {
+    ops::SurfaceSearch fresh;
+    const double f = ops::q7_TinSurfaceValue(*idx_, positions[q], out_, fresh);
+    differ_fresh += std::memcmp(&f, &values[q], sizeof f) != 0;
+    again.cell = cells::NO_CELL;  // every position starts a new cell
+    const double first = ops::q7_TinSurfaceValue(*idx_, positions[q], out_, again);
+    const double d = ops::q7_TinSurfaceValue(*idx_, positions[q], out_, again);
+    differ_fresh += std::memcmp(&first, &values[q], sizeof first) != 0;
+    differ_decoded += std::memcmp(&d, &values[q], sizeof d) != 0;
+  }
+  EXPECT_EQ(differ_fresh, 0);
+  EXPECT_EQ(differ_decoded, 0);
 }
 
 }  // namespace
