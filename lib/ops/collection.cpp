@@ -316,6 +316,13 @@ Collection::Nearest Collection::NearestTo(cells::CellIndex& idx, std::int32_t ce
     generation_ = 1;
   }
   const bool legs = header_.dimension != 0;
+  // Points are compared by squared chord (monotonic in the angle, exact for
+  // near points); the angle is worked out for a new best only.
+  double best_chord2 = 5.0;
+  auto chord2 = [&](const DirectionCosines& x) {
+    const double dx = x.x - p.x, dy = x.y - p.y, dz = x.z - p.z;
+    return dx * dx + dy * dy + dz * dz;
+  };
   auto search_cell = [&](std::int32_t c) {
     const std::uint8_t* rec;
     const std::uint32_t n = CellRecords(c, &rec);
@@ -323,10 +330,11 @@ Collection::Nearest Collection::NearestTo(cells::CellIndex& idx, std::int32_t ce
       if (!legs) {
         const std::uint8_t* r = rec + std::uint64_t{i} * kCollPointRecordSize;
         const DirectionCosines x = LoadVec(r);
-        const double d = CollAngle(x, p);
-        if (!best.found || d < best.angle) {
+        const double c2 = chord2(x);
+        if (!best.found || c2 < best_chord2) {
+          best_chord2 = c2;
           best.found = true;
-          best.angle = d;
+          best.angle = CollAngle(x, p);
           best.where = x;
           best.datum = Load<std::uint32_t>(r + 24);
           best.item = Load<std::uint32_t>(r + 28);
@@ -338,8 +346,11 @@ Collection::Nearest Collection::NearestTo(cells::CellIndex& idx, std::int32_t ce
       const std::uint32_t datum = Load<std::uint32_t>(r + 48), item = Load<std::uint32_t>(r + 52);
       if (search_dim == 0) {
         for (const DirectionCosines& x : {a, b}) {
-          const double d = CollAngle(x, p);
-          if (!best.found || d < best.angle) best = {true, item, datum, d, x, 0, 0};
+          const double c2 = chord2(x);
+          if (!best.found || c2 < best_chord2) {
+            best_chord2 = c2;
+            best = {true, item, datum, CollAngle(x, p), x, 0, 0};
+          }
         }
       } else {
         DirectionCosines at;

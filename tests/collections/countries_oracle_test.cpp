@@ -11,11 +11,13 @@
 #include <s2/s2error.h>
 #include <s2/s2lax_polygon_shape.h>
 #include <s2/s2loop.h>
+#include <s2/s2pointutil.h>
 
 #include <GeographicLib/PolygonArea.hpp>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
@@ -80,6 +82,37 @@ bool Load(const char* stem, Countries& c) {
 
 double Km2(double m2) { return m2 / 1e6; }
 
+// Even-odd containment of p in the rings of one country, in the gnomonic
+// plane about p (great-circle legs are straight there): the oracle for the
+// countries whose rings cross themselves, which S2's lax shapes invert. A
+// country with a vertex 90 degrees or more from p does not hold it (no
+// such country is larger than a hemisphere).
+bool EvenOdd(const std::vector<std::vector<S2Point>>& rings, const S2Point& p) {
+  const S2Point e1 = S2::Ortho(p), e2 = p.CrossProd(e1);
+  bool inside = false;
+  for (const auto& ring : rings) {
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+      const S2Point& a = ring[i];
+      const S2Point& b = ring[(i + 1) % ring.size()];
+      const double da = a.DotProd(p), db = b.DotProd(p);
+      if (da <= 0 || db <= 0) return false;
+      const double ax = a.DotProd(e1) / da, ay = a.DotProd(e2) / da;
+      const double bx = b.DotProd(e1) / db, by = b.DotProd(e2) / db;
+      if ((ay > 0) == (by > 0)) continue;
+      if (ax + (bx - ax) * (0 - ay) / (by - ay) > 0) inside = !inside;
+    }
+  }
+  return inside;
+}
+
+// Positions for the outside checks: few in an ordinary run, the full count
+// with OMBREL_COLLECTIONS_FULL set (or under a sanitizer, fewer still).
+int Positions(int ordinary, int full) {
+  if (ot::Sanitized()) return ordinary / 5;
+  const char* f = std::getenv("OMBREL_COLLECTIONS_FULL");
+  return f && *f && std::string(f) != "0" ? full : ordinary;
+}
+
 void CheckCountries(const char* stem, int positions) {
   FLAGS_s2debug = false;
   Countries c;
@@ -115,7 +148,7 @@ void CheckCountries(const char* stem, int positions) {
   closest.mutable_options()->set_include_interiors(false);
   const double one_metre = 1.0 / 6371000.0;
   std::mt19937_64 rng(24);
-  long compared = 0, agree = 0, invalid_country = 0, near_border = 0;
+  long compared = 0, agree = 0, invalid_country = 0, near_border = 0, self_crossing_differ = 0;
   for (int i = 0; i < positions; ++i) {
     const DirectionCosines p = ot::RandomUnit(rng);
     const S2Point sp(p.x, p.y, p.z);
@@ -132,18 +165,21 @@ void CheckCountries(const char* stem, int positions) {
     std::vector<std::uint32_t> got;
     for (int k = 0; k < std::min(n, 8); ++k) got.push_back(coll.Region(out[k]).id);
     std::sort(got.begin(), got.end());
-    // S2's lax shapes invert a country whose ring crosses itself: such
-    // countries are left out of both sides.
+    // S2's lax shapes invert a country whose ring crosses itself: for such
+    // countries the even-odd test of their rings stands in for S2.
+    want.erase(std::remove_if(want.begin(), want.end(), [&](std::uint32_t id) { return !c.valid[id]; }), want.end());
     bool invalid = false;
-    for (auto* v : {&got, &want})
-      v->erase(std::remove_if(v->begin(), v->end(), [&](std::uint32_t id) {
-                 const bool bad = !c.valid[id];
-                 invalid = invalid || bad;
-                 return bad;
-               }), v->end());
+    for (const auto& [id, good] : c.valid)
+      if (!good && EvenOdd(c.loops[id], sp)) {
+        want.push_back(id);
+        invalid = true;
+      }
+    std::sort(want.begin(), want.end());
+    for (std::uint32_t id : got) invalid = invalid || !c.valid[id];
     invalid_country += invalid;
     ++compared;
     agree += got == want;
+    if (got != want && invalid) ++self_crossing_differ;
     if (got != want && compared - agree <= 5) {
       std::string gs, ws;
       for (auto id : got) gs += " " + c.names[id];
@@ -158,10 +194,18 @@ void CheckCountries(const char* stem, int positions) {
   // first; while atlas2rgn took that ring for the coast, the country was the
   // rest of the world on both sides and S2 and the cell assembly disagreed
   // about a band of it (199 of 30 000 positions).
-  std::printf("%s: %ld positions compared, %ld agree with S2, %ld beside a self-crossing country (left out), "
-              "%ld within 1 m\n",
-              stem, compared, agree, invalid_country, near_border);
-  EXPECT_EQ(agree, compared);
+  std::printf("%s: %ld positions compared, %ld agree with S2, %ld beside a self-crossing country (even-odd), "
+              "%ld of them differ, %ld within 1 m\n",
+              stem, compared, agree, invalid_country, self_crossing_differ, near_border);
+  // Every position where only countries with sound rings are involved agrees.
+  EXPECT_EQ(agree + self_crossing_differ, compared);
+  // Known fault of the region built from Sudan's self-crossing 110m ring
+  // (edge 30 crosses edge 32 in a thin spike at 34 E): the built region
+  // also holds bands of South Sudan and the Central African Republic (8-9 N,
+  // 24-33 E), about 0.01% of random positions; the even-odd rings do not.
+  // Bounded here so that it cannot grow unseen; it is no containment answer
+  // to rely on.
+  EXPECT_LE(self_crossing_differ, compared / 5000 + 3);
 
   // Area and perimeter of every country above 10 000 km2.
   const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
@@ -202,13 +246,13 @@ TEST(CountriesOracle, Countries110m) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "S2 cannot be used from an AddressSanitizer build";
 #endif
-  CheckCountries("countries110m", ot::Sanitized() ? 5000 : 100000);
+  CheckCountries("countries110m", Positions(25000, 100000));
 }
 TEST(CountriesOracle, Countries50m) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "S2 cannot be used from an AddressSanitizer build";
 #endif
-  CheckCountries("countries50m", ot::Sanitized() ? 2000 : 30000);
+  CheckCountries("countries50m", Positions(10000, 100000));
 }
 
 }  // namespace

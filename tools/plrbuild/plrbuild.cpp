@@ -53,9 +53,11 @@ std::string ProgramDir() {
   return DirOf(buf);
 }
 
-bool WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes, const std::string& input) {
-  platform::SafeOutput out;
-  int s = platform::SafeCheckTarget(path.c_str(), {input.c_str()});
+// Writes bytes into out's temporary file (nothing is replaced yet).
+bool Prepare(platform::SafeOutput& out, const std::string& path, const std::vector<std::uint8_t>& bytes,
+             const std::string& input, const std::string& names) {
+  // Neither output may be one of the inputs (the object or the names text).
+  int s = platform::SafeCheckTarget(path.c_str(), {input.c_str(), names.empty() ? input.c_str() : names.c_str()});
   if (s == platform::kSafeOk) s = platform::SafeOpen(out, path.c_str());
   std::FILE* f = s == platform::kSafeOk ? platform::SafeStream(out) : nullptr;
   if (!f) {
@@ -66,6 +68,10 @@ bool WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes, c
     std::fprintf(stderr, "plrbuild: write error on %s\n", path.c_str());
     return false;
   }
+  return true;
+}
+
+bool Commit(platform::SafeOutput& out, const std::string& path) {
   if (platform::SafeCommit(out) != platform::kSafeOk) {
     std::fprintf(stderr, "plrbuild: cannot write %s\n", path.c_str());
     return false;
@@ -190,11 +196,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plrbuild: %s\n", why[r.status]);
     return 1;
   }
-  if (!WriteAll(out_path, r.plr, obj_path)) return 1;
-  if (!names_path.empty()) {
-    const std::string dat = out_path.substr(0, out_path.size() - 4) + ".dat";
-    if (!WriteAll(dat, r.dat, obj_path)) return 1;
-  }
+  // Both files are written out in full before either replaces an older
+  // one, so a failure of the second (a directory in its place, a full disk)
+  // leaves the old pair as it was; the attribute file is committed first,
+  // since a new .dat beside an old .plr is refused by its db-id.
+  const std::string dat = out_path.substr(0, out_path.size() - 4) + ".dat";
+  platform::SafeOutput plr_out, dat_out;
+  if (!Prepare(plr_out, out_path, r.plr, obj_path, names_path)) return 1;
+  if (!names_path.empty() && !Prepare(dat_out, dat, r.dat, obj_path, names_path)) return 1;
+  if (!names_path.empty() && !Commit(dat_out, dat)) return 1;
+  if (!Commit(plr_out, out_path)) return 1;
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("plrbuild: %s: dimension %d, %u items, %u rings, %u cells, %u quick circles, %zu bytes, %.2f s\n",
               out_path.c_str(), h.obj.kind, r.items, r.rings, r.cells, r.quick_circles, r.plr.size(), secs);
