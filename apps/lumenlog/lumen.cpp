@@ -64,6 +64,17 @@ void Line(Canvas& c, int x0, int y0, int x1, int y1) {
   const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
   const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
   int err = dx + dy, x = x0, y = y0;
+  if (!pattern && c.pen_width <= 1 && c.mode == 13) {
+    // The common line, thin, solid and copied: each pixel is the pen's.
+    const std::uint32_t value = 0xff000000u | rgb;
+    while (!(x == x1 && y == y1)) {
+      if (x >= 0 && y >= 0 && x < c.width && y < c.height) Row(c, y)[x] = value;
+      const int e2 = 2 * err;
+      if (e2 >= dy) err += dy, x += sx;
+      if (e2 <= dx) err += dx, y += sy;
+    }
+    return;
+  }
   int run = 0, left = pattern ? pattern[0] : 0;
   while (!(x == x1 && y == y1)) {  // the end pixel stays undrawn
     if (!pattern || run % 2 == 0) Dab(c, x, y, rgb);
