@@ -76,6 +76,14 @@ void Fatal(int line, const char* format, ...) {
 }
 #define FATAL(...) Fatal(__LINE__, __VA_ARGS__)
 
+// A violated invariant (the input file changed between the two passes).
+[[noreturn]] void Assertion(int line, const char* condition) {
+  printf("%s (%d) assertion (%s) failed\n", g_program.c_str(), line, condition);
+  fflush(stdout);
+  exit(1);
+}
+#define ASSERTION(condition) Assertion(__LINE__, condition)
+
 // One whole line of any length, without its newline; false at the end of
 // the file. The stream is read a block at a time (a character at a time
 // cost more than the rest of the first pass).
@@ -433,11 +441,13 @@ int main(int argc, char** argv) {
     if (Skipped(line)) continue;
     // The file changed since the first pass: still never a point of zeros.
     if (!ParsePoint(line, v)) FATAL("Invalid point line %ld: %s\n", line_number, line.c_str());
-    if (static_cast<long>(points.size()) >= n) FATAL("Assertion failed: n < qpTin.npts\n");
+    if (static_cast<long>(points.size()) >= n) ASSERTION("n < qpTin.npts");
     points.push_back({v[0], v[1]});
     draw.Post(1035, 1, draw.Pixel(v[0], v[1]));
   }
   fclose(in);
+  // A file cut short since the first pass: its hull and block no longer fit.
+  if (static_cast<long>(points.size()) != n) ASSERTION("n == qpTin.npts");
 
   ops::TinTrace trace;
   trace.ctx = &draw;

@@ -648,6 +648,57 @@ TEST_F(Tinprobe, PausesSendEachStepBeforeTheWaitAndChangeNothingDrawn) {
   }
 }
 
+// The input changed between the two passes (a window played by the test
+// changes it when asked for its client size, which falls between them): a
+// point more, or fewer, stops the run with the assertion, never a point
+// outside the block or a hull that is not the last points; no file.
+TEST_F(Tinprobe, InputChangedBetweenThePasses) {
+  for (const bool grow : {true, false}) {
+    const std::string name = dir + "/c.ptp";
+    Points("c.ptp", "0 0\n0 0 0\n4 0 0\n0 4 0\n1 1 0\n");
+    const int fd = platform::WindowListen("lumenlog");
+    ASSERT_GE(fd, 0);
+    const std::string prog = BinDir() + "/tinprobe";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      execl(prog.c_str(), "tinprobe", "-p=0", "c.ptp", nullptr);
+      _exit(127);
+    }
+    int status = -1;
+    for (;;) {
+      struct pollfd p {fd, POLLIN, 0};
+      if (poll(&p, 1, 20) == 1) {
+        static char buf[1 << 16];
+        sockaddr_un from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        std::vector<platform::WindowRequest> rs;
+        if (n > 0 && lumenlog::SplitRequests(buf, static_cast<size_t>(n), &rs) && rs[0].number == 0) {
+          Spit(name, grow ? "0 0\n0 0 0\n4 0 0\n0 4 0\n1 1 0\n2 1 0\n" : "0 0\n0 0 0\n4 0 0\n0 4 0\n");
+          platform::WindowAnswerClient(fd, &from, length, 320, 240);
+        }
+        continue;
+      }
+      int st = 0;
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        break;
+      }
+    }
+    platform::WindowClose("lumenlog", fd);
+    const std::string out = Slurp(dir + "/out.txt");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(std::string("\ntinprobe \\([0-9]+\\) assertion \\(n ") +
+                                                  (grow ? "<" : "==") + " qpTin.npts\\) failed\n$")))
+        << out;
+    EXPECT_EQ(out.find("status:"), std::string::npos) << out;
+    EXPECT_FALSE(Exists(dir + "/c.tin"));
+  }
+}
+
 TEST_F(Tinprobe, WindowGoingAwayMidRun) {
   StartWindow();
   std::string text = "0 0\n";
