@@ -185,6 +185,7 @@ int main(int argc, char** argv) {
         dirty = true;
       }
     }
+    if (applied) cairo_surface_mark_dirty(canvas.picture);  // drawn beside Cairo
     if (log) fflush(log);
   }
   int status = 0;

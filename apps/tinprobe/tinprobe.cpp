@@ -76,16 +76,49 @@ void Fatal(int line, const char* format, ...) {
 }
 #define FATAL(...) Fatal(__LINE__, __VA_ARGS__)
 
-// One whole line of any length; false at the end of the file.
-bool ReadLine(FILE* f, std::string& line) {
-  line.clear();
-  int c;
-  while ((c = fgetc(f)) != EOF) {
-    if (c == '\n') return true;
-    line.push_back(static_cast<char>(c));
-  }
-  return !line.empty();
+// A violated invariant (the input file changed between the two passes).
+[[noreturn]] void Assertion(int line, const char* condition) {
+  printf("%s (%d) assertion (%s) failed\n", g_program.c_str(), line, condition);
+  fflush(stdout);
+  exit(1);
 }
+#define ASSERTION(condition) Assertion(__LINE__, condition)
+
+// One whole line of any length, without its newline; false at the end of
+// the file. The stream is read a block at a time (a character at a time
+// cost more than the rest of the first pass).
+struct LineReader {
+  FILE* f = nullptr;
+  char block[1 << 16];
+  size_t at = 0, size = 0;
+  bool Fill() {
+    at = 0;
+    size = fread(block, 1, sizeof block, f);
+    return size > 0;
+  }
+  bool Read(std::string& line) {
+    line.clear();
+    bool any = false;
+    for (;;) {
+      if (at == size && !Fill()) return any;
+      any = true;
+      const char* start = block + at;
+      const void* nl = memchr(start, '\n', size - at);
+      if (nl) {
+        const size_t length = static_cast<const char*>(nl) - start;
+        line.append(start, length);
+        at += length + 1;
+        return true;
+      }
+      line.append(start, size - at);
+      at = size;
+    }
+  }
+  void Rewind() {
+    rewind(f);
+    at = size = 0;
+  }
+};
 
 bool Skipped(const std::string& line) {
   size_t i = line.find_first_not_of(" \t\r");
@@ -103,7 +136,7 @@ bool ParsePoint(const std::string& line, float v[3]) {
     p = end;
   }
   while (*p == ' ' || *p == '\t' || *p == '\r') ++p;
-  return *p == 0;
+  return p == line.c_str() + line.size();  // a NUL byte is not the line's end
 }
 
 long Round8(long n) { return (n + 7) / 8 * 8; }
@@ -132,42 +165,61 @@ struct Drawing {
     else if (f <= -0.5) --t;
     return t;
   }
+  // cx - mx / s and cy + my / s, made once: the mapping adds x / s to the
+  // first and takes y / s from the second, the same sums in the same order.
+  double ox = 0, oy = 0;
+  void SetMapping(double scale, double centre_x, double centre_y, double mid_x, double mid_y) {
+    s = scale, cx = centre_x, cy = centre_y, mx = mid_x, my = mid_y;
+    ox = cx - mx / s;
+    oy = cy + my / s;
+  }
   std::int64_t Pixel(double x, double y) const {
-    const long px = Round(cx - mx / s + x / s), py = Round(cy + my / s - y / s);
+    const long px = Round(ox + x / s), py = Round(oy - y / s);
     return static_cast<std::int64_t>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(py)) << 16) |
                                      static_cast<std::uint16_t>(px));
   }
   // Requests wait in a batch and go out together, several drawing steps to
   // a datagram: before each pause (so every step shows before the wait), when
   // the batch is full, and at the end.
-  std::string batch;
   static constexpr std::size_t kBatchBytes = 32768;
+  char batch[kBatchBytes];
+  std::size_t batch_size = 0;
 
+  static void PutLe(char* out, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+  }
   void Post(std::uint32_t number, std::int64_t first, std::int64_t second, const char* text = "", std::size_t length = 0) {
     if (client.dead) return;  // the window went away: no more drawing
     if (length > 255) length = 255;
-    if (batch.size() + platform::kWindowRequestHeader + length > kBatchBytes) Flush();
-    // The request's bytes as EncodeWindowRequest lays them out.
-    char bytes[platform::kWindowRequestHeader];
-    const std::uint64_t fields[4] = {number, length, static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(second)};
-    const int widths[4] = {4, 4, 8, 8};
-    char* out = bytes;
-    for (int k = 0; k < 4; ++k)
-      for (int i = 0; i < widths[k]; ++i) *out++ = static_cast<char>((fields[k] >> (8 * i)) & 0xff);
-    batch.append(bytes, sizeof bytes);
-    batch.append(text, length);
+    if (batch_size + platform::kWindowRequestHeader + length > kBatchBytes) Flush();
+    // The request's bytes as EncodeWindowRequest lays them out:
+    // little-endian u32 number, u32 text length, i64, i64, the text.
+    char* out = batch + batch_size;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const std::uint32_t head[2] = {number, static_cast<std::uint32_t>(length)};
+    std::memcpy(out, head, 8);
+    std::memcpy(out + 8, &first, 8);
+    std::memcpy(out + 16, &second, 8);
+#else
+    PutLe(out, number, 4);
+    PutLe(out + 4, length, 4);
+    PutLe(out + 8, static_cast<std::uint64_t>(first), 8);
+    PutLe(out + 16, static_cast<std::uint64_t>(second), 8);
+#endif
+    std::memcpy(out + platform::kWindowRequestHeader, text, length);
+    batch_size += platform::kWindowRequestHeader + length;
   }
   // Sends the batch, waiting a second at most while the window's queue is
   // full; a window that is gone or does not take it stops the drawing.
   void Flush() {
-    if (batch.empty() || client.dead || client.fd < 0) {
-      batch.clear();
+    if (batch_size == 0 || client.dead || client.fd < 0) {
+      batch_size = 0;
       return;
     }
     for (int waited = 0; waited <= 1000; waited += 50) {
-      const ssize_t n = send(client.fd, batch.data(), batch.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (n == static_cast<ssize_t>(batch.size())) {
-        batch.clear();
+      const ssize_t n = send(client.fd, batch, batch_size, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (n == static_cast<ssize_t>(batch_size)) {
+        batch_size = 0;
         return;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -176,7 +228,7 @@ struct Drawing {
       poll(&p, 1, 50);
     }
     client.dead = true;
-    batch.clear();
+    batch_size = 0;
   }
   void Colour(int code) {
     if (code % 20 == colour) return;
@@ -197,6 +249,30 @@ struct Drawing {
     platform::SleepMs(ms * pause_percent / 100);
   }
 };
+
+// The decimal text of v, as "%d" writes it, without a terminating NUL;
+// returns its length (at most 11).
+std::size_t Decimal(int v, char* out) {
+  char digits[12];
+  std::size_t n = 0;
+  std::uint32_t u = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u);
+  std::size_t k = 0;
+  if (v < 0) out[k++] = '-';
+  while (n) out[k++] = digits[--n];
+  return k;
+}
+
+// v right-aligned in at least `width` characters, as "%*d" writes it.
+void AppendDecimal(std::string& out, int v, int width) {
+  char text[16];
+  const std::size_t n = Decimal(v, text);
+  for (std::size_t k = n; k < static_cast<std::size_t>(width); ++k) out.push_back(' ');
+  out.append(text, n);
+}
 
 void TraceText(void*, const char* message) { fputs(message, stdout); }
 
@@ -233,8 +309,8 @@ void ChangedTriangle(void* ctx, int triangle, const ops::PlanarPoint v[3]) {
   Triangle(d, v);
   const double x = (v[0].x + v[1].x + v[2].x) / 3.0, y = (v[0].y + v[1].y + v[2].y) / 3.0;
   char number[16];
-  const int length = snprintf(number, sizeof number, "%d", triangle);
-  d->Post(1036, 0, d->Pixel(x, y), number, static_cast<std::size_t>(length));
+  const std::size_t length = Decimal(triangle, number);
+  d->Post(1036, 0, d->Pixel(x, y), number, length);
   d->Pause(5);
 }
 
@@ -294,23 +370,25 @@ int main(int argc, char** argv) {
     FATAL("Output file (%s) open error\n", output.c_str());
 
   // First pass: the hull line, the count and the range.
+  static LineReader reader;
+  reader.f = in;
   std::string line;
   int iH = 0, nH = 0;
-  if (!ReadLine(in, line)) FATAL("Fewer than 3 given points (%d)\n", 0);
+  if (!reader.Read(line)) FATAL("Fewer than 3 given points (%d)\n", 0);
   {
     char* end = nullptr;
     const long a = std::strtol(line.c_str(), &end, 10);
     char* end2 = nullptr;
     const long b = std::strtol(end, &end2, 10);
     if (end == line.c_str() || end2 == end || a < 0 || b < 0 || a > 0x7fffffff || b > 0x7fffffff)
-      FATAL("Invalid hull line (iH nH)?\n");
+      FATAL("Invalid hull specification?\n");
     iH = static_cast<int>(a);
     nH = static_cast<int>(b);
   }
   long n = 0, line_number = 1;
   double xmin = HUGE_VAL, xmax = -HUGE_VAL, ymin = HUGE_VAL, ymax = -HUGE_VAL;
   float v[3];
-  while (ReadLine(in, line)) {
+  while (reader.Read(line)) {
     ++line_number;
     if (Skipped(line)) continue;
     if (!ParsePoint(line, v)) FATAL("Invalid point line %ld: %s\n", line_number, line.c_str());
@@ -323,7 +401,7 @@ int main(int argc, char** argv) {
   if (n < 3) FATAL("Fewer than 3 given points (%ld)\n", n);
   if (n > 100000000) FATAL("no memory:%ld\n", n);
   printf("input points: %ld first hull: %d hull count: %d\n", n, iH, nH);
-  if (nH != 0 && static_cast<long>(iH) + nH != n) FATAL("Invalid hull line (iH nH)?\n");
+  if (nH != 0 && static_cast<long>(iH) + nH != n) FATAL("Invalid hull specification?\n");
   const double xr = xmax - xmin, yr = ymax - ymin;
   printf("coordinate range, x: %g y: %g\n", xr, yr);
 
@@ -339,11 +417,8 @@ int main(int argc, char** argv) {
   else if (xr < 4e-12 || yr < 4e-12)
     trace_status = 3;
   if (trace_status) FATAL("Tracing request failed: %d\n", trace_status);
-  draw.s = 1.1 * std::max(xr / width, yr / height);
-  draw.cx = width / 2.0;
-  draw.cy = height / 2.0;
-  draw.mx = (xmin + xmax) / 2.0;
-  draw.my = (ymin + ymax) / 2.0;
+  draw.SetMapping(1.1 * std::max(xr / width, yr / height), width / 2.0, height / 2.0, (xmin + xmax) / 2.0,
+                  (ymin + ymax) / 2.0);
 
   // The working block: points, vertex and neighbour triples, the index array.
   const long a = Round8(12 * n), b = Round8(24 * n + 24), c = Round8(24 * n + 24), d = Round8(4 * n + 4);
@@ -358,16 +433,21 @@ int main(int argc, char** argv) {
   // Second pass: the points, each drawn as a plus.
   draw.Post(1026, kColours[19], 0);
   draw.Colour(0);
-  rewind(in);
-  ReadLine(in, line);
-  while (ReadLine(in, line)) {
+  reader.Rewind();
+  reader.Read(line);
+  line_number = 1;
+  while (reader.Read(line)) {
+    ++line_number;
     if (Skipped(line)) continue;
-    if (!ParsePoint(line, v)) continue;
-    if (static_cast<long>(points.size()) >= n) FATAL("Assertion failed: n < qpTin.npts\n");
+    // The file changed since the first pass: still never a point of zeros.
+    if (!ParsePoint(line, v)) FATAL("Invalid point line %ld: %s\n", line_number, line.c_str());
+    if (static_cast<long>(points.size()) >= n) ASSERTION("n < qpTin.npts");
     points.push_back({v[0], v[1]});
     draw.Post(1035, 1, draw.Pixel(v[0], v[1]));
   }
   fclose(in);
+  // A file cut short since the first pass: its hull and block no longer fit.
+  if (static_cast<long>(points.size()) != n) ASSERTION("n == qpTin.npts");
 
   ops::TinTrace trace;
   trace.ctx = &draw;
@@ -387,15 +467,21 @@ int main(int argc, char** argv) {
   platform::SafeOutput out;
   if (platform::SafeCheckTarget(output.c_str(), {input.c_str()}) != 0 || platform::SafeOpen(out, output.c_str()) != 0)
     FATAL("Output file (%s) open error\n", output.c_str());
+  // "%d %d %d %d %d %d\n" with -f, else "%4d %4d\n".
   std::string text;
-  char buf[96];
+  text.reserve(static_cast<std::size_t>(tin.ntri) * (full ? 40 : 10));
   for (int t = 0; t < tin.ntri; ++t) {
-    if (full)
-      snprintf(buf, sizeof buf, "%d %d %d %d %d %d\n", tin.vt[3 * t], tin.vt[3 * t + 1], tin.vt[3 * t + 2],
-               tin.nb[3 * t], tin.nb[3 * t + 1], tin.nb[3 * t + 2]);
-    else
-      snprintf(buf, sizeof buf, "%4d %4d\n", tin.vt[t], tin.nb[t]);
-    text += buf;
+    if (full) {
+      for (int k = 0; k < 6; ++k) {
+        AppendDecimal(text, k < 3 ? tin.vt[3 * t + k] : tin.nb[3 * t + k - 3], 0);
+        text.push_back(k < 5 ? ' ' : '\n');
+      }
+    } else {
+      AppendDecimal(text, tin.vt[t], 4);
+      text.push_back(' ');
+      AppendDecimal(text, tin.nb[t], 4);
+      text.push_back('\n');
+    }
   }
   if (platform::SafeWrite(out, text.data(), text.size()) != 0 || platform::SafeCommit(out) != 0) {
     platform::SafeAbandon(out);

@@ -82,6 +82,23 @@ TEST_F(CanvasTest, LinesLeaveTheirEndAndPensKeepTheOtherSettings) {
   lumenlog::Apply(c, Req(4, 0, 0, 120));
   lumenlog::Apply(c, Req(3, 0, 60, 120));
   EXPECT_EQ(lumenlog::PixelAt(c, 1, 120), 0xffffffu);
+  // Thin solid copied lines that leave the picture: only the pixels inside
+  // are set, and a line from outside to outside across it sets its row.
+  lumenlog::Apply(c, Req(8, 0));
+  lumenlog::Apply(c, Req(4, 0, -10, 200));
+  lumenlog::Apply(c, Req(3, 0, 10, 200));
+  on = 0;
+  for (int x = 0; x < 40; ++x) on += lumenlog::PixelAt(c, x, 200) == 0xff0000u;
+  EXPECT_EQ(on, 10);
+  lumenlog::Apply(c, Req(4, 0, -5, 230));
+  lumenlog::Apply(c, Req(3, 0, 400, 230));
+  on = 0;
+  for (int x = 0; x < 320; ++x) on += lumenlog::PixelAt(c, x, 230) == 0xff0000u;
+  EXPECT_EQ(on, 320);
+  lumenlog::Apply(c, Req(4, 0, 300, -30));
+  lumenlog::Apply(c, Req(3, 0, 300, 300));
+  EXPECT_EQ(lumenlog::PixelAt(c, 300, 0), 0xff0000u);
+  EXPECT_EQ(lumenlog::PixelAt(c, 300, 239), 0xff0000u);
 }
 
 TEST_F(CanvasTest, MarkerShapesPixelForPixel) {

@@ -7,7 +7,13 @@
 #include "tests/utilities/util_common.h"
 
 #include <gtest/gtest.h>
+
+extern "C" {
+#include <libqhull_r/qhull_ra.h>
+}
+
 #include <algorithm>
+#include <set>
 #include <array>
 #include <fcntl.h>
 #include <sstream>
@@ -102,10 +108,10 @@ TEST_F(Tinprobe, RefusalsBeforeAnyDrawing) {
   for (int i = 0; i < 10; ++i) ten += std::to_string(i % 4) + " " + std::to_string(i / 4 + (i % 3) * 0.3) + " 0\n";
   Points("ten.ptp", ten);
   Result r = Run("ten.ptp");
-  EXPECT_TRUE(fatal(r, "Invalid hull line \\(iH nH\\)\\?\n")) << r.out;
+  EXPECT_TRUE(fatal(r, "Invalid hull specification\\?\n")) << r.out;
   EXPECT_NE(r.out.find("input points: 10 first hull: 0 hull count: 4\n"), std::string::npos);
   Points("neg.ptp", "-1 3\n0 0 0\n1 0 0\n0 1 0\n");
-  EXPECT_TRUE(fatal(Run("neg.ptp"), "Invalid hull line \\(iH nH\\)\\?\n"));
+  EXPECT_TRUE(fatal(Run("neg.ptp"), "Invalid hull specification\\?\n"));
   // Not a point line: an error, never a point of zeros.
   Points("bad.ptp", "0 0\n0 0 0\n1 0 0\nabc\n0 1 0\n");
   EXPECT_TRUE(fatal(Run("bad.ptp"), "Invalid point line 4: abc\n"));
@@ -175,6 +181,77 @@ TEST_F(Tinprobe, SmallInputsAndTheirFiles) {
   Points("long.ptp", "0 0\n0 0 0\n" + std::string(300, ' ') + "4 0 0\n0 4 0\n1 1 0\n");
   r = Run("-p=0 long.ptp");
   EXPECT_NE(r.out.find("input points: 4 "), std::string::npos) << r.out;
+}
+
+// Whole console transcripts of small inputs, byte for byte: the driver's
+// lines around the construction's trace (criteria, hull, insertion,
+// summary) and the status line; and the files they leave.
+TEST_F(Tinprobe, ConsoleTranscriptsOfSmallInputs) {
+  StartWindow();
+  const std::string head = "tinprobe: Test tin (new) sort\n";
+  const std::string criteria =
+      "distance criterion on ground 14.246\nhull edge criterion 2.458e-14\ntin edge criterion 2.458e-14\n"
+      "fuzzcc 2.458e-14\n";
+  auto summary = [](int total, int hull, int duplicated, int triangles, int depth) {
+    return "Total input points          " + std::to_string(total) + "\nPoints on hull (and center) " +
+           std::to_string(hull) + "\nEdge points                 0\nDuplicated                  " +
+           std::to_string(duplicated) + "\nInsertion failed points     0\nTriangles                   " +
+           std::to_string(triangles) + "\nRecursion depth             " + std::to_string(depth) +
+           " (64)\nTIN verification status     0\n";
+  };
+  // A computed hull of four points and one point inside it.
+  Points("five.ptp", "0 0\n0 0 0\n4 0 0\n4 4 0\n0 4 0\n2 1 0\n");
+  Result r = Run("-p=0 five.ptp");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, head +
+                       "input points: 5 first hull: 0 hull count: 0\ncoordinate range, x: 4 y: 4\n"
+                       "Memory allocated: 64 + 144 + 144 + 24 = 376\nnew TIN sort, pts: 5, iH: 0, nH: 0\n" +
+                       criteria +
+                       "Planar convex hull of 5 points type 0\nFinal clean-up, hull:4 total:5\n"
+                       "Hull OK, total:4, unique:4\nHull TIN verification 0\n" +
+                       summary(5, 5, 0, 4, 0) + "status: 0, counts 0 0\n");
+  EXPECT_EQ(Slurp(dir + "/five.tin"), "   1    1\n   4    3\n   0   -1\n   2    2\n");
+  r = Run("-p=0 -f five.ptp five_full.tin");
+  EXPECT_EQ(Slurp(dir + "/five_full.tin"), "1 4 0 1 3 -1\n2 4 1 2 0 -1\n3 4 2 3 1 -1\n0 4 3 0 2 -1\n");
+  // A duplicated point: the construction's status -1 and no file.
+  Points("dup.ptp", "0 0\n0 0 0\n4 0 0\n0 4 0\n1 1 0\n1 1 0\n");
+  r = Run("-p=0 dup.ptp");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, head +
+                       "input points: 5 first hull: 0 hull count: 0\ncoordinate range, x: 4 y: 4\n"
+                       "Memory allocated: 64 + 144 + 144 + 24 = 376\nnew TIN sort, pts: 5, iH: 0, nH: 0\n" +
+                       criteria +
+                       "Planar convex hull of 5 points type 0\nFinal clean-up, hull:3 total:5\n"
+                       "Hull OK, total:3, unique:3\nHull TIN verification 0\nDuplicate vertex?\n" +
+                       summary(5, 4, 1, 3, 0) + "status: -1, counts 1 0\n");
+  EXPECT_FALSE(Exists(dir + "/dup.tin"));
+  // Every point on the hull: status 4, no file.
+  Points("square.ptp", "0 0\n0 0 0\n4 0 0\n4 4 0\n0 4 0\n");
+  r = Run("-p=0 square.ptp");
+  EXPECT_EQ(r.out, head +
+                       "input points: 4 first hull: 0 hull count: 0\ncoordinate range, x: 4 y: 4\n"
+                       "Memory allocated: 48 + 120 + 120 + 24 = 312\nnew TIN sort, pts: 4, iH: 0, nH: 0\n" +
+                       criteria + "Planar convex hull of 4 points type 0\nFinal clean-up, hull:4 total:4\n"
+                                  "status: 4, counts 0 0\n");
+  EXPECT_FALSE(Exists(dir + "/square.tin"));
+  // A given hull, the last four points.
+  Points("hull.ptp", "2 4\n1 1 0\n2 1.5 0\n0 0 0\n4 0 0\n4 4 0\n0 4 0\n");
+  r = Run("-p=0 hull.ptp");
+  EXPECT_EQ(r.out, head +
+                       "input points: 6 first hull: 2 hull count: 4\ncoordinate range, x: 4 y: 4\n"
+                       "Memory allocated: 72 + 168 + 168 + 32 = 440\nnew TIN sort, pts: 6, iH: 2, nH: 4\n" +
+                       criteria +
+                       "Planar convex hull of 4 points type 1\nRadial sort hull return code 4\n"
+                       "Hull OK, total:4, unique:4\nHull TIN verification 0\n" +
+                       summary(6, 5, 0, 6, 2) + "status: 0, counts 0 0\n");
+  EXPECT_EQ(Slurp(dir + "/hull.tin"), "   0    3\n   3    1\n   1    4\n   4    2\n   1    0\n   3   -1\n");
+  // Three points: the criteria, then the status line.
+  Points("three.ptp", "0 0\n0 0 5\n2 0 5\n0 2 5\n");
+  r = Run("-p=0 three.ptp");
+  EXPECT_EQ(r.out, head +
+                       "input points: 3 first hull: 0 hull count: 0\ncoordinate range, x: 2 y: 2\n"
+                       "Memory allocated: 40 + 96 + 96 + 16 = 248\nnew TIN sort, pts: 3, iH: 0, nH: 0\n" +
+                       criteria + "status: 0, counts 0 0\n");
 }
 
 TEST_F(Tinprobe, NeverWritesOverItsInput) {
@@ -293,6 +370,142 @@ TEST_F(Tinprobe, RandomPointsDelaunayAndDrawing) {
   }
   EXPECT_EQ(plus, n);
   EXPECT_EQ(off, 0);
+}
+
+// qhull's Delaunay triangles ("d Qt Qbb Qc") as sorted vertex triples, and
+// the number of its hull vertices.
+using Tri = std::array<int, 3>;
+std::set<Tri> QhullDelaunay(const std::vector<std::pair<double, double>>& p, int* hull) {
+  std::vector<coordT> c;
+  for (const auto& q : p) c.push_back(q.first), c.push_back(q.second);
+  std::set<Tri> out;
+  *hull = -1;
+  for (int pass = 0; pass < 2; ++pass) {
+    qhT qh_qh;
+    qhT* qh = &qh_qh;
+    qh_zero(qh, stderr);
+    char delaunay[] = "qhull d Qt Qbb Qc", plain[] = "qhull";
+    std::vector<coordT> copy = c;  // qhull may scale its input
+    if (qh_new_qhull(qh, 2, static_cast<int>(p.size()), copy.data(), False, pass == 0 ? delaunay : plain, nullptr,
+                     stderr) == 0) {
+      if (pass == 0) {
+        facetT* facet;
+        FORALLfacets {
+          if (facet->upperdelaunay) continue;
+          Tri v{};
+          int k = 0;
+          vertexT *vertex, **vertexp;
+          FOREACHvertex_(facet->vertices) if (k < 3) v[k++] = qh_pointid(qh, vertex->point);
+          std::sort(v.begin(), v.end());
+          out.insert(v);
+        }
+      } else {
+        *hull = qh->num_vertices;
+      }
+    }
+    int curlong, totlong;
+    qh_freeqhull(qh, !qh_ALL);
+    qh_memfreeshort(qh, &curlong, &totlong);
+  }
+  return out;
+}
+
+// 1 000 random float points at three scales: tinprobe -f gives qhull's
+// Delaunay triangles, and its "Triangles" line and its file's line count are
+// 2n - 2 - h with h from qhull's hull.
+TEST_F(Tinprobe, AgreesWithQhullAtEveryScale) {
+  StartWindow();
+  const int n = 1000;
+  for (const double scale : {1.0, 1e-3, 1e3}) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<double> u(-500, 500);
+    std::vector<std::pair<double, double>> p;
+    std::string text = "0 0\n";
+    for (int i = 0; i < n; ++i) {
+      const float x = static_cast<float>(u(rng) * scale), y = static_cast<float>(u(rng) * scale);
+      char line[64];
+      snprintf(line, sizeof line, "%.9g %.9g 0\n", x, y);
+      text += line;
+      p.push_back({x, y});
+    }
+    Points("q.ptp", text);
+    const Result r = Run("-p=0 -f q.ptp");
+    ASSERT_NE(r.out.find("status: 0, counts 0 0\n"), std::string::npos) << "scale " << scale;
+    std::set<Tri> mine;
+    std::istringstream in(Slurp(dir + "/q.tin"));
+    std::array<int, 6> t;
+    int lines = 0;
+    while (in >> t[0] >> t[1] >> t[2] >> t[3] >> t[4] >> t[5]) {
+      Tri v{t[0], t[1], t[2]};
+      std::sort(v.begin(), v.end());
+      mine.insert(v);
+      ++lines;
+    }
+    int h = 0;
+    const std::set<Tri> theirs = QhullDelaunay(p, &h);
+    EXPECT_TRUE(mine == theirs) << "scale " << scale << ": " << mine.size() << " triangles against qhull's "
+                                << theirs.size();
+    EXPECT_EQ(lines, 2 * n - 2 - h) << "scale " << scale;
+    EXPECT_NE(r.out.find("Triangles                   " + std::to_string(2 * n - 2 - h) + "\n"), std::string::npos)
+        << "scale " << scale;
+  }
+}
+
+// The picture a headless window keeps after a run: every point's plus at
+// the pixel of the mapping (within 1), in black unless a later step drew
+// over it, which leaves the plus's centre never white.
+TEST_F(Tinprobe, SnapshotHoldsEveryPointWhereTheMappingPutsIt) {
+  const std::string prog = BinDir() + "/lumenlog";
+  window = fork();
+  if (window == 0) {
+    execl(prog.c_str(), "lumenlog", "--headless", "--snapshot", (dir + "/snap.png").c_str(), nullptr);
+    _exit(127);
+  }
+  for (int i = 0; i < 300 && platform::WindowFind("lumenlog") != 0; ++i) usleep(10000);
+  std::mt19937 rng(29);
+  std::uniform_real_distribution<float> u(0, 50);
+  std::vector<std::pair<double, double>> p;
+  std::string text = "0 0\n";
+  for (int i = 0; i < 40; ++i) {
+    const float x = u(rng), y = u(rng) * 0.5f;
+    char line[64];
+    snprintf(line, sizeof line, "%.9g %.9g 0\n", x, y);
+    text += line;
+    p.push_back({x, y});
+  }
+  Points("s.ptp", text);
+  ASSERT_EQ(Run("-p=0 s.ptp").status, 0);
+  StopWindow();  // SIGTERM: the snapshot is written
+  cairo_surface_t* png = cairo_image_surface_create_from_png((dir + "/snap.png").c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  ASSERT_EQ(cairo_image_surface_get_width(png), 320);
+  ASSERT_EQ(cairo_image_surface_get_height(png), 240);
+  const unsigned char* data = cairo_image_surface_get_data(png);
+  const int stride = cairo_image_surface_get_stride(png);
+  auto pixel = [&](int x, int y) {
+    if (x < 0 || y < 0 || x >= 320 || y >= 240) return 0xffffffu;
+    return reinterpret_cast<const std::uint32_t*>(data + y * stride)[x] & 0xffffff;
+  };
+  double xmin = 1e30, xmax = -1e30, ymin = 1e30, ymax = -1e30;
+  for (auto& q : p) xmin = std::min(xmin, q.first), xmax = std::max(xmax, q.first), ymin = std::min(ymin, q.second),
+                    ymax = std::max(ymax, q.second);
+  const double s = 1.1 * std::max((xmax - xmin) / 320, (ymax - ymin) / 240);
+  int missing = 0;
+  for (const auto& q : p) {
+    const double ex = 160 - ((xmin + xmax) / 2) / s + q.first / s, ey = 120 + ((ymin + ymax) / 2) / s - q.second / s;
+    // Within 1 pixel of where the mapping puts it: a plus of five pixels
+    // none of which is left white.
+    bool found = false;
+    for (int dy = -1; dy <= 1 && !found; ++dy)
+      for (int dx = -1; dx <= 1 && !found; ++dx) {
+        const int x = static_cast<int>(std::lround(ex)) + dx, y = static_cast<int>(std::lround(ey)) + dy;
+        found = pixel(x, y) != 0xffffffu && pixel(x - 1, y) != 0xffffffu && pixel(x + 1, y) != 0xffffffu &&
+                pixel(x, y - 1) != 0xffffffu && pixel(x, y + 1) != 0xffffffu;
+      }
+    missing += !found;
+  }
+  cairo_surface_destroy(png);
+  EXPECT_EQ(missing, 0);
 }
 
 // ---- batches: tinprobe against a window played by the test, which answers
@@ -432,6 +645,57 @@ TEST_F(Tinprobe, PausesSendEachStepBeforeTheWaitAndChangeNothingDrawn) {
     ASSERT_TRUE(lumenlog::SplitRequests(paced.all[i].data(), paced.all[i].size(), &rs));
     const std::uint32_t last = rs.back().number;
     EXPECT_TRUE(last == 1027 || last == 1035 || last == 1036) << "datagram " << i << " ends with " << last;
+  }
+}
+
+// The input changed between the two passes (a window played by the test
+// changes it when asked for its client size, which falls between them): a
+// point more, or fewer, stops the run with the assertion, never a point
+// outside the block or a hull that is not the last points; no file.
+TEST_F(Tinprobe, InputChangedBetweenThePasses) {
+  for (const bool grow : {true, false}) {
+    const std::string name = dir + "/c.ptp";
+    Points("c.ptp", "0 0\n0 0 0\n4 0 0\n0 4 0\n1 1 0\n");
+    const int fd = platform::WindowListen("lumenlog");
+    ASSERT_GE(fd, 0);
+    const std::string prog = BinDir() + "/tinprobe";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      execl(prog.c_str(), "tinprobe", "-p=0", "c.ptp", nullptr);
+      _exit(127);
+    }
+    int status = -1;
+    for (;;) {
+      struct pollfd p {fd, POLLIN, 0};
+      if (poll(&p, 1, 20) == 1) {
+        static char buf[1 << 16];
+        sockaddr_un from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        std::vector<platform::WindowRequest> rs;
+        if (n > 0 && lumenlog::SplitRequests(buf, static_cast<size_t>(n), &rs) && rs[0].number == 0) {
+          Spit(name, grow ? "0 0\n0 0 0\n4 0 0\n0 4 0\n1 1 0\n2 1 0\n" : "0 0\n0 0 0\n4 0 0\n0 4 0\n");
+          platform::WindowAnswerClient(fd, &from, length, 320, 240);
+        }
+        continue;
+      }
+      int st = 0;
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        break;
+      }
+    }
+    platform::WindowClose("lumenlog", fd);
+    const std::string out = Slurp(dir + "/out.txt");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(std::string("\ntinprobe \\([0-9]+\\) assertion \\(n ") +
+                                                  (grow ? "<" : "==") + " qpTin.npts\\) failed\n$")))
+        << out;
+    EXPECT_EQ(out.find("status:"), std::string::npos) << out;
+    EXPECT_FALSE(Exists(dir + "/c.tin"));
   }
 }
 
