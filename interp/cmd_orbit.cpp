@@ -3,7 +3,8 @@
 //
 // A screen trace shows "press <ESC> to quit...", raises the map window and
 // then, before each step, lets the map window handle its events (Escape
-// there ends the trace through the map mode's cancel hook), looks for an
+// there ends the trace through the map mode's cancel hook, and so does
+// closing or minimising the map window, quietly), looks for an
 // Escape typed at the terminal, and waits until real time has caught up with
 // simulated time divided by time.scale. Batch runs never wait; plot output
 // has no prompt, no waiting and no stop checks. A stopped trace is not an
@@ -129,8 +130,16 @@ void TraceKey(GlobalBlock& g, int key) {
 }
 void TracePress(GlobalBlock&, const ModeEvent&) {}
 void TraceEnd(GlobalBlock&) { g_trace_cancelled = true; }
-const MapModeSpec kTraceMode = {"trace", kTraceMapMode, kCornerIgnored, platform::kPointerWait,
-                                nullptr, TracePress, nullptr, TraceKey, TraceEnd};
+// A map window that is closed or minimised is no longer in front: the trace
+// stops quietly. Losing the focus alone does not stop it (the console is a
+// terminal, which takes the focus from the map window).
+void TraceWindowGone(GlobalBlock& g) {
+  g_trace_cancelled = true;
+  EndMapMode(g);
+}
+const MapModeSpec kTraceMode = {"trace",   kTraceMapMode, kCornerIgnored, platform::kPointerWait,
+                                nullptr,   TracePress,    nullptr,        TraceKey,
+                                TraceEnd,  TraceWindowGone};
 #else
 constexpr int kTraceMapMode = 0x7e1;  // the map window's mode number while a trace runs
 
@@ -829,13 +838,9 @@ void CmdDeriveOrbit(GlobalBlock& g, const char* args, int variant, int mode) {
   }
   orbits::Orbit orbit;
   orbits::Swath swath;
-  const int read = ReadSatelliteFile(g, name, &orbit, &swath, !line_set);
-  if (read < 0) return;
-  if (!line_set && read != 1) {
-    PostText(4, "No swath limits given");
-    g.error_level = EL_FAILURE;
-    return;
-  }
+  // The region sets need the swath limits: asked for, they are read or the
+  // reader refuses the file with the limit's own message.
+  if (ReadSatelliteFile(g, name, &orbit, &swath, !line_set) < 0) return;
   // 3. The times.
   double start = 0.0, end = 0.0, step = 1.0;
   if (variant == 1) {

@@ -168,6 +168,11 @@ bool RouteMapEvent(GlobalBlock& g, const platform::MapEvent& e) {
         ModeBeep(g);
       }
       return true;
+    case platform::kMapEventClose:
+    case platform::kMapEventMinimize:
+      if (!spec->window_gone) return false;
+      spec->window_gone(g);
+      return true;
     default:
       return false;
   }
@@ -541,6 +546,15 @@ void RunEventLine(GlobalBlock& g, const std::string& raw, int number) {
       return bad();
     }
     ScriptedResize(g, width, height);
+    return;
+  }
+  if (verb == "close" || verb == "minimise" || verb == "minimize") {
+    if (w.size() != 1) {
+      why = "too many words";
+      return bad();
+    }
+    e.kind = verb == "close" ? platform::kMapEventClose : platform::kMapEventMinimize;
+    RouteMapEvent(g, e);
     return;
   }
   if (verb == "drop") {

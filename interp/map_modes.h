@@ -38,7 +38,7 @@
 // Scripted events (--events FILE): one event a line, "#" comment lines and
 // blank lines skipped:
 //   move X Y | press X Y [B] | release X Y [B] | click X Y [B] |
-//   dblclick X Y [B] | key K | resize W H | drop FILE
+//   dblclick X Y [B] | key K | resize W H | drop FILE | close | minimise
 // B is 1 left (default), 2 middle, 3 right; X Y are client pixels or
 // @LAT,LON (angle texts) for the pixel nearest that position's projection;
 // K is one printable character or ESC, ENTER, TAB, SPACE, BACKSPACE. Lines
@@ -99,6 +99,9 @@ struct MapModeSpec {
   // other key beeps. Escape must end the mode.
   void (*key)(GlobalBlock& g, int key);
   void (*end)(GlobalBlock& g);     // runs once when the mode ends, any cause
+  // The map window was closed or minimised. Null: the window's own business
+  // (the mode goes on).
+  void (*window_gone)(GlobalBlock& g) = nullptr;
 };
 
 // Ends any running mode (as Escape), then starts this one at step 1. The
@@ -113,7 +116,8 @@ int MapModeStep();
 void SetModeStep(int step);
 
 // Hands a map window event to the running mode. False when no mode runs or
-// the event is not a mode's (resizes, drops, closing): the window handles it.
+// the event is not a mode's (resizes, drops; closing and minimising unless
+// the mode has a window_gone handler): the window handles it.
 bool RouteMapEvent(GlobalBlock& g, const platform::MapEvent& e);
 
 // The warning beep of modes (also "<beep>" in scripted batch runs).

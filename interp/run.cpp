@@ -209,6 +209,9 @@ int RunMainLoop(GlobalBlock& g, const RunOptions& options) {
     }
   } else {
     LineInput in;
+    // Long commands (the orbit traces) serve the map window between their
+    // steps, so that its Escape, closing and minimising reach them.
+    if (!g.pump_window_events) g.pump_window_events = ServiceMapWindow;
     int64_t next_tick = platform::TickMs() + SCRIPT_TICK_MS;
     std::vector<std::string> lines;
     while (!g.quit_requested) {

@@ -138,6 +138,14 @@ bool PollMapWindow(MapWindow* w, MapEvent* e) {
           e->kind = kMapEventClose;
           return true;
         }
+        if (ev.window.event == SDL_WINDOWEVENT_MINIMIZED || ev.window.event == SDL_WINDOWEVENT_HIDDEN) {
+          // Only while it lasts: a window restored since (by RaiseMapWindow,
+          // say) leaves its old minimise event behind.
+          const Uint32 flags = SDL_GetWindowFlags(w->window);
+          if (!(flags & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN))) break;
+          e->kind = kMapEventMinimize;
+          return true;
+        }
         if (ev.window.event == SDL_WINDOWEVENT_EXPOSED) {
           e->kind = kMapEventResize;
           SDL_GetWindowSize(w->window, &e->width, &e->height);
@@ -164,7 +172,9 @@ void SetMapPointer(MapWindow* w, MapPointer shape) {
 }
 
 void RaiseMapWindow(MapWindow* w) {
-  if (MapWindowOnScreen(w)) SDL_RaiseWindow(w->window);
+  if (!MapWindowOnScreen(w)) return;
+  if (SDL_GetWindowFlags(w->window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(w->window);
+  SDL_RaiseWindow(w->window);
 }
 
 }  // namespace platform

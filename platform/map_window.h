@@ -24,6 +24,7 @@ enum MapEventKind {
   kMapEventResize,      // the client area is now width x height
   kMapEventDrop,        // a file dropped on the window
   kMapEventClose,       // the window's close button
+  kMapEventMinimize,    // the window was minimised or hidden
 };
 
 struct MapEvent {
@@ -55,6 +56,7 @@ void PresentMapWindow(MapWindow* w, const uint32_t* pixels, int width, int heigh
 // The next waiting event, false when there is none.
 bool PollMapWindow(MapWindow* w, MapEvent* event);
 void SetMapPointer(MapWindow* w, MapPointer shape);
+// Brings the window to the front, restoring it first when it is minimised.
 void RaiseMapWindow(MapWindow* w);
 
 }  // namespace platform

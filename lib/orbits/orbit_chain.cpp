@@ -12,6 +12,14 @@ namespace {
 constexpr int64_t kMaxChainNodes = int64_t{1} << 27;
 }  // namespace
 
+bool SwathHasNoWidth(const Swath& s) {
+  // sin and cos of left - right: the limits are at most 180 degrees apart,
+  // and only equal limits give a zero sine with a positive cosine.
+  const double sin_width = s.sin_left * s.cos_right - s.cos_left * s.sin_right;
+  const double cos_width = s.cos_left * s.cos_right + s.sin_left * s.sin_right;
+  return std::fabs(sin_width) <= 2.458e-14 && cos_width > 0.0;
+}
+
 int64_t ChainTimeCount(double start, double end, double step) {
   if (!(step > 0.0) || !(end > start)) return 0;
   // Times start + k step for k = 0 ... while they stay short of end by more
@@ -35,7 +43,11 @@ int BuildOrbitChain(const geodesy::Ellipsoid& e, const Orbit& o, const Swath* sw
   if ((kind != 1 && kind != 2) || (kind == 2 && !swath)) return 1;
   const int64_t count = ChainTimeCount(start, end, step);
   if (count < 2) return 1;
-  const int64_t vertices = kind == 1 ? count : 2 * count;
+  // A sensor whose edges coincide sees no strip: the chain is the end mark
+  // alone, and the region built from it is empty. As a ring its edges would
+  // run out and back along one line, which has no inside of its own.
+  const bool no_width = kind == 2 && SwathHasNoWidth(*swath);
+  const int64_t vertices = no_width ? 0 : kind == 1 ? count : 2 * count;
   const int64_t total = vertices + 1;
   // Beyond this the chain could not be built into any object file anyway.
   if (total > kMaxChainNodes) return 9;
@@ -54,7 +66,7 @@ int BuildOrbitChain(const geodesy::Ellipsoid& e, const Orbit& o, const Swath* sw
     }
     chain = heap->data();
   }
-  for (int64_t k = 0; k < count; ++k) {
+  for (int64_t k = 0; k < count && !no_width; ++k) {
     const double t = ChainTime(start, end, step, count, k);
     NadirSwath ns;
     const int st = SatelliteNadirAndSwath(e, o, kind == 2 ? swath : nullptr, t, &ns);

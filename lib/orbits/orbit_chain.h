@@ -7,7 +7,8 @@
 // number from 0 as attribute. The ring is the right swath points in time
 // order followed by the left points in reverse, so its inside (the strip) is
 // on the left; the builders close it back to the first right point. Both
-// chains end with the item mark 1.
+// chains end with the item mark 1. A swath whose two limits are equal sees
+// no strip: its chain is the mark alone, so the region built is empty.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,9 @@ inline constexpr double CHAIN_END_SNAP = 0.0001;  // seconds
 int64_t ChainTimeCount(double start, double end, double step);
 // The k-th vertex time of the chain.
 double ChainTime(double start, double end, double step, int64_t count, int64_t k);
+
+// True when the swath's left and right limits are the same angle.
+bool SwathHasNoWidth(const Swath& s);
 
 // Builds the chain: kind 1 the nadir line, 2 the swath ring (swath needed).
 // Memory comes from the workspace when the chain fits there, else from heap

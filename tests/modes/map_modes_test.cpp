@@ -98,6 +98,34 @@ TEST_F(MapModes, EventsGoToTheRunningModeOnly) {
   EXPECT_FALSE(interp::RouteMapEvent(g_, Button(200, 200)));
 }
 
+// Closing or minimising the window reaches only a mode that asks for it;
+// any other mode goes on and the window keeps the event.
+int g_gone = 0;
+void Gone(interp::GlobalBlock& g) {
+  ++g_gone;
+  interp::EndMapMode(g);
+}
+const interp::MapModeSpec kWatcher = {"watcher", 22, interp::kCornerIgnored, platform::kPointerWait,
+                                      nullptr,   Press, nullptr,            nullptr,
+                                      End,       Gone};
+
+TEST_F(MapModes, CloseAndMinimiseReachOnlyAModeThatWatchesTheWindow) {
+  g_gone = 0;
+  platform::MapEvent m;
+  for (platform::MapEventKind kind : {platform::kMapEventClose, platform::kMapEventMinimize}) {
+    m.kind = kind;
+    EXPECT_FALSE(interp::RouteMapEvent(g_, m));  // no mode
+    interp::StartMapMode(g_, kEscBox);
+    EXPECT_FALSE(interp::RouteMapEvent(g_, m));
+    EXPECT_EQ(g_.map_mode, 20);
+    interp::StartMapMode(g_, kWatcher);
+    EXPECT_TRUE(interp::RouteMapEvent(g_, m));
+    EXPECT_EQ(g_.map_mode, 0);
+  }
+  EXPECT_EQ(g_gone, 2);
+  EXPECT_EQ(g_log.ends, 4);  // each mode's end handler once
+}
+
 TEST_F(MapModes, CornerBoxFollowsThePolicy) {
   interp::StartMapMode(g_, kQuery);
   interp::RouteMapEvent(g_, Button(47, 23));  // in the box, but only a click here

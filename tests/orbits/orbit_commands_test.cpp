@@ -209,6 +209,55 @@ TEST_F(Commands, EscapeFromEventsStopsTraceKeepingWhatWasDrawn) {
 #endif
 }
 
+// Closing or minimising the map window stops a trace quietly: nothing is
+// posted, the error level stays 0 and what was drawn stays. A close line
+// with words after it is refused and the trace runs on.
+TEST_F(Commands, ClosingOrMinimisingTheMapWindowStopsTraceQuietly) {
+#if __has_include("interp/map_modes.h")
+  const std::string map = "MapFieldSize 800 500\nGeometry N0 E0 -1 wwmerc\nClear White\n";
+  auto ink = [&](const char* file) {
+    cairo_surface_t* s = nullptr;
+    EXPECT_EQ(display::LoadImageFile(dir + "/" + file, display::ImageKind::kPng, &s), display::DecodeResult::kOk);
+    if (!s) return -1;
+    cairo_surface_flush(s);
+    int n = 0;
+    for (int y = 0; y < cairo_image_surface_get_height(s); ++y)
+      for (int x = 0; x < cairo_image_surface_get_width(s); ++x)
+        n += (reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x] &
+              0xffffff) != 0xffffff;
+    cairo_surface_destroy(s);
+    return n;
+  };
+  const std::string trace = "TraceOrbit sat 2025-08-13 0:00 2025-08-13 1:40 10 Red\n";
+  const std::string after = "SaveBitmap cut.png\nIfErrorlevel 1 Echo wrong level\nEcho after\n";
+  Run(map + trace + "SaveBitmap full.png\n");
+  const int full = ink("full.png");
+  ASSERT_GT(full, 0);
+  for (const char* gone : {"close", "minimise", "minimize"}) {
+    // Nothing else would stop the trace: it would run to its end.
+    std::ofstream(dir + "/ev.txt") << "move 10 10\nmove 20 20\n" << gone << "\n";
+    const std::string out = Run(map + trace + after, "--batch --events ev.txt");
+    const size_t prompt = out.find("press <ESC> to quit...\n");
+    ASSERT_NE(prompt, std::string::npos) << out;
+    // The next line is the script's own: the stop said nothing.
+    EXPECT_EQ(out.compare(prompt + 23, 14, "SaveBitmap cut"), 0) << gone << "\n" << out;
+    EXPECT_EQ(out.find("\nwrong level\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("after"), std::string::npos) << out;
+    const int cut = ink("cut.png");
+    EXPECT_GT(cut, 0) << gone;
+    EXPECT_LT(cut * 20, full) << gone << "\n" << out;
+  }
+  // "close now" is not an event: the refusal names the line and the trace
+  // runs to its end.
+  std::ofstream(dir + "/ev.txt") << "close now\nmove 1 1\n";
+  const std::string out = Run(map + trace + after, "--batch --events ev.txt");
+  EXPECT_NE(out.find("Events file ev.txt line 1: too many words"), std::string::npos) << out;
+  EXPECT_EQ(ink("cut.png"), full) << out;
+#else
+  GTEST_SKIP() << "the map window's modes are not built";
+#endif
+}
+
 TEST_F(Commands, PacingHeadlessButNotInBatchOrAtScaleZero) {
   const std::string trace = "TraceOrbit sat 2025-08-13 0:00 2025-08-13 0:10 10\nDuration\n";
   const std::string paced = Run("Set time.scale 600\n" + trace + "Quit\n", "--headless");

@@ -287,6 +287,33 @@ TEST(OrbitChain, RingOrderAttributesAndWorkspace) {
   EXPECT_EQ(orbits::BuildOrbitChain(e, s.orbit, nullptr, 2, 0, 86400, 1, &ws, &heap, &nodes), 1);  // no swath
 }
 
+// Equal limits see no strip: the ring chain is the end mark alone. Limits
+// 180 degrees apart (-90 and 90) also have a zero sine but are the widest
+// swath, and a tiny width is still a strip.
+TEST(OrbitChain, EqualLimitsGiveAnEmptyRing) {
+  const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
+  std::vector<cells::PointNode> heap;
+  std::span<cells::PointNode> nodes;
+  struct Case {
+    const char* limits;
+    bool empty;
+  } cases[] = {{"right.limit = 7.5\nleft.limit = 7:30\n", true},
+               {"right.limit = -90\nleft.limit = 90\n", false},
+               {"right.limit = 0\nleft.limit = 0.000001\n", false},
+               {"right.limit = -3\nleft.limit = -3\n", true}};
+  for (const Case& c : cases) {
+    SatFile s = Parse(With(std::string("period = 6000\n") + c.limits), true);
+    ASSERT_EQ(s.status, 1) << c.limits;
+    EXPECT_EQ(orbits::SwathHasNoWidth(s.swath), c.empty) << c.limits;
+    ASSERT_EQ(orbits::BuildOrbitChain(e, s.orbit, &s.swath, 2, 100, 135, 10, nullptr, &heap, &nodes), 0);
+    ASSERT_EQ(nodes.size(), c.empty ? 1u : 11u) << c.limits;
+    EXPECT_TRUE(cells::IsMark(nodes.back()));
+    // The line of the same satellite is untouched by its swath.
+    ASSERT_EQ(orbits::BuildOrbitChain(e, s.orbit, &s.swath, 1, 100, 135, 10, nullptr, &heap, &nodes), 0);
+    EXPECT_EQ(nodes.size(), 6u);
+  }
+}
+
 TEST(NadirMark, PutsBackEveryPixel) {
   display::DisplaySurface s;
   ASSERT_TRUE(display::CreateDisplaySurface(&s, 40, 30, 0x00ffffff));
