@@ -219,7 +219,7 @@ bool NeedIndex(GlobalBlock& g) {
 // Steps 10 to 13 of both frames: create the output, run the operation,
 // report its status. kind is the output kind; prec the header's prec.
 void RunDerivation(GlobalBlock& g, const std::string& out_path, int kind, int res, int prec,
-                   DerivationFn fn, DeriveArgs& a, int operation) {
+                   DerivationFn fn, DeriveArgs& a) {
   cells::ObjectHandle out;
   const int created = cells::CreateObject(out, out_path, kind, g.settings.mmf_out_size);
   if (created != 0) {
@@ -396,7 +396,7 @@ void DeriveUnary(GlobalBlock& g, const char* args, int op, int variant) {
   a.ellipsoid = g.ellipsoid ? *g.ellipsoid : geodesy::MakeEllipsoid();
   int out_kind = UnaryOutputKind(op);
   if (out_kind < 0) out_kind = kind;
-  RunDerivation(g, out_path, out_kind, res, kind >= 0 ? src.obj.prec : 0, fn, a, op);
+  RunDerivation(g, out_path, out_kind, res, kind >= 0 ? src.obj.prec : 0, fn, a);
   if (kind >= 0) cells::CloseObject(src);
 }
 
@@ -516,7 +516,7 @@ void DeriveBinary(GlobalBlock& g, const char* args, int op, int variant) {
   a.boundary_indicator = g.settings.boundary_indicator;
   a.ellipsoid = g.ellipsoid ? *g.ellipsoid : geodesy::MakeEllipsoid();
   const int prec = std::min(src[0].obj.prec, src[1].obj.prec);
-  RunDerivation(g, out_path, out_kind, res, prec, fn, a, op);
+  RunDerivation(g, out_path, out_kind, res, prec, fn, a);
   close_sources();
 }
 

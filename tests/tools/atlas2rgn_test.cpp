@@ -310,6 +310,10 @@ TEST_F(Atlas2rgn, Antarctica50mAgainstGeographicLib) {
   // The region the builder makes of the written rings has that area.
   cells::CellIndex idx;
   ASSERT_TRUE(ot::LoadIndex("isotype.vix", idx));
+  struct Release {
+    cells::CellIndex& i;
+    ~Release() { cells::ReleaseIndex(i); }
+  } release{idx};
   std::string only;
   for (const TextRing& ring : antarctica) {
     char line[64];
