@@ -8,6 +8,7 @@
 // result empty), so a failed derivation leaves no file behind and never
 // touches an older object of the same name, even when that is a source.
 #include "interp/cmd_derive.h"
+#include "interp/cmd_objects.h"
 #include "interp/cmd_draw.h"
 
 #include <strings.h>
@@ -199,15 +200,8 @@ bool Density(GlobalBlock& g, const char* word, int* density) {
 bool OpenSource(GlobalBlock& g, const char* name, const std::string& path, cells::ObjectHandle& h) {
   const int status = cells::OpenObjectRead(h, path, g.cell_index->index_id, g.cell_index->cell_count);
   if (status == 0) return true;
-  if (status == 4)
-    PostText(4, "%s invalid object type", name);
-  else if (status == 5)
-    PostText(4, "%s object release stamp mis-match", name);
-  else if (status == 6)
-    PostText(4, "%s .vix identifier mis-match", name);
-  else
-    PostText(4, "%s memory mapping error: %d", name, status);
-  return Fail(g, EL_FAILURE);
+  ReportOpenStatus(g, status, name);
+  return false;
 }
 
 bool NeedIndex(GlobalBlock& g) {

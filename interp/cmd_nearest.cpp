@@ -2,6 +2,7 @@
 // cmd_nearest.h). The searches are lib/ops/nearest; this file turns their
 // results into rubber bands, marks and report lines.
 #include "interp/cmd_nearest.h"
+#include "interp/cmd_objects.h"
 
 #include <cmath>
 #include <cstdio>
@@ -317,12 +318,8 @@ void CmdNearestQuery(GlobalBlock& g, const char* args, int kind, int query) {
   g_q.handle = std::make_unique<cells::ObjectHandle>();
   const int status = cells::OpenObjectRead(*g_q.handle, path, g.cell_index->index_id, g.cell_index->cell_count);
   if (status != 0) {
-    if (status == 4) PostText(4, "%s invalid object type", name);
-    else if (status == 5) PostText(4, "%s object release stamp mis-match", name);
-    else if (status == 6) PostText(4, "%s .vix identifier mis-match", name);
-    else PostText(4, "%s memory mapping error: %d", name, status);
+    ReportOpenStatus(g, status, name);
     g_q = Query();
-    g.error_level = EL_FAILURE;
     return;
   }
   g_q.open = true;

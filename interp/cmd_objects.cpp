@@ -75,6 +75,18 @@ void ReportOpenStatus(GlobalBlock& g, int status) {
   g.error_level = EL_FAILURE;
 }
 
+void ReportOpenStatus(GlobalBlock& g, int status, const char* name) {
+  if (status == 4)
+    PostText(4, "%s invalid object type", name);
+  else if (status == 5)
+    PostText(4, "%s object release stamp mis-match", name);
+  else if (status == 6)
+    PostText(4, "%s .vix identifier mis-match", name);
+  else
+    PostText(4, "%s memory mapping error: %d", name, status);
+  g.error_level = EL_FAILURE;
+}
+
 // ---------------------------------------------------------------- DumpObject
 
 void CmdDumpObject(GlobalBlock& g, const char* args, int, int) {

@@ -16,5 +16,8 @@ void CmdExportObject(GlobalBlock& g, const char* args, int variant, int mode);
 // as a mapping error) and sets error level 4: the one way the program
 // reports it.
 void ReportOpenStatus(GlobalBlock& g, int status);
+// The same messages with the object's name in front ("%s invalid object
+// type", ...), as the commands that open several objects post them.
+void ReportOpenStatus(GlobalBlock& g, int status, const char* name);
 
 }  // namespace interp

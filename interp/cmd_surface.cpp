@@ -1,6 +1,7 @@
 // OverheadSurface and its pointer mode (see cmd_surface.h); the value itself
 // is lib/ops/surface.
 #include "interp/cmd_surface.h"
+#include "interp/cmd_objects.h"
 
 #include <memory>
 #include <string>
@@ -117,12 +118,8 @@ void CmdOverheadSurface(GlobalBlock& g, const char* args, int, int) {
   g_s.handle = std::make_unique<cells::ObjectHandle>();
   const int status = cells::OpenObjectRead(*g_s.handle, path, g.cell_index->index_id, g.cell_index->cell_count);
   if (status != 0) {
-    if (status == 4) PostText(4, "%s invalid object type", name);
-    else if (status == 5) PostText(4, "%s object release stamp mis-match", name);
-    else if (status == 6) PostText(4, "%s .vix identifier mis-match", name);
-    else PostText(4, "%s memory mapping error: %d", name, status);
+    ReportOpenStatus(g, status, name);
     g_s = Surface();
-    g.error_level = EL_FAILURE;
     return;
   }
   g_s.index = g.cell_index;

@@ -321,15 +321,7 @@ void CmdPointTest(GlobalBlock& g, const char* args, int variant, int) {
   for (int i : {lo, hi}) {
     const int status = cells::OpenObjectRead(object[i].h, path[i], idx.index_id, idx.cell_count);
     if (status == 0) continue;
-    if (status == 4)
-      PostText(4, "%s invalid object type", name[i]);
-    else if (status == 5)
-      PostText(4, "%s object release stamp mis-match", name[i]);
-    else if (status == 6)
-      PostText(4, "%s .vix identifier mis-match", name[i]);
-    else
-      PostText(4, "%s memory mapping error: %d", name[i], status);
-    g.error_level = EL_FAILURE;
+    ReportOpenStatus(g, status, name[i]);
     return;
   }
   const bool boundary = option[0] == 'b' || option[0] == 'B';

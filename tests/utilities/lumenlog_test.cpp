@@ -206,7 +206,9 @@ TEST(SplitRequests, ABatchCutAtEveryByteIsTakenOnlyAtRequestBoundaries) {
     if (!from_boundary) {
       // A suffix from inside a request may happen to parse (its bytes are
       // arbitrary), but never to more requests than are left.
-      if (lumenlog::SplitRequests(tail.data(), tail.size(), &out)) EXPECT_LT(out.size(), rs.size()) << "cut " << cut;
+      if (lumenlog::SplitRequests(tail.data(), tail.size(), &out)) {
+        EXPECT_LT(out.size(), rs.size()) << "cut " << cut;
+      }
     } else {
       ASSERT_TRUE(lumenlog::SplitRequests(tail.data(), tail.size(), &out));
       EXPECT_EQ(out.size(), rs.size() - (cut == 0 ? 0 : static_cast<size_t>(at - bounds.begin()) + 1));

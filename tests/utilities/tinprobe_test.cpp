@@ -602,7 +602,9 @@ TEST_F(Tinprobe, DrawingGoesInFullBatchesOfAtMost32K) {
     EXPECT_TRUE(lumenlog::SplitRequests(g.data(), g.size(), &rs)) << "datagram " << i << " is not whole requests";
     // Without pauses a batch goes out only when the next request does not
     // fit (a request is at most 24 + 255 bytes), or at the end.
-    if (i + 1 < d.all.size()) EXPECT_GT(g.size(), 32768u - 279) << "datagram " << i;
+    if (i + 1 < d.all.size()) {
+      EXPECT_GT(g.size(), 32768u - 279) << "datagram " << i;
+    }
     bytes += g.size();
   }
   EXPECT_GT(bytes, 10u * 32768);  // a run that needs many batches
