@@ -1,8 +1,9 @@
 # Collections: the overhead search over countries 10m beside S2's
 # containment query, the nearest point of a 260 000-point collection beside
 # S2ClosestPointQuery, and the countries 10m build. The 10m countries are
-# converted from world-atlas beside the repository (they are not shipped).
-set(OMBREL_WORLD_ATLAS_DIR ${CMAKE_SOURCE_DIR}/../shared/data/world-atlas CACHE PATH
+# converted at build time from the world-atlas copy in tests/data (they are
+# not shipped beside the programs).
+set(OMBREL_WORLD_ATLAS_DIR ${CMAKE_SOURCE_DIR}/tests/data/world-atlas CACHE PATH
     "Folder of the world-atlas 2.0.2 TopoJSON files (countries-10m.json)")
 ombrel_bench(bench_collections SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/bench_collections.cpp
   LIBS ombrel_ops ombrel_cells ombrel_geodesy ombrel_platform)
