@@ -58,6 +58,8 @@
 
 #include "platform/safe_output.h"
 
+#include <cstring>
+
 namespace {
 
 struct Vec {
@@ -196,6 +198,20 @@ int main(int argc, char** argv) {
                  "usage: atlas2rgn land-NNm.json out.rgn [label [object]]\n"
                  "       atlas2rgn --countries countries-NNm.json out.rgn out.names [label]\n");
     return 2;
+  }
+  // An output that is the input (or the other output) would replace what is
+  // still to be read: refused before anything is read or written.
+  {
+    const bool same_outputs = names_path && (std::strcmp(names_path, argv[2]) == 0 || platform::SameFile(names_path, argv[2]));
+    const int rgn = platform::SafeCheckTarget(argv[2], {argv[1]});
+    const int names = names_path ? platform::SafeCheckTarget(names_path, {argv[1]}) : 0;
+    if (same_outputs || rgn != 0 || names != 0 || std::strcmp(argv[1], argv[2]) == 0 ||
+        (names_path && std::strcmp(argv[1], names_path) == 0)) {
+      const char* bad = rgn != 0 || !names_path ? argv[2] : names_path;
+      std::fprintf(stderr, "atlas2rgn: cannot write %s: %s\n", bad,
+                   rgn == 5 || names == 5 ? "not a regular file" : "it is an input or the other output");
+      return 1;
+    }
   }
   nlohmann::json topo;
   try {
