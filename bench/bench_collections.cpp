@@ -40,59 +40,18 @@
 #include "lib/cells/object_builder.h"
 #include "lib/ops/collection.h"
 #include "lib/ops/collection_build.h"
+#include "bench/bench_points.h"
 
 using geodesy::DirectionCosines;
+using namespace benchpoints;
 
 namespace {
-
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 std::string ExeDir() {
   char buf[4096];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   std::string exe = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string("./x");
   return exe.substr(0, exe.find_last_of('/')) + "/";
-}
-
-std::string BinDir() {
-  if (const char* b = std::getenv("OMBREL_BIN")) return std::string(b) + "/";
-  return ExeDir() + "../bin/";
-}
-
-struct SplitMix {
-  std::uint64_t s;
-  std::uint64_t Next() {
-    std::uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-  DirectionCosines Point() {
-    const double z = 2 * Unit() - 1, phi = 2 * M_PI * Unit();
-    const double r = std::sqrt(std::max(0.0, 1 - z * z));
-    return {r * std::cos(phi), r * std::sin(phi), z};
-  }
-};
-
-std::vector<DirectionCosines> Points(std::uint64_t seed, std::size_t n) {
-  SplitMix r{seed};
-  std::vector<DirectionCosines> v(n);
-  for (auto& p : v) p = r.Point();
-  return v;
-}
-
-template <class F>
-double BestNs(int rounds, std::size_t n, F&& f) {
-  double best = 1e30;
-  for (int r = 0; r < rounds; ++r) {
-    const double t0 = Now();
-    f();
-    best = std::min(best, (Now() - t0) * 1e9 / static_cast<double>(n));
-  }
-  return best;
 }
 
 // Best of rounds for two sides, their rounds taken in turn, so that a busy
