@@ -248,16 +248,7 @@ void CmdCollectionSearch(GlobalBlock& g, const char* args, int variant, int) {
     g.error_level = EL_FAILURE;
     return;
   }
-  if (!g.cell_index || g.cell_index->cell_count <= 0) {
-    PostText(4, "No cell index loaded");
-    g.error_level = EL_FAILURE;
-    return;
-  }
-  if (!CurrentGeometry(g)) {
-    PostText(3, "No map open?");
-    g.error_level = EL_NOT_APPLICABLE;
-    return;
-  }
+  if (!NeedIndexAndMap(g)) return;
   char expanded[WORD_SIZE];
   std::snprintf(expanded, sizeof expanded, "%s", name);
   ExpandDirectoryAlias(g, expanded, sizeof expanded);

@@ -104,16 +104,7 @@ bool ReadNameAndResolution(GlobalBlock& g, const char* name, const char* res_wor
       return false;
     }
   }
-  if (!g.cell_index || g.cell_index->cell_count <= 0) {
-    PostText(4, "No cell index loaded");
-    g.error_level = EL_FAILURE;
-    return false;
-  }
-  if (!CurrentGeometry(g)) {
-    PostText(3, "No map open?");
-    g.error_level = EL_NOT_APPLICABLE;
-    return false;
-  }
+  if (!NeedIndexAndMap(g)) return false;
   *path = built;
   return true;
 }

@@ -57,19 +57,6 @@ std::string StyleOr(GlobalBlock& g, const char* argument, const char* key, const
   return v;
 }
 
-bool NeedIndexAndMap(GlobalBlock& g) {
-  if (!g.cell_index || g.cell_index->cell_count <= 0) {
-    PostText(4, "No cell index loaded");
-    g.error_level = EL_FAILURE;
-    return false;
-  }
-  if (!CurrentGeometry(g)) {
-    PostText(3, "No map open?");
-    g.error_level = EL_NOT_APPLICABLE;
-    return false;
-  }
-  return true;
-}
 
 // Outlines of cells of an index in a line style, on the current target (the
 // plot while one is active: the clicks stay on the screen's map).

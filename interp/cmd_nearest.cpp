@@ -302,16 +302,7 @@ void CmdNearestQuery(GlobalBlock& g, const char* args, int kind, int query) {
   NextWord(rest, style, sizeof style);
   std::string highlight = StyleValue(g, style[0] ? style : nullptr, "object.highlight");
   if (highlight.find_first_not_of(" \t") == std::string::npos) highlight = "c13";
-  if (!g.cell_index || g.cell_index->cell_count <= 0) {
-    PostText(4, "No cell index loaded");
-    g.error_level = EL_FAILURE;
-    return;
-  }
-  if (!CurrentGeometry(g)) {
-    PostText(3, "No map open?");
-    g.error_level = EL_NOT_APPLICABLE;
-    return;
-  }
+  if (!NeedIndexAndMap(g)) return;
   // A mode already running ends first (a query of its own closes its object).
   if (g.map_mode != 0) CancelMapMode(g);
   g_q = Query();

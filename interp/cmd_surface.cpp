@@ -103,16 +103,7 @@ void CmdOverheadSurface(GlobalBlock& g, const char* args, int, int) {
     g.error_level = EL_NOT_APPLICABLE;
     return;
   }
-  if (!g.cell_index || g.cell_index->cell_count <= 0) {
-    PostText(4, "No cell index loaded");
-    g.error_level = EL_FAILURE;
-    return;
-  }
-  if (!CurrentGeometry(g)) {
-    PostText(3, "No map open?");
-    g.error_level = EL_NOT_APPLICABLE;
-    return;
-  }
+  if (!NeedIndexAndMap(g)) return;
   if (g.map_mode != 0) CancelMapMode(g);
   g_s = Surface();
   g_s.handle = std::make_unique<cells::ObjectHandle>();

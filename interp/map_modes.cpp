@@ -622,4 +622,18 @@ void FeedScriptedEvents(GlobalBlock& g, bool batch) {
   }
 }
 
+bool NeedIndexAndMap(GlobalBlock& g) {
+  if (!g.cell_index || g.cell_index->cell_count <= 0) {
+    PostText(4, "No cell index loaded");
+    g.error_level = EL_FAILURE;
+    return false;
+  }
+  if (!CurrentGeometry(g)) {
+    PostText(3, "No map open?");
+    g.error_level = EL_NOT_APPLICABLE;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace interp

@@ -104,6 +104,10 @@ struct MapModeSpec {
   void (*window_gone)(GlobalBlock& g) = nullptr;
 };
 
+// What every pointer mode needs before it starts: a cell index ("No cell
+// index loaded", error level 4) and a map ("No map open?", error level 3).
+bool NeedIndexAndMap(GlobalBlock& g);
+
 // Ends any running mode (as Escape), then starts this one at step 1. The
 // spec must live as long as the mode.
 void StartMapMode(GlobalBlock& g, const MapModeSpec& spec);
