@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lib/cells/cell_locate.h"
+#include "bench/bench_heights.h"
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
 #include "lib/ops/pset_tin.h"
@@ -41,47 +42,27 @@ double CpuSeconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* bin = std::getenv("OMBREL_BIN");
-  const std::string path = std::string(bin ? bin : "bin") + "/isotype.vix";
   const int n = argc > 1 ? std::atoi(argv[1]) : 1000000;
   cells::CellIndex idx;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f || cells::LoadVix(f, idx, 1) != 0) {
-    std::fprintf(stderr, "cannot load %s\n", path.c_str());
-    return 1;
-  }
-  std::fclose(f);
+  if (!benchheights::LoadIsotype(idx)) return 1;
   std::mt19937_64 rng(12);
   std::vector<cells::PointNode> nodes(n);
   for (auto& node : nodes) {
     node.p = RandomUnit(rng);
     const float z = static_cast<float>(800.0 * node.p.x - 300.0 * node.p.y + 500.0 * node.p.z);
-    std::uint32_t bits;
-    std::memcpy(&bits, &z, 4);
-    node.attribute = bits;
+    benchheights::SetHeight(node, z);
   }
   std::vector<std::uint8_t> heap;
-  cells::SectionTarget target;
-  target.heap = &heap;
-  cells::BuildParams params;
-  params.id = 1;
-  params.res = 9;
   cells::Object src;
-  if (cells::BuildPset(idx, target, params, nodes, src) != 0) return 1;
+  if (!benchheights::BuildHeightPset(idx, nodes, heap, src)) return 1;
 
   const std::int64_t bytes = std::int64_t{1} << 30;
   std::vector<std::uint64_t> mem(bytes / 8);
   platform::Workspace arena;
   platform::WorkspaceInit(&arena, reinterpret_cast<std::uint8_t*>(mem.data()), bytes);
   cells::Object out;
-  ops::DeriveContext ctx;
-  ctx.index = &idx;
-  ctx.output = &arena;
-  ctx.object = &out;
-  ctx.created = 1;
-  ctx.res = 9;
   auto t0 = std::chrono::steady_clock::now();
-  const int status = ops::q7_PsetTin(ctx, src, true);
+  const int status = benchheights::DeriveTin(idx, arena, src, true, out);
   const double tin_s = Seconds(t0);
   std::printf("DerivePsetTin of %d points (isotype, with n): %.3f s, status %d, %lld triangles\n", n, tin_s, status,
               static_cast<long long>(out.kfield[4]));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_heights.h"
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
 #include "lib/display/map_geometry.h"
@@ -31,16 +32,9 @@ double Ms(std::chrono::steady_clock::time_point t0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* bin = std::getenv("OMBREL_BIN");
-  const std::string path = std::string(bin ? bin : "bin") + "/isotype.vix";
   const int n = argc > 1 ? std::atoi(argv[1]) : 50000;
   cells::CellIndex idx;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f || cells::LoadVix(f, idx, 1) != 0) {
-    std::fprintf(stderr, "cannot load %s\n", path.c_str());
-    return 1;
-  }
-  std::fclose(f);
+  if (!benchheights::LoadIsotype(idx)) return 1;
   const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
   std::mt19937_64 rng(25);
   std::uniform_real_distribution<double> lat(10.0, 50.0), lon(-10.0, 30.0);
@@ -49,30 +43,17 @@ int main(int argc, char** argv) {
     const double a = lat(rng), o = lon(rng);
     node.p = geodesy::GeodeticToCosines({a * kPi / 180, o * kPi / 180}, e);
     const float z = float(2000.0 * (std::sin(a * 0.7) * std::cos(o * 0.5) + 1.0) + 300.0 * std::sin(a * 3.1 + o));
-    std::uint32_t bits;
-    std::memcpy(&bits, &z, 4);
-    node.attribute = bits;
+    benchheights::SetHeight(node, z);
   }
   std::vector<std::uint8_t> heap;
-  cells::SectionTarget target;
-  target.heap = &heap;
-  cells::BuildParams params;
-  params.id = 1;
-  params.res = 9;
   cells::Object src;
-  if (cells::BuildPset(idx, target, params, nodes, src) != 0) return 1;
+  if (!benchheights::BuildHeightPset(idx, nodes, heap, src)) return 1;
   const std::int64_t bytes = std::int64_t{256} << 20;
   std::vector<std::uint64_t> mem(bytes / 8);
   platform::Workspace arena;
   platform::WorkspaceInit(&arena, mem.data(), bytes);
   cells::Object tin;
-  ops::DeriveContext ctx;
-  ctx.index = &idx;
-  ctx.output = &arena;
-  ctx.object = &tin;
-  ctx.created = 1;
-  ctx.res = 9;
-  if (ops::q7_PsetTin(ctx, src, false) != 0) return 1;
+  if (benchheights::DeriveTin(idx, arena, src, false, tin) != 0) return 1;
   std::vector<std::uint64_t> scratch(1 << 20);
   platform::Workspace ws;
   platform::WorkspaceInit(&ws, scratch.data(), std::int64_t(scratch.size() * 8));
