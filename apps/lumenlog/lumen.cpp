@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumenlog {
 namespace {
 
@@ -142,6 +146,17 @@ struct TextCache {
     // The covered pixels only: x + y * 65536 within the box, and the coverage.
     std::vector<std::uint32_t> spot;
     std::vector<std::uint8_t> spot_coverage;
+    // The same pixels as offsets in a picture of `offset_row` pixels a row,
+    // made again when the picture's row length changes.
+    std::vector<std::ptrdiff_t> spot_offset;
+    std::ptrdiff_t offset_row = -1;
+    // The box's rows in runs of four pixels from each row's first covered
+    // pixel (the last run reaching at most three pixels beyond its last):
+    // each run's offset from the box's corner in a picture of `offset_row`
+    // pixels a row, and its four coverages. run_width is the widest reach.
+    std::vector<std::ptrdiff_t> run_offset;
+    std::vector<std::uint32_t> run_coverage;
+    int run_width = 0;
   };
   Glyph glyph[95];  // ' ' ... '~'
   std::vector<std::uint8_t> mask;  // the text's coverage, reused
@@ -215,7 +230,58 @@ TextCache* MakeTextCache() {
   return t;
 }
 
-bool CachedText(Canvas& c, int x, int y, const std::string& text) {
+void MakeOffsets(TextCache::Glyph& g, std::ptrdiff_t row) {
+  g.spot_offset.resize(g.spot.size());
+  for (std::size_t k = 0; k < g.spot.size(); ++k)
+    g.spot_offset[k] = static_cast<std::ptrdiff_t>(g.spot[k] >> 16) * row + (g.spot[k] & 0xffff);
+  g.run_offset.clear();
+  g.run_coverage.clear();
+  g.run_width = 0;
+  for (int y = 0; y < g.h; ++y) {
+    int first = g.w, last = -1;
+    for (int x = 0; x < g.w; ++x)
+      if (g.coverage[y * g.w + x]) first = std::min(first, x), last = x;
+    for (int x = first; x <= last; x += 4) {
+      std::uint32_t four = 0;
+      for (int k = 0; k < 4; ++k)
+        if (x + k <= last) four |= static_cast<std::uint32_t>(g.coverage[y * g.w + x + k]) << (8 * k);
+      g.run_offset.push_back(static_cast<std::ptrdiff_t>(y) * row + x);
+      g.run_coverage.push_back(four);
+      g.run_width = std::max(g.run_width, x + 4);
+    }
+  }
+  g.offset_row = row;
+}
+
+#if defined(__SSE2__)
+// The glyph's runs darkened four pixels at a time, as DarkenPixel does one
+// (the same rounding: t = c * keep + 128, (t + t / 256) / 256). A zero
+// coverage keeps its pixel exactly, so the pixels a run reaches beyond the
+// glyph are written back unchanged; four black pixels are left alone.
+void DarkenRuns(std::uint32_t* origin, const TextCache::Glyph& g) {
+  const __m128i colour = _mm_set1_epi32(0x00ffffff), opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+  const __m128i zero = _mm_setzero_si128(), half = _mm_set1_epi16(0x80), all = _mm_set1_epi8(static_cast<char>(0xff));
+  const std::size_t runs = g.run_offset.size();
+  for (std::size_t k = 0; k < runs; ++k) {
+    __m128i* at = reinterpret_cast<__m128i*>(origin + g.run_offset[k]);
+    const __m128i p = _mm_loadu_si128(at);
+    const __m128i black = _mm_cmpeq_epi32(_mm_and_si128(p, colour), zero);
+    if (_mm_movemask_epi8(black) == 0xffff) continue;
+    // keep = 255 - coverage, spread over the four channels of its pixel.
+    __m128i keep = _mm_cvtsi32_si128(static_cast<int>(g.run_coverage[k]));
+    keep = _mm_xor_si128(_mm_unpacklo_epi8(keep, keep), all);  // 8 x 16: k0 k0 k1 k1 k2 k2 k3 k3 as bytes
+    keep = _mm_unpacklo_epi16(keep, keep);                     // each keep byte four times
+    const __m128i klo = _mm_unpacklo_epi8(keep, zero), khi = _mm_unpackhi_epi8(keep, zero);
+    __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), klo), half);
+    __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), khi), half);
+    lo = _mm_srli_epi16(_mm_add_epi16(lo, _mm_srli_epi16(lo, 8)), 8);
+    hi = _mm_srli_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), 8);
+    _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(_mm_packus_epi16(lo, hi), colour), opaque));
+  }
+}
+#endif
+
+bool CachedText(Canvas& c, int x, int y, std::string_view text) {
   for (unsigned char ch : text)
     if (ch < 32 || ch > 126) return false;
   if (!c.glyphs) c.glyphs = MakeTextCache();
@@ -262,7 +328,7 @@ bool CachedText(Canvas& c, int x, int y, const std::string& text) {
   };
   if (apart) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-      const TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
+      TextCache::Glyph& g = t.glyph[static_cast<unsigned char>(text[i]) - 32];
       if (g.coverage.empty()) continue;
       const int x0 = px[i] + kOrigin + g.dx, y0 = py + kOrigin + g.dy;
       if (x0 < 0 || y0 < 0 || x0 + g.w > c.width || y0 + g.h > c.height) {
@@ -274,13 +340,24 @@ bool CachedText(Canvas& c, int x, int y, const std::string& text) {
       // less than darkening and storing them all.
       std::uint32_t* origin = Row(c, y0) + x0;
       const std::ptrdiff_t row = c.stride / 4;
+      if (g.offset_row != row) {
+        MakeOffsets(g, row);
+      }
       const std::size_t count = g.spot.size();
-      const std::uint32_t* spot = g.spot.data();
+      const std::ptrdiff_t* offset = g.spot_offset.data();
       const std::uint8_t* cov = g.spot_coverage.data();
+#if defined(__SSE2__)
+      if (x0 + g.run_width <= c.width) {
+        DarkenRuns(origin, g);
+        continue;
+      }
+#endif
       for (std::size_t k = 0; k < count; ++k) {
-        std::uint32_t& p = origin[static_cast<std::ptrdiff_t>(spot[k] >> 16) * row + (spot[k] & 0xffff)];
-        const std::uint32_t m = cov[k];
-        if (p & 0xffffff) p = m == 255 ? 0xff000000u : DarkenPixel(p, 255u - m);
+        std::uint32_t& p = origin[offset[k]];
+        if (p & 0xffffff) {
+          const std::uint32_t m = cov[k];
+          p = m == 255 ? 0xff000000u : DarkenPixel(p, 255u - m);
+        }
       }
     }
     return true;
@@ -301,24 +378,63 @@ bool CachedText(Canvas& c, int x, int y, const std::string& text) {
 
 }  // namespace
 
-void DrawText(Canvas& c, int x, int y, const std::string& text, bool use_cache) {
+void DrawText(Canvas& c, int x, int y, std::string_view text, bool use_cache) {
   if (text.empty()) return;
+  // The cache writes the pixels directly (the caller tells Cairo, as for
+  // lines); Cairo's own text is flushed and marked here.
+  if (use_cache && text.size() <= 255 && CachedText(c, x, y, text)) return;
   cairo_surface_flush(c.picture);
-  if (!use_cache || text.size() > 255 || !CachedText(c, x, y, text)) CairoText(c, x, y, text);
+  CairoText(c, x, y, std::string(text));
   cairo_surface_mark_dirty(c.picture);
 }
 
-bool SplitRequests(const void* data, std::size_t size, std::vector<platform::WindowRequest>* out) {
+namespace {
+
+std::uint64_t Le(const unsigned char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+}  // namespace
+
+bool SplitRequestViews(const void* data, std::size_t size, std::vector<RequestView>* out) {
   out->clear();
   const auto* p = static_cast<const unsigned char*>(data);
   std::size_t at = 0;
   while (at < size) {
-    platform::WindowRequest r;
-    if (!platform::DecodeWindowRequest(p + at, size - at, &r)) {
+    // The layout of platform::DecodeWindowRequest, read in place.
+    const std::size_t left = size - at;
+    if (left < platform::kWindowRequestHeader) {
       out->clear();
       return false;
     }
-    at += platform::kWindowRequestHeader + r.text.size();
+    const std::uint64_t length = Le(p + at + 4, 4);
+    if (length > 255 || left < platform::kWindowRequestHeader + length) {
+      out->clear();
+      return false;
+    }
+    RequestView r;
+    r.number = static_cast<std::uint32_t>(Le(p + at, 4));
+    r.first = static_cast<std::int64_t>(Le(p + at + 8, 8));
+    r.second = static_cast<std::int64_t>(Le(p + at + 16, 8));
+    r.text = std::string_view(reinterpret_cast<const char*>(p + at + platform::kWindowRequestHeader), length);
+    out->push_back(r);
+    at += platform::kWindowRequestHeader + length;
+  }
+  return !out->empty();
+}
+
+bool SplitRequests(const void* data, std::size_t size, std::vector<platform::WindowRequest>* out) {
+  out->clear();
+  std::vector<RequestView> views;
+  if (!SplitRequestViews(data, size, &views)) return false;
+  for (const RequestView& v : views) {
+    platform::WindowRequest r;
+    r.number = v.number;
+    r.first = v.first;
+    r.second = v.second;
+    r.text.assign(v.text);
     out->push_back(std::move(r));
   }
   return !out->empty();
@@ -423,6 +539,10 @@ std::uint32_t PixelAt(const Canvas& c, int x, int y) {
 }
 
 Effect Apply(Canvas& c, const platform::WindowRequest& r) {
+  return Apply(c, RequestView{r.number, r.first, r.second, r.text});
+}
+
+Effect Apply(Canvas& c, const RequestView& r) {
   if (r.number < kUser || r.number > kUser + 12) return Effect::kIgnored;
   const std::uint32_t second = static_cast<std::uint32_t>(static_cast<std::uint64_t>(r.second) & 0xffffffffu);
   const int x = static_cast<std::int16_t>(second & 0xffff), y = static_cast<std::int16_t>(second >> 16);

@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/window_channel.h"
@@ -62,9 +63,19 @@ void CanvasResize(Canvas& c, int width, int height);
 // header and text say or a part is left over: the datagram is ignored whole.
 bool SplitRequests(const void* data, std::size_t size, std::vector<platform::WindowRequest>* out);
 
+// A request read in place: its text points into the datagram.
+struct RequestView {
+  std::uint32_t number = 0;
+  std::int64_t first = 0, second = 0;
+  std::string_view text;
+};
+// SplitRequests without copies (the window's loop): the same decisions.
+bool SplitRequestViews(const void* data, std::size_t size, std::vector<RequestView>* out);
+
 // What a request asked for beyond the picture.
 enum class Effect { kNone, kDrawn, kRaise, kResized, kIgnored };
 Effect Apply(Canvas& c, const platform::WindowRequest& r);
+Effect Apply(Canvas& c, const RequestView& r);
 
 // The raster operation `mode` (1 ... 16) of pen and pixel, bit by bit on
 // 24-bit colours; other modes leave the pixel.
@@ -77,7 +88,7 @@ int MarkerPixels(int shape, int (*dx)[2], int capacity);
 // glyph cache (the same pixels as Cairo's own text drawing, at a fraction of
 // its cost); any other text is drawn by Cairo. `use_cache` false always
 // draws by Cairo (the reference the cache is checked against).
-void DrawText(Canvas& c, int x, int y, const std::string& text, bool use_cache = true);
+void DrawText(Canvas& c, int x, int y, std::string_view text, bool use_cache = true);
 
 // 0x00RRGGBB of a pixel of the picture (0 outside it).
 std::uint32_t PixelAt(const Canvas& c, int x, int y);

@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   }
   bool dirty = true;
   static unsigned char buf[65536];
-  std::vector<platform::WindowRequest> requests;
+  std::vector<lumenlog::RequestView> requests;
   while (!g_stop) {
     if (w.window) {
       SDL_Event ev;
@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
           recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &from_length);
       if (n < 0) break;
       if (static_cast<size_t>(n) > sizeof buf) continue;  // oversize: ignored
-      if (!lumenlog::SplitRequests(buf, static_cast<size_t>(n), &requests)) continue;  // malformed: ignored
-      for (const platform::WindowRequest& r : requests) {
+      if (!lumenlog::SplitRequestViews(buf, static_cast<size_t>(n), &requests)) continue;  // malformed: ignored
+      for (const lumenlog::RequestView& r : requests) {
         if (r.number == 0) {
           platform::WindowAnswerClient(fd, &from, from_length, canvas.width, canvas.height);
           continue;
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
         ++applied;
         if (log) {
           fprintf(log, "%u %lld %lld", r.number, static_cast<long long>(r.first), static_cast<long long>(r.second));
-          if (r.number == lumenlog::kUser + 12) fprintf(log, " %s", r.text.c_str());
+          if (r.number == lumenlog::kUser + 12) fprintf(log, " %.*s", static_cast<int>(r.text.size()), r.text.data());
           fputc('\n', log);
         }
         if (e == lumenlog::Effect::kResized) {

@@ -296,6 +296,46 @@ TEST(GlyphCache, CachedTextsMatchCairoPixelForPixel) {
   lumenlog::CanvasDestroy(plain);
 }
 
+// Texts darken pixels of every colour four at a time; their places in the
+// picture are remade when its row length changes (a resize).
+TEST(GlyphCache, CachedTextsMatchCairoOnMixedColoursAndAfterAResize) {
+  lumenlog::Canvas cached, plain;
+  ASSERT_TRUE(lumenlog::CanvasCreate(cached, 160, 90));
+  ASSERT_TRUE(lumenlog::CanvasCreate(plain, 160, 90));
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int side : {0, 1}) {
+    if (side == 1) {
+      lumenlog::CanvasResize(cached, 233, 70);
+      lumenlog::CanvasResize(plain, 233, 70);
+    }
+    const int w = cached.width, h = cached.height;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        // Black, white and random colours mixed pixel by pixel.
+        const std::uint32_t r = next() >> 8, kind = r % 4;
+        const std::uint32_t colour = kind == 0 ? 0 : kind == 1 ? 0xffffff : (r >> 2) & 0xffffff;
+        lumenlog::Apply(cached, Req(5, static_cast<std::int64_t>(colour), x, y));
+        lumenlog::Apply(plain, Req(5, static_cast<std::int64_t>(colour), x, y));
+      }
+    int drawn = 0;
+    for (int k = 0; k < 60; ++k) {
+      const int x = static_cast<int>(next() >> 8) % (w + 20) - 10, y = static_cast<int>(next() >> 8) % (h + 20) - 5;
+      const std::string t = std::to_string(next() >> 12);
+      lumenlog::DrawText(cached, x, y, t, true);
+      lumenlog::DrawText(plain, x, y, t, false);
+      ++drawn;
+    }
+    int differ = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) differ += lumenlog::PixelAt(cached, x, y) != lumenlog::PixelAt(plain, x, y);
+    EXPECT_EQ(differ, 0) << "picture " << w << " x " << h;
+    EXPECT_EQ(drawn, 60);
+  }
+  lumenlog::CanvasDestroy(cached);
+  lumenlog::CanvasDestroy(plain);
+}
+
 // ---- the program
 
 class LumenlogProgram : public ::testing::Test {

@@ -115,6 +115,20 @@ TEST_F(Tinprobe, RefusalsBeforeAnyDrawing) {
   // Not a point line: an error, never a point of zeros.
   Points("bad.ptp", "0 0\n0 0 0\n1 0 0\nabc\n0 1 0\n");
   EXPECT_TRUE(fatal(Run("bad.ptp"), "Invalid point line 4: abc\n"));
+  // Numbers as strtof reads them: a sign, hexadecimal, blanks and a CR are
+  // taken; a number below the normal float range, a tail and a fourth
+  // number are not.
+  Points("forms.ptp", "0 0\n+0.5 -0 0\n0x1p1\t0.0 0\r\n 0 +2e0 1e-3 \n");
+  r = Run("forms.ptp");
+  EXPECT_NE(r.out.find("coordinate range, x: 2 y: 2\n"), std::string::npos) << r.out;
+  const std::pair<const char*, const char*> refused[] = {
+      {"1e-50 0 0", "Invalid point line 3: 1e-50 0 0\n"}, {"1 2 3x", "Invalid point line 3: 1 2 3x\n"},
+      {"1 2 3 4", "Invalid point line 3: 1 2 3 4\n"},    {"1,2,3", "Invalid point line 3: 1,2,3\n"},
+      {"1e40 0 0", "Invalid point line 3: 1e40 0 0\n"},  {"nan 0 0", "Invalid point line 3: nan 0 0\n"}};
+  for (const auto& [line, message] : refused) {
+    Points("refused.ptp", std::string("0 0\n0 0 0\n") + line + "\n1 0 0\n0 1 0\n");
+    EXPECT_TRUE(fatal(Run("refused.ptp"), message)) << line;
+  }
   // No window.
   Points("three.ptp", "0 0\n0 0 0\n1 0 0\n0 1 0\n");
   r = Run("three.ptp");
