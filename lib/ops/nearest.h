@@ -58,6 +58,22 @@
 
 namespace ops {
 
+// A node of a cap tree: a spherical cap (its centre and the cosine and sine
+// of its radius; cos_r -1 for the whole sphere) holding everything below the
+// node, and either two children, kid and kid + 1, or, with kid negative, a
+// leaf: the count items from -1 - kid on in the tree's item order.
+struct NearNode {
+  double x, y, z, cos_r, sin_r;
+  std::int32_t kid, count;
+};
+
+// A leaf of the content tree: a run of consecutive points or legs
+// [first, last) of directory cell dir (at most a few of them).
+struct NearChunk {
+  std::int64_t first, last;
+  std::int32_t dir;
+};
+
 // One leg of a line or ring as the searches see it: its ends, the unit
 // normal of its great circle (zero for a leg of no length: the point a), the
 // item and the vertices of its ends (for their attribute words).
@@ -89,11 +105,21 @@ struct NearestCache {
     double x, y, z, cos_r, sin_r;
   };
   std::vector<CellDisc> discs;
+  // Cap trees made by PrepareNearest: over runs of at most a few points or
+  // legs of a cell (leaves: chunks), and over the centres of the object's
+  // cells (leaves: directory positions) for the seed cell of a tie.
+  // The chunks are kept in the content tree's order; centre_order is the
+  // centre tree's order of directory positions.
+  std::vector<NearChunk> chunks;
+  std::vector<NearNode> tree;
+  std::vector<NearNode> centre_tree;
+  std::vector<std::int32_t> centre_order;
   // Search scratch.
   std::vector<std::uint32_t> seen;
   std::vector<std::pair<double, std::int32_t>> heap;
   std::vector<std::pair<std::int32_t, std::int64_t>> ties;
-  // Cells visited by the last search (for measurements).
+  // Leaves (runs of points or legs) searched by the last search (for
+  // measurements; the reference pass counts cells).
   std::int64_t visited = 0;
 };
 
