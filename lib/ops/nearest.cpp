@@ -433,11 +433,16 @@ bool ReferencePass(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
   const std::int64_t seed = SeedCell(idx, c, q, mode, own);
   t.Offer(seed, EvalCell(c, eval, seed, q, mode));
   c.visited = 1;
+  // The polygon bounds hold for points only: a cell's legs reach past its
+  // polygon (the legs joining its pieces to those of the next cells), so
+  // every cell of a line object is searched.
+  const bool bounded = c.kind == cells::kPset;
   for (std::size_t d = 0; d < c.dir_cell.size(); ++d) {
     if (static_cast<std::int64_t>(d) == seed) continue;
     const double limit = Slack(t.Limit(mode));
-    if (CheapBound(idx, c, c.dir_cell[d], qs) > limit) continue;
-    if (c.dir_first[d + 1] - c.dir_first[d] > kFewItems && ExactBound(idx, c.dir_cell[d], qs) > limit) continue;
+    if (bounded && CheapBound(idx, c, c.dir_cell[d], qs) > limit) continue;
+    if (bounded && c.dir_first[d + 1] - c.dir_first[d] > kFewItems && ExactBound(idx, c.dir_cell[d], qs) > limit)
+      continue;
     ++c.visited;
     const CellBest cb = EvalCell(c, eval, static_cast<std::int64_t>(d), q, mode);
     // Only a strictly better item replaces the best.
