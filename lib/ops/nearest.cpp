@@ -22,12 +22,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Cells of at most this many items are searched without their polygon bound
 // by the reference pass.
 constexpr std::int64_t kFewItems = 12;
-// The most points, and legs, in one leaf of the content tree.
-constexpr std::int64_t kChunkPoints = 8;
-constexpr std::int64_t kChunkLegs = 8;
+// The most points, and legs, of one cell in one chunk.
+constexpr std::int64_t kChunkPoints = 16;
+constexpr std::int64_t kChunkLegs = 16;
 // The most points, legs and cell centres in one leaf of a tree.
-constexpr std::int64_t kLeafPoints = 8;
-constexpr std::int64_t kLeafLegs = 8;
+constexpr std::int64_t kLeafPoints = 16;
+constexpr std::int64_t kLeafLegs = 16;
 constexpr std::int64_t kCentresPerLeaf = 4;
 // Stands for q's cell before it is located.
 constexpr std::int32_t kNotLocated = -2;

@@ -19,9 +19,9 @@
 // searches bound the distance from the antipode -q instead: a point at least
 // b from -q is at most 4 - b from q.
 //
-// Cap trees. Each cell's points or legs are cut into runs of at most eight
+// Cap trees. Each cell's points or legs are cut into runs of at most 16
 // in stored order (chunks); a binary tree of spherical caps is made over
-// the chunks (a leaf holds one or more, at most eight items in all), each
+// the chunks (a leaf holds one or more, at most 16 items in all), each
 // node's cap centred on the mean of the points below it and reaching the
 // farthest (a leg's ends; a cap under 90 degrees is convex, so it holds the
 // whole leg), halves split across the widest spread. The least bound of a
