@@ -146,7 +146,7 @@ using HeapEntry = std::pair<double, std::int32_t>;
 
 // Best-first walk of a cap tree from qs: leaves by increasing bound, until
 // the least bound left exceeds limit() (which may only fall as leaves are
-// searched). leaf(id) searches a leaf.
+// searched). leaf(first, count) searches a leaf's items in the tree's order.
 template <class LeafFn, class LimitFn>
 void WalkTree(const std::vector<NearNode>& tree, const DirectionCosines& qs, std::vector<HeapEntry>& heap,
               LeafFn&& leaf, LimitFn&& limit) {
@@ -262,7 +262,9 @@ void BuildCapTree(std::size_t count, EachFn&& each, WeightFn&& weight, std::int6
     const std::size_t mid = lo + (hi - lo) / 2;
     std::nth_element(ord.begin() + static_cast<std::ptrdiff_t>(lo), ord.begin() + static_cast<std::ptrdiff_t>(mid),
                      ord.begin() + static_cast<std::ptrdiff_t>(hi),
-                     [&](std::int32_t a, std::int32_t b) { return coord(a) < coord(b) || (coord(a) == coord(b) && a < b); });
+                     [&](std::int32_t a, std::int32_t b) {
+                       return coord(a) < coord(b) || (coord(a) == coord(b) && a < b);
+                     });
     const std::size_t kid = tree.size();
     nd.kid = static_cast<std::int32_t>(kid);
     tree[at] = nd;
