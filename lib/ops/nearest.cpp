@@ -19,10 +19,21 @@ using geodesy::DirectionCosines;
 using geodesy::Dot;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-// Objects in fewer cells than this are searched by the single pass.
-constexpr std::size_t kPassCells = 24;
-// Cells of at most this many items are searched without their polygon bound.
+// Cells of at most this many items are searched without their polygon bound
+// by the reference pass.
 constexpr std::int64_t kFewItems = 12;
+// The most points, and legs, of one cell in one chunk.
+constexpr std::int64_t kChunkPoints = 16;
+constexpr std::int64_t kChunkLegs = 16;
+// The most points, legs and cell centres in one leaf of a tree.
+constexpr std::int64_t kLeafPoints = 16;
+constexpr std::int64_t kLeafLegs = 16;
+constexpr std::int64_t kCentresPerLeaf = 4;
+// Stands for q's cell before it is located.
+constexpr std::int32_t kNotLocated = -2;
+// Point sets in at least this share of the index's cells are searched by
+// the flood outward from q's cell instead of the tree.
+constexpr double kDenseShare = 0.35;
 // The squared chord that stands for a distance of zero.
 constexpr double kZeroChordSq = 2.458e-14;
 
@@ -121,19 +132,163 @@ double ExactBound(const cells::CellIndex& idx, std::int32_t cell, const Directio
   return EdgeDistance(idx, cell, q);
 }
 
+// Lower bound of the squared chord from q to a node's cap: the centre
+// distance less the radius.
+inline double CapBound(const NearNode& d, const DirectionCosines& q) {
+  const double cq = q.x * d.x + q.y * d.y + q.z * d.z;
+  if (cq >= d.cos_r) return 0.0;
+  const double sq = std::sqrt(std::max(0.0, 1.0 - cq * cq));
+  const double cosd = cq * d.cos_r + sq * d.sin_r;
+  return std::max(0.0, 2.0 - 2.0 * cosd);
+}
+
+using HeapEntry = std::pair<double, std::int32_t>;
+
+// Best-first walk of a cap tree from qs: leaves by increasing bound, until
+// the least bound left exceeds limit() (which may only fall as leaves are
+// searched). leaf(first, count) searches a leaf's items in the tree's order.
+template <class LeafFn, class LimitFn>
+void WalkTree(const std::vector<NearNode>& tree, const DirectionCosines& qs, std::vector<HeapEntry>& heap,
+              LeafFn&& leaf, LimitFn&& limit) {
+  heap.clear();
+  if (tree.empty()) return;
+  auto greater = [](const HeapEntry& a, const HeapEntry& b) { return a.first > b.first; };
+  std::int32_t n = 0;
+  double bound = CapBound(tree[0], qs);
+  for (;;) {
+    // Down the nearer child while it is nearer than anything waiting.
+    if (bound <= limit()) {
+      const NearNode& nd = tree[n];
+      if (nd.kid < 0) {
+        leaf(-1 - nd.kid, nd.count);
+      } else {
+        const double lim = limit();
+        const double b0 = CapBound(tree[nd.kid], qs), b1 = CapBound(tree[nd.kid + 1], qs);
+        const std::int32_t near = b1 < b0 ? nd.kid + 1 : nd.kid;
+        const double bn = std::min(b0, b1), bf = std::max(b0, b1);
+        if (bf <= lim) {
+          heap.push_back({bf, near == nd.kid ? nd.kid + 1 : nd.kid});
+          std::push_heap(heap.begin(), heap.end(), greater);
+        }
+        if (bn <= lim && (heap.empty() || bn <= heap.front().first)) {
+          n = near;
+          bound = bn;
+          continue;
+        }
+        if (bn <= lim) {
+          heap.push_back({bn, near});
+          std::push_heap(heap.begin(), heap.end(), greater);
+        }
+      }
+    }
+    if (heap.empty()) return;
+    std::pop_heap(heap.begin(), heap.end(), greater);
+    n = heap.back().second;
+    bound = heap.back().first;
+    heap.pop_back();
+    if (bound > limit()) return;
+  }
+}
+
+// Makes a cap tree over items [0, count): each(i, fn) calls fn(p) for every
+// point of item i. A node's cap is centred on the mean of its points and
+// reaches the farthest; a cap of 90 degrees or more becomes the whole sphere
+// (below that a cap is convex, so it holds the arcs between its points too).
+// Items are split in halves across the widest spread of their means.
+template <class EachFn, class WeightFn>
+void BuildCapTree(std::size_t count, EachFn&& each, WeightFn&& weight, std::int64_t per_leaf,
+                  std::vector<NearNode>& tree, std::vector<std::int32_t>& ord) {
+  tree.clear();
+  ord.assign(count, 0);
+  if (count == 0) return;
+  std::vector<DirectionCosines> sum(count), mean(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    ord[i] = static_cast<std::int32_t>(i);
+    DirectionCosines s{0.0, 0.0, 0.0};
+    each(i, [&](const DirectionCosines& p) {
+      s.x += p.x;
+      s.y += p.y;
+      s.z += p.z;
+    });
+    sum[i] = s;
+    bool ok = false;
+    mean[i] = Unit(s, &ok);
+  }
+  tree.reserve(2 * count);
+  tree.push_back(NearNode{});
+  auto fill = [&](auto& self, std::size_t at, std::size_t lo, std::size_t hi) -> void {
+    DirectionCosines s{0.0, 0.0, 0.0};
+    for (std::size_t j = lo; j < hi; ++j) {
+      s.x += sum[ord[j]].x;
+      s.y += sum[ord[j]].y;
+      s.z += sum[ord[j]].z;
+    }
+    bool ok = false;
+    const DirectionCosines c = Unit(s, &ok);
+    double least = ok ? 1.0 : -1.0;
+    if (ok)
+      for (std::size_t j = lo; j < hi; ++j)
+        each(static_cast<std::size_t>(ord[j]), [&](const DirectionCosines& p) { least = std::min(least, Dot(c, p)); });
+    least -= 1e-12;  // widened a little against rounding
+    NearNode nd{c.x, c.y, c.z, -1.0, 0.0, 0, 0};
+    if (ok && least > 0.0) {
+      nd.cos_r = least;
+      nd.sin_r = std::sqrt(std::max(0.0, 1.0 - least * least));
+    }
+    std::int64_t w = 0;
+    for (std::size_t j = lo; j < hi; ++j) w += weight(static_cast<std::size_t>(ord[j]));
+    if (hi - lo == 1 || w <= per_leaf) {
+      nd.kid = -1 - static_cast<std::int32_t>(lo);
+      nd.count = static_cast<std::int32_t>(hi - lo);
+      tree[at] = nd;
+      return;
+    }
+    double lo_c[3] = {kInf, kInf, kInf}, hi_c[3] = {-kInf, -kInf, -kInf};
+    for (std::size_t j = lo; j < hi; ++j) {
+      const DirectionCosines& m = mean[ord[j]];
+      const double v[3] = {m.x, m.y, m.z};
+      for (int a = 0; a < 3; ++a) {
+        lo_c[a] = std::min(lo_c[a], v[a]);
+        hi_c[a] = std::max(hi_c[a], v[a]);
+      }
+    }
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+      if (hi_c[a] - lo_c[a] > hi_c[axis] - lo_c[axis]) axis = a;
+    auto coord = [&](std::int32_t i) {
+      const DirectionCosines& m = mean[i];
+      return axis == 0 ? m.x : axis == 1 ? m.y : m.z;
+    };
+    const std::size_t mid = lo + (hi - lo) / 2;
+    std::nth_element(ord.begin() + static_cast<std::ptrdiff_t>(lo), ord.begin() + static_cast<std::ptrdiff_t>(mid),
+                     ord.begin() + static_cast<std::ptrdiff_t>(hi),
+                     [&](std::int32_t a, std::int32_t b) {
+                       return coord(a) < coord(b) || (coord(a) == coord(b) && a < b);
+                     });
+    const std::size_t kid = tree.size();
+    nd.kid = static_cast<std::int32_t>(kid);
+    tree[at] = nd;
+    tree.resize(kid + 2);
+    self(self, kid, lo, mid);
+    self(self, kid + 1, mid, hi);
+  };
+  fill(fill, 0, 0, count);
+}
+
 // ---- candidates ------------------------------------------------------------
 
-// The best point of directory cell d of a Pset.
-CellBest EvalPoints(const NearestCache& c, std::int64_t d, const DirectionCosines& q, int mode) {
+// The best of the points [first, last) of directory cell d of a Pset.
+CellBest EvalPoints(const NearestCache& c, std::int64_t d, std::int64_t first, std::int64_t last,
+                    const DirectionCosines& q, int mode) {
   CellBest b;
-  const std::int64_t first = c.dir_first[d], last = c.dir_first[d + 1];
+  const std::int64_t base = c.dir_first[d];
   const double sign = mode == 1 ? 1.0 : -1.0;
   for (std::int64_t i = first; i < last; ++i) {
     const double d2 = geodesy::ChordSq(q, c.points[i]);
     const double key = sign * d2;
     if (key < b.key) {
       b.key = key;
-      b.index = i - first;
+      b.index = i - base;
       b.p = c.points[i];
       b.chord2 = d2;
     }
@@ -141,11 +296,11 @@ CellBest EvalPoints(const NearestCache& c, std::int64_t d, const DirectionCosine
   return b;
 }
 
-// The best point of directory cell d of an Lset or Rset: vertices and feet
-// (of qs: q itself for nearest, -q for farthest) on each leg.
-CellBest EvalLegs(const NearestCache& c, std::int64_t d, const DirectionCosines& q, int mode) {
+// The best point on the legs [first, last) of an Lset or Rset: vertices and
+// feet (of qs: q itself for nearest, -q for farthest) on each leg.
+CellBest EvalLegs(const NearestCache& c, std::int64_t, std::int64_t first, std::int64_t last,
+                  const DirectionCosines& q, int mode) {
   CellBest b;
-  const std::int64_t first = c.dir_first[d], last = c.dir_first[d + 1];
   const double sign = mode == 1 ? 1.0 : -1.0;
   const DirectionCosines qs = mode == 1 ? q : Neg(q);
   auto take = [&](const DirectionCosines& p, std::int64_t leg) {
@@ -174,9 +329,15 @@ CellBest EvalLegs(const NearestCache& c, std::int64_t d, const DirectionCosines&
   return b;
 }
 
-using EvalFn = CellBest (*)(const NearestCache&, std::int64_t, const DirectionCosines&, int);
+using EvalFn = CellBest (*)(const NearestCache&, std::int64_t, std::int64_t, std::int64_t, const DirectionCosines&,
+                            int);
 
-// The best so far with the cells that tie with it.
+// The best item of directory cell d.
+CellBest EvalCell(const NearestCache& c, EvalFn eval, std::int64_t d, const DirectionCosines& q, int mode) {
+  return eval(c, d, c.dir_first[d], c.dir_first[d + 1], q, mode);
+}
+
+// The best so far with the items that tie with it.
 struct Tracker {
   CellBest best;
   std::int64_t dir = -1;
@@ -202,7 +363,8 @@ struct Tracker {
 
 // The seed cell's directory position: nearest, q's own cell when it holds
 // items, else the cell with the nearest centre; farthest, the cell with the
-// farthest centre. Ties: first in directory order.
+// farthest centre. Ties: first in directory order. (The single pass over
+// the directory; SeedCellByTree gives the same cell.)
 std::int64_t SeedCell(cells::CellIndex& idx, const NearestCache& c, const DirectionCosines& q, int mode,
                       std::int32_t own) {
   if (mode == 1 && own != cells::NO_CELL && c.dir_of[own] >= 0) return c.dir_of[own];
@@ -218,19 +380,46 @@ std::int64_t SeedCell(cells::CellIndex& idx, const NearestCache& c, const Direct
   return seed;
 }
 
-// Picks the result among tied cells: the seed's, else the first in order.
-void Resolve(cells::CellIndex& idx, const NearestCache& c, const DirectionCosines& q, int mode, std::int32_t own,
+// The same cell found through the tree of the cells' centres.
+std::int64_t SeedCellByTree(cells::CellIndex& idx, NearestCache& c, const DirectionCosines& q, int mode,
+                            std::int32_t own) {
+  if (mode == 1 && own != cells::NO_CELL && c.dir_of[own] >= 0) return c.dir_of[own];
+  std::int64_t seed = -1;
+  double best = mode == 1 ? kInf : -kInf;
+  const DirectionCosines qs = mode == 1 ? q : Neg(q);
+  WalkTree(
+      c.centre_tree, qs, c.heap,
+      [&](std::int32_t first, std::int32_t count) {
+        for (std::int32_t j = first; j < first + count; ++j) {
+          const std::int32_t d = c.centre_order[j];
+          const double d2 = geodesy::ChordSq(q, idx.cells[c.dir_cell[d]]->centre);
+          if ((mode == 1 ? d2 < best : d2 > best) || (d2 == best && d < seed)) {
+            best = d2;
+            seed = d;
+          }
+        }
+      },
+      [&] { return Slack(mode == 1 ? best : 4.0 - best); });
+  return seed < 0 ? SeedCell(idx, c, q, mode, own) : seed;
+}
+
+// Picks the result among tied items: the seed cell's, else the first cell's
+// in directory order; within a cell the first in stored order. own is q's
+// cell, or kNotLocated when it is still to be located.
+void Resolve(cells::CellIndex& idx, NearestCache& c, const DirectionCosines& q, int mode, std::int32_t own,
              Tracker& t) {
   if (t.ties->size() <= 1) return;
-  const std::int64_t seed = SeedCell(idx, c, q, mode, own);
+  if (own == kNotLocated) own = cells::Locate(idx, q);
+  const std::int64_t seed = SeedCellByTree(idx, c, q, mode, own);
   std::size_t pick = 0;
-  for (std::size_t i = 0; i < t.ties->size(); ++i) {
-    if ((*t.ties)[i].first == seed) {
-      pick = i;
-      break;
-    }
-    if ((*t.ties)[i].first < (*t.ties)[pick].first) pick = i;
-  }
+  auto before = [&](const std::pair<std::int32_t, std::int64_t>& a, const std::pair<std::int32_t, std::int64_t>& b) {
+    const bool as = a.first == seed, bs = b.first == seed;
+    if (as != bs) return as;
+    if (a.first != b.first) return a.first < b.first;
+    return a.second < b.second;
+  };
+  for (std::size_t i = 1; i < t.ties->size(); ++i)
+    if (before((*t.ties)[i], (*t.ties)[pick])) pick = i;
   t.best = t.tie_items[pick];
   t.dir = (*t.ties)[pick].first;
 }
@@ -244,15 +433,20 @@ bool ReferencePass(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
   const DirectionCosines qs = mode == 1 ? q : Neg(q);
   const std::int32_t own = cells::Locate(idx, q);
   const std::int64_t seed = SeedCell(idx, c, q, mode, own);
-  t.Offer(seed, eval(c, seed, q, mode));
+  t.Offer(seed, EvalCell(c, eval, seed, q, mode));
   c.visited = 1;
+  // The polygon bounds hold for points only: a cell's legs reach past its
+  // polygon (the legs joining its pieces to those of the next cells), so
+  // every cell of a line object is searched.
+  const bool bounded = c.kind == cells::kPset;
   for (std::size_t d = 0; d < c.dir_cell.size(); ++d) {
     if (static_cast<std::int64_t>(d) == seed) continue;
     const double limit = Slack(t.Limit(mode));
-    if (CheapBound(idx, c, c.dir_cell[d], qs) > limit) continue;
-    if (c.dir_first[d + 1] - c.dir_first[d] > kFewItems && ExactBound(idx, c.dir_cell[d], qs) > limit) continue;
+    if (bounded && CheapBound(idx, c, c.dir_cell[d], qs) > limit) continue;
+    if (bounded && c.dir_first[d + 1] - c.dir_first[d] > kFewItems && ExactBound(idx, c.dir_cell[d], qs) > limit)
+      continue;
     ++c.visited;
-    const CellBest cb = eval(c, static_cast<std::int64_t>(d), q, mode);
+    const CellBest cb = EvalCell(c, eval, static_cast<std::int64_t>(d), q, mode);
     // Only a strictly better item replaces the best.
     if (cb.index >= 0 && cb.key < t.best.key) {
       t.best = cb;
@@ -260,6 +454,31 @@ bool ReferencePass(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
     }
   }
   return t.best.index >= 0;
+}
+
+// The production search: the leaves of the content tree by increasing bound
+// from qs, until none left can hold a better item. skip_dir (or -1) is a
+// cell already searched; seen, when given, is a cleared cell bit set that
+// gets the cells searched (counted in visited).
+void TreeSearch(NearestCache& c, const DirectionCosines& q, int mode, EvalFn eval, std::int64_t skip_dir,
+                std::uint32_t* seen, Tracker& t) {
+  const DirectionCosines qs = mode == 1 ? q : Neg(q);
+  WalkTree(
+      c.tree, qs, c.heap,
+      [&](std::int32_t first, std::int32_t count) {
+        for (std::int32_t j = first; j < first + count; ++j) {
+          const NearChunk& k = c.chunks[j];
+          if (k.dir == skip_dir) continue;
+          if (seen == nullptr) {
+            ++c.visited;
+          } else if (!cells::BitSetTest(seen, c.dir_cell[k.dir])) {
+            cells::BitSetSet(seen, c.dir_cell[k.dir]);
+            ++c.visited;
+          }
+          t.Offer(k.dir, eval(c, k.dir, k.first, k.last, q, mode));
+        }
+      },
+      [&] { return Slack(t.Limit(mode)); });
 }
 
 // The outward search: cells by increasing cheap bound from qs's cell. seen
@@ -286,7 +505,7 @@ bool OutwardSearch(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
     // cheaper to look at than the polygon.
     if (d >= 0 && (t.best.index < 0 || c.dir_first[d + 1] - c.dir_first[d] <= kFewItems ||
                    ExactBound(idx, cell, qs) <= limit))
-      t.Offer(d, eval(c, d, q, mode));
+      t.Offer(d, EvalCell(c, eval, d, q, mode));
     const cells::CellRecord* r = idx.cells[cell];
     const double now = Slack(t.Limit(mode));
     for (int k = 0; k < r->neighbour_count; ++k) {
@@ -305,16 +524,19 @@ bool OutwardSearch(cells::CellIndex& idx, NearestCache& c, const DirectionCosine
 bool Search(cells::CellIndex& idx, NearestCache& c, const DirectionCosines& q, int mode, EvalFn eval, Tracker& t) {
   if (EmptyFor(c) || (mode != 1 && mode != 2) || !geodesy::IsValid(q)) return false;
   c.visited = 0;
-  // Sparse objects: the outward search would cross many empty cells for
-  // every one it searches; the pass over the object's own cells is cheaper.
-  const double dirs = static_cast<double>(c.dir_cell.size());
-  if (dirs < kPassCells || dirs < 6.0 * std::sqrt(static_cast<double>(idx.cell_count)))
-    return ReferencePass(idx, c, q, mode, eval, t);
-  const std::int32_t own = cells::Locate(idx, q);
-  const std::int32_t start = mode == 1 ? own : cells::Locate(idx, Neg(q));
-  std::fill(c.seen.begin(), c.seen.end(), 0u);
-  OutwardSearch(idx, c, q, mode, eval, c.seen.data(), start, t);
-  Resolve(idx, c, q, mode, own, t);
+  // A point set in most cells: the flood from q's cell finds the nearest
+  // point within a cell or two, quicker than the walk down the tree.
+  if (c.kind == cells::kPset &&
+      static_cast<double>(c.dir_cell.size()) >= kDenseShare * static_cast<double>(idx.cell_count)) {
+    const std::int32_t own = cells::Locate(idx, q);
+    const std::int32_t start = mode == 1 ? own : cells::Locate(idx, Neg(q));
+    std::fill(c.seen.begin(), c.seen.end(), 0u);
+    OutwardSearch(idx, c, q, mode, eval, c.seen.data(), start, t);
+    Resolve(idx, c, q, mode, own, t);
+    return t.best.index >= 0;
+  }
+  TreeSearch(c, q, mode, eval, -1, nullptr, t);
+  Resolve(idx, c, q, mode, kNotLocated, t);
   return t.best.index >= 0;
 }
 
@@ -328,6 +550,29 @@ void FillPointHit(const NearestCache& c, const Tracker& t, NearestHit* hit) {
   const std::int64_t i = c.dir_first[t.dir] + t.best.index;
   hit->datum[0] = c.point_attr[i];
   hit->datum[1] = 0;
+}
+
+// The leaves (runs of at most per items of a cell) and both cap trees.
+// points(i, fn) calls fn for the points of item i (a point, or a leg's ends).
+template <class PointsFn>
+void BuildTrees(const cells::CellIndex& idx, NearestCache& c, std::int64_t per, std::int64_t per_leaf,
+                PointsFn&& points) {
+  std::vector<NearChunk> chunks;
+  for (std::size_t d = 0; d < c.dir_cell.size(); ++d)
+    for (std::int64_t i = c.dir_first[d]; i < c.dir_first[d + 1]; i += per)
+      chunks.push_back({i, std::min(i + per, c.dir_first[d + 1]), static_cast<std::int32_t>(d)});
+  std::vector<std::int32_t> order;
+  BuildCapTree(
+      chunks.size(),
+      [&](std::size_t k, auto&& fn) {
+        for (std::int64_t i = chunks[k].first; i < chunks[k].last; ++i) points(i, fn);
+      },
+      [&](std::size_t k) { return chunks[k].last - chunks[k].first; }, per_leaf, c.tree, order);
+  c.chunks.resize(chunks.size());
+  for (std::size_t k = 0; k < order.size(); ++k) c.chunks[k] = chunks[order[k]];
+  BuildCapTree(
+      c.dir_cell.size(), [&](std::size_t d, auto&& fn) { fn(idx.cells[c.dir_cell[d]]->centre); },
+      [](std::size_t) { return std::int64_t{1}; }, kCentresPerLeaf, c.centre_tree, c.centre_order);
 }
 
 int FillLegHit(const NearestCache& c, const Tracker& t, NearestHit* hit) {
@@ -383,6 +628,7 @@ int PrepareNearest(cells::CellIndex& idx, const cells::Object& obj, NearestCache
         }
       }
       c.dir_first.push_back(static_cast<std::int64_t>(c.points.size()));
+      BuildTrees(idx, c, kChunkPoints, kLeafPoints, [&](std::int64_t i, auto&& fn) { fn(c.points[i]); });
       return 0;
     }
     // Lines and rings: every item's vertices in order, and where each piece's
@@ -450,6 +696,10 @@ int PrepareNearest(cells::CellIndex& idx, const cells::Object& obj, NearestCache
     }
     c.dir_first.push_back(static_cast<std::int64_t>(c.legs.size()));
     // A cell whose pieces gave no legs stays in the directory with none.
+    BuildTrees(idx, c, kChunkLegs, kLeafLegs, [&](std::int64_t i, auto&& fn) {
+      fn(c.legs[i].a);
+      fn(c.legs[i].b);
+    });
     return 0;
   } catch (const std::bad_alloc&) {
     c = NearestCache();
@@ -513,9 +763,10 @@ int q7_RsetNearestBoundary(cells::CellIndex& idx, platform::Workspace* ws, Neare
   c.ties.clear();
   c.visited = 0;
   const std::int32_t own = cells::Locate(idx, q);
+  const std::int64_t own_dir = own == cells::NO_CELL ? -1 : c.dir_of[own];
   int status = 3;
-  if (c.dir_of[own] >= 0) {
-    t.Offer(c.dir_of[own], EvalLegs(c, c.dir_of[own], q, 1));
+  if (own_dir >= 0) {
+    t.Offer(own_dir, EvalCell(c, EvalLegs, own_dir, q, 1));
     c.visited = 1;
     // The circle of the best distance inside the own cell ends the search.
     if (t.best.index >= 0 && Slack(t.best.key) < EdgeDistance(idx, own, q)) {
@@ -524,8 +775,11 @@ int q7_RsetNearestBoundary(cells::CellIndex& idx, platform::Workspace* ws, Neare
     }
     status = 2;
   }
+  // The other cells that the circle of the best distance meets, nearest
+  // first (the own cell is searched already).
   cells::BitSetClearAll(seen, idx.cell_count);
-  if (!OutwardSearch(idx, c, q, 1, EvalLegs, seen, own, t)) return 0;
+  TreeSearch(c, q, 1, EvalLegs, own_dir, seen, t);
+  if (t.best.index < 0) return 0;
   Resolve(idx, c, q, 1, own, t);
   FillLegHit(c, t, hit);
   return status;

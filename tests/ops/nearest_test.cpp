@@ -114,6 +114,30 @@ TEST_F(Nearest, PointsEqualBruteForceNearestAndFarthest) {
   EXPECT_EQ(agree[1], queries);
 }
 
+// A set in most cells is searched by the flood from the query's cell, a
+// sparse one through the tree of caps: both give the single pass's point.
+TEST_F(Nearest, DenseAndSparsePointSetsEqualTheSinglePass) {
+  for (const int n : {40000, 3000}) {
+    HeapObject h;
+    Build(*idx_, cells::kPset, RandomPoints(n, 5), h, 11);
+    ASSERT_EQ(h.status, 0);
+    ops::NearestCache c;
+    ASSERT_EQ(ops::PrepareNearest(*idx_, h.obj, c), 0);
+    std::mt19937_64 rng(6);
+    for (int i = 0; i < Count(500, 5000); ++i) {
+      const DirectionCosines q = RandomUnit(rng);
+      for (int mode = 1; mode <= 2; ++mode) {
+        ops::NearestHit hit, ref;
+        ASSERT_EQ(ops::q7_PsetNearest(*idx_, c, q, mode, &hit), 1);
+        ASSERT_EQ(ops::q7_PsetNearestReference(*idx_, c, q, mode, &ref), 1);
+        EXPECT_EQ(hit.cell, ref.cell) << n << " " << i << " mode " << mode;
+        EXPECT_EQ(hit.index, ref.index);
+        EXPECT_EQ(HitIndex(c, hit), BrutePoint(c, q, mode));
+      }
+    }
+  }
+}
+
 TEST_F(Nearest, FarthestWithThePointerOnAPointAndTiesInFoundOrder) {
   // Three points: q itself, and two at the same distance on either side.
   const DirectionCosines q = LatLonDeg(10, 20);
@@ -314,12 +338,18 @@ TEST_F(Nearest, LinesEqualBruteForceArcDistance) {
   std::mt19937_64 rng(11);
   const int queries = Count(1500, 20000);
   double worst = 0;
+  int tied[2] = {0, 0};
   for (int i = 0; i < queries; ++i) {
     const DirectionCosines q = RandomUnit(rng);
     for (int mode = 1; mode <= 2; ++mode) {
       ops::NearestHit hit, ref;
       ASSERT_GE(ops::q7_LsetNearest(*idx_, c, q, mode, &hit), 0);
+      // A vertex shared by the legs of two cells ties: the seed cell's, else
+      // the first cell's, as in the single pass.
+      if (c.ties.size() > 1) ++tied[mode - 1];
       ASSERT_GE(ops::q7_LsetNearestReference(*idx_, c, q, mode, &ref), 0);
+      EXPECT_EQ(hit.cell, ref.cell) << i << " mode " << mode;
+      EXPECT_EQ(hit.index, ref.index) << i << " mode " << mode;
       const double want = BruteLegs(nodes, q, false, mode);
       worst = std::max(worst, std::fabs(Angle(q, hit.p) - want));
       EXPECT_NEAR(Angle(q, hit.p), want, 1e-9) << i << " mode " << mode;
@@ -327,6 +357,8 @@ TEST_F(Nearest, LinesEqualBruteForceArcDistance) {
       EXPECT_NEAR(hit.chord2, geodesy::ChordSq(q, hit.p), 1e-15);
     }
   }
+  EXPECT_GT(tied[0], 0);
+  EXPECT_GT(tied[1], 0);
   RecordProperty("worst_rad", std::to_string(worst));
 }
 
