@@ -468,6 +468,8 @@ constexpr std::uint32_t kTagNode = 0u << 30, kTagIn = 1u << 30, kTagOut = 2u << 
 // is a leaf.
 constexpr int kTreeMaxDepth = 10;
 constexpr int kTreeMinDepth = 3;
+// Tests start from the table of the squares this many levels down.
+constexpr int kTopLevels = 3;
 constexpr std::size_t kLeafLegs = 6;
 // At most this many nodes per cell and region; an undecided leaf of more
 // legs than kLeafLegsMax walks all chains.
@@ -593,13 +595,22 @@ struct TreeBuilder {
         near.push_back(cand[i]);
         near_dist.push_back(dist[i]);
       }
-    // Legs farther than one of the nearest vertices throughout the square
-    // are never the nearest there (nor equally near): they go.
-    Prune(c, h, near);
+    // A square the boundary (or its fuzz) may reach is never decided.
     if (near.empty() || !(dmin - h > t.fuzz * (1.0 + kWiden) + kWidenAbs)) return 0;
+    const std::uint32_t once = Sides(c, h, near);
+    if (once != 0) return once;
+    // Legs farther than one of the nearest vertices throughout the square
+    // are never the nearest there (nor equally near): they go, and the rest
+    // are asked again.
+    Prune(c, h, near);
+    return Sides(c, h, near);
+  }
+
+  // kTagIn or kTagOut when every leg of near tells that side throughout.
+  std::uint32_t Sides(PlanePoint c, double h, const std::vector<std::int32_t>& near) const {
     int side = 0;
     for (std::int32_t j : near) {
-      const int v = LegSideOver(ch, chain_of[j], j, c, h);
+      const int v = LegSideOver(t.chains, chain_of[j], j, c, h);
       if (v == 2) continue;
       if (v == 0 || (side != 0 && v != side)) return 0;
       side = v;
@@ -788,6 +799,12 @@ void PrepareRsetCellTest(cells::CellIndex& idx, std::int32_t cell, const cells::
     for (int j = ch.First(k); j < ch.Last(k); ++j) all.push_back(j);
   }
   t.root = b.Build(all);
+  for (int path = 0; path < 64; ++path) {
+    std::uint32_t e = t.root;
+    for (int level = 0; level < kTopLevels && (e & kTagMask) == kTagNode; ++level)
+      e = t.nodes[4 * static_cast<std::size_t>(e) + ((path >> (2 * level)) & 3)];
+    t.top[static_cast<std::size_t>(path)] = e;
+  }
 }
 
 int RsetCellTestAt(cells::CellIndex& idx, const cells::Object& region, RsetCellTest& t, PlanePoint q) {
@@ -795,7 +812,13 @@ int RsetCellTestAt(cells::CellIndex& idx, const cells::Object& region, RsetCellT
   const std::int32_t* groups = nullptr;
   if (t.half > 0.0 && std::fabs(q.u - t.cu) <= t.half && std::fabs(q.v - t.cv) <= t.half) {
     double cu = t.cu, cv = t.cv, s = t.half;
-    std::uint32_t e = t.root;
+    int path = 0;
+    for (int level = 0; level < kTopLevels; ++level) {
+      const int i = (q.u >= cu ? 1 : 0) | (q.v >= cv ? 2 : 0);
+      ChildSquare(cu, cv, s, i);
+      path |= i << (2 * level);
+    }
+    std::uint32_t e = t.top[static_cast<std::size_t>(path)];
     while ((e & kTagMask) == kTagNode) {
       const int i = (q.u >= cu ? 1 : 0) | (q.v >= cv ? 2 : 0);
       ChildSquare(cu, cv, s, i);

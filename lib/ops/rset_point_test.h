@@ -22,6 +22,7 @@
 // nearest boundary, or the cell's neighbours, decide.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -96,6 +97,10 @@ struct RsetCellTest {
   // chains, then per chain: the chain, a count and the legs' first points).
   std::vector<std::uint32_t> nodes;
   std::vector<std::int32_t> legs;
+  // The entries three levels down (or the leaf above), by the path of child
+  // numbers from the root (two bits a level, the first level lowest), so
+  // that a test starts there.
+  std::array<std::uint32_t, 64> top{};
   int side = 0;  // SideByNeighbours once it was needed
 };
 void PrepareRsetCellTest(cells::CellIndex& idx, std::int32_t cell, const cells::Object& region, double fuzz,
