@@ -469,7 +469,8 @@ constexpr std::uint32_t kTagNode = 0u << 30, kTagIn = 1u << 30, kTagOut = 2u << 
 constexpr int kTreeMaxDepth = 10;
 constexpr int kTreeMinDepth = 3;
 // Tests start from the table of the squares this many levels down.
-constexpr int kTopLevels = 3;
+constexpr int kTopLevels = 4;
+static_assert(std::tuple_size<decltype(RsetCellTest::top)>::value == 1u << (2 * kTopLevels));
 constexpr std::size_t kLeafLegs = 6;
 // At most this many nodes per cell and region; an undecided leaf of more
 // legs than kLeafLegsMax walks all chains.
@@ -799,7 +800,7 @@ void PrepareRsetCellTest(cells::CellIndex& idx, std::int32_t cell, const cells::
     for (int j = ch.First(k); j < ch.Last(k); ++j) all.push_back(j);
   }
   t.root = b.Build(all);
-  for (int path = 0; path < 64; ++path) {
+  for (int path = 0; path < (1 << (2 * kTopLevels)); ++path) {
     std::uint32_t e = t.root;
     for (int level = 0; level < kTopLevels && (e & kTagMask) == kTagNode; ++level)
       e = t.nodes[4 * static_cast<std::size_t>(e) + ((path >> (2 * level)) & 3)];
