@@ -555,46 +555,44 @@ int LegSideOver(const CellChains& ch, int k, int j, PlanePoint c, double h) {
   return s;
 }
 
-// Plane distance from c to leg j of chain k (to the vertex of a lone one).
-double LegDistance(const CellChains& ch, int k, int j, PlanePoint c) {
-  const PlanePoint* all = ch.points.data();
-  const PlanePoint a = all[j];
-  if (ch.First(k) == ch.Last(k)) return std::sqrt((c.u - a.u) * (c.u - a.u) + (c.v - a.v) * (c.v - a.v));
-  const PlanePoint b = all[j + 1];
-  const double du = b.u - a.u, dv = b.v - a.v, wu = c.u - a.u, wv = c.v - a.v;
-  const double len2 = du * du + dv * dv;
-  const double t = len2 > 0.0 ? std::clamp((du * wu + dv * wv) / len2, 0.0, 1.0) : 0.0;
-  const double eu = wu - t * du, ev = wv - t * dv;
-  return std::sqrt(eu * eu + ev * ev);
-}
+// A leg for distances: its first point, its direction and 1 / its length
+// squared (0 for a lone vertex).
+struct LegGeom {
+  double au, av, du, dv, inv;
+};
 
 struct TreeBuilder {
   RsetCellTest& t;
   std::vector<std::int32_t> chain_of;  // per point: its chain
+  std::vector<LegGeom> geom;           // per point: the leg it starts
 
   // A square about c with half side s: kTagIn or kTagOut when decided, else
   // 0 with near holding the legs that can be nearest anywhere in it, out of
   // cand (legs by their first points; a lone vertex by its own).
   std::uint32_t Decide(PlanePoint c, double s, const std::vector<std::int32_t>& cand,
                        std::vector<std::int32_t>& near) {
-    const CellChains& ch = t.chains;
     const double h = s * std::sqrt(2.0);
     dist.resize(cand.size());
-    double dmin = geodesy::HUGE_VALUE;
+    double dmin2 = geodesy::HUGE_VALUE;
     for (std::size_t i = 0; i < cand.size(); ++i) {
-      dist[i] = LegDistance(ch, chain_of[cand[i]], cand[i], c);
-      dmin = std::min(dmin, dist[i]);
+      const LegGeom& g = geom[static_cast<std::size_t>(cand[i])];
+      const double wu = c.u - g.au, wv = c.v - g.av;
+      const double f = std::clamp((g.du * wu + g.dv * wv) * g.inv, 0.0, 1.0);
+      const double eu = wu - f * g.du, ev = wv - f * g.dv;
+      dist[i] = eu * eu + ev * ev;
+      dmin2 = std::min(dmin2, dist[i]);
     }
     // Every point of the square has its nearest leg within dmin + h, so the
     // legs that can be nearest (or equally near, to the rounding) for some
     // point of it lie within dmin + 2h of c.
-    const double reach = (dmin + h) * (1.0 + kWiden) + h + kWidenAbs;
+    const double dmin = std::sqrt(dmin2);
+    const double reach = (dmin + h) * (1.0 + kWiden) + h + kWidenAbs, reach2 = reach * reach;
     near.clear();
     near_dist.clear();
     for (std::size_t i = 0; i < cand.size(); ++i)
-      if (dist[i] <= reach) {
+      if (dist[i] <= reach2) {
         near.push_back(cand[i]);
-        near_dist.push_back(dist[i]);
+        near_dist.push_back(std::sqrt(dist[i]));
       }
     // A square the boundary (or its fuzz) may reach is never decided.
     if (near.empty() || !(dmin - h > t.fuzz * (1.0 + kWiden) + kWidenAbs)) return 0;
@@ -790,16 +788,30 @@ void PrepareRsetCellTest(cells::CellIndex& idx, std::int32_t cell, const cells::
     t.half = 0.0;
     return;
   }
-  TreeBuilder b{t, {}, {}, {}, {}};
+  TreeBuilder b{t, {}, {}, {}, {}, {}};
   const CellChains& ch = t.chains;
   b.chain_of.assign(ch.points.size(), 0);
+  b.geom.resize(ch.points.size());
   std::vector<std::int32_t> all;
   for (int k = 0; k < ch.Count(); ++k) {
-    for (int j = ch.First(k); j <= ch.Last(k); ++j) b.chain_of[j] = k;
+    for (int j = ch.First(k); j <= ch.Last(k); ++j) {
+      b.chain_of[j] = k;
+      const PlanePoint& a = ch.points[j];
+      LegGeom& g = b.geom[j];
+      g = {a.u, a.v, 0.0, 0.0, 0.0};
+      if (j < ch.Last(k)) {
+        g.du = ch.points[j + 1].u - a.u;
+        g.dv = ch.points[j + 1].v - a.v;
+        const double len2 = g.du * g.du + g.dv * g.dv;
+        g.inv = len2 > 0.0 ? 1.0 / len2 : 0.0;
+      }
+    }
     if (ch.First(k) == ch.Last(k)) all.push_back(ch.First(k));
     for (int j = ch.First(k); j < ch.Last(k); ++j) all.push_back(j);
   }
   t.root = b.Build(all);
+  t.nodes.shrink_to_fit();
+  t.legs.shrink_to_fit();
   for (int path = 0; path < (1 << (2 * kTopLevels)); ++path) {
     std::uint32_t e = t.root;
     for (int level = 0; level < kTopLevels && (e & kTagMask) == kTagNode; ++level)
