@@ -1,7 +1,8 @@
 // Collection searches beside S2, in the same run:
 //   - the overhead search (the countries holding a position) of 1 000 000
 //     random positions over countries 10m: Collection::RegionsAt after cell
-//     location, beside S2ContainsPointQuery::GetContainingShapes on a
+//     location (after a first pass that makes the border cells ready),
+//     beside S2ContainsPointQuery::GetContainingShapes on a
 //     MutableS2ShapeIndex of one S2LaxPolygonShape per country;
 //   - the nearest point of a collection of 260 000 random points, 200 000
 //     queries: Collection::NearestTo beside S2ClosestPointQuery (S2PointIndex,
@@ -166,6 +167,14 @@ void OverheadBench(cells::CellIndex& idx, const std::string& rgn) {
   const std::vector<DirectionCosines> pos = Points(3, 1000000);
   long found = 0, s2_found = 0;
   double ours = 0, s2 = 0;
+  // The first pass makes each border cell's test ready as it is met (the
+  // collection keeps them); the timed rounds follow.
+  const double t2 = Now();
+  {
+    std::uint32_t out[ops::kCollMaxRegions];
+    for (const auto& p : pos) found += coll.RegionsAt(idx, cells::Locate(idx, p), p, out, ops::kCollMaxRegions);
+  }
+  const double first_s = Now() - t2;
   BestPairNs(5, pos.size(), [&] {
     std::uint32_t out[ops::kCollMaxRegions];
     found = 0;
@@ -194,8 +203,9 @@ void OverheadBench(cells::CellIndex& idx, const std::string& rgn) {
     same += got == want;
   }
   std::printf("overhead search, %zu positions over countries 10m: ours %.0f ns/position (%.0f of it cell location, "
-              "%ld hits), S2 GetContainingShapes %.0f ns (%ld hits, index built in %.2f s), ratio %.2f; same answer at %ld\n",
-              pos.size(), ours, locate, found, s2, s2_found, s2_build_s, ours / s2, same);
+              "%ld hits; first pass, making the border cells ready, %.2f s), S2 GetContainingShapes %.0f ns (%ld hits, "
+              "index built in %.2f s), ratio %.2f; same answer at %ld\n",
+              pos.size(), ours, locate, found, first_s, s2, s2_found, s2_build_s, ours / s2, same);
 }
 
 void NearestBench(cells::CellIndex& idx, std::size_t n) {

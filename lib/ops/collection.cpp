@@ -193,6 +193,18 @@ CollOpenReport Collection::Open(const std::string& plr_path, const std::string& 
           g.obj.kind != cells::kRset || !cells::ObjectValid(g.obj, idx.cell_count))
         return fail(kCollMappingError, EINVAL);
     }
+    // The search's tables: the cells' entries and frames. Each border
+    // candidate's boundary is made ready for the point test the first time
+    // a position falls in its cell, and kept.
+    cell_entry_.assign(static_cast<std::size_t>(idx.cell_count), -1);
+    frames_.resize(rcell_count_);
+    tests_.clear();
+    tests_.resize(cand_count_);
+    for (std::uint32_t i = 0; i < rcell_count_; ++i) {
+      const std::int32_t cell = Load<std::int32_t>(rcells_ + std::uint64_t{i} * kCollRegionCellSize);
+      cell_entry_[static_cast<std::size_t>(cell)] = static_cast<std::int32_t>(i);
+      frames_[i] = geodesy::BuildTangentFrame(idx.cells[cell]->centre);
+    }
   }
   ring_mark_.assign(static_cast<std::size_t>(std::max(idx.cell_count, 0)), 0);
   generation_ = 0;
@@ -206,7 +218,9 @@ void Collection::Close() {
   rcells_ = cands_ = nullptr;
   rcell_count_ = cand_count_ = 0;
   last_entry_ = 0;
-  cache_ = RsetTestCache{};
+  cell_entry_.clear();
+  frames_.clear();
+  tests_.clear();
   ring_mark_.clear();
 }
 
@@ -266,23 +280,12 @@ bool Collection::PlanePosition(const cells::CellIndex& idx, std::int32_t cell, c
 
 int Collection::RegionsAt(cells::CellIndex& idx, std::int32_t cell, const DirectionCosines& p,
                           std::uint32_t* out, int out_cap) {
-  if (!rcells_ || rcell_count_ == 0) return 0;
-  std::int64_t lo = 0, hi = static_cast<std::int64_t>(rcell_count_) - 1;
-  const std::uint8_t* entry = nullptr;
-  while (lo <= hi) {
-    const std::int64_t mid = lo + (hi - lo) / 2;
-    const std::uint8_t* e = rcells_ + mid * kCollRegionCellSize;
-    const std::int32_t c = Load<std::int32_t>(e);
-    if (c == cell) {
-      entry = e;
-      break;
-    }
-    if (c < cell) lo = mid + 1;
-    else hi = mid - 1;
-  }
-  if (!entry) return 0;
+  if (!rcells_ || rcell_count_ == 0 || cell < 0 || static_cast<std::size_t>(cell) >= cell_entry_.size()) return 0;
+  const std::int32_t at = cell_entry_[static_cast<std::size_t>(cell)];
+  if (at < 0) return 0;
+  const std::uint8_t* entry = rcells_ + std::int64_t{at} * kCollRegionCellSize;
   PlanePoint q;
-  if (!PlanePosition(idx, cell, p, q)) return 0;
+  if (geodesy::ProjectToFrame(frames_[static_cast<std::size_t>(at)], p, q.u, q.v) != 0) return 0;
   const std::uint32_t n = Load<std::uint32_t>(entry + 4), first = Load<std::uint32_t>(entry + 8);
   int found = 0;
   for (std::uint32_t k = 0; k < n; ++k) {
@@ -297,7 +300,10 @@ int Collection::RegionsAt(cells::CellIndex& idx, std::int32_t cell, const Direct
         const double du = q.u - Load<float>(c + 8), dv = q.v - Load<float>(c + 12);
         if (du * du + dv * dv > static_cast<double>(r2) + kCollCircleSlack) continue;
       }
-      inside = q7_RsetPointTestInCell(idx, cell, q, regions_[region].obj, 0.0, 0, &cache_) > 0;
+      // The answer of q7_RsetPointTestInCell with the default fuzz.
+      RsetCellTest& t = tests_[std::uint64_t{first} + k];
+      if (t.cell != cell) PrepareRsetCellTest(idx, cell, regions_[region].obj, 0.0, t);
+      inside = RsetCellTestAt(idx, regions_[region].obj, t, q) > 0;
     }
     if (!inside) continue;
     if (found < out_cap) out[found] = region;

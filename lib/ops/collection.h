@@ -66,6 +66,7 @@
 #include "lib/cells/cell_index.h"
 #include "lib/cells/object_model.h"
 #include "lib/geodesy/direction_cosines.h"
+#include "lib/geodesy/tangent_frame.h"
 #include "lib/ops/rset_point_test.h"
 #include "platform/mapped_file.h"
 
@@ -198,7 +199,13 @@ class Collection {
   const std::uint8_t* cands_ = nullptr;
   std::uint32_t cand_count_ = 0;
   std::vector<CollRegion> regions_;
-  RsetTestCache cache_;
+  // Made at open for the region search: per cell of the index, its per-cell
+  // entry (or -1); per entry, the cell's tangent frame; per candidate that
+  // is not wholly inside, its region's boundary in the cell made ready for
+  // the point test.
+  std::vector<std::int32_t> cell_entry_;
+  std::vector<geodesy::TangentFrame> frames_;
+  std::vector<RsetCellTest> tests_;
   std::vector<std::int32_t> ring_mark_;  // per cell: search generation
   std::int32_t generation_ = 0;
 };

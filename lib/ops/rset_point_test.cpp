@@ -80,8 +80,11 @@ inline bool SameDistance(double a, double b) {
 // one of the shared lines (their ends then count as chain ends); leg
 // receives the leg of the nearest point, and tie a leg whose point is as
 // near with the other side (the chain runs back along itself), or -1.
+// With legs given (n of them, ascending, each the first point of a leg of
+// chain k), only those legs are walked; legs == nullptr walks them all.
 double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
-                             const std::vector<SharedLine>& skip, int* leg, int* tie) {
+                             const std::vector<SharedLine>& skip, int* leg, int* tie,
+                             const std::int32_t* legs = nullptr, int n = 0) {
   const PlanePoint* all = ch.points.data();
   const int first = ch.First(k), last = ch.Last(k);
   const int lo = first, hi = last;  // the chain ends: cut points on the cell edge or line ends
@@ -110,7 +113,9 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
   auto better = [&](double d2, bool at_end) {
     return d2 < best2 || (d2 == best2 && best_at_end && !at_end);
   };
-  for (int j = first; j < last; ++j) {
+  const int count = legs ? n : last - first;
+  for (int i = 0; i < count; ++i) {
+    const int j = legs ? legs[i] : first + i;
     if (!skip.empty() && skipped(j)) continue;
     const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
     const double wu = q.u - all[j].u, wv = q.v - all[j].v;
@@ -225,66 +230,105 @@ void WithoutSpikes(const CellChains& ch, CellChains& out) {
   }
 }
 
-// The signed distance of the nearest boundary that is not a shared leg.
-double NearestBoundary(const CellChains& raw, PlanePoint q) {
-  CellChains ch;
-  WithoutSpikes(raw, ch);
-  // The nearest boundary decides. Chains that are equally near with
-  // opposite sides are two rings sharing a leg in opposite directions (land
-  // that the data cuts along 180 degrees, two halves of a region meeting
-  // along a cell edge): that leg bounds nothing, so its line is set aside
-  // and the next nearest boundary decides.
-  std::vector<SharedLine> skip;
-  struct Near {
-    double d;
-    int chain, leg, tie;
-  };
-  std::vector<Near> d;
-  // Two chains that are the same boundary: a ring that passes along a cell
-  // edge has a second piece there (its copy on the other side of the edge),
-  // whose chain repeats the first.
-  auto same_chain = [&](int a, int b) {
-    if (ch.item[a] != ch.item[b] || ch.Last(a) - ch.First(a) != ch.Last(b) - ch.First(b)) return false;
-    for (int i = 0; i <= ch.Last(a) - ch.First(a); ++i) {
-      const PlanePoint &pa = ch.points[ch.First(a) + i], &pb = ch.points[ch.First(b) + i];
-      if (std::fabs(pa.u - pb.u) > kSharedLineTolerance || std::fabs(pa.v - pb.v) > kSharedLineTolerance)
-        return false;
+// Two chains that are the same boundary: a ring that passes along a cell
+// edge has a second piece there (its copy on the other side of the edge),
+// whose chain repeats the first.
+bool SameChain(const CellChains& ch, int a, int b) {
+  if (ch.item[a] != ch.item[b] || ch.Last(a) - ch.First(a) != ch.Last(b) - ch.First(b)) return false;
+  for (int i = 0; i <= ch.Last(a) - ch.First(a); ++i) {
+    const PlanePoint &pa = ch.points[ch.First(a) + i], &pb = ch.points[ch.First(b) + i];
+    if (std::fabs(pa.u - pb.u) > kSharedLineTolerance || std::fabs(pa.v - pb.v) > kSharedLineTolerance)
+      return false;
+  }
+  return true;
+}
+
+struct Near {
+  double d;
+  int chain, leg, tie;
+};
+
+// One round of the nearest boundary search, with the shared lines set aside
+// so far. The nearest boundary decides. Chains that are equally near with
+// opposite sides are two rings sharing a leg in opposite directions (land
+// that the data cuts along 180 degrees, two halves of a region meeting
+// along a cell edge): that leg bounds nothing, so its line is set aside
+// (next) and the next nearest boundary decides. Returns 1 when the round
+// decides (*result; 0.0 on the boundary), 0 when next is to be set aside,
+// -1 when nothing is left. With groups (a count, then per chain: the chain,
+// a count and that many legs, ascending) only those legs are walked.
+int NearestRound(const CellChains& ch, PlanePoint q, const std::vector<SharedLine>& skip,
+                 const std::int32_t* groups, std::vector<Near>& d, double* result, SharedLine* next) {
+  d.clear();
+  if (groups) {
+    const std::int32_t* g = groups + 1;
+    for (std::int32_t n = groups[0]; n > 0; --n) {
+      const int k = g[0], m = g[1];
+      int leg = 0, tie = -1;
+      const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg, &tie, g + 2, m);
+      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg, tie});
+      g += 2 + m;
     }
-    return true;
-  };
-  for (int round = 0; round < 8; ++round) {
-    d.clear();
+  } else {
     for (int k = 0; k < ch.Count(); ++k) {
       int leg = 0, tie = -1;
       const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg, &tie);
       if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg, tie});
     }
-    if (d.empty()) break;
-    std::sort(d.begin(), d.end(), [](const Near& a, const Near& b) { return std::fabs(a.d) < std::fabs(b.d); });
-    const double near = std::fabs(d[0].d);
-    if (near == 0.0) return 0.0;
-    int sides = 0;
-    std::size_t end = 0;
-    int shared = -1;  // a leg of the nearest boundary that another runs back along
-    while (end < d.size() && SameDistance(std::fabs(d[end].d), near)) {
-      bool again = false;
-      for (std::size_t i = 0; i < end; ++i) again = again || same_chain(d[i].chain, d[end].chain);
-      if (!again) sides += d[end].d > 0.0 ? 1 : -1;
-      if (d[end].tie >= 0 && shared < 0) shared = d[end].leg;
-      ++end;
+  }
+  if (d.empty()) return -1;
+  std::sort(d.begin(), d.end(), [](const Near& a, const Near& b) { return std::fabs(a.d) < std::fabs(b.d); });
+  const double near = std::fabs(d[0].d);
+  if (near == 0.0) {
+    *result = 0.0;
+    return 1;
+  }
+  int sides = 0;
+  std::size_t end = 0;
+  int shared = -1;  // a leg of the nearest boundary that another runs back along
+  while (end < d.size() && SameDistance(std::fabs(d[end].d), near)) {
+    bool again = false;
+    for (std::size_t i = 0; i < end; ++i) again = again || SameChain(ch, d[i].chain, d[end].chain);
+    if (!again) sides += d[end].d > 0.0 ? 1 : -1;
+    if (d[end].tie >= 0 && shared < 0) shared = d[end].leg;
+    ++end;
+  }
+  if (shared < 0) {
+    if (sides != 0) {
+      *result = sides > 0 ? near : -near;
+      return 1;
     }
-    if (shared < 0) {
-      if (sides != 0) return sides > 0 ? near : -near;
-      shared = d[0].leg;
-    }
-    if (shared + 1 >= static_cast<int>(ch.points.size())) break;
-    const PlanePoint* pts = ch.points.data();
-    const double du = pts[shared + 1].u - pts[shared].u, dv = pts[shared + 1].v - pts[shared].v;
-    const double len = std::hypot(du, dv);
-    if (!(len > 0.0)) break;
-    skip.push_back({pts[shared], du / len, dv / len});
+    shared = d[0].leg;
+  }
+  if (shared + 1 >= static_cast<int>(ch.points.size())) return -1;
+  const PlanePoint* pts = ch.points.data();
+  const double du = pts[shared + 1].u - pts[shared].u, dv = pts[shared + 1].v - pts[shared].v;
+  const double len = std::hypot(du, dv);
+  if (!(len > 0.0)) return -1;
+  *next = {pts[shared], du / len, dv / len};
+  return 0;
+}
+
+// The signed distance of the nearest boundary that is not a shared leg, of
+// chains without spikes.
+double NearestBoundaryClean(const CellChains& ch, PlanePoint q) {
+  std::vector<SharedLine> skip;
+  std::vector<Near> d;
+  for (int round = 0; round < 8; ++round) {
+    double result = 0.0;
+    SharedLine next{};
+    const int r = NearestRound(ch, q, skip, nullptr, d, &result, &next);
+    if (r > 0) return result;
+    if (r < 0) break;
+    skip.push_back(next);
   }
   return geodesy::HUGE_VALUE;
+}
+
+double NearestBoundary(const CellChains& raw, PlanePoint q) {
+  CellChains ch;
+  WithoutSpikes(raw, ch);
+  return NearestBoundaryClean(ch, q);
 }
 
 }  // namespace
@@ -408,6 +452,413 @@ int q7_RsetPointTest(cells::CellIndex& idx, const geodesy::DirectionCosines& p,
   double u = 0.0, v = 0.0;
   geodesy::ProjectToFrame(geodesy::BuildTangentFrame(idx.cells[cell]->centre), p, u, v);
   return q7_RsetPointTestInCell(idx, cell, {u, v}, region, fuzz, boundary_indicator, cache);
+}
+
+}  // namespace ops
+
+namespace ops {
+
+namespace {
+
+// Entries of the squares' quadtree (RsetCellTest::nodes).
+constexpr std::uint32_t kTagMask = 3u << 30;
+constexpr std::uint32_t kTagNode = 0u << 30, kTagIn = 1u << 30, kTagOut = 2u << 30, kTagLegs = 3u << 30;
+// Squares are split down to a 1024th of the cell, and at least to an
+// eighth while undecided; an undecided square of at most kLeafLegs legs
+// is a leaf.
+constexpr int kTreeMaxDepth = 10;
+constexpr int kTreeMinDepth = 3;
+// Tests start from the table of the squares this many levels down.
+constexpr int kTopLevels = 4;
+static_assert(std::tuple_size<decltype(RsetCellTest::top)>::value == 1u << (2 * kTopLevels));
+constexpr std::size_t kLeafLegs = 6;
+// At most this many nodes per cell and region; an undecided leaf of more
+// legs than kLeafLegsMax walks all chains.
+constexpr std::size_t kTreeNodes = 256;
+constexpr std::size_t kLeafLegsMax = 48;
+// A leg is compared with this many of the vertices nearest a square.
+constexpr std::size_t kDominators = 4;
+// A square is decided from its centre with every distance widened by these
+// (relative, and plane units: far above the rounding of the plane
+// arithmetic, far below any leg's reach).
+constexpr double kWiden = 1e-9;
+constexpr double kWidenAbs = 1e-12;
+
+// The four children of a square (centre cu, cv, half side s): child i has
+// the high u half when bit 0 is set, the high v half when bit 1 is.
+inline void ChildSquare(double& cu, double& cv, double& s, int i) {
+  s *= 0.5;
+  cu += (i & 1) ? s : -s;
+  cv += (i & 2) ? s : -s;
+}
+
+// True when the line through a and b stays farther than h from c, so every
+// point within h of c is on one side of it (*side: +1 left, as Cross2 > 0).
+bool LineClear(const PlanePoint& a, const PlanePoint& b, PlanePoint c, double h, int* side) {
+  const double du = b.u - a.u, dv = b.v - a.v;
+  const double len = std::sqrt(du * du + dv * dv);
+  if (!(len > 0.0)) return false;
+  const double across = Cross2(du, dv, c.u - a.u, c.v - a.v);
+  if (std::fabs(across) <= (h * (1.0 + kWiden) + kWidenAbs) * len) return false;
+  *side = across > 0.0 ? 1 : -1;
+  return true;
+}
+
+// VertexSide at vertex i for every point within h of c; 0 when it may differ
+// (or the vertex is the tip of a spike).
+int VertexSideOver(const PlanePoint* p, int i, PlanePoint c, double h) {
+  const PlanePoint a = p[i - 1], v = p[i], b = p[i + 1];
+  const double in_u = v.u - a.u, in_v = v.v - a.v, out_u = b.u - v.u, out_v = b.v - v.v;
+  const double turn = Cross2(in_u, in_v, out_u, out_v);
+  const double dot = in_u * out_u + in_v * out_v;
+  if (dot < 0.0 && std::fabs(turn) <= 1e-12 * -dot) return 0;
+  int side_in = 0, side_out = 0;
+  const bool clear_in = LineClear(a, v, c, h, &side_in), clear_out = LineClear(v, b, c, h, &side_out);
+  if (turn > 0.0) {  // inside when left of both
+    if ((clear_in && side_in < 0) || (clear_out && side_out < 0)) return -1;
+    return clear_in && clear_out ? 1 : 0;
+  }
+  // inside when left of either
+  if ((clear_in && side_in > 0) || (clear_out && side_out > 0)) return 1;
+  return clear_in && clear_out ? -1 : 0;
+}
+
+// The side that leg j of chain k gives every point within h of c, as
+// ChainDistanceSkipping reads it with nothing set aside: whichever of the
+// leg's own side, the vertex before and the vertex after may apply there
+// must agree. 0 when they may not; 2 for a leg the walk passes over.
+int LegSideOver(const CellChains& ch, int k, int j, PlanePoint c, double h) {
+  const PlanePoint* all = ch.points.data();
+  const int lo = ch.First(k), hi = ch.Last(k);
+  if (lo == hi) return -1;  // a lone vertex counts as outside
+  const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
+  const double len2 = du * du + dv * dv;
+  if (len2 <= kNoLength * kNoLength && j > lo && j + 1 < hi) return 2;
+  // The foot's parameter (dot) moves by at most len * h over the square.
+  const double len = std::sqrt(len2);
+  const double dot = du * (c.u - all[j].u) + dv * (c.v - all[j].v);
+  const double reach = len * (h * (1.0 + kWiden) + kWidenAbs);
+  const bool before = dot - reach <= 0.0, after = dot + reach >= len2;
+  const bool between = dot + reach > 0.0 && dot - reach < len2;
+  int s = 0;
+  auto take = [&](int v) {
+    if (v == 0 || (s != 0 && v != s)) return false;
+    s = v;
+    return true;
+  };
+  if (between || (before && j == lo) || (after && j + 1 == hi)) {
+    int side = 0;
+    if (!LineClear(all[j], all[j + 1], c, h, &side) || !take(side)) return 0;
+  }
+  if (before && j != lo && !take(VertexSideOver(all, j, c, h))) return 0;
+  if (after && j + 1 != hi && !take(VertexSideOver(all, j + 1, c, h))) return 0;
+  return s;
+}
+
+// A leg for distances: its first point, its direction and 1 / its length
+// squared (0 for a lone vertex).
+struct LegGeom {
+  double au, av, du, dv, inv;
+};
+
+struct TreeBuilder {
+  RsetCellTest& t;
+  std::vector<std::int32_t> chain_of;  // per point: its chain
+  std::vector<LegGeom> geom;           // per point: the leg it starts
+
+  // A square about c with half side s: kTagIn or kTagOut when decided, else
+  // 0 with near holding the legs that can be nearest anywhere in it, out of
+  // cand (legs by their first points; a lone vertex by its own).
+  std::uint32_t Decide(PlanePoint c, double s, const std::vector<std::int32_t>& cand,
+                       std::vector<std::int32_t>& near) {
+    const double h = s * std::sqrt(2.0);
+    dist.resize(cand.size());
+    double dmin2 = geodesy::HUGE_VALUE;
+    for (std::size_t i = 0; i < cand.size(); ++i) {
+      const LegGeom& g = geom[static_cast<std::size_t>(cand[i])];
+      const double wu = c.u - g.au, wv = c.v - g.av;
+      const double f = std::clamp((g.du * wu + g.dv * wv) * g.inv, 0.0, 1.0);
+      const double eu = wu - f * g.du, ev = wv - f * g.dv;
+      dist[i] = eu * eu + ev * ev;
+      dmin2 = std::min(dmin2, dist[i]);
+    }
+    // Every point of the square has its nearest leg within dmin + h, so the
+    // legs that can be nearest (or equally near, to the rounding) for some
+    // point of it lie within dmin + 2h of c.
+    const double dmin = std::sqrt(dmin2);
+    const double reach = (dmin + h) * (1.0 + kWiden) + h + kWidenAbs, reach2 = reach * reach;
+    near.clear();
+    near_dist.clear();
+    for (std::size_t i = 0; i < cand.size(); ++i)
+      if (dist[i] <= reach2) {
+        near.push_back(cand[i]);
+        near_dist.push_back(std::sqrt(dist[i]));
+      }
+    // A square the boundary (or its fuzz) may reach is never decided.
+    if (near.empty() || !(dmin - h > t.fuzz * (1.0 + kWiden) + kWidenAbs)) return 0;
+    const std::uint32_t once = Sides(c, h, near);
+    if (once != 0) return once;
+    // Legs farther than one of the nearest vertices throughout the square
+    // are never the nearest there (nor equally near): they go, and the rest
+    // are asked again.
+    Prune(c, h, near);
+    return Sides(c, h, near);
+  }
+
+  // kTagIn or kTagOut when every leg of near tells that side throughout.
+  std::uint32_t Sides(PlanePoint c, double h, const std::vector<std::int32_t>& near) const {
+    int side = 0;
+    for (std::int32_t j : near) {
+      const int v = LegSideOver(t.chains, chain_of[j], j, c, h);
+      if (v == 2) continue;
+      if (v == 0 || (side != 0 && v != side)) return 0;
+      side = v;
+    }
+    return side > 0 ? kTagIn : (side < 0 ? kTagOut : 0);
+  }
+
+  void Prune(PlanePoint c, double h, std::vector<std::int32_t>& near) {
+    const CellChains& ch = t.chains;
+    const PlanePoint* all = ch.points.data();
+    // The vertices of the legs near the square (but spike tips, which the
+    // walk passes over) nearest to c, with their distances from it.
+    points.clear();
+    for (std::int32_t i : near) {
+      const int ki = chain_of[i];
+      const int ends = ch.First(ki) == ch.Last(ki) ? 1 : 2;
+      for (int e = 0; e < ends; ++e) {
+        const int yi = i + e;
+        if (yi > ch.First(ki) && yi < ch.Last(ki) && Reverses(all[yi - 1], all[yi], all[yi + 1])) continue;
+        const PlanePoint y = all[yi];
+        points.push_back({y, std::sqrt((c.u - y.u) * (c.u - y.u) + (c.v - y.v) * (c.v - y.v))});
+      }
+    }
+    if (points.empty()) return;
+    const std::size_t keep = std::min<std::size_t>(points.size(), kDominators);
+    std::nth_element(points.begin(), points.begin() + static_cast<std::ptrdiff_t>(keep - 1), points.end(),
+                     [](const auto& a, const auto& b) { return a.second < b.second; });
+    points.resize(keep);
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < near.size(); ++i)
+      if (!Dominated(near[i], near_dist[i], c, h)) {
+        near_dist[out] = near_dist[i];
+        near[out++] = near[i];
+      }
+    near.resize(out);
+    near_dist.resize(out);
+  }
+
+  // True when leg j is farther than some vertex of the legs in near from
+  // every point within h of c (by more than the rounding), so it is never
+  // the nearest boundary there nor equally near.
+  bool Dominated(std::int32_t j, double dj, PlanePoint c, double h) const {
+    const CellChains& ch = t.chains;
+    const PlanePoint* all = ch.points.data();
+    const int k = chain_of[j];
+    PlanePoint x = all[j];
+    bool at_vertex = ch.First(k) == ch.Last(k);
+    if (!at_vertex) {
+      const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
+      const double len2 = du * du + dv * dv, len = std::sqrt(len2);
+      const double dot = du * (c.u - all[j].u) + dv * (c.v - all[j].v);
+      const double reach = len * (h * (1.0 + kWiden) + kWidenAbs);
+      if (dot + reach <= 0.0) at_vertex = true;
+      else if (dot - reach >= len2) at_vertex = true, x = all[j + 1];
+    }
+    const double low = dj - h;  // the leg's least distance over the square
+    const double xc = std::sqrt((c.u - x.u) * (c.u - x.u) + (c.v - x.v) * (c.v - x.v));
+    for (const auto& [y, yc] : points) {
+      if (at_vertex) {
+        // |q - x|^2 - |q - y|^2 is linear in q: its least value over the
+        // square is at least its value at c less 2h |y - x|.
+        const double f = (xc - yc) * (xc + yc) - 2.0 * h * std::sqrt((y.u - x.u) * (y.u - x.u) + (y.v - x.v) * (y.v - x.v));
+        const double far = xc + h;
+        if (f > 1e-8 * far * far + 1e-24) return true;
+      } else if (yc + h < low * (1.0 - 1e-8) - kWidenAbs) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::vector<std::pair<PlanePoint, double>> points;
+  std::vector<double> near_dist;
+
+  // The leaf of an undecided square: its legs grouped by chain, or all
+  // chains when there are too many.
+  std::uint32_t Leaf(const std::vector<std::int32_t>& near) {
+    const CellChains& ch = t.chains;
+    const std::uint32_t at = static_cast<std::uint32_t>(t.legs.size());
+    if (near.size() > kLeafLegsMax) {
+      t.legs.push_back(-1);
+      return kTagLegs | at;
+    }
+    t.legs.push_back(0);
+    for (std::size_t i = 0; i < near.size();) {
+      const std::int32_t k = chain_of[near[i]];
+      const std::size_t head = t.legs.size();
+      t.legs.push_back(k);
+      t.legs.push_back(0);
+      ++t.legs[at];
+      if (ch.First(k) == ch.Last(k)) {
+        ++i;
+        continue;
+      }
+      for (; i < near.size() && chain_of[near[i]] == k; ++i) {
+        t.legs.push_back(near[i]);
+        ++t.legs[head + 1];
+      }
+    }
+    return kTagLegs | at;
+  }
+
+  // The quadtree, breadth first, so that the node budget is spent evenly.
+  std::uint32_t Build(const std::vector<std::int32_t>& all) {
+    struct Pending {
+      std::size_t slot;  // entry to fill (~0: the root)
+      double cu, cv, s;
+      int depth;
+      std::vector<std::int32_t> near;
+    };
+    std::vector<Pending> queue;
+    std::vector<std::int32_t> near;
+    std::uint32_t root = Decide({t.cu, t.cv}, t.half, all, near);
+    if (root != 0) return root;
+    queue.push_back({~std::size_t{0}, t.cu, t.cv, t.half, 0, near});
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+      Pending p = std::move(queue[head]);
+      std::uint32_t e;
+      const bool split = p.depth < kTreeMaxDepth && t.nodes.size() / 4 < kTreeNodes &&
+                         !(p.depth >= kTreeMinDepth && p.near.size() <= kLeafLegs);
+      if (!split) {
+        e = Leaf(p.near);
+      } else {
+        const std::uint32_t node = static_cast<std::uint32_t>(t.nodes.size() / 4);
+        t.nodes.resize(t.nodes.size() + 4);
+        for (int i = 0; i < 4; ++i) {
+          double cu = p.cu, cv = p.cv, cs = p.s;
+          ChildSquare(cu, cv, cs, i);
+          const std::uint32_t d = Decide({cu, cv}, cs, p.near, near);
+          t.nodes[4 * node + i] = d;
+          if (d == 0) queue.push_back({4 * std::size_t{node} + i, cu, cv, cs, p.depth + 1, near});
+        }
+        e = kTagNode | node;
+      }
+      if (p.slot == ~std::size_t{0}) root = e;
+      else t.nodes[p.slot] = e;
+      p.near.clear();
+      p.near.shrink_to_fit();
+    }
+    return root;
+  }
+
+  std::vector<double> dist;
+};
+
+}  // namespace
+
+void PrepareRsetCellTest(cells::CellIndex& idx, std::int32_t cell, const cells::Object& region, double fuzz,
+                         RsetCellTest& t) {
+  t = RsetCellTest{};
+  t.cell = cell;
+  t.fuzz = EffectiveFuzz(fuzz);
+  if (!HasPiecesIn(region, cell)) {
+    t.fixed = cells::CellListContains(cells::EnvelopeList(region, 1), cell) ? 2 : -2;
+    return;
+  }
+  CellChains raw;
+  GatherCellChains(idx, region, cell, raw);
+  WithoutSpikes(raw, t.chains);
+  if (t.chains.Count() == 0) {  // nothing bounds here: the cell's side throughout
+    t.fixed = SideByNeighbours(idx, region, cell);
+    return;
+  }
+  if (raw.polygon.empty()) return;  // no squares: every test walks all chains
+  double u0 = geodesy::HUGE_VALUE, u1 = -geodesy::HUGE_VALUE, v0 = u0, v1 = u1;
+  for (const PlanePoint& p : raw.polygon) {
+    u0 = std::min(u0, p.u);
+    u1 = std::max(u1, p.u);
+    v0 = std::min(v0, p.v);
+    v1 = std::max(v1, p.v);
+  }
+  t.cu = 0.5 * (u0 + u1);
+  t.cv = 0.5 * (v0 + v1);
+  t.half = 0.5 * std::max(u1 - u0, v1 - v0) * (1.0 + 1e-6);
+  if (!(t.half > 0.0)) {
+    t.half = 0.0;
+    return;
+  }
+  TreeBuilder b{t, {}, {}, {}, {}, {}};
+  const CellChains& ch = t.chains;
+  b.chain_of.assign(ch.points.size(), 0);
+  b.geom.resize(ch.points.size());
+  std::vector<std::int32_t> all;
+  for (int k = 0; k < ch.Count(); ++k) {
+    for (int j = ch.First(k); j <= ch.Last(k); ++j) {
+      b.chain_of[j] = k;
+      const PlanePoint& a = ch.points[j];
+      LegGeom& g = b.geom[j];
+      g = {a.u, a.v, 0.0, 0.0, 0.0};
+      if (j < ch.Last(k)) {
+        g.du = ch.points[j + 1].u - a.u;
+        g.dv = ch.points[j + 1].v - a.v;
+        const double len2 = g.du * g.du + g.dv * g.dv;
+        g.inv = len2 > 0.0 ? 1.0 / len2 : 0.0;
+      }
+    }
+    if (ch.First(k) == ch.Last(k)) all.push_back(ch.First(k));
+    for (int j = ch.First(k); j < ch.Last(k); ++j) all.push_back(j);
+  }
+  t.root = b.Build(all);
+  t.nodes.shrink_to_fit();
+  t.legs.shrink_to_fit();
+  for (int path = 0; path < (1 << (2 * kTopLevels)); ++path) {
+    std::uint32_t e = t.root;
+    for (int level = 0; level < kTopLevels && (e & kTagMask) == kTagNode; ++level)
+      e = t.nodes[4 * static_cast<std::size_t>(e) + ((path >> (2 * level)) & 3)];
+    t.top[static_cast<std::size_t>(path)] = e;
+  }
+}
+
+int RsetCellTestAt(cells::CellIndex& idx, const cells::Object& region, RsetCellTest& t, PlanePoint q) {
+  if (t.fixed != 0) return t.fixed;
+  const std::int32_t* groups = nullptr;
+  if (t.half > 0.0 && std::fabs(q.u - t.cu) <= t.half && std::fabs(q.v - t.cv) <= t.half) {
+    double cu = t.cu, cv = t.cv, s = t.half;
+    int path = 0;
+    for (int level = 0; level < kTopLevels; ++level) {
+      const int i = (q.u >= cu ? 1 : 0) | (q.v >= cv ? 2 : 0);
+      ChildSquare(cu, cv, s, i);
+      path |= i << (2 * level);
+    }
+    std::uint32_t e = t.top[static_cast<std::size_t>(path)];
+    while ((e & kTagMask) == kTagNode) {
+      const int i = (q.u >= cu ? 1 : 0) | (q.v >= cv ? 2 : 0);
+      ChildSquare(cu, cv, s, i);
+      e = t.nodes[4 * static_cast<std::size_t>(e) + i];
+    }
+    if (e == kTagIn) return 1;
+    if (e == kTagOut) return -1;
+    groups = t.legs.data() + (e & ~kTagMask);
+    if (groups[0] < 0) groups = nullptr;
+  }
+  double d = geodesy::HUGE_VALUE;
+  bool decided = false;
+  if (groups) {
+    // The legs that can be nearest here decide unless a shared leg must be
+    // set aside; then the next nearest may be anywhere in the cell.
+    thread_local std::vector<Near> scratch;
+    static const std::vector<SharedLine> none;
+    SharedLine next{};
+    decided = NearestRound(t.chains, q, none, groups, scratch, &d, &next) > 0;
+  }
+  if (!decided) d = NearestBoundaryClean(t.chains, q);
+  if (d == geodesy::HUGE_VALUE) {
+    if (t.side == 0) t.side = SideByNeighbours(idx, region, t.cell);
+    return t.side;
+  }
+  if (std::fabs(d) <= t.fuzz) return 0;
+  return d > 0.0 ? 1 : -1;
 }
 
 }  // namespace ops

@@ -22,6 +22,7 @@
 // nearest boundary, or the cell's neighbours, decide.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -71,6 +72,43 @@ int q7_RsetPointTest(cells::CellIndex& idx, const geodesy::DirectionCosines& p,
 int q7_RsetPointTestInCell(cells::CellIndex& idx, std::int32_t cell, PlanePoint q,
                            const cells::Object& region, double fuzz, int boundary_indicator,
                            RsetTestCache* cache = nullptr);
+
+// One region's boundary in one cell made ready for many point tests (a
+// collection keeps one per border cell of each region). The cell's chains
+// are gathered and their spikes taken out once, and the cell's plane is cut
+// into a quadtree of squares (about half a millisecond for a border cell of
+// a 10m country). A leaf square is decided throughout when every leg
+// that can be the nearest boundary of some point of it (those within the
+// nearest distance from its centre plus twice its half diagonal, less those
+// farther than one of the nearest vertices all over it) tells the same side
+// for every point of it (the leg's line, or both lines at a vertex, clear of
+// the square) and the nearest boundary is farther than the fuzz; otherwise
+// the leaf keeps those legs and the test runs on them alone, falling back
+// to all chains where shared legs must be set aside. RsetCellTestAt gives
+// what q7_RsetPointTestInCell gives, value for value.
+struct RsetCellTest {
+  // What a test reads first comes first.
+  std::int32_t cell = cells::NO_CELL;
+  int fixed = 0;                          // non-zero: the result everywhere in the cell
+  double cu = 0.0, cv = 0.0, half = 0.0;  // the root square (half its side); half 0: no squares
+  // The entries four levels down (or the leaf above), by the path of child
+  // numbers from the root (two bits a level, the first level lowest), so
+  // that a test starts there. Entries: the top two bits 0 for a node (its
+  // number; four entries a node in nodes, children in the order u low/high,
+  // then v low/high), 1 inside, 2 outside, 3 a leaf whose legs start at that
+  // position of legs (a count of chains, -1 for all of them, then per chain:
+  // the chain, a count and the legs' first points).
+  std::array<std::uint32_t, 256> top{};
+  std::vector<std::uint32_t> nodes;
+  std::vector<std::int32_t> legs;
+  std::uint32_t root = 0;  // the root's entry
+  double fuzz = 0.0;       // the effective fuzz the squares were decided for
+  CellChains chains;       // the cell's chains without spikes
+  int side = 0;            // SideByNeighbours once it was needed
+};
+void PrepareRsetCellTest(cells::CellIndex& idx, std::int32_t cell, const cells::Object& region, double fuzz,
+                         RsetCellTest& t);
+int RsetCellTestAt(cells::CellIndex& idx, const cells::Object& region, RsetCellTest& t, PlanePoint q);
 
 // Whether a region is the null region (no boundary, empty interior) or the
 // world region (no boundary, interior 0 ... N-1).

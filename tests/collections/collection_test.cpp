@@ -3,6 +3,7 @@
 // on the source object, the nearest point and line against brute force.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,9 @@
 #include "lib/cells/cell_locate.h"
 #include "lib/cells/object_builder.h"
 #include "lib/geodesy/tangent_frame.h"
+#include "lib/ops/cell_chains.h"
 #include "lib/ops/collection.h"
+#include "lib/ops/derive_params.h"
 #include "lib/ops/collection_build.h"
 #include "lib/ops/rset_point_test.h"
 #include "tests/ops/ops_test_util.h"
@@ -279,6 +282,85 @@ TEST_F(CollectionTest, LandRegionsAgreeWithTheSourceObject) {
 int Queries() {
   const char* full = std::getenv("OMBREL_COLLECTIONS_FULL");
   return full && *full && std::string(full) != "0" ? 20000 : 2000;
+}
+
+// The region search's prepared cell test (the quadtree of decided squares
+// and near legs) against the point test it stands for, value for value:
+// the countries at 110m (Sudan's self-crossing ring, rings meeting along
+// cell edges, islands inside one cell), a cap with a hole and two halves of
+// a cap that share their cut, at random points of each border cell and at
+// points beside every vertex and leg, from half the fuzz to a kilometre.
+TEST_F(CollectionTest, PreparedCellTestGivesThePointTestsAnswers) {
+  std::vector<cells::PointNode> nodes;
+  std::FILE* f = std::fopen((ot::SourceDir() + "data/countries110m.rgn").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  cells::CoordReadOptions o;
+  o.kind = 2;
+  o.res = 10;
+  ASSERT_EQ(cells::ReadCoordText(f, o, nodes).status, 0);
+  std::fclose(f);
+  const DirectionCosines c0 = ot::LatLonDeg(-30, 140);
+  AddRing(nodes, Cap(c0, 0.04, 40), 901);
+  AddRing(nodes, Cap(c0, 0.015, 17, true), 901);
+  // Two halves of a cap about c1, cut along one great circle through it.
+  const DirectionCosines c1 = ot::LatLonDeg(35, -40);
+  const geodesy::TangentFrame fr = geodesy::BuildTangentFrame(c1);
+  for (int half = 0; half < 2; ++half) {
+    std::vector<DirectionCosines> v;
+    for (int i = 0; i <= 20; ++i) {
+      const double t = M_PI * (half + i / 20.0);
+      v.push_back(geodesy::LiftFromFrame(fr, 0.05 * std::cos(t), 0.05 * std::sin(t)));
+    }
+    AddRing(nodes, v, 902);
+  }
+  ot::HeapObject h = Regions(idx, nodes);
+  ASSERT_EQ(h.status, 0);
+  ops::CollBuildResult b = ops::BuildCollection(idx, h.obj, nullptr, 3);
+  ASSERT_EQ(b.status, 0);
+  Write(Path("p.plr"), b.plr);
+  Collection c;
+  ASSERT_EQ(c.Open(Path("p.plr"), "", idx, 2).status, ops::kCollOk);
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> uni(-1.0, 1.0);
+  const double fuzz = ops::EffectiveFuzz(0.0);
+  const double scales[] = {0.5 * fuzz, 1.5 * fuzz, 1e-7, 1e-5, 1.6e-4};
+  long compared = 0, differ = 0, values[5] = {};
+  for (std::size_t r = 0; r < c.RegionCount(); ++r) {
+    const cells::Object& obj = c.Region(r).obj;
+    for (std::int32_t cell = 0; cell < idx.cell_count; ++cell) {
+      if (!ops::HasPiecesIn(obj, cell)) continue;
+      ops::RsetCellTest t;
+      ops::PrepareRsetCellTest(idx, cell, obj, 0.0, t);
+      ops::RsetTestCache cache;
+      std::vector<ops::PlanePoint> qs;
+      const double half = t.half > 0 ? t.half : 0.01;
+      for (int i = 0; i < 60; ++i) qs.push_back({t.cu + half * uni(rng), t.cv + half * uni(rng)});
+      const auto& pts = t.chains.points;
+      for (std::size_t j = 0; j < pts.size(); ++j) {
+        const double s = scales[rng() % 5];
+        qs.push_back({pts[j].u + s * uni(rng), pts[j].v + s * uni(rng)});
+        if (j + 1 >= pts.size()) continue;
+        const double du = pts[j + 1].u - pts[j].u, dv = pts[j + 1].v - pts[j].v, len = std::hypot(du, dv);
+        if (!(len > 0)) continue;
+        const double k = scales[rng() % 5] / len, m = 0.5 + 0.5 * uni(rng);
+        for (int side : {1, -1})
+          qs.push_back({pts[j].u + m * du - side * k * dv, pts[j].v + m * dv + side * k * du});
+      }
+      for (const ops::PlanePoint& q : qs) {
+        const int want = ops::q7_RsetPointTestInCell(idx, cell, q, obj, 0.0, 0, &cache);
+        const int got = ops::RsetCellTestAt(idx, obj, t, q);
+        ++compared;
+        ++values[want + 2];
+        if (got != want && ++differ <= 5)
+          ADD_FAILURE() << "region " << r << " cell " << cell << " at " << q.u << " " << q.v << ": " << got
+                        << ", the point test " << want;
+      }
+    }
+  }
+  std::printf("prepared cell test: %ld positions, %ld differ (-2..2: %ld %ld %ld %ld %ld)\n", compared, differ,
+              values[0], values[1], values[2], values[3], values[4]);
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(values[2], 1000);  // positions within the fuzz of a boundary were tried
 }
 
 TEST_F(CollectionTest, NearestPointAndLineMatchBruteForceAndWiden) {
