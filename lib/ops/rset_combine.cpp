@@ -404,6 +404,8 @@ struct Combiner {
   SideCache sides[2];
   RsetTestCache test[2];
   bool dropped_inside = false;
+  bool last_on_both_ways = false;            // set by Label for the stretch just labelled
+  std::vector<std::int64_t> on_both_ways;    // stretches with the other boundary along them both ways
 
   int FindContacts(std::vector<Contact>& contacts) {
     Rings& A = *R[0];
@@ -605,11 +607,40 @@ struct Combiner {
         });
       }
     }
-    // Two legs of the other region along the stretch, one each way, are a
-    // seam between two of its rings (or a slit between two of its holes):
-    // the other region is the same on both sides, so the stretch bounds
-    // nothing in the result.
-    if (same && opposite) return kSeam;
+    // Legs of the other region along the stretch both ways: a seam between
+    // two of its rings (inside it on both sides) or a slit between two of
+    // its holes (outside on both). Points beside the stretch tell which, and
+    // whether this region lies on its right too (a seam of its own); the
+    // stretch bounds the result, and is kept, when the result lies on its
+    // left and not on its right. A label that Keep turns into that is
+    // returned.
+    if (same && opposite) {
+      last_on_both_ways = true;
+      DirectionCosines p = node_point[a.node], q = node_point[b.node];
+      bool first = true;
+      Between(Rr, r, a, b, whole, [&](std::int64_t vi) {
+        if (first) q = Rr.v[vi];
+        first = false;
+      });
+      const DirectionCosines left = geodesy::Normalised(Cross(p, q));
+      if (geodesy::IsValid(left)) {
+        const DirectionCosines m = Mid(p, q);
+        for (double away : {8.0, 32.0}) {
+          const DirectionCosines lp = geodesy::Normalised({m.x + away * f * left.x, m.y + away * f * left.y,
+                                                           m.z + away * f * left.z});
+          const DirectionCosines rp = geodesy::Normalised({m.x - away * f * left.x, m.y - away * f * left.y,
+                                                           m.z - away * f * left.z});
+          const int other_left = q7_RsetPointTest(idx, lp, *O.obj, f, 1, &test[1 - side]);
+          const int other_right = q7_RsetPointTest(idx, rp, *O.obj, f, 1, &test[1 - side]);
+          const int own_right = q7_RsetPointTest(idx, rp, *Rr.obj, f, 1, &test[side]);
+          if (other_left == 0 || other_right == 0 || own_right == 0) continue;
+          const bool keep = mode == RSET_COMMON ? other_left > 0 && !(own_right > 0 && other_right > 0)
+                                                : !(own_right > 0 || other_right > 0);
+          return keep == (mode == RSET_COMMON) ? kInside : kOutside;
+        }
+      }
+      return kSeam;
+    }
     if (same) return kSameWay;
     if (opposite) return kOppositeWay;
     // Points along the stretch: the middles of its legs, the first first.
@@ -683,9 +714,44 @@ struct Combiner {
         for (std::int32_t j = 0; j < k; ++j) {
           const Position& a = p[j];
           const Position& b = p[(j + 1) % k];
+          last_on_both_ways = false;
           const int label = Label(side, r, a, b, k == 1);
           if (label == kUndecided) return 17;
+          if (last_on_both_ways) on_both_ways.push_back(static_cast<std::int64_t>(stretches.size()));
           stretches.push_back({side, r, j, (j + 1) % k, a.node, b.node, label, Keep(side, label), false});
+        }
+      }
+    }
+    // A stretch with the other region's legs along it both ways has taken
+    // its side from the points beside it. When those legs are an out-and-
+    // back pair between the stretch's two nodes (a spike of no width), they
+    // bound nothing and are dropped: otherwise the one running the same way
+    // would be kept beside the stretch.
+    if (!on_both_ways.empty()) {
+      std::vector<std::int64_t> by_node(stretches.size());
+      std::iota(by_node.begin(), by_node.end(), 0);
+      auto key = [this](std::int64_t i) {
+        const Stretch& z = stretches[i];
+        return std::make_pair(std::min(z.from_node, z.to_node), std::max(z.from_node, z.to_node));
+      };
+      std::sort(by_node.begin(), by_node.end(), [&](std::int64_t x, std::int64_t y) { return key(x) < key(y); });
+      for (std::int64_t s : on_both_ways) {
+        const auto k = key(s);
+        auto lo = std::lower_bound(by_node.begin(), by_node.end(), k,
+                                   [&](std::int64_t i, const std::pair<std::int32_t, std::int32_t>& v) { return key(i) < v; });
+        // Only an out-and-back pair: a stretch each way between the nodes.
+        bool forth = false, back = false;
+        for (auto it = lo; it != by_node.end() && key(*it) == k; ++it) {
+          const Stretch& z = stretches[*it];
+          if (z.region == stretches[s].region || (z.label != kSameWay && z.label != kOppositeWay)) continue;
+          (z.from_node == stretches[s].from_node ? forth : back) = true;
+        }
+        if (!forth || !back) continue;
+        for (; lo != by_node.end() && key(*lo) == k; ++lo) {
+          Stretch& z = stretches[*lo];
+          if (z.region == stretches[s].region || (z.label != kSameWay && z.label != kOppositeWay)) continue;
+          z.label = kSeam;
+          z.kept = false;
         }
       }
     }
