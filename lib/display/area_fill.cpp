@@ -1,7 +1,8 @@
 // The fast area fill: the exact fill's picture with the per-pixel work cut
 // down to a handful of point tests.
 //
-// 1. Blocks. The frame is cut into kFillBlock blocks sampled at their corners
+// 1. Blocks. The frame is cut into blocks (kFillBlock pixels on the screen)
+//    sampled at their corners
 //    and centre, as the exact fill does, but a sample only asks for the class
 //    of its cell (interior, outside, boundary; no position), which the exact
 //    fill's block decisions depend on alone: all samples interior fills the
@@ -52,8 +53,7 @@ constexpr uint8_t kOut = 0, kIn = 1, kMixed = 2;
 constexpr double kLegStep = 6.0;
 constexpr int kMaxLegSteps = 256;
 constexpr uint32_t kChainSlots = 512;
-// Spans longer than this many pixels are looked at in every block.
-constexpr int kLongSpan = 3 * kFillBlock;
+// Spans longer than three blocks are looked at in every block.
 
 const int32_t* VisibleList(const MapGeometry& g, const cells::CellIndex& idx) {
   for (const VisibleCells& v : g.visible)
@@ -68,8 +68,8 @@ struct Crossing {
 
 class Filler {
  public:
-  Filler(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz, DrawState* d)
-      : g_(g), idx_(idx), obj_(obj), fuzz_(fuzz), d_(d) {
+  Filler(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz, DrawState* d, int block)
+      : g_(g), idx_(idx), obj_(obj), fuzz_(fuzz), d_(d), block_(block < 1 ? 1 : block) {
     w_ = d->surface->width;
     h_ = d->surface->height;
     x_lo_ = std::max(0, g.xmin);
@@ -91,21 +91,7 @@ class Filler {
     SampleBlocks();
     if (any_mixed_) CollectCrossings();
     std::vector<uint8_t> row(static_cast<size_t>(w_));
-    for (int y = y_lo_; y <= y_hi_ && !d_->cancelled; ++y) {
-      std::fill(row.begin() + x_lo_, row.begin() + x_hi_ + 1, 0);
-      FillRow(y, row.data());
-      for (int x = x_lo_; x <= x_hi_;) {
-        if (!row[x]) {
-          ++x;
-          continue;
-        }
-        int e = x;
-        while (e <= x_hi_ && row[e]) ++e;
-        MaskSpan(d_, y, x, e);
-        filled_ += e - x;
-        x = e;
-      }
-    }
+    for (int y = y_lo_; y <= y_hi_ && !d_->cancelled; ++y) FillRow(y, row.data());
     return filled_;
   }
 
@@ -116,8 +102,7 @@ class Filler {
     DeviceToPlane(g_.transform, x, y, &X, &Y);
     if (ProjectInverse(*g_.params, g_.projection, X, Y, u) != 0) return false;
     // Points the forward projection refuses (the far side of an ortho view) are not on the map.
-    double fx, fy;
-    return ProjectForward(*g_.params, g_.projection, *u, &fx, &fy) == 0;
+    return ProjectForwardAccepts(*g_.params, g_.projection, *u);
   }
 
   // The class of a sample: -3 off the map, else its cell's class (2 interior,
@@ -151,14 +136,14 @@ class Filler {
   }
 
   void SampleBlocks() {
-    nbx_ = (x_hi_ - x_lo_) / kFillBlock + 1;
-    nby_ = (y_hi_ - y_lo_) / kFillBlock + 1;
+    nbx_ = (x_hi_ - x_lo_) / block_ + 1;
+    nby_ = (y_hi_ - y_lo_) / block_ + 1;
     state_.assign(static_cast<size_t>(nbx_) * nby_, kOut);
     off_map_.assign(state_.size(), 0);
     for (int j = 0; j < nby_ && !d_->cancelled; ++j) {
-      const int by = y_lo_ + j * kFillBlock, ey = std::min(by + kFillBlock - 1, y_hi_);
+      const int by = y_lo_ + j * block_, ey = std::min(by + block_ - 1, y_hi_);
       for (int i = 0; i < nbx_; ++i) {
-        const int bx = x_lo_ + i * kFillBlock, ex = std::min(bx + kFillBlock - 1, x_hi_);
+        const int bx = x_lo_ + i * block_, ex = std::min(bx + block_ - 1, x_hi_);
         const int s[5] = {Sample(bx, by), Sample(ex, by), Sample(bx, ey), Sample(ex, ey),
                           Sample((bx + ex) / 2, (by + ey) / 2)};
         bool all_in = true, all_out = true, off = false;
@@ -305,36 +290,70 @@ class Filler {
 
   // ---- rows
 
+  // Row y's filled pixels, handed on as maximal runs: whole blocks inside,
+  // and the pixels the undecided spans decide (row holds those).
   void FillRow(int y, uint8_t* row) {
-    const int j = (y - y_lo_) / kFillBlock;
+    const int j = (y - y_lo_) / block_;
     const uint8_t* st = state_.data() + static_cast<size_t>(j) * nbx_;
     const uint8_t* off = off_map_.data() + static_cast<size_t>(j) * nbx_;
-    for (int i = 0; i < nbx_;) {
-      const int bx = x_lo_ + i * kFillBlock;
-      if (st[i] == kIn) {
-        std::fill(row + bx, row + std::min(bx + kFillBlock - 1, x_hi_) + 1, 1);
-        ++i;
+    int run_a = 0, run_e = -1;  // the run being collected, pixels run_a .. run_e - 1
+    auto add = [&](int a, int e) {
+      if (a == run_e) {
+        run_e = e;
+        return;
+      }
+      if (run_e > run_a) {
+        MaskSpan(d_, y, run_a, run_e);
+        filled_ += run_e - run_a;
+      }
+      run_a = a;
+      run_e = e;
+    };
+    if (j != runs_row_) {
+      // The block row's runs of inside and of undecided blocks, the same
+      // for each of its pixel rows.
+      runs_.clear();
+      for (int i = 0; i < nbx_;) {
+        if (st[i] == kOut) {
+          ++i;
+          continue;
+        }
+        int e = i;
+        while (e < nbx_ && st[e] == st[i]) ++e;
+        runs_.push_back({st[i], i, e});
+        i = e;
+      }
+      runs_row_ = j;
+    }
+    for (const BlockRun& run : runs_) {
+      const int i = run.first, e = run.end;
+      const int bx = x_lo_ + i * block_;
+      if (run.state == kIn) {
+        add(bx, std::min(x_lo_ + e * block_ - 1, x_hi_) + 1);
         continue;
       }
-      if (st[i] == kOut) {
-        ++i;
-        continue;
-      }
-      int e = i;
       bool any_off = false;
-      while (e < nbx_ && st[e] == kMixed) {
-        if (off[e]) any_off = true;
-        ++e;
-      }
-      const int a = bx, b = std::min(x_lo_ + e * kFillBlock - 1, x_hi_);
+      for (int k = i; k < e; ++k) any_off = any_off || off[k];
+      const int a = bx, b = std::min(x_lo_ + e * block_ - 1, x_hi_);
       // A decided neighbour block gives its side, unless it had samples off the map.
       const int left = i > 0 && !off[i - 1] ? st[i - 1] : -1;
       const int right = e < nbx_ && !off[e] ? st[e] : -1;
+      std::fill(row + a, row + b + 1, 0);
       if (any_off || !Span(y, a, b, left, right, row)) {
         for (int x = a; x <= b; ++x) row[x] = Exact(x, y) == 1;
       }
-      i = e;
+      for (int x = a; x <= b;) {
+        if (!row[x]) {
+          ++x;
+          continue;
+        }
+        int r = x;
+        while (r <= b && row[r]) ++r;
+        add(x, r);
+        x = r;
+      }
     }
+    add(-2, -2);  // hands on the last run
   }
 
   // Decides pixels a..b of row y from the crossings; false when the checks fail.
@@ -393,8 +412,8 @@ class Filler {
     // region's interior cells might meet cells wholly outside without a ring
     // between them (a region whose interior leaks): in every block past the
     // first two, the cell of one pixel must not contradict its side.
-    if (b - a + 1 > kLongSpan) {
-      for (int x = a + 2 * kFillBlock + kFillBlock / 2; x <= b; x += kFillBlock) {
+    if (b - a + 1 > 3 * block_) {
+      for (int x = a + 2 * block_ + block_ / 2; x <= b; x += block_) {
         const int cls = Sample(x, y);
         const int side = row[x] ^ base;
         if (cls == -3 || (cls == 2 && !side) || (cls == -2 && side)) return false;
@@ -411,6 +430,13 @@ class Filler {
   const Object& obj_;
   double fuzz_;
   DrawState* d_;
+  int block_;  // block side in device units
+  struct BlockRun {
+    uint8_t state;
+    int first, end;  // blocks first .. end - 1 of the row
+  };
+  std::vector<BlockRun> runs_;
+  int runs_row_ = -1;  // the block row runs_ was made for
   std::vector<ops::RsetTestCache> caches_ = std::vector<ops::RsetTestCache>(kChainSlots);
   int w_ = 0, h_ = 0, x_lo_ = 0, x_hi_ = 0, y_lo_ = 0, y_hi_ = 0;
   double off_x_ = 0, off_y_ = 0;
@@ -427,9 +453,10 @@ class Filler {
 
 }  // namespace
 
-int64_t FillObjectArea(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz, DrawState* d) {
+int64_t FillObjectArea(const MapGeometry& g, cells::CellIndex& idx, const Object& obj, double fuzz, DrawState* d,
+                       int block) {
   if (obj.kind != cells::kRset || !g.params || d->kind != kDrawAreas) return 0;
-  Filler f(g, idx, obj, fuzz, d);
+  Filler f(g, idx, obj, fuzz, d, block);
   return f.Run();
 }
 

@@ -10,6 +10,9 @@
 
 namespace display {
 
+// The side of the sampled blocks of the area fills on the screen, pixels.
+inline constexpr int kFillBlock = 4;
+
 // Fills a region set into an area state: the picture of FillObjectAreaExact
 // (draw_objects.h), the same block decisions and the same pixels but along
 // the coastline, where a projected leg and the exact boundary may pass a
@@ -19,7 +22,12 @@ namespace display {
 // vouch for is tested pixel by pixel. Works on every projection, across seams
 // and poles, and stops between rows when the state is cancelled. Returns the
 // number of pixels filled.
+//
+// block: the side of the sampled blocks in device units, kFillBlock on the
+// screen. A finer device (the fill grid of a plot) takes blocks that cover
+// the ground the screen's blocks cover, which keeps the decisions as safe
+// as the screen's at the screen's cost.
 int64_t FillObjectArea(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, double fuzz,
-                       DrawState* d);
+                       DrawState* d, int block = kFillBlock);
 
 }  // namespace display

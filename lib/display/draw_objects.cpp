@@ -181,8 +181,7 @@ int64_t FillObjectAreaExact(const MapGeometry& g, cells::CellIndex& idx, const O
     DirectionCosines u;
     if (ProjectInverse(*g.params, g.projection, X, Y, &u) != 0) return -3;
     // Points the forward projection refuses (the far side of an ortho view) are not on the map.
-    double fx, fy;
-    if (ProjectForward(*g.params, g.projection, u, &fx, &fy) != 0) return -3;
+    if (!ProjectForwardAccepts(*g.params, g.projection, u)) return -3;
     return ops::q7_RsetPointTest(idx, u, obj, fuzz, 0, &cache);
   };
   int64_t filled = 0;

@@ -40,8 +40,7 @@ int64_t DrawObjectLines(const MapGeometry& g, cells::CellIndex& idx, const cells
 // fill whole and boundary cells fill their inside part, on every projection
 // and across seams and poles. Returns the number of pixels filled.
 // FillObjectArea (area_fill.h) gives the same picture much faster; this one
-// stays as its reference.
-inline constexpr int kFillBlock = 4;
+// stays as its reference. kFillBlock is in area_fill.h.
 int64_t FillObjectAreaExact(const MapGeometry& g, cells::CellIndex& idx, const cells::Object& obj, double fuzz,
                             DrawState* d);
 

@@ -19,14 +19,19 @@ int SetUpTangent(const DirectionCosines& c, TangentParams* p) {
   return 0;
 }
 
+// Only the antipode itself has no image; the bound is about 3 m on earth.
+constexpr double kAntipode = 4.9e-7;
+
+bool StereoRefuses(const TangentParams& tp, const DirectionCosines& u) {
+  const geodesy::TangentFrame& p = tp.frame;
+  const DirectionCosines s{p.c.x + u.x, p.c.y + u.y, p.c.z + u.z};
+  return std::fabs(s.x) <= kAntipode && std::fabs(s.y) <= kAntipode && std::fabs(s.z) <= kAntipode;
+}
+
 int StereoForward(const TangentParams& tp, const DirectionCosines& u, double* X, double* Y) {
   const geodesy::TangentFrame& p = tp.frame;
   const DirectionCosines s{p.c.x + u.x, p.c.y + u.y, p.c.z + u.z};
-  // Only the antipode itself has no image; the bound is about 3 m on earth.
-  constexpr double kAntipode = 4.9e-7;
-  if (std::fabs(s.x) <= kAntipode && std::fabs(s.y) <= kAntipode && std::fabs(s.z) <= kAntipode) {
-    return 1;
-  }
+  if (StereoRefuses(tp, u)) return 1;
   // The ray from the antipode through u, direction d = -s / |s|, meets the
   // tangent plane at q = u + t d with t chosen so that c.q = 1.
   const double len = std::sqrt(s.x * s.x + s.y * s.y + s.z * s.z);

@@ -118,6 +118,12 @@ int ProjectForward(const ProjectionParams& p, uint32_t code, const DirectionCosi
   }
 }
 
+bool ProjectForwardAccepts(const ProjectionParams& p, uint32_t code, const DirectionCosines& u) {
+  if (code == PROJ_STEREO) return !StereoRefuses(p.tangent, u);
+  double X, Y;
+  return ProjectForward(p, code, u, &X, &Y) == 0;
+}
+
 int ProjectInverse(const ProjectionParams& p, uint32_t code, double X, double Y,
                    DirectionCosines* u) {
   switch (code) {

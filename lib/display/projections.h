@@ -166,6 +166,8 @@ size_t ParamBlockSize(uint32_t code);
 
 int SetUpTangent(const DirectionCosines& c, TangentParams* p);  // stereo and gnomonic
 int StereoForward(const TangentParams& p, const DirectionCosines& u, double* X, double* Y);
+// StereoForward's refusal alone: u at the antipode of the centre.
+bool StereoRefuses(const TangentParams& p, const DirectionCosines& u);
 int StereoInverse(const TangentParams& p, double X, double Y, DirectionCosines* u);
 int GnomonicForward(const TangentParams& p, const DirectionCosines& u, double* X, double* Y);
 int GnomonicInverse(const TangentParams& p, double X, double Y, DirectionCosines* u);
@@ -232,6 +234,10 @@ int SetUpProjection(uint32_t code, const DirectionCosines& c, const DirectionCos
                     ProjectionParams* p);
 int ProjectForward(const ProjectionParams& p, uint32_t code, const DirectionCosines& u, double* X,
                    double* Y);
+// True when ProjectForward takes u (its status would be 0), without the
+// plane point where that costs less: the stereographic projection refuses
+// only the antipode of its centre.
+bool ProjectForwardAccepts(const ProjectionParams& p, uint32_t code, const DirectionCosines& u);
 int ProjectInverse(const ProjectionParams& p, uint32_t code, double X, double Y,
                    DirectionCosines* u);
 
