@@ -244,16 +244,22 @@ TEST_F(CollectionTest, RegionSearchHolesOverlapsAndQuickCircles) {
   EXPECT_GT(checked, 7000);
 }
 
-TEST_F(CollectionTest, LandRegionsAgreeWithTheSourceObject) {
-  // Every ring of the land text as one region (holes stay holes).
-  std::FILE* f = std::fopen((ot::SourceDir() + "data/land110m.rgn").c_str(), "rb");
-  ASSERT_NE(f, nullptr);
+// The rings of a region text file, read in doubles.
+bool ReadRegionText(const std::string& path, std::vector<cells::PointNode>& nodes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
   cells::CoordReadOptions o;
   o.kind = 2;
   o.res = 10;
-  std::vector<cells::PointNode> nodes;
-  ASSERT_EQ(cells::ReadCoordText(f, o, nodes).status, 0);
+  const bool ok = cells::ReadCoordText(f, o, nodes).status == 0;
   std::fclose(f);
+  return ok;
+}
+
+TEST_F(CollectionTest, LandRegionsAgreeWithTheSourceObject) {
+  // Every ring of the land text as one region (holes stay holes).
+  std::vector<cells::PointNode> nodes;
+  ASSERT_TRUE(ReadRegionText(ot::SourceDir() + "data/land110m.rgn", nodes));
   for (auto& n : nodes)
     if (cells::IsMark(n)) n.attribute = 1;
   ot::HeapObject land = Regions(idx, nodes);
@@ -292,13 +298,7 @@ int Queries() {
 // points beside every vertex and leg, from half the fuzz to a kilometre.
 TEST_F(CollectionTest, PreparedCellTestGivesThePointTestsAnswers) {
   std::vector<cells::PointNode> nodes;
-  std::FILE* f = std::fopen((ot::SourceDir() + "data/countries110m.rgn").c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  cells::CoordReadOptions o;
-  o.kind = 2;
-  o.res = 10;
-  ASSERT_EQ(cells::ReadCoordText(f, o, nodes).status, 0);
-  std::fclose(f);
+  ASSERT_TRUE(ReadRegionText(ot::SourceDir() + "data/countries110m.rgn", nodes));
   const DirectionCosines c0 = ot::LatLonDeg(-30, 140);
   AddRing(nodes, Cap(c0, 0.04, 40), 901);
   AddRing(nodes, Cap(c0, 0.015, 17, true), 901);
