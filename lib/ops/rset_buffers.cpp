@@ -381,7 +381,11 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
         const int hn = static_cast<int>(h.v.size());
         for (int m = 0; m < hn; ++m) {
           V x;
-          if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % hn], on_chord, x)) continue;
+          // Legs that run nearly along each other can pass the test one way
+          // round only: either way makes the crossing, for both legs.
+          if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % hn], on_chord, x) &&
+              !(on_chord && LegCrossing(h.v[m], h.v[(m + 1) % hn], a, b, on_chord, x)))
+            continue;
           CrossNode c{next_node, x};
           const V ends[4] = {a, b, h.v[m], h.v[(m + 1) % hn]};
           const std::int64_t end_nodes[4] = {base[pi] + l, base[pi] + (l + 1) % n, base[qj] + m,
