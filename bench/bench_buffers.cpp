@@ -9,6 +9,8 @@
 // S2 builds S2Polygons (S2PolygonLayer). Cluster centres and offsets come
 // from splitmix64 seed 5. BENCH_ROUNDS rounds (default 3; the line buffer
 // takes BENCH_LINE_ROUNDS, default 1); each figure is the best round.
+// BENCH_POINTS_ONLY or BENCH_LINES_ONLY runs one half, BENCH_COAST names
+// another coast file, BENCH_OURS_ONLY leaves S2 out.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -147,9 +149,10 @@ void PointBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
 }
 
 void LineBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
-  std::FILE* f = std::fopen((BinDir() + "land50m.rgn").c_str(), "rb");
+  const char* coast = std::getenv("BENCH_COAST") ? std::getenv("BENCH_COAST") : "land50m.rgn";
+  std::FILE* f = std::fopen((BinDir() + coast).c_str(), "rb");
   if (!f) {
-    std::printf("land50m.rgn not found\n");
+    std::printf("%s not found\n", coast);
     return;
   }
   cells::CoordReadOptions o;
@@ -182,7 +185,7 @@ void LineBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
   const int rounds = Rounds("BENCH_ROUNDS", 3), line_rounds = Rounds("BENCH_LINE_ROUNDS", 1);
   std::size_t s2_vertices = 0;
   double s2_sides = 0.0;
-  const double s2 = BestSeconds(rounds, [&] {
+  const double s2 = BestSeconds(std::getenv("BENCH_OURS_ONLY") ? 0 : rounds, [&] {
     const double t0 = Now();
     auto r = S2Buffer(right, S2BufferOperation::PolylineSide::RIGHT, nullptr, &s2lines);
     auto l = S2Buffer(left, S2BufferOperation::PolylineSide::LEFT, nullptr, &s2lines);
@@ -196,9 +199,9 @@ void LineBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
   const double ours = BestSeconds(line_rounds, [&] {
     status = ops::q7_LsetExpand(out.Context(idx), &e, 1, 2, 2, 20000.0, 5000.0, lines.obj);
   });
-  std::printf("near lines, land 50m as %zu lines of %zu vertices, 20 km right, 5 km left, density 2: ours %.2f s "
+  std::printf("near lines, %s as %zu lines of %zu vertices, 20 km right, 5 km left, density 2: ours %.2f s "
               "(status %d), S2 RIGHT + LEFT + union %.2f s (the two buffers %.2f s, %zu vertices); ratio %.2f\n",
-              s2lines.size(), vertices, ours, status, s2, s2_sides, s2_vertices, ours / s2);
+              coast, s2lines.size(), vertices, ours, status, s2, s2_sides, s2_vertices, ours / s2);
 }
 
 }  // namespace
@@ -213,7 +216,7 @@ int main() {
   }
   std::fclose(f);
   const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
-  PointBench(idx, e);
+  if (!std::getenv("BENCH_LINES_ONLY")) PointBench(idx, e);
   if (!std::getenv("BENCH_POINTS_ONLY")) LineBench(idx, e);
   cells::ReleaseIndex(idx);
   return 0;
