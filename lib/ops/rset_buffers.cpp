@@ -482,6 +482,38 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   return 0;
 }
 
+// Drops every ring vertex within 1e-9 radians (6 mm) of the one kept before
+// it, and rings left with fewer than three. Line buffers leave such pairs
+// where the hair's crossings lie a millimetre or so apart: stored at the
+// output resolution they became one position, a leg of no length, and the
+// region built from the ring lost the band beside it.
+void DropNearVertices(std::vector<cells::PointNode>& out) {
+  constexpr double kNearSq = 1e-18;
+  std::vector<cells::PointNode> kept;
+  kept.reserve(out.size());
+  std::size_t start = 0;
+  auto near = [](const cells::PointNode& u, const cells::PointNode& w) {
+    const V d = Sub(u.p, w.p);
+    return VDot(d, d) < kNearSq;
+  };
+  for (const cells::PointNode& p : out) {
+    if (cells::IsMark(p)) {
+      while (kept.size() > start + 1 && near(kept.back(), kept[start])) kept.pop_back();
+      if (kept.size() - start < 3) {
+        kept.resize(start);
+        continue;
+      }
+      kept.push_back(p);
+      start = kept.size();
+      continue;
+    }
+    if (kept.size() > start && near(kept.back(), p)) continue;
+    kept.push_back(p);
+  }
+  kept.resize(start);  // a ring without its mark (none is written so) goes
+  out.swap(kept);
+}
+
 // The common end of both buffers: the shapes merged and built as the near
 // region, or its complement for afar.
 int FinishBuffer(const DeriveContext& ctx, int mode, const Shapes& S, bool on_chord) {
@@ -510,6 +542,7 @@ int FinishBuffer(const DeriveContext& ctx, int mode, const Shapes& S, bool on_ch
     return finish(DERIVE_EMPTY);
   }
   if (merged) return finish(merged);
+  if (on_chord) DropNearVertices(out);
   if (mode == 1) return finish(cells::BuildRset(idx, target, params, out, *ctx.object));
   cells::Object near;
   std::vector<std::uint8_t> near_heap;
