@@ -177,7 +177,7 @@ bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
 
 struct Stretch {
   std::int64_t from = 0, to = 0;  // node numbers
-  std::vector<V> pts;             // from the start node up to (not with) the end node
+  V at_from{};                    // the start node's point (the end node's is the next stretch's)
   std::uint64_t attr = 0;
   bool used = false;
   bool kept = false;  // its midpoint lies in no other shape
@@ -263,27 +263,75 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   // a stretch too short for its midpoint to tell which side it is on, and
   // the rings would not close there.
   struct CrossNode { std::int64_t node; V x; };
-  std::map<std::pair<std::int64_t, std::int64_t>, CrossNode> cross_node;
+  // Each pair of shapes is crossed once, when the lower-numbered one is cut:
+  // its crossings wait here, by the other shape's leg, until that shape is
+  // cut in turn, so that both legs get the same node at the same point.
+  struct Pending { int leg; V x; std::int64_t node; };
+  std::vector<std::vector<Pending>> pending(polys.size());
   constexpr double kSnapChordSq = 1e-22;  // 64 micrometres
   // Crossings that close to one another (three boundaries through one point)
   // are one node, found through a grid of cubes of twice the snap distance.
   constexpr double kSnapCube = 2e-11;
-  std::unordered_map<std::uint64_t, std::vector<std::pair<std::int64_t, V>>> near_nodes;
+  // Each cube's nodes in the order they came, chained through near_list:
+  // the map holds the first and the last of them.
+  struct NearEntry { std::int64_t node; V q; std::int64_t next; };
+  std::vector<NearEntry> near_list;
+  std::unordered_map<std::uint64_t, std::pair<std::int64_t, std::int64_t>> near_nodes;
   auto cube_of = [&](V p, int dx, int dy, int dz) {
     return HashCube(static_cast<std::int64_t>(std::floor(p.x / kSnapCube)) + dx,
                     static_cast<std::int64_t>(std::floor(p.y / kSnapCube)) + dy,
                     static_cast<std::int64_t>(std::floor(p.z / kSnapCube)) + dz);
   };
+  // Only the cubes within the snap distance of p can hold a match: on each
+  // axis its own and the one on the nearer side.
+  auto reach_of = [&](double c, int d) {
+    const double f = c / kSnapCube - std::floor(c / kSnapCube);
+    return d == 0 || (d < 0 ? f < 0.5 + 1e-6 : f > 0.5 - 1e-6);
+  };
+  // Most crossings have no other node near them: a bit per coarse cube
+  // (hashed) that holds a node lets find_near skip the fine cubes.
+  constexpr double kCoarseCube = 1e-9;
+  std::size_t filter_bits = 1 << 16;
+  while (filter_bits < static_cast<std::size_t>(base.back()) * 8 && filter_bits < (std::size_t{1} << 30)) filter_bits <<= 1;
+  std::vector<std::uint64_t> filter(filter_bits / 64, 0);
+  auto coarse_bit = [&](double x, double y, double z) {
+    return HashCube(static_cast<std::int64_t>(std::floor(x / kCoarseCube)),
+                    static_cast<std::int64_t>(std::floor(y / kCoarseCube)),
+                    static_cast<std::int64_t>(std::floor(z / kCoarseCube))) & (filter_bits - 1);
+  };
+  auto add_near = [&](std::int64_t node, V q) {
+    const std::int64_t k = static_cast<std::int64_t>(near_list.size());
+    near_list.push_back({node, q, -1});
+    auto [it, fresh] = near_nodes.try_emplace(cube_of(q, 0, 0, 0), k, k);
+    if (!fresh) {
+      near_list[it->second.second].next = k;
+      it->second.second = k;
+    }
+    const std::size_t bit = coarse_bit(q.x, q.y, q.z);
+    filter[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  };
+  auto maybe_near = [&](V p) {
+    constexpr double r = 1.5e-11;  // beyond the snap distance
+    for (double x : {p.x - r, p.x + r})
+      for (double y : {p.y - r, p.y + r})
+        for (double z : {p.z - r, p.z + r}) {
+          const std::size_t bit = coarse_bit(x, y, z);
+          if (filter[bit / 64] >> (bit % 64) & 1) return true;
+        }
+    return false;
+  };
   auto find_near = [&](V p, CrossNode* c) {
+    if (!maybe_near(p)) return false;
     for (int dx = -1; dx <= 1; ++dx)
       for (int dy = -1; dy <= 1; ++dy)
         for (int dz = -1; dz <= 1; ++dz) {
+          if (!reach_of(p.x, dx) || !reach_of(p.y, dy) || !reach_of(p.z, dz)) continue;
           auto it = near_nodes.find(cube_of(p, dx, dy, dz));
           if (it == near_nodes.end()) continue;
-          for (const auto& [node, q] : it->second) {
-            const V d = Sub(p, q);
+          for (std::int64_t k = it->second.first; k >= 0; k = near_list[k].next) {
+            const V d = Sub(p, near_list[k].q);
             if (VDot(d, d) < kSnapChordSq) {
-              *c = {node, q};
+              *c = {near_list[k].node, near_list[k].q};
               return true;
             }
           }
@@ -291,6 +339,14 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     return false;
   };
   std::int64_t next_node = base.back();  // vertex nodes are their leg ids
+  // Every shape lies within its cap: the cosine and sine of its reach (a
+  // little more), or -1 for a cap too wide to filter by.
+  std::vector<double> cap_cos(polys.size()), cap_sin(polys.size());
+  for (std::size_t i = 0; i < polys.size(); ++i) {
+    const double r = polys[i].reach + 1e-9;
+    cap_cos[i] = r < M_PI / 2 ? std::cos(r) : -1.0;
+    cap_sin[i] = std::sin(std::min(r, M_PI / 2));
+  }
   std::vector<Stretch> kept;  // the kept stretches and the covered ones at crossings
   std::size_t kept_count = 0;
   struct Cut { double t; V x; std::int64_t node; };
@@ -300,37 +356,53 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   for (std::size_t pi = 0; pi < polys.size(); ++pi) {
     const Shape& g = polys[pi];
     const int n = static_cast<int>(g.v.size());
+    std::vector<Pending> mine;
+    mine.swap(pending[pi]);
+    std::stable_sort(mine.begin(), mine.end(), [](const Pending& u, const Pending& w) { return u.leg < w.leg; });
+    std::size_t next_pending = 0;
     for (int l = 0; l < n; ++l) {
       const V a = g.v[l], b = g.v[(l + 1) % n];
       cuts.clear();
+      for (; next_pending < mine.size() && mine[next_pending].leg == l; ++next_pending) {
+        const Pending& c = mine[next_pending];
+        cuts.push_back({-VDot(c.x, a), c.x, c.node});
+      }
+      // The leg's cap: its midpoint and half its chord angle; a neighbour
+      // whose own cap lies beyond it has no leg that can cross this one.
+      const V mid_ab = Unit(Add(a, b));
+      const double half = std::asin(std::min(1.0, 0.5 * std::sqrt(VDot(Sub(a, b), Sub(a, b)))));
+      const double cos_half = std::cos(half), sin_half = std::sin(half);
       for (int qj : nb[pi]) {
+        if (static_cast<std::size_t>(qj) < pi) continue;  // crossed when that shape was cut
         const Shape& h = polys[qj];
+        if (cap_cos[qj] > -1.0 && half + polys[qj].reach < M_PI / 2 &&
+            VDot(mid_ab, h.centre) < cos_half * cap_cos[qj] - sin_half * cap_sin[qj] - 1e-12)
+          continue;
         const int hn = static_cast<int>(h.v.size());
         for (int m = 0; m < hn; ++m) {
           V x;
-          if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % hn], on_chord, x)) continue;
-          const std::int64_t l1 = base[pi] + l, l2 = base[qj] + m;
-          auto key = std::make_pair(std::min(l1, l2), std::max(l1, l2));
-          auto it = cross_node.find(key);
-          if (it == cross_node.end()) {
-            CrossNode c{next_node, x};
-            const V ends[4] = {a, b, h.v[m], h.v[(m + 1) % hn]};
-            const std::int64_t end_nodes[4] = {base[pi] + l, base[pi] + (l + 1) % n, base[qj] + m,
-                                               base[qj] + (m + 1) % hn};
-            bool snapped = false;
-            for (int k = 0; k < 4 && !snapped; ++k) {
-              const V d = Sub(x, ends[k]);
-              if (VDot(d, d) < kSnapChordSq) {
-                c = {end_nodes[k], ends[k]};
-                snapped = true;
-              }
+          // Legs that run nearly along each other can pass the test one way
+          // round only: either way makes the crossing, for both legs.
+          if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % hn], on_chord, x) &&
+              !(on_chord && LegCrossing(h.v[m], h.v[(m + 1) % hn], a, b, on_chord, x)))
+            continue;
+          CrossNode c{next_node, x};
+          const V ends[4] = {a, b, h.v[m], h.v[(m + 1) % hn]};
+          const std::int64_t end_nodes[4] = {base[pi] + l, base[pi] + (l + 1) % n, base[qj] + m,
+                                             base[qj] + (m + 1) % hn};
+          bool snapped = false;
+          for (int k = 0; k < 4 && !snapped; ++k) {
+            const V d = Sub(x, ends[k]);
+            if (VDot(d, d) < kSnapChordSq) {
+              c = {end_nodes[k], ends[k]};
+              snapped = true;
             }
-            if (!snapped) snapped = find_near(x, &c);
-            if (c.node == next_node) ++next_node;
-            if (!snapped || c.node < base.back()) near_nodes[cube_of(c.x, 0, 0, 0)].push_back({c.node, c.x});
-            it = cross_node.emplace(key, c).first;
           }
-          cuts.push_back({-VDot(it->second.x, a), it->second.x, it->second.node});
+          if (!snapped) snapped = find_near(x, &c);
+          if (c.node == next_node) ++next_node;
+          if (!snapped || c.node < base.back()) add_near(c.node, c.x);
+          cuts.push_back({-VDot(c.x, a), c.x, c.node});
+          pending[qj].push_back({m, c.x, c.node});
         }
       }
       std::sort(cuts.begin(), cuts.end(), [](const Cut& u, const Cut& w) { return u.t < w.t; });
@@ -343,26 +415,32 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
         if (nodes[s] == nodes[s + 1]) continue;  // a crossing put on a vertex
         const V mid = Unit(Add(at[s], at[s + 1]));
         bool covered = false;
-        for (int qj : nb[pi])
+        for (int qj : nb[pi]) {
+          // Beyond a shape's cap the point lies outside it.
+          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
           if (Inside(S, polys[qj], mid)) { covered = true; break; }
-        kept.push_back({nodes[s], nodes[s + 1], {at[s]}, g.attr, false, !covered, at[s + 1], VCross(a, b)});
+        }
+        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], VCross(a, b)});
         if (!covered) ++kept_count;
       }
     }
   }
   if (kept_count == 0) return 1;
   std::unordered_map<std::int64_t, std::size_t> leaving;
-  std::unordered_map<std::int64_t, std::vector<std::size_t>> leaving_any;
-  for (std::size_t s = 0; s < kept.size(); ++s) {
+  leaving.reserve(kept_count);
+  near_nodes = {};
+  for (std::size_t s = 0; s < kept.size(); ++s)
     if (kept[s].kept) leaving.emplace(kept[s].from, s);
-    leaving_any[kept[s].from].push_back(s);
-  }
+  // Every stretch by its start node, made the first time a ring needs it.
+  std::unordered_map<std::int64_t, std::vector<std::size_t>> leaving_any;
   // Where no kept stretch leaves the node a stretch ends at, the midpoint
   // tests have misjudged one of the stretches there (hair-width ones, where
   // three boundaries cross within micrometres): the union goes on along the
   // first shape edge counterclockwise from the way back, the one with the
   // shapes on its left and nothing on its right.
   auto turn = [&](const Stretch& in, std::size_t start) -> std::ptrdiff_t {
+    if (leaving_any.empty())
+      for (std::size_t s = 0; s < kept.size(); ++s) leaving_any[kept[s].from].push_back(s);
     auto it = leaving_any.find(in.to);
     if (it == leaving_any.end()) return -1;
     const V p = in.at_to;
@@ -388,7 +466,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     std::size_t steps = 0;
     while (!kept[s].used) {
       kept[s].used = true;
-      for (const V& p : kept[s].pts) out.push_back({p, kept[s].attr});
+      out.push_back({kept[s].at_from, kept[s].attr});
       auto it = leaving.find(kept[s].to);
       if (it != leaving.end()) {
         s = it->second;
@@ -402,6 +480,38 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     out.push_back(cells::Mark(++ring_id));
   }
   return 0;
+}
+
+// Drops every ring vertex within 1e-9 radians (6 mm) of the one kept before
+// it, and rings left with fewer than three. Line buffers leave such pairs
+// where the hair's crossings lie a millimetre or so apart: stored at the
+// output resolution they became one position, a leg of no length, and the
+// region built from the ring lost the band beside it.
+void DropNearVertices(std::vector<cells::PointNode>& out) {
+  constexpr double kNearSq = 1e-18;
+  std::vector<cells::PointNode> kept;
+  kept.reserve(out.size());
+  std::size_t start = 0;
+  auto near = [](const cells::PointNode& u, const cells::PointNode& w) {
+    const V d = Sub(u.p, w.p);
+    return VDot(d, d) < kNearSq;
+  };
+  for (const cells::PointNode& p : out) {
+    if (cells::IsMark(p)) {
+      while (kept.size() > start + 1 && near(kept.back(), kept[start])) kept.pop_back();
+      if (kept.size() - start < 3) {
+        kept.resize(start);
+        continue;
+      }
+      kept.push_back(p);
+      start = kept.size();
+      continue;
+    }
+    if (kept.size() > start && near(kept.back(), p)) continue;
+    kept.push_back(p);
+  }
+  kept.resize(start);  // a ring without its mark (none is written so) goes
+  out.swap(kept);
 }
 
 // The common end of both buffers: the shapes merged and built as the near
@@ -432,6 +542,7 @@ int FinishBuffer(const DeriveContext& ctx, int mode, const Shapes& S, bool on_ch
     return finish(DERIVE_EMPTY);
   }
   if (merged) return finish(merged);
+  if (on_chord) DropNearVertices(out);
   if (mode == 1) return finish(cells::BuildRset(idx, target, params, out, *ctx.object));
   cells::Object near;
   std::vector<std::uint8_t> near_heap;

@@ -415,6 +415,25 @@ TEST_F(Buffers, DISABLED_CoastOneSidedAndAfarFollowTheSideRule) {
   CheckCoast(*idx_, "land50m.rgn", 25000, true, true, true);
 }
 
+// Three vertices of a 110m island (exact doubles), a left turn of 91
+// degrees, 20 km on the right (the outer side) and the hair on the left:
+// the hair's crossings left two ring vertices a millimetre or so apart,
+// one position once stored, and the region lost the turn vertex and the
+// band 6.5 km beside it (rounded to 15 digits the vertices came out right).
+TEST_F(Buffers, OneSidedSharpTurnOfAnIsland) {
+  const double km = 1000.0 / 6371007.1808;
+  const V a{0x1.e7223f02d849ep-3, 0x1.38ab59785787fp-1, -0x1.82b7c3bed4f14p-1};
+  const V b{0x1.e15b0d3f8cf25p-3, 0x1.355ce6b81b89fp-1, -0x1.85d11a53a5ec3p-1};
+  const V c{0x1.c093c14d5660fp-3, 0x1.38e458ca4f144p-1, -0x1.85718b7d4a35ep-1};
+  HeapObject ls;
+  Build(*idx_, cells::kLset, {{a, 0}, {b, 0}, {c, 0}, cells::Mark(1)}, ls);
+  ASSERT_EQ(ls.status, 0);
+  Arena ar;
+  ASSERT_EQ(ops::q7_LsetExpand(ar.Context(*idx_), nullptr, 1, 2, 2, 20 * km, 0.0, ls.obj), 0);
+  EXPECT_GT(ops::q7_RsetPointTest(*idx_, b, ar.out, 1e-12, 1), 0);
+  EXPECT_GT(ops::q7_RsetPointTest(*idx_, V{0.234906449816, 0.603444830987, -0.762019222717}, ar.out, 1e-12, 1), 0);
+}
+
 }  // namespace
 
 namespace {
