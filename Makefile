@@ -21,7 +21,7 @@ PKGS_BUILD := cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev \
   libsodium-dev libgeographiclib-dev nlohmann-json3-dev
 # Oracles and tools used only by tests and benchmarks.
 PKGS_TEST := libs2-dev proj-bin libproj-dev libqhull-dev clang libclang-rt-14-dev \
-  xvfb xauth xdotool imagemagick tmux python3-sgp4 libgeos-dev libnanoflann-dev
+  xvfb xauth xdotool imagemagick tmux python3-sgp4 libgeos-dev libnanoflann-dev hp2xx
 
 .PHONY: deps deps-build build programs test demo asan fuzz fuzz-replay bench clean
 

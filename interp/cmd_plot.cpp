@@ -290,15 +290,16 @@ bool PlotFillArea(GlobalBlock& g, cells::CellIndex* index, const cells::Object& 
   if (index != g.cell_index) display::BuildVisibleCells(index, &g.workspace, &fill, 1);
   display::DrawState state;
   AimAtTarget(g, &state);
-  // The grid's blocks cover the ground of the screen's (kFillBlock pixels):
-  // the plane extent of a screen pixel over that of a grid unit.
+  // The grid's blocks cover the ground of the screen's (kFillBlock pixels),
+  // to the nearest grid unit: the plane extent of a screen pixel over that
+  // of a grid unit.
   int block = display::kFillBlock;
   if (const display::MapGeometry* screen = CurrentGeometry(g)) {
     const double screen_unit = screen->plane_width / std::max(1, screen->xmax - screen->xmin + 1);
     const double grid_unit = fill.plane_width / std::max(1, fill.xmax - fill.xmin + 1);
     if (screen_unit > 0.0 && grid_unit > 0.0) {
       const double ratio = screen_unit / grid_unit;
-      if (ratio > 1.0) block = static_cast<int>(std::min(64.0, std::floor(display::kFillBlock * ratio)));
+      if (ratio > 1.0) block = static_cast<int>(std::min(64.0, std::round(display::kFillBlock * ratio)));
     }
   }
   if (display::OpenAreas(&state, &grid, display::ParseAreaStyle(style_value)) == display::kDrawOk) {

@@ -428,11 +428,15 @@ int q7_RsetPointTestInCell(cells::CellIndex& idx, std::int32_t cell, PlanePoint 
   RsetTestCache local;
   RsetTestCache& c = cache ? *cache : local;
   if (c.region != &region || c.chains.cell != cell) {
-    GatherCellChains(idx, region, cell, c.chains);
+    // The cell's chains are kept with their spikes taken out, once.
+    CellChains raw;
+    GatherCellChains(idx, region, cell, raw);
+    WithoutSpikes(raw, c.chains);
+    c.chains.cell = cell;
     c.region = &region;
     c.side_cell = cells::NO_CELL;
   }
-  const double d = NearestBoundary(c.chains, q);
+  const double d = NearestBoundaryClean(c.chains, q);
   if (d == geodesy::HUGE_VALUE) {
     if (c.side_cell != cell) {
       c.side = SideByNeighbours(idx, region, cell);

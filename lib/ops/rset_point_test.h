@@ -58,7 +58,7 @@ double ChainDistance(const CellChains& chains, int k, PlanePoint q);
 // A reusable cache for q7_RsetPointTest: the chains of the last cell tested.
 struct RsetTestCache {
   const cells::Object* region = nullptr;
-  CellChains chains;
+  CellChains chains;  // of the last cell tested, spikes taken out
   std::int32_t side_cell = cells::NO_CELL;  // the cell whose side is known
   int side = 0;
 };

@@ -442,6 +442,15 @@ TEST_F(PlotRun, Hp2xxReadsThePlots) {
   struct stat st;
   ASSERT_EQ(stat((work_ + "/all.png").c_str(), &st), 0);
   EXPECT_GT(st.st_size, 1000);
+  // A sheet of Europe with the 10m land filled: polygons of thousands of
+  // points with their holes.
+  Run("Geometry N50 E10 5e6 stereo\nImportRset land10 land10m.rgn\nPlotStart a4 europe\nDrawCoast\n"
+      "DisplayArea land10\nDrawGrid\nPlotEnd\n");
+  ASSERT_TRUE(Exists(work_ + "/europe.hpg"));
+  const std::string europe = "cd " + work_ + " && hp2xx -q -m png -f europe.png europe.hpg > hp2xx.txt 2>&1";
+  EXPECT_EQ(system(europe.c_str()), 0) << Slurp(work_ + "/hp2xx.txt");
+  ASSERT_EQ(stat((work_ + "/europe.png").c_str(), &st), 0);
+  EXPECT_GT(st.st_size, 1000);
 }
 
 namespace {
