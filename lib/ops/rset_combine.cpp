@@ -723,10 +723,11 @@ struct Combiner {
       }
     }
     // A stretch with the other region's legs along it both ways has taken
-    // its side from the points beside it. When those legs are an out-and-
-    // back pair between the stretch's two nodes (a spike of no width), they
-    // bound nothing and are dropped: otherwise the one running the same way
-    // would be kept beside the stretch.
+    // its side from the points beside it. Those legs (a spike of no width
+    // running out along it and back, or a seam of two rings) bound nothing
+    // beside it: the other region's stretches between the same two nodes
+    // that lie along it are dropped, or the one running the same way would
+    // be kept beside the stretch.
     if (!on_both_ways.empty()) {
       std::vector<std::int64_t> by_node(stretches.size());
       std::iota(by_node.begin(), by_node.end(), 0);
@@ -739,14 +740,6 @@ struct Combiner {
         const auto k = key(s);
         auto lo = std::lower_bound(by_node.begin(), by_node.end(), k,
                                    [&](std::int64_t i, const std::pair<std::int32_t, std::int32_t>& v) { return key(i) < v; });
-        // Only an out-and-back pair: a stretch each way between the nodes.
-        bool forth = false, back = false;
-        for (auto it = lo; it != by_node.end() && key(*it) == k; ++it) {
-          const Stretch& z = stretches[*it];
-          if (z.region == stretches[s].region || (z.label != kSameWay && z.label != kOppositeWay)) continue;
-          (z.from_node == stretches[s].from_node ? forth : back) = true;
-        }
-        if (!forth || !back) continue;
         for (; lo != by_node.end() && key(*lo) == k; ++lo) {
           Stretch& z = stretches[*lo];
           if (z.region == stretches[s].region || (z.label != kSameWay && z.label != kOppositeWay)) continue;

@@ -782,10 +782,11 @@ TEST(RsetAlgebraOracle, CountriesMergeIntoLand50m) {
 // The 10m countries (atlas2rgn's countries mode, one identifier per
 // country) into one region, against the land object of the same file. 112
 // of their rings cross themselves, as the land's do. Open: 252 of the 253
-// merges succeed; the last but two ends in status 16 where a ring of one
-// part runs out along a leg of the other and back (a spike near 51.37 N
-// 4.22 E, on the Scheldt) and the point tests beside the spike cannot tell
-// its sides. Run with --gtest_also_run_disabled_tests.
+// merges succeed; the last but two ends in status 16 near 51.37 N 4.22 E,
+// on the Scheldt, where Belgium's ring runs out along a Dutch leg and back
+// past where it started (Belgium and the Netherlands alone merge): there
+// the point tests find the part holding Belgium on both sides of the Dutch
+// edge. Run with --gtest_also_run_disabled_tests.
 TEST(RsetAlgebraOracle, DISABLED_CountriesMergeIntoLand10m) {
   SKIP_UNDER_ASAN();
   ASSERT_TRUE(Shared().ok);

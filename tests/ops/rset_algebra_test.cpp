@@ -342,6 +342,22 @@ TEST_F(RsetAlgebra, BoundaryAlongASpikeOrASeam) {
   auto u = Union(*idx, a->obj, b->obj);
   ASSERT_EQ(u->status, 0);
   EXPECT_NEAR(Area(u), Area(a) + Area(b_plain), 1e-9 * Area(u));
+  // A spike that runs out along the neighbour's edge to its corner and
+  // comes back in one leg past where it started, on along the shared edge
+  // (as the Natural Earth 10m Belgium does along the Netherlands at the
+  // Scheldt): the neighbour's edge is the union's boundary there.
+  auto sa = FromRings(*idx, {LL({{0, 0}, {0, 1}, {0.2, 1}, {1, 1}, {0.5, 1}, {0.5, 0}})});
+  auto sa_plain = FromRings(*idx, {LL({{0, 0}, {0, 1}, {0.5, 1}, {0.5, 0}})});
+  auto sb = FromRings(*idx, {LL({{0, 1}, {0, 2}, {1, 2}, {1, 1}, {0.2, 1}})});
+  ASSERT_EQ(sa->status, 0);
+  ASSERT_EQ(sb->status, 0);
+  for (bool swap : {false, true}) {
+    auto su = swap ? Union(*idx, sb->obj, sa->obj) : Union(*idx, sa->obj, sb->obj);
+    ASSERT_EQ(su->status, 0) << swap;
+    EXPECT_NEAR(Area(su), Area(sa_plain) + Area(sb), 1e-9 * Area(su)) << swap;
+    auto si = swap ? Common(*idx, sb->obj, sa->obj) : Common(*idx, sa->obj, sb->obj);
+    EXPECT_TRUE(si->status == -1 || Area(si) < 1e3) << si->status;
+  }
   auto u2 = Union(*idx, b->obj, a->obj);
   ASSERT_EQ(u2->status, 0);
   EXPECT_NEAR(Area(u2), Area(u), 1e-9 * Area(u));
