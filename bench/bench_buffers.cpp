@@ -36,20 +36,6 @@ namespace {
 
 constexpr double kMeanRadius = 6371007.1808;
 
-struct Heap {
-  std::vector<std::uint8_t> bytes;
-  cells::Object obj;
-};
-
-bool BuildObject(cells::CellIndex& idx, int kind, const std::vector<cells::PointNode>& nodes, Heap& h) {
-  cells::SectionTarget t;
-  t.heap = &h.bytes;
-  cells::BuildParams p;
-  p.id = 1;
-  p.res = 10;
-  const int st = kind == cells::kPset ? cells::BuildPset(idx, t, p, nodes, h.obj) : cells::BuildLset(idx, t, p, nodes, h.obj);
-  return st == 0;
-}
 
 DirectionCosines Unit(DirectionCosines a) {
   const double l = std::sqrt(geodesy::Dot(a, a));
@@ -122,7 +108,7 @@ void PointBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
       nodes.push_back({p, static_cast<std::uint64_t>(c)});
     }
   }
-  Heap pts;
+  BenchObject pts;
   if (!BuildObject(idx, cells::kPset, nodes, pts)) {
     std::printf("Pset build failed\n");
     return;
@@ -161,7 +147,7 @@ void LineBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
   std::vector<cells::PointNode> nodes;
   cells::ReadCoordText(f, o, nodes);
   std::fclose(f);
-  Heap lines;
+  BenchObject lines;
   if (!BuildObject(idx, cells::kLset, nodes, lines)) {
     std::printf("land 50m build failed\n");
     return;

@@ -72,20 +72,6 @@ void BestPairNs(int rounds, std::size_t n, F&& ours, G&& peer, double& a, double
 
 volatile double g_sink = 0;
 
-struct Heap {
-  std::vector<std::uint8_t> bytes;
-  cells::Object obj;
-};
-
-bool BuildObject(cells::CellIndex& idx, int kind, const std::vector<cells::PointNode>& nodes, Heap& h) {
-  cells::SectionTarget t;
-  t.heap = &h.bytes;
-  cells::BuildParams p;
-  p.id = 1;
-  p.res = 10;
-  const int st = kind == cells::kPset ? cells::BuildPset(idx, t, p, nodes, h.obj) : cells::BuildRset(idx, t, p, nodes, h.obj);
-  return st == 0;
-}
 
 // Writes the images into a private folder and opens them for search_dim.
 bool OpenBuilt(cells::CellIndex& idx, const ops::CollBuildResult& b, int search_dim, ops::Collection& c) {
@@ -124,7 +110,7 @@ void OverheadBench(cells::CellIndex& idx, const std::string& rgn) {
     ss << nf.rdbuf();
     ops::ReadCollNames(ss.str(), names);
   }
-  Heap obj;
+  BenchObject obj;
   if (!read || !BuildObject(idx, cells::kRset, nodes, obj)) {
     std::printf("overhead: countries 10m build failed\n");
     return;
@@ -212,7 +198,7 @@ void NearestBench(cells::CellIndex& idx, std::size_t n) {
   const std::vector<DirectionCosines> gen = Points(2, n);
   std::vector<cells::PointNode> nodes;
   for (std::size_t i = 0; i < gen.size(); ++i) nodes.push_back({gen[i], i + 1});
-  Heap obj;
+  BenchObject obj;
   ops::Collection coll;
   if (!BuildObject(idx, cells::kPset, nodes, obj)) {
     std::printf("nearest: Pset build failed\n");

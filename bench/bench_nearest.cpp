@@ -63,28 +63,12 @@ using KdTree = nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<
 
 volatile double g_sink = 0;
 
-struct Heap {
-  std::vector<std::uint8_t> bytes;
-  cells::Object obj;
-};
-
-bool BuildObject(cells::CellIndex& idx, int kind, const std::vector<cells::PointNode>& nodes, Heap& h) {
-  cells::SectionTarget t;
-  t.heap = &h.bytes;
-  cells::BuildParams p;
-  p.id = 1;
-  p.res = 10;
-  int st = kind == cells::kPset ? cells::BuildPset(idx, t, p, nodes, h.obj)
-           : kind == cells::kLset ? cells::BuildLset(idx, t, p, nodes, h.obj)
-                                  : cells::BuildRset(idx, t, p, nodes, h.obj);
-  return st == 0;
-}
 
 void PointBench(cells::CellIndex& idx, std::size_t n, const std::vector<DirectionCosines>& queries) {
   const std::vector<DirectionCosines> gen = Points(2, n);
   std::vector<cells::PointNode> nodes;
   for (std::size_t i = 0; i < gen.size(); ++i) nodes.push_back({gen[i], i});
-  Heap h;
+  BenchObject h;
   if (!BuildObject(idx, cells::kPset, nodes, h)) {
     std::printf("Pset build failed\n");
     return;
@@ -186,7 +170,7 @@ void LineBench(cells::CellIndex& idx, const std::vector<DirectionCosines>& queri
   o.res = 10;
   cells::ReadCoordText(f, o, nodes);
   std::fclose(f);
-  Heap lines, region;
+  BenchObject lines, region;
   if (!BuildObject(idx, cells::kLset, nodes, lines) || !BuildObject(idx, cells::kRset, nodes, region)) {
     std::printf("land 10m build failed\n");
     return;

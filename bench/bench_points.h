@@ -1,7 +1,7 @@
 // What the point-query benchmarks share: the clock, the folder of the
 // programs and their data, random positions from splitmix64 (z = 2u - 1,
-// phi = 2 pi v, u and v = next() >> 11 times 2^-53) and the best of a few
-// timed rounds.
+// phi = 2 pi v, u and v = next() >> 11 times 2^-53), the best of a few
+// timed rounds and objects built in memory.
 #pragma once
 
 #include <unistd.h>
@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/cells/cell_index.h"
+#include "lib/cells/object_builder.h"
 #include "lib/geodesy/direction_cosines.h"
 
 namespace benchpoints {
@@ -67,6 +69,23 @@ double BestNs(int rounds, std::size_t n, F&& f) {
     best = std::min(best, (Now() - t0) * 1e9 / static_cast<double>(n));
   }
   return best;
+}
+
+// An object built in memory from nodes, in doubles, identifier 1.
+struct BenchObject {
+  std::vector<std::uint8_t> bytes;
+  cells::Object obj;
+};
+inline bool BuildObject(cells::CellIndex& idx, int kind, const std::vector<cells::PointNode>& nodes, BenchObject& h) {
+  cells::SectionTarget t;
+  t.heap = &h.bytes;
+  cells::BuildParams p;
+  p.id = 1;
+  p.res = 10;
+  const int st = kind == cells::kPset   ? cells::BuildPset(idx, t, p, nodes, h.obj)
+                 : kind == cells::kLset ? cells::BuildLset(idx, t, p, nodes, h.obj)
+                                        : cells::BuildRset(idx, t, p, nodes, h.obj);
+  return st == 0;
 }
 
 }  // namespace benchpoints

@@ -892,7 +892,7 @@ int Combine(const DeriveContext& ctx, int mode, double fuzz, const cells::Object
       if (int s = RestoreRings(idx, ctx.workspace, *src[0], ra, *src[1], mode)) return s;
       if (int s = RestoreRings(idx, ctx.workspace, *src[1], rb, *src[0], mode)) return s;
     }
-    Combiner cb{idx, f, mode, {&ra, &rb}, {}, {}, {}, {}, {}, {}, false};
+    Combiner cb{idx, f, mode, {&ra, &rb}, {}, {}, {}, {}, {}, {}, false, false, {}};
     std::vector<Contact> contacts;
     if (int s = cb.FindContacts(contacts)) return s;
     // The contact records the nodes are made from live in the workspace.
