@@ -48,20 +48,10 @@ struct Arena {
   }
 };
 
-class BufferAreas : public ::testing::Test {
+class BufferAreas : public IsotypeSuite {
  protected:
-  static void SetUpTestSuite() {
-    idx_ = new cells::CellIndex;
-    ASSERT_TRUE(LoadIndex("isotype.vix", *idx_));
-  }
-  static void TearDownTestSuite() {
-    cells::ReleaseIndex(*idx_);
-    delete idx_;
-  }
-  static cells::CellIndex* idx_;
   const geodesy::Ellipsoid e_ = geodesy::MakeUserEllipsoid(kR, kR);
 };
-cells::CellIndex* BufferAreas::idx_ = nullptr;
 
 V Unitised(V a) {
   const double l = std::sqrt(geodesy::Dot(a, a));

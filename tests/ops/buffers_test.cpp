@@ -36,19 +36,7 @@ struct Arena {
   }
 };
 
-class Buffers : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    idx_ = new cells::CellIndex;
-    ASSERT_TRUE(LoadIndex("isotype.vix", *idx_));
-  }
-  static void TearDownTestSuite() {
-    cells::ReleaseIndex(*idx_);
-    delete idx_;
-  }
-  static cells::CellIndex* idx_;
-};
-cells::CellIndex* Buffers::idx_ = nullptr;
+class Buffers : public IsotypeSuite {};
 
 // FNV-1a over the three sections of an object.
 std::uint64_t Fingerprint(const cells::Object& o) {

@@ -30,19 +30,7 @@ struct Arena {
   }
 };
 
-class Lines : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    idx_ = new cells::CellIndex;
-    ASSERT_TRUE(LoadIndex("isotype.vix", *idx_));
-  }
-  static void TearDownTestSuite() {
-    cells::ReleaseIndex(*idx_);
-    delete idx_;
-  }
-  static cells::CellIndex* idx_;
-};
-cells::CellIndex* Lines::idx_ = nullptr;
+class Lines : public IsotypeSuite {};
 
 DirectionCosines Unit(DirectionCosines p) { return geodesy::Normalised(p); }
 

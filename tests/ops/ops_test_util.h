@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "lib/cells/cell_index.h"
 #include "lib/cells/coord_text.h"
 #include "lib/cells/index_file.h"
@@ -107,5 +109,20 @@ inline geodesy::DirectionCosines RandomUnit(std::mt19937_64& rng) {
 inline geodesy::DirectionCosines LatLonDeg(double lat, double lon) {
   return geodesy::GeocentricToCosines({lat * M_PI / 180.0, lon * M_PI / 180.0});
 }
+
+// A test suite whose tests share one loaded isotype index, idx_.
+class IsotypeSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    idx_ = new cells::CellIndex;
+    ASSERT_TRUE(LoadIndex("isotype.vix", *idx_));
+  }
+  static void TearDownTestSuite() {
+    cells::ReleaseIndex(*idx_);
+    delete idx_;
+    idx_ = nullptr;
+  }
+  static inline cells::CellIndex* idx_ = nullptr;
+};
 
 }  // namespace ops::testing

@@ -34,19 +34,7 @@ struct Arena {
   }
 };
 
-class PsetOps : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    idx_ = new cells::CellIndex;
-    ASSERT_TRUE(LoadIndex("isotype.vix", *idx_));
-  }
-  static void TearDownTestSuite() {
-    cells::ReleaseIndex(*idx_);
-    delete idx_;
-  }
-  static cells::CellIndex* idx_;
-};
-cells::CellIndex* PsetOps::idx_ = nullptr;
+class PsetOps : public IsotypeSuite {};
 
 std::vector<PointNode> RandomPoints(int n, std::uint64_t seed, std::uint64_t datum_base = 0) {
   std::mt19937_64 rng(seed);
