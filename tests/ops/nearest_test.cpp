@@ -65,25 +65,15 @@ std::int64_t HitIndex(const ops::NearestCache& c, const ops::NearestHit& h) {
   return c.dir_first[c.dir_of[h.cell]] + h.index;
 }
 
-class Nearest : public ::testing::Test {
+class Nearest : public IsotypeSuite {
  protected:
-  static void SetUpTestSuite() {
-    idx_ = new cells::CellIndex;
-    ASSERT_TRUE(LoadIndex("isotype.vix", *idx_));
-  }
-  static void TearDownTestSuite() {
-    cells::ReleaseIndex(*idx_);
-    delete idx_;
-  }
   static std::vector<cells::PointNode> RandomPoints(int n, unsigned seed) {
     std::mt19937_64 rng(seed);
     std::vector<cells::PointNode> nodes;
     for (int i = 0; i < n; ++i) nodes.push_back({RandomUnit(rng), static_cast<std::uint64_t>(i + 1)});
     return nodes;
   }
-  static cells::CellIndex* idx_;
 };
-cells::CellIndex* Nearest::idx_ = nullptr;
 
 TEST_F(Nearest, PointsEqualBruteForceNearestAndFarthest) {
   HeapObject h;
