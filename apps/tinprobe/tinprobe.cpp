@@ -411,7 +411,7 @@ int main(int argc, char** argv) {
     char* end2 = nullptr;
     const long b = std::strtol(end, &end2, 10);
     if (end == line.c_str() || end2 == end || a < 0 || b < 0 || a > 0x7fffffff || b > 0x7fffffff)
-      FATAL("Invalid hull specification?\n");
+      FATAL("Invalid hull point range?\n");
     iH = static_cast<int>(a);
     nH = static_cast<int>(b);
   }
@@ -431,7 +431,7 @@ int main(int argc, char** argv) {
   if (n < 3) FATAL("Fewer than 3 given points (%ld)\n", n);
   if (n > 100000000) FATAL("no memory:%ld\n", n);
   printf("input points: %ld first hull: %d hull count: %d\n", n, iH, nH);
-  if (nH != 0 && static_cast<long>(iH) + nH != n) FATAL("Invalid hull specification?\n");
+  if (nH != 0 && static_cast<long>(iH) + nH != n) FATAL("Invalid hull point range?\n");
   const double xr = xmax - xmin, yr = ymax - ymin;
   printf("coordinate range, x: %g y: %g\n", xr, yr);
 

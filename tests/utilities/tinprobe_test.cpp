@@ -108,10 +108,10 @@ TEST_F(Tinprobe, RefusalsBeforeAnyDrawing) {
   for (int i = 0; i < 10; ++i) ten += std::to_string(i % 4) + " " + std::to_string(i / 4 + (i % 3) * 0.3) + " 0\n";
   Points("ten.ptp", ten);
   Result r = Run("ten.ptp");
-  EXPECT_TRUE(fatal(r, "Invalid hull specification\\?\n")) << r.out;
+  EXPECT_TRUE(fatal(r, "Invalid hull point range\\?\n")) << r.out;
   EXPECT_NE(r.out.find("input points: 10 first hull: 0 hull count: 4\n"), std::string::npos);
   Points("neg.ptp", "-1 3\n0 0 0\n1 0 0\n0 1 0\n");
-  EXPECT_TRUE(fatal(Run("neg.ptp"), "Invalid hull specification\\?\n"));
+  EXPECT_TRUE(fatal(Run("neg.ptp"), "Invalid hull point range\\?\n"));
   // Not a point line: an error, never a point of zeros.
   Points("bad.ptp", "0 0\n0 0 0\n1 0 0\nabc\n0 1 0\n");
   EXPECT_TRUE(fatal(Run("bad.ptp"), "Invalid point line 4: abc\n"));
