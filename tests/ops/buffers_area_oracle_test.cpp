@@ -31,21 +31,8 @@ using V = geodesy::DirectionCosines;
 // radius shows.
 constexpr double kR = 6400000.0;
 
-struct Arena {
-  std::vector<std::uint8_t> memory;
-  platform::Workspace ws;
-  cells::Object out;
-  explicit Arena(std::size_t n = 256 << 20) : memory(n) {}
-  ops::DeriveContext Context(cells::CellIndex& idx) {
-    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
-    ops::DeriveContext c;
-    c.index = &idx;
-    c.output = &ws;
-    c.object = &out;
-    c.created = 77;
-    c.res = 10;
-    return c;
-  }
+struct Arena : OutputArena {
+  explicit Arena(std::size_t n = 256 << 20) : OutputArena(n, 77) {}
 };
 
 class BufferAreas : public IsotypeSuite {

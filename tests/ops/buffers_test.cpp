@@ -19,21 +19,8 @@ using cells::PointNode;
 using geodesy::DirectionCosines;
 using V = geodesy::DirectionCosines;
 
-struct Arena {
-  std::vector<std::uint8_t> memory;
-  platform::Workspace ws;
-  cells::Object out;
-  explicit Arena(std::size_t n = 256 << 20) : memory(n) {}
-  ops::DeriveContext Context(cells::CellIndex& idx, int res = 10) {
-    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
-    ops::DeriveContext c;
-    c.index = &idx;
-    c.output = &ws;
-    c.object = &out;
-    c.created = 1234;
-    c.res = res;
-    return c;
-  }
+struct Arena : OutputArena {
+  explicit Arena(std::size_t n = 256 << 20) : OutputArena(n, 1234) {}
 };
 
 class Buffers : public IsotypeSuite {};

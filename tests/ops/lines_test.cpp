@@ -13,21 +13,8 @@ namespace {
 using namespace ops::testing;
 using geodesy::DirectionCosines;
 
-struct Arena {
-  std::vector<std::uint8_t> memory;
-  platform::Workspace ws;
-  cells::Object out;
-  explicit Arena(std::size_t n = 16 << 20) : memory(n) {}
-  ops::DeriveContext Context(cells::CellIndex& idx, int res) {
-    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
-    ops::DeriveContext c;
-    c.index = &idx;
-    c.output = &ws;
-    c.object = &out;
-    c.created = 99;
-    c.res = res;
-    return c;
-  }
+struct Arena : OutputArena {
+  explicit Arena(std::size_t n = 16 << 20) : OutputArena(n, 99) {}
 };
 
 class Lines : public IsotypeSuite {};

@@ -16,6 +16,8 @@
 #include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
 #include "lib/geodesy/ellipsoid.h"
+#include "lib/ops/derive_params.h"
+#include "platform/workspace.h"
 
 // Debian's S2 and abseil are built without AddressSanitizer; their
 // containers check themselves differently in an instrumented caller, so the
@@ -123,6 +125,28 @@ class IsotypeSuite : public ::testing::Test {
     idx_ = nullptr;
   }
   static inline cells::CellIndex* idx_ = nullptr;
+};
+
+// An output arena for derivations and the context that writes into it
+// (created: the identifier the results carry).
+struct OutputArena {
+  std::vector<std::uint8_t> memory;
+  platform::Workspace ws;
+  cells::Object out;
+  std::uint32_t created;
+  OutputArena(std::size_t n, std::uint32_t created_id) : memory(n), created(created_id) {
+    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
+  }
+  ops::DeriveContext Context(cells::CellIndex& idx, int res = 10) {
+    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
+    ops::DeriveContext c;
+    c.index = &idx;
+    c.output = &ws;
+    c.object = &out;
+    c.created = created;
+    c.res = res;
+    return c;
+  }
 };
 
 }  // namespace ops::testing

@@ -17,21 +17,8 @@ namespace {
 using namespace ops::testing;
 using cells::PointNode;
 
-struct Arena {
-  std::vector<std::uint8_t> memory;
-  platform::Workspace ws;
-  cells::Object out;
-  explicit Arena(std::size_t n = 64 << 20) : memory(n) { platform::WorkspaceInit(&ws, memory.data(), n); }
-  ops::DeriveContext Context(cells::CellIndex& idx, int res) {
-    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
-    ops::DeriveContext c;
-    c.index = &idx;
-    c.output = &ws;
-    c.object = &out;
-    c.created = 1234;
-    c.res = res;
-    return c;
-  }
+struct Arena : OutputArena {
+  explicit Arena(std::size_t n = 64 << 20) : OutputArena(n, 1234) {}
 };
 
 class PsetOps : public IsotypeSuite {};
