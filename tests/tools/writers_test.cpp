@@ -12,6 +12,8 @@
 
 using namespace utiltest;
 using writertest::Entries;
+using writertest::Spawn;
+using writertest::Wait;
 
 namespace {
 
@@ -21,30 +23,6 @@ std::string Source() {
 }
 
 std::string Package(const std::string& name) { return Source() + "/tests/data/world-atlas/" + name; }
-
-// Starts a program in dir with its output and errors in files of root.
-pid_t Spawn(const std::string& dir, const std::string& root, std::vector<std::string> args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    const int out = open((root + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open((root + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> v;
-    for (auto& a : args) v.push_back(a.data());
-    v.push_back(nullptr);
-    execv(v[0], v.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
 
 // Runs to the end; the exit status.
 int RunIn(const std::string& dir, const std::string& root, std::vector<std::string> args) {

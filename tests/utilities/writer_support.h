@@ -1,6 +1,7 @@
-// Shared by the writer tests of the programs (tinprobe, lumenlog, sheeter):
-// a small tmpfs to fill, the parts a running program holds open, and a main
-// that runs the full-file-system tests only where a tmpfs can be mounted.
+// Shared by the writer tests of the programs (tinprobe, lumenlog, sheeter,
+// atlas2rgn, plrbuild): a small tmpfs to fill, the parts a running program
+// holds open, starting a program and waiting for it, and a main that runs
+// the full-file-system tests only where a tmpfs can be mounted.
 //
 // A writer test program is registered twice with ctest: once for its
 // ordinary tests, once with --full-fs for the suites named *FullFileSystem*,
@@ -9,8 +10,10 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -99,6 +102,32 @@ inline int Main(int argc, char** argv) {
     GTEST_FLAG_SET(filter, "-*FullFileSystem*");
   }
   return RUN_ALL_TESTS();
+}
+
+// Starts a program in dir with its standard output and error in
+// stdout.txt and stderr.txt of out_dir (relative to dir, or absolute).
+inline pid_t Spawn(const std::string& dir, const std::string& out_dir, std::vector<std::string> args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int out = open((out_dir + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open((out_dir + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> v;
+    for (auto& a : args) v.push_back(a.data());
+    v.push_back(nullptr);
+    execv(v[0], v.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit status, or 128 + the signal that ended it.
+inline int Wait(pid_t pid) {
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
 }  // namespace writertest

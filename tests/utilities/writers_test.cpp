@@ -13,6 +13,8 @@
 
 using namespace utiltest;
 using writertest::Entries;
+using writertest::Spawn;
+using writertest::Wait;
 
 namespace {
 
@@ -38,31 +40,6 @@ std::string RandomPoints(int n, unsigned seed) {
   return text;
 }
 
-// Starts a program with its standard output and error in files of dir.
-pid_t Spawn(const std::string& dir, std::vector<std::string> args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> v;
-    for (auto& a : args) v.push_back(a.data());
-    v.push_back(nullptr);
-    execv(v[0], v.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// The exit status, or 128 + the signal that ended it.
-int Wait(pid_t pid) {
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
 class Writers : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -79,7 +56,7 @@ class Writers : public ::testing::Test {
   int StartWindow(std::vector<std::string> outputs = {}) {
     std::vector<std::string> args = {BinDir() + "/lumenlog", "--headless"};
     args.insert(args.end(), outputs.begin(), outputs.end());
-    window = Spawn(dir, args);
+    window = Spawn(dir, ".", args);
     for (int i = 0; i < 300 && platform::WindowFind("lumenlog") != 0; ++i) usleep(10000);
     return platform::WindowFind("lumenlog");
   }
@@ -135,7 +112,7 @@ TEST_F(Writers, TinprobeKilledPartWayLeavesTheOldFile) {
   Spit(dir + "/k.ptp", RandomPoints(3000, 9));
   Spit(dir + "/k.tin", "old triangles\n");
   // With its pauses the run takes many seconds: killed well inside it.
-  const pid_t probe = Spawn(dir, {BinDir() + "/tinprobe", "k.ptp"});
+  const pid_t probe = Spawn(dir, ".", {BinDir() + "/tinprobe", "k.ptp"});
   usleep(600000);
   int st = 0;
   ASSERT_EQ(waitpid(probe, &st, WNOHANG), 0) << "the run ended before it could be killed";
