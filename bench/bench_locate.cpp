@@ -19,6 +19,7 @@
 
 #include <unistd.h>
 
+#include "bench/bench_points.h"
 #include "bench/s2_peers.h"
 #include "lib/cells/cell_index.h"
 #include "lib/cells/cell_locate.h"
@@ -29,28 +30,10 @@ using geodesy::DirectionCosines;
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using benchpoints::BestNs;
+using benchpoints::Now;
 
-std::string IndexPath() {
-  if (const char* b = std::getenv("OMBREL_BIN")) return std::string(b) + "/isotype.vix";
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  std::string exe = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string("./x");
-  return exe.substr(0, exe.find_last_of('/')) + "/../bin/isotype.vix";
-}
-
-template <class F>
-double BestNs(int rounds, std::size_t n, F&& f) {
-  double best = 1e30;
-  for (int r = 0; r < rounds; ++r) {
-    const double t0 = Now();
-    f();
-    best = std::min(best, (Now() - t0) * 1e9 / static_cast<double>(n));
-  }
-  return best;
-}
+std::string IndexPath() { return benchpoints::BinDir() + "isotype.vix"; }
 
 }  // namespace
 
