@@ -309,27 +309,17 @@ class Filler {
       run_a = a;
       run_e = e;
     };
-    if (j != runs_row_) {
-      // The block row's runs of inside and of undecided blocks, the same
-      // for each of its pixel rows.
-      runs_.clear();
-      for (int i = 0; i < nbx_;) {
-        if (st[i] == kOut) {
-          ++i;
-          continue;
-        }
-        int e = i;
-        while (e < nbx_ && st[e] == st[i]) ++e;
-        runs_.push_back({st[i], i, e});
-        i = e;
-      }
-      runs_row_ = j;
-    }
-    for (const BlockRun& run : runs_) {
-      const int i = run.first, e = run.end;
+    for (int i = 0; i < nbx_;) {
       const int bx = x_lo_ + i * block_;
-      if (run.state == kIn) {
+      if (st[i] == kOut) {
+        ++i;
+        continue;
+      }
+      int e = i;
+      while (e < nbx_ && st[e] == st[i]) ++e;
+      if (st[i] == kIn) {
         add(bx, std::min(x_lo_ + e * block_ - 1, x_hi_) + 1);
+        i = e;
         continue;
       }
       bool any_off = false;
@@ -352,6 +342,7 @@ class Filler {
         add(x, r);
         x = r;
       }
+      i = e;
     }
     add(-2, -2);  // hands on the last run
   }
@@ -431,12 +422,6 @@ class Filler {
   double fuzz_;
   DrawState* d_;
   int block_;  // block side in device units
-  struct BlockRun {
-    uint8_t state;
-    int first, end;  // blocks first .. end - 1 of the row
-  };
-  std::vector<BlockRun> runs_;
-  int runs_row_ = -1;  // the block row runs_ was made for
   std::vector<ops::RsetTestCache> caches_ = std::vector<ops::RsetTestCache>(kChainSlots);
   int w_ = 0, h_ = 0, x_lo_ = 0, x_hi_ = 0, y_lo_ = 0, y_hi_ = 0;
   double off_x_ = 0, off_y_ = 0;
