@@ -271,13 +271,6 @@ std::uint32_t Collection::CellRecords(std::int32_t cell, const std::uint8_t** re
   return 0;
 }
 
-bool Collection::PlanePosition(const cells::CellIndex& idx, std::int32_t cell, const DirectionCosines& p,
-                               PlanePoint& q) {
-  if (cell < 0 || cell >= idx.cell_count) return false;
-  const geodesy::TangentFrame f = geodesy::BuildTangentFrame(idx.cells[cell]->centre);
-  return geodesy::ProjectToFrame(f, p, q.u, q.v) == 0;
-}
-
 int Collection::RegionsAt(cells::CellIndex& idx, std::int32_t cell, const DirectionCosines& p,
                           std::uint32_t* out, int out_cap) {
   if (!rcells_ || rcell_count_ == 0 || cell < 0 || static_cast<std::size_t>(cell) >= cell_entry_.size()) return 0;

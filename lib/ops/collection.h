@@ -164,10 +164,6 @@ class Collection {
   // the remaining span. Returns the number of records and their address.
   std::uint32_t CellRecords(std::int32_t cell, const std::uint8_t** records);
 
-  // Plane position of p in a cell's frame (false beyond 90 degrees).
-  static bool PlanePosition(const cells::CellIndex& idx, std::int32_t cell,
-                            const geodesy::DirectionCosines& p, PlanePoint& q);
-
   // The regions holding p (at most out_cap; the count found is returned, and
   // a count above out_cap means more regions overlap than fit). cell is p's
   // cell.
