@@ -249,11 +249,15 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
                 "SaveBitmap pic.png\n"
                 "SaveBitmap pic.jpg\n"
                 "SaveBitmap pic.bmp\n"
+                "Geometry N50 E10 2e7 stereo\n"
+                "PlotStart a4 ./plot\n"
+                "DrawGrid\n"
+                "PlotEnd\n"
                 "DerivePsetUnique b a\n",
                 &out),
             0)
       << out;
-  const char* kept[] = {"a.qbo", "a.dmp", "a_out.pts", "t.txt", "pic.png", "pic.jpg", "pic.bmp", "b.qbo"};
+  const char* kept[] = {"a.qbo", "a.dmp", "a_out.pts", "t.txt", "pic.png", "pic.jpg", "pic.bmp", "plot.hpg", "b.qbo"};
   std::vector<std::string> before;
   for (const char* f : kept) {
     before.push_back(ReadAll(dir + f));
@@ -272,6 +276,10 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
                          "SaveBitmap pic.png\n"
                          "SaveBitmap pic.jpg\n"
                          "SaveBitmap pic.bmp\n"
+                         "Geometry N50 E10 2e7 stereo\n"
+                         "PlotStart a4 ./plot\n"
+                         "DrawGrid\n"
+                         "PlotEnd\n"
                          "DerivePsetUnique b a\n",
                          &out);
   EXPECT_EQ(status, 4) << out;  // the last command's level, not a crash or an assertion
@@ -282,6 +290,7 @@ TEST(OutputSafety, EveryWriterOnAFullDiskFailsAtLevel4AndKeepsThePreviousFile) {
   EXPECT_NE(out.find("File (./t.txt) write error"), std::string::npos) << out;
   for (const char* pic : {"png", "jpg", "bmp"})
     EXPECT_NE(out.find(std::string("Image file (./pic.") + pic + ") output error"), std::string::npos) << out;
+  EXPECT_NE(out.find("Plot file ./plot.hpg not written:"), std::string::npos) << out;
   EXPECT_NE(out.find("./b.qbo: no space left on the file system"), std::string::npos) << out;
   for (std::size_t i = 0; i < before.size(); ++i)
     EXPECT_EQ(ReadAll(dir + kept[i]), before[i]) << kept[i] << " changed";
