@@ -12,29 +12,32 @@
 // largest magnitude, and the other two components divided by it give grid
 // coordinates in [-1, 1]. Each grid square holds the cell nearest to the
 // square's middle. A point far from the walk hint starts from its square's
-// cell instead (when that is nearer), which is one or two steps from its own
-// cell; a point near the walk hint walks from the hint as before.
+// cell instead (when that is nearer); a point near the walk hint walks from
+// the hint as before.
 //
-// The squares are about a third of a cell wide, so a third of them lie
-// wholly inside their cell. Such a square is marked sure when every neighbour of
-// its cell is farther than the cell's centre, by a clear margin, from all
-// four corners: the neighbour's bisector then passes outside the square (a
-// square's points are positive combinations of its corners). A walk started
-// from a sure square's cell looks at the neighbours and stays, so a point
-// in that square takes the cell straight from the table; the result is the
-// one the walk gives. Only the squares a cell boundary crosses are walked.
+// The squares are about half a cell wide. Nearly every square is marked
+// local: every point in it has its nearest centre among the square's cell
+// and that cell's neighbours, so one look at the cell's compact node (below)
+// decides, with no walk. A square is local when every cell two steps from
+// its cell (a neighbour of a neighbour, neither the cell nor one of its
+// neighbours) is farther, by a clear margin at all four corners, than one of
+// the cell and its neighbours: the neighbour's bisector then passes outside
+// the square (a square's points are positive combinations of its corners).
+// The cells whose Voronoi regions meet the square form a connected patch
+// that holds the square's cell; had it a cell beyond the neighbours, it
+// would hold one two steps away too, and none meets the square.
 //
-// The walk (from a table start, or from the hint for a point near the last
-// one) reads compact nodes, one 128-byte slot per cell: the neighbour
-// numbers and, as floats in eight lanes, the vectors from each neighbour's
-// centre to the cell's centre, so that one step is two four-lane dot
-// products and a compare. For a point p of about unit
-// length, neighbour m is nearer than c exactly when p.(c - m) < 0 up to the
-// difference of the centres' squared lengths; the node keeps a bound on the
-// float rounding and that difference, so each neighbour is either surely
-// farther, surely nearer or undecided. A step with every neighbour surely
-// farther stops; a step with exactly one surely nearer and the rest surely
-// farther moves there, as the walk must. Anything else (undecided, two
+// The compact nodes, one 64-byte slot per cell, hold the neighbour numbers
+// and the vectors from each neighbour's centre to the cell's centre, scaled
+// by the node's largest component to 16-bit integers. For a point p of
+// about unit length, neighbour m is nearer than c exactly when p.(c - m) < 0
+// up to the difference of the centres' squared lengths; in the node's units
+// the rounding to integers, the float arithmetic and that difference stay
+// within NODE_TOLERANCE, so each neighbour is either surely farther, surely
+// nearer or undecided. With every neighbour surely farther the cell is the
+// nearest; with exactly one surely nearer, by twice the tolerance more than
+// any other, the walk moves there; one node look decides both, four lanes at
+// a time and without a branch on the data. Anything else (undecided, two
 // nearer, a cell of more than NODE_NEIGHBOURS neighbours) hands over to the
 // walk on the exact squared chords from that cell, so the result is always
 // the walk's. Points far from unit length (the zero vector, say) skip the
@@ -46,6 +49,8 @@
 #include <cstring>
 #include <algorithm>
 #include <new>
+
+#include <emmintrin.h>
 
 #include "lib/cells/cell_disc.h"
 #include "lib/geodesy/constants.h"
@@ -60,27 +65,38 @@ namespace {
 
 // Neighbours a compact node holds; a cell with more is walked exactly.
 constexpr int NODE_NEIGHBOURS = 6;
-// Lanes of the node's vectors: two groups of four floats. Lanes beyond the
-// neighbour count repeat lane 0, so that all lanes can be tested at once.
+// Lanes of the node's vectors: two groups of four.
 constexpr int NODE_LANES = 8;
 
-// Four floats, added and multiplied lane by lane (GCC and Clang vectors).
+// Four floats and four 32-bit integers (GCC and Clang vectors).
 typedef float Float4 __attribute__((vector_size(16)));
 typedef std::int32_t Int4 __attribute__((vector_size(16)));
 
-// One cell's compact node (128 bytes). tx, ty, tz: centre(cell) -
-// centre(neighbour) by lane. count is the neighbour count, or -1 when the
-// cell is walked exactly. The decision tolerance tol covers, for |p| <= 1.5,
-// the float rounding of the vectors, of p and of the dot product, the
-// difference of the centres' squared lengths and the rounding of the
-// squared chords.
+// One cell's compact node (64 bytes, one cache line). q holds, lane by lane,
+// the x, y and z of (centre(cell) - centre(neighbour)) / scale rounded to
+// integers, the scale making the largest component NODE_UNITS; lanes beyond
+// the neighbour count repeat lane 0. The neighbours are base + delta[k];
+// the top four bits of head hold the neighbour count, the rest base. A
+// count of 0 marks a cell walked exactly (more than NODE_NEIGHBOURS
+// neighbours, centres unfit for the units, neighbour numbers spread more
+// than 65 535 apart, or a cell number beyond 2^28).
 struct alignas(64) Node {
-  float tx[NODE_LANES], ty[NODE_LANES], tz[NODE_LANES];
-  std::int32_t count;
-  float tol;
-  std::int32_t neighbour[NODE_NEIGHBOURS];
+  std::int16_t q[3][NODE_LANES];
+  std::uint32_t head;
+  std::uint16_t delta[NODE_NEIGHBOURS];
 };
-static_assert(sizeof(Node) == 128, "a compact node is two cache lines");
+static_assert(sizeof(Node) == 64, "a compact node is one cache line");
+constexpr std::uint32_t NODE_BASE = 0x0fffffffu;
+constexpr int NODE_COUNT_SHIFT = 28;
+
+// Bound, in a node's units, on the error of p.q against p.(c - m) / scale
+// for |p| <= 1.5: the rounding to integers (half a unit a component, 1.3 at
+// most), the float conversion of p and the products and sums (0.02), the
+// difference of the centres' squared lengths (at most 0.1, or the cell is
+// walked exactly) and the rounding of the squared chords.
+constexpr float NODE_TOLERANCE = 2.0f;
+// Largest component of a node's vectors in its units.
+constexpr double NODE_UNITS = 32000.0;
 
 struct StartTable {
   std::int32_t grid;          // squares per face side
@@ -89,8 +105,8 @@ struct StartTable {
   DirectionCosines* centres;  // copy of every centre, by cell number
   std::int32_t* offsets;      // cell_count + 1 offsets into lists
   std::int32_t* lists;        // copy of every neighbour list, end to end
-  std::uint32_t* start;       // 6 * grid * grid start cells, SURE_SQUARE or'd in
-  Node* nodes;                // cell_count compact nodes, 64-byte aligned
+  std::uint32_t* start;       // 6 * grid * grid start cells, LOCAL_SQUARE or'd in
+  Node* nodes;                // cell_count compact nodes and a spare one, 64-byte aligned
   // The last point located through the table and its cell: while the walk
   // hint is still that cell, the distance to the last point tells near from
   // far without touching the hint's centre.
@@ -98,13 +114,18 @@ struct StartTable {
   DirectionCosines last_point;
 };
 
-// Mark of a start cell whose square lies wholly inside the cell.
-constexpr std::uint32_t SURE_SQUARE = 0x80000000u;
+// Mark of a start cell whose square is local (see above).
+constexpr std::uint32_t LOCAL_SQUARE = 0x80000000u;
+// Mark of a start cell whose square lies wholly inside the cell: every
+// neighbour is farther at all four corners by a clear margin.
+constexpr std::uint32_t SURE_SQUARE = 0x40000000u;
+constexpr std::uint32_t SQUARE_CELL = 0x3fffffffu;
 
-// Smallest p.(centre - neighbour) at a sure square's corners. The walk
-// compares squared chords whose difference is twice this for a unit point;
-// rounding in the chords, the corners and the centres' lengths (a few 1e-15
-// and at most 1e-13) stays far below it.
+// Smallest p.(a - x) at a square's corners for cell a to count as surely
+// nearer than cell x there. The walk compares squared chords whose
+// difference is twice this for a unit point; rounding in the chords, the
+// corners and the centres' lengths (a few 1e-15 and at most 1e-13) stays far
+// below it.
 constexpr double SURE_MARGIN = 1e-9;
 
 inline double Chord2(const DirectionCosines& p, const DirectionCosines& c) {
@@ -162,35 +183,26 @@ inline std::int32_t Walk(const Graph& graph, std::int32_t c, double d, const Dir
   return c;
 }
 
-// Grid square of p on its cube face: index into the table.
+// Grid square of p on its cube face: index into the table. The face is
+// picked by selects, not branches: random points would mispredict them.
 inline std::size_t SquareOf(const DirectionCosines& p, std::int32_t grid) {
+  const double comp[3] = {p.x, p.y, p.z};
   const double ax = std::fabs(p.x), ay = std::fabs(p.y), az = std::fabs(p.z);
-  int face;
-  double u, v, w;
-  if (ax >= ay && ax >= az) {
-    face = p.x >= 0 ? 0 : 1;
-    w = ax;
-    u = p.y;
-    v = p.z;
-  } else if (ay >= az) {
-    face = p.y >= 0 ? 2 : 3;
-    w = ay;
-    u = p.z;
-    v = p.x;
-  } else {
-    face = p.z >= 0 ? 4 : 5;
-    w = az;
-    u = p.x;
-    v = p.y;
-  }
+  const bool on_x = ax >= ay && ax >= az;
+  const bool on_y = !on_x && ay >= az;
+  // Faces 0/1: (y, z); 2/3: (z, x); 4/5: (x, y).
+  const int axis = on_x ? 0 : (on_y ? 1 : 2);
+  const double lead = comp[axis];
+  const double u = comp[axis == 2 ? 0 : axis + 1], v = comp[axis == 0 ? 2 : axis - 1];
+  const int face = 2 * axis + (lead < 0.0 ? 1 : 0);
+  const double w = std::fabs(lead);
   const double half = 0.5 * grid;
   const double inv = w > 0.0 ? half / w : 0.0;
-  // Clamped as doubles, so that a point with infinite or NaN components
-  // still gives a square inside the table.
-  double fi = u * inv + half, fj = v * inv + half;
+  // Clamped so that a point with infinite or NaN components still gives a
+  // square inside the table (max(0, NaN) is 0).
   const double top = grid - 1;
-  fi = fi >= 0.0 ? (fi <= top ? fi : top) : 0.0;
-  fj = fj >= 0.0 ? (fj <= top ? fj : top) : 0.0;
+  const double fi = std::min(top, std::max(0.0, u * inv + half));
+  const double fj = std::min(top, std::max(0.0, v * inv + half));
   const int i = static_cast<int>(fi), j = static_cast<int>(fj);
   return (static_cast<std::size_t>(face) * grid + j) * grid + i;
 }
@@ -220,22 +232,51 @@ inline StartTable* TableOf(const CellIndex& idx) {
 }
 
 // Squares per cell width across a cube face.
-constexpr double GRID_PER_CELL = 3.0;
+constexpr double GRID_PER_CELL = 2.0;
+
+// True when cell a is nearer than cell x, by SURE_MARGIN, at each corner.
+bool NearerAtCorners(const StartTable& t, std::int32_t a, std::int32_t x, const DirectionCosines* corner) {
+  const DirectionCosines& pa = t.centres[a];
+  const DirectionCosines& px = t.centres[x];
+  const DirectionCosines ax{pa.x - px.x, pa.y - px.y, pa.z - px.z};
+  for (int k = 0; k < 4; ++k) {
+    const DirectionCosines& q = corner[k];
+    if (!(q.x * ax.x + q.y * ax.y + q.z * ax.z >= SURE_MARGIN)) return false;
+  }
+  return true;
+}
 
 // True when every neighbour of cell c is farther than c's centre from each
-// corner of square (i, j) of the face by at least SURE_MARGIN (see above).
+// corner of square (i, j) of the face by at least SURE_MARGIN.
 bool SquareIsSure(const StartTable& t, std::int32_t c, int face, int i, int j) {
-  const std::int32_t* nb = t.lists + t.offsets[c];
   const int n = t.offsets[c + 1] - t.offsets[c];
   if (n < 1) return false;
   DirectionCosines corner[4];
   for (int k = 0; k < 4; ++k) corner[k] = FacePoint(face, i + (k & 1), j + (k >> 1), t.grid);
-  const DirectionCosines& a = t.centres[c];
-  for (int q = 0; q < n; ++q) {
-    const DirectionCosines& b = t.centres[nb[q]];
-    const DirectionCosines ab{a.x - b.x, a.y - b.y, a.z - b.z};
-    for (const DirectionCosines& k : corner) {
-      if (!(k.x * ab.x + k.y * ab.y + k.z * ab.z >= SURE_MARGIN)) return false;
+  for (std::int32_t q = t.offsets[c]; q < t.offsets[c + 1]; ++q) {
+    if (!NearerAtCorners(t, c, t.lists[q], corner)) return false;
+  }
+  return true;
+}
+
+// True when square (i, j) of the face is local for cell c (see the head of
+// this file): every cell two steps from c is beaten at all four corners by
+// c or one of its neighbours, the neighbour it was reached through first.
+bool SquareIsLocal(const StartTable& t, std::int32_t c, int face, int i, int j) {
+  if ((t.nodes[c].head >> NODE_COUNT_SHIFT) == 0) return false;
+  DirectionCosines corner[4];
+  for (int k = 0; k < 4; ++k) corner[k] = FacePoint(face, i + (k & 1), j + (k >> 1), t.grid);
+  const std::int32_t* ring = t.lists + t.offsets[c];
+  const int n = t.offsets[c + 1] - t.offsets[c];
+  auto in_ring = [&](std::int32_t x) { return x == c || std::find(ring, ring + n, x) != ring + n; };
+  for (int a = 0; a < n; ++a) {
+    const std::int32_t m = ring[a];
+    for (std::int32_t q = t.offsets[m]; q < t.offsets[m + 1]; ++q) {
+      const std::int32_t x = t.lists[q];
+      if (in_ring(x)) continue;
+      bool beaten = NearerAtCorners(t, m, x, corner) || NearerAtCorners(t, c, x, corner);
+      for (int b = 0; b < n && !beaten; ++b) beaten = b != a && NearerAtCorners(t, ring[b], x, corner);
+      if (!beaten) return false;
     }
   }
   return true;
@@ -244,84 +285,109 @@ bool SquareIsSure(const StartTable& t, std::int32_t c, int face, int i, int j) {
 // Fills cell c's compact node from the flat copies.
 void MakeNode(StartTable& t, std::int32_t c) {
   Node& node = t.nodes[c];
+  std::memset(&node, 0, sizeof node);
   const int n = t.offsets[c + 1] - t.offsets[c];
-  node.count = -1;
-  node.tol = 0.0f;
   if (n < 1 || n > NODE_NEIGHBOURS) return;
+  const std::int32_t* nb = t.lists + t.offsets[c];
+  const std::int32_t base = *std::min_element(nb, nb + n);
+  if (*std::max_element(nb, nb + n) - base > 0xffff || base > static_cast<std::int32_t>(NODE_BASE)) return;
   const DirectionCosines& a = t.centres[c];
   const double a2 = a.x * a.x + a.y * a.y + a.z * a.z;
-  double worst = 0.0;
-  for (int k = 0; k < NODE_LANES; ++k) {
-    const int q = k < n ? k : 0;
-    const std::int32_t m = t.lists[t.offsets[c] + q];
-    const DirectionCosines& b = t.centres[m];
-    const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-    if (k < n) node.neighbour[k] = m;
-    node.tx[k] = static_cast<float>(dx);
-    node.ty[k] = static_cast<float>(dy);
-    node.tz[k] = static_cast<float>(dz);
-    // |p.(v - float(v))| <= 1.5 * L1 error for |p| <= 1.5; the float
-    // rounding of p and of the three products and two sums stays within
-    // 5 * 2^-24 * 1.5 * L1(v); the squared lengths enter the chord
-    // difference at half weight.
-    const double l1 = std::fabs(dx - node.tx[k]) + std::fabs(dy - node.ty[k]) + std::fabs(dz - node.tz[k]);
-    const double size = std::fabs(dx) + std::fabs(dy) + std::fabs(dz);
-    const double len = std::fabs(b.x * b.x + b.y * b.y + b.z * b.z - a2);
-    const double bound = 1.5 * l1 + 5.0 * 1.5 * size / 16777216.0 + 0.5 * len;
-    if (!(bound < 1e-3)) return;  // centres too far from unit length: walk exactly
-    if (bound > worst) worst = bound;
+  double d[NODE_NEIGHBOURS][3];
+  double largest = 0.0;
+  for (int k = 0; k < n; ++k) {
+    const DirectionCosines& b = t.centres[nb[k]];
+    d[k][0] = a.x - b.x;
+    d[k][1] = a.y - b.y;
+    d[k][2] = a.z - b.z;
+    for (double e : d[k]) largest = std::max(largest, std::fabs(e));
   }
-  // Chord rounding (a few 1e-15) and the dot product's own rounding, with
-  // room to spare; doubled to stay clear of the float conversion of tol.
-  node.tol = static_cast<float>(2.0 * (worst + 1e-13));
-  node.count = n;
+  // Centres too close together or too far apart for the units: walk exactly.
+  if (!(largest >= 1e-7 && largest <= 2.0)) return;
+  const double scale = largest / NODE_UNITS;
+  for (int k = 0; k < n; ++k) {
+    // The squared lengths enter the chord difference at half weight.
+    const DirectionCosines& b = t.centres[nb[k]];
+    if (!(0.5 * std::fabs(b.x * b.x + b.y * b.y + b.z * b.z - a2) <= 0.1 * scale)) return;
+  }
+  for (int k = 0; k < NODE_LANES; ++k) {
+    const int from = k < n ? k : 0;
+    for (int e = 0; e < 3; ++e) node.q[e][k] = static_cast<std::int16_t>(std::lround(d[from][e] / scale));
+  }
+  for (int k = 0; k < n; ++k) node.delta[k] = static_cast<std::uint16_t>(nb[k] - base);
+  node.head = static_cast<std::uint32_t>(base) | (static_cast<std::uint32_t>(n) << NODE_COUNT_SHIFT);
 }
 
-// The walk from start on the compact nodes (see the head of this file); p
-// has squared length 0.25 ... 2.25.
+// Four lanes of 16-bit integers from q, widened to floats 65 536 times
+// their value (exactly: the integer lands in the upper half of each lane).
+inline Float4 LowLanes(__m128i q) { return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_setzero_si128(), q)); }
+inline Float4 HighLanes(__m128i q) { return _mm_cvtepi32_ps(_mm_unpackhi_epi16(_mm_setzero_si128(), q)); }
+// The tolerance in the units of those lanes.
+constexpr float LANE_TOLERANCE = NODE_TOLERANCE * 65536.0f;
+
+// v = p.q by lane, in the units of LowLanes: negative when the neighbour is
+// nearer than the node's cell.
+inline void NodeLanes(const Node& node, const DirectionCosines& p, __m128& lo, __m128& hi) {
+  const Float4 px = Float4{} + static_cast<float>(p.x), py = Float4{} + static_cast<float>(p.y),
+               pz = Float4{} + static_cast<float>(p.z);
+  const __m128i qx = _mm_load_si128(reinterpret_cast<const __m128i*>(node.q[0]));
+  const __m128i qy = _mm_load_si128(reinterpret_cast<const __m128i*>(node.q[1]));
+  const __m128i qz = _mm_load_si128(reinterpret_cast<const __m128i*>(node.q[2]));
+  lo = px * LowLanes(qx) + py * LowLanes(qy) + pz * LowLanes(qz);
+  hi = px * HighLanes(qx) + py * HighLanes(qy) + pz * HighLanes(qz);
+}
+
+// True when cell c's node finds every neighbour surely farther than c.
+inline bool NodeStays(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
+  const Node& node = t.nodes[c];
+  __m128 lo, hi;
+  NodeLanes(node, p, lo, hi);
+  const __m128 tol = _mm_set1_ps(LANE_TOLERANCE);
+  // Lanes beyond the count repeat lane 0.
+  return (node.head >> NODE_COUNT_SHIFT) != 0 &&
+         (_mm_movemask_ps(_mm_cmpgt_ps(lo, tol)) & _mm_movemask_ps(_mm_cmpgt_ps(hi, tol))) == 15;
+}
+
+// One look at cell c's node for p (squared length 0.25 ... 2.25): c when
+// every neighbour is surely farther, the neighbour that is surely nearer
+// than c and than every other neighbour, otherwise -1.
+inline std::int32_t NodeDecide(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
+  const Node& node = t.nodes[c];
+  const int n = static_cast<int>(node.head >> NODE_COUNT_SHIFT);
+  __m128 lo, hi;
+  NodeLanes(node, p, lo, hi);
+  __m128 least = _mm_min_ps(lo, hi);
+  least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(1, 0, 3, 2)));
+  least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(2, 3, 0, 1)));
+  const __m128 tol = _mm_set1_ps(LANE_TOLERANCE);
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  // Undecided lanes: |v| <= tolerance. Close lanes: within twice the
+  // tolerance of the least (the difference of two lanes has twice the
+  // error). Lanes beyond the count repeat lane 0 and are left out here.
+  const int lanes = (1 << n) - 1;
+  const int undecided = (_mm_movemask_ps(_mm_cmple_ps(_mm_and_ps(lo, magnitude), tol)) |
+                         (_mm_movemask_ps(_mm_cmple_ps(_mm_and_ps(hi, magnitude), tol)) << 4)) &
+                        lanes;
+  const __m128 limit = _mm_add_ps(least, _mm_add_ps(tol, tol));
+  const int close = (_mm_movemask_ps(_mm_cmplt_ps(lo, limit)) | (_mm_movemask_ps(_mm_cmplt_ps(hi, limit)) << 4)) &
+                    lanes;
+  const bool stay = _mm_cvtss_f32(least) > LANE_TOLERANCE;
+  const bool decided = n > 0 && undecided == 0 && (stay || (close & (close - 1)) == 0);
+  const int lane = __builtin_ctz(static_cast<unsigned>(close) | 0x40u);
+  const std::int32_t next =
+      static_cast<std::int32_t>((node.head & NODE_BASE) + node.delta[lane < NODE_NEIGHBOURS ? lane : 0]);
+  const std::int32_t r = stay ? c : next;
+  return decided ? r : -1;
+}
+
+// The walk from c on the compact nodes (see the head of this file); p has
+// squared length 0.25 ... 2.25.
 inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
   for (;;) {
-    const Node& node = t.nodes[c];
-    const int n = node.count;
-    if (n < 0) break;
-    const float tol = node.tol;
-    // v = p.(c - m) in all lanes: negative when m is nearer than c.
-    const Float4 px = Float4{} + static_cast<float>(p.x), py = Float4{} + static_cast<float>(p.y),
-                 pz = Float4{} + static_cast<float>(p.z), tv = Float4{} + tol;
-    Float4 lo, hi, tx, ty, tz;
-    std::memcpy(&tx, node.tx, 16);
-    std::memcpy(&ty, node.ty, 16);
-    std::memcpy(&tz, node.tz, 16);
-    lo = px * tx + py * ty + pz * tz;
-    std::memcpy(&tx, node.tx + 4, 16);
-    std::memcpy(&ty, node.ty + 4, 16);
-    std::memcpy(&tz, node.tz + 4, 16);
-    hi = px * tx + py * ty + pz * tz;
-    const Int4 all = (lo > tv) & (hi > tv);
-    if ((all[0] & all[1] & all[2] & all[3]) != 0) return c;
-    float v[NODE_LANES];
-    std::memcpy(v, &lo, 16);
-    std::memcpy(v + 4, &hi, 16);
-    // The two smallest.
-    double least = HUGE_VAL, second = HUGE_VAL;
-    bool undecided = false;
-    std::int32_t next = c;
-    for (int k = 0; k < n; ++k) {
-      undecided |= !(v[k] < -tol || v[k] > tol);
-      if (v[k] < least) {
-        second = least;
-        least = v[k];
-        next = node.neighbour[k];
-      } else if (v[k] < second) {
-        second = v[k];
-      }
-    }
-    if (undecided) break;
-    // The nearest neighbour is nearer than c. The walk moves to it when it
-    // is surely nearer than every other neighbour too (the difference of
-    // two v is the chord difference's half, with twice the error).
-    if (!(second > least + 2.0 * static_cast<double>(tol))) break;
-    c = next;
+    const std::int32_t r = NodeDecide(t, c, p);
+    if (r < 0) break;
+    if (r == c) return c;
+    c = r;
   }
   return Walk(FlatGraph{t.centres, t.offsets, t.lists}, c, Chord2(p, t.centres[c]), p, nullptr);
 }
@@ -331,11 +397,11 @@ inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const Directio
 bool BuildStartTable(CellIndex& idx) {
   DropStartTable(idx);
   if (idx.cell_count <= 0 || idx.cells == nullptr) return false;
-  // About GRID_PER_CELL squares per cell width across a face: a third of
-  // the squares are then sure, and the middle's cell of the others is the
-  // point's own cell or a neighbour of it. The grid is capped to keep the
-  // squares within 6.3 MB on the largest indexes (1.5 MB for 40 962 cells);
-  // the nodes take 128 bytes a cell.
+  // About GRID_PER_CELL squares per cell width across a face: nearly every
+  // square is then local (all of them on the shipped indexes), and the
+  // squares of 40 962 cells take 0.66 MB, small enough to stay in a core's
+  // second-level cache. The grid is capped to keep the squares within 6.3 MB
+  // on the largest indexes; the nodes take 64 bytes a cell.
   double g = std::ceil(GRID_PER_CELL * std::sqrt(idx.cell_count / 6.0));
   if (g < 1) g = 1;
   if (g > 512) g = 512;
@@ -350,7 +416,7 @@ bool BuildStartTable(CellIndex& idx) {
   const std::size_t count = static_cast<std::size_t>(idx.cell_count);
   const std::size_t flat = head + count * sizeof(DirectionCosines) + (count + 1 + total + squares) * sizeof(std::int32_t);
   const std::size_t node_at = (flat + 63) & ~std::size_t{63};
-  void* mem = std::aligned_alloc(64, node_at + count * sizeof(Node));
+  void* mem = std::aligned_alloc(64, node_at + (count + 1) * sizeof(Node));
   auto* t = static_cast<StartTable*>(mem);
   if (t == nullptr) return false;
   t->nodes = reinterpret_cast<Node*>(static_cast<unsigned char*>(mem) + node_at);
@@ -367,9 +433,12 @@ bool BuildStartTable(CellIndex& idx) {
   }
   t->offsets[count] = at;
   for (std::int32_t i = 0; i < idx.cell_count; ++i) MakeNode(*t, i);
+  // The spare node after the last cell's: no neighbours, never decides.
+  std::memset(&t->nodes[count], 0, sizeof(Node));
   t->grid = grid;
   t->cell_count = idx.cell_count;
   t->last_cell = NO_CELL;
+  t->last_point = DirectionCosines{0.0, 0.0, 0.0};
   // Beyond about two cell widths from the hint the table start is worth a
   // look; nearer, the walk from the hint is as short.
   double far2 = 4.0 * idx.max_neighbour_chord2;
@@ -384,7 +453,8 @@ bool BuildStartTable(CellIndex& idx) {
         const DirectionCosines m = FacePoint(face, i + 0.5, j + 0.5, grid);
         c = Walk(FlatGraph{t->centres, t->offsets, t->lists}, c, Chord2(m, t->centres[c]), m, nullptr);
         t->start[(static_cast<std::size_t>(face) * grid + j) * grid + i] =
-            static_cast<std::uint32_t>(c) | (SquareIsSure(*t, c, face, i, j) ? SURE_SQUARE : 0u);
+            static_cast<std::uint32_t>(c) | (SquareIsLocal(*t, c, face, i, j) ? LOCAL_SQUARE : 0u) |
+            (SquareIsSure(*t, c, face, i, j) ? SURE_SQUARE : 0u);
       }
     }
   }
@@ -405,7 +475,24 @@ std::int32_t LocateFrom(const CellIndex& idx, std::int32_t start, const Directio
   return Walk(RecordGraph{idx.cells}, start, Chord2(p, idx.cells[start]->centre), p, steps);
 }
 
-std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
+namespace {
+
+// The decision for a point in square s (a start table entry): its cell, or
+// -1 when the square's cell and its node leave it open.
+inline std::int32_t DecideInSquare(const StartTable& t, std::uint32_t s, const DirectionCosines& p) {
+  const std::int32_t c = static_cast<std::int32_t>(s & SQUARE_CELL);
+  // A sure square's point lies in its cell; a local square's point is
+  // decided by its cell's node alone. A branch on the mark would be
+  // mispredicted for a sixth of random points, so a sure square looks at the
+  // spare node instead (always in the cache) and takes its cell whatever
+  // that node says.
+  const bool sure = (s & SURE_SQUARE) != 0;
+  const std::int32_t r = NodeDecide(t, sure ? t.cell_count : c, p);
+  return sure ? c : ((s & LOCAL_SQUARE) != 0 ? r : -1);
+}
+
+// Everything but the quick path of Locate.
+__attribute__((noinline)) std::int32_t LocateSlowly(CellIndex& idx, const DirectionCosines& p) {
   if (idx.cell_count <= 0 || idx.cells == nullptr) return NO_CELL;
   std::int32_t c = idx.walk_hint;
   if (c < 0 || c >= idx.cell_count) c = 0;
@@ -430,31 +517,59 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
     const DirectionCosines* centres = t->centres;
     const bool from_last = c == t->last_cell;
     const bool far = from_last && Chord2(p, t->last_point) > t->far2;
-    bool walk = true;
+    std::uint32_t s = 0;
+    bool start = far;
     if (far) {
       // Far from the last point located: start from the point's square.
-      const std::uint32_t s = t->start[SquareOf(p, t->grid)];
-      c = static_cast<std::int32_t>(s & ~SURE_SQUARE);
-      walk = (s & SURE_SQUARE) == 0;
+      s = t->start[SquareOf(p, t->grid)];
     } else if (!from_last) {
       // The hint was set from outside: the square's cell when it is nearer
       // and the hint is far.
       const double d = Chord2(p, centres[c]);
       if (d > t->far2) {
-        const std::uint32_t s = t->start[SquareOf(p, t->grid)];
-        const std::int32_t sc = static_cast<std::int32_t>(s & ~SURE_SQUARE);
-        if (Chord2(p, centres[sc]) < d) {
-          c = sc;
-          walk = (s & SURE_SQUARE) == 0;
-        }
+        s = t->start[SquareOf(p, t->grid)];
+        start = Chord2(p, centres[s & SQUARE_CELL]) < d;
       }
     }
-    if (walk) c = NodeWalk(*t, c, p);
+    std::int32_t r = -1;
+    if (start) {
+      c = static_cast<std::int32_t>(s & SQUARE_CELL);
+      r = DecideInSquare(*t, s, p);
+    }
+    c = r >= 0 ? r : NodeWalk(*t, c, p);
     t->last_cell = c;
     t->last_point = p;
   }
   idx.walk_hint = c;
   return c;
+}
+
+}  // namespace
+
+std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
+  // The quick path, kept short so that the processor can run ahead into
+  // the next call while this one waits for its node: a table made for the
+  // index as it is, the hint still the cell of the last point located, and
+  // a point of about unit length decided by its square (far from that
+  // point) or by the hint's node (near it).
+  StartTable* t = static_cast<StartTable*>(idx.extra);
+  if (t != nullptr && t->cell_count == idx.cell_count && idx.walk_hint == t->last_cell) {
+    const double len2 = p.x * p.x + p.y * p.y + p.z * p.z;
+    if (len2 >= 0.25 && len2 <= 2.25) {
+      // Far: the square decides. Near (a track): the hint's node, when it
+      // finds the hint still nearest.
+      const std::int32_t h = idx.walk_hint;
+      const std::int32_t r = Chord2(p, t->last_point) > t->far2 ? DecideInSquare(*t, t->start[SquareOf(p, t->grid)], p)
+                                                                 : (NodeStays(*t, h, p) ? h : -1);
+      if (r >= 0) {
+        t->last_cell = r;
+        t->last_point = p;
+        idx.walk_hint = r;
+        return r;
+      }
+    }
+  }
+  return LocateSlowly(idx, p);
 }
 
 int VertexOf(const DirectionCosines& a, const DirectionCosines& b, const DirectionCosines& c,
