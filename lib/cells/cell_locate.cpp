@@ -195,15 +195,15 @@ inline std::size_t SquareOf(const DirectionCosines& p, std::int32_t grid) {
   const double lead = comp[axis];
   const double u = comp[axis == 2 ? 0 : axis + 1], v = comp[axis == 0 ? 2 : axis - 1];
   const int face = 2 * axis + (lead < 0.0 ? 1 : 0);
-  const double w = std::fabs(lead);
   const double half = 0.5 * grid;
-  const double inv = w > 0.0 ? half / w : 0.0;
-  // Clamped so that a point with infinite or NaN components still gives a
-  // square inside the table (max(0, NaN) is 0).
-  const double top = grid - 1;
-  const double fi = std::min(top, std::max(0.0, u * inv + half));
-  const double fj = std::min(top, std::max(0.0, v * inv + half));
-  const int i = static_cast<int>(fi), j = static_cast<int>(fj);
+  const double inv = half / std::fabs(lead);
+  // Clamped so that a point with infinite or NaN components (or the zero
+  // vector) still gives a square inside the table: MAXSD gives its second
+  // operand, 0, when the first is NaN.
+  const __m128d zero = _mm_setzero_pd(), top = _mm_set_sd(grid - 1);
+  const __m128d fi = _mm_min_sd(_mm_max_sd(_mm_set_sd(u * inv + half), zero), top);
+  const __m128d fj = _mm_min_sd(_mm_max_sd(_mm_set_sd(v * inv + half), zero), top);
+  const int i = _mm_cvttsd_si32(fi), j = _mm_cvttsd_si32(fj);
   return (static_cast<std::size_t>(face) * grid + j) * grid + i;
 }
 
@@ -350,34 +350,32 @@ inline bool NodeStays(const StartTable& t, std::int32_t c, const DirectionCosine
 
 // One look at cell c's node for p (squared length 0.25 ... 2.25): c when
 // every neighbour is surely farther, the neighbour that is surely nearer
-// than c and than every other neighbour, otherwise -1.
+// than c and than every other neighbour, otherwise -1. A node that walks
+// exactly has all lanes 0 and never decides.
 inline std::int32_t NodeDecide(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
   const Node& node = t.nodes[c];
-  const int n = static_cast<int>(node.head >> NODE_COUNT_SHIFT);
   __m128 lo, hi;
   NodeLanes(node, p, lo, hi);
   __m128 least = _mm_min_ps(lo, hi);
   least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(1, 0, 3, 2)));
   least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(2, 3, 0, 1)));
-  const __m128 tol = _mm_set1_ps(LANE_TOLERANCE);
-  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-  // Undecided lanes: |v| <= tolerance. Close lanes: within twice the
-  // tolerance of the least (the difference of two lanes has twice the
-  // error). Lanes beyond the count repeat lane 0 and are left out here.
-  const int lanes = (1 << n) - 1;
-  const int undecided = (_mm_movemask_ps(_mm_cmple_ps(_mm_and_ps(lo, magnitude), tol)) |
-                         (_mm_movemask_ps(_mm_cmple_ps(_mm_and_ps(hi, magnitude), tol)) << 4)) &
-                        lanes;
-  const __m128 limit = _mm_add_ps(least, _mm_add_ps(tol, tol));
+  // Close lanes: within twice the tolerance of the least (the difference of
+  // two lanes has twice the error). Lanes beyond the count repeat lane 0 and
+  // are left out.
+  const __m128 limit = _mm_add_ps(least, _mm_set1_ps(2.0f * LANE_TOLERANCE));
+  const int lanes = (1 << (node.head >> NODE_COUNT_SHIFT)) - 1;
   const int close = (_mm_movemask_ps(_mm_cmplt_ps(lo, limit)) | (_mm_movemask_ps(_mm_cmplt_ps(hi, limit)) << 4)) &
                     lanes;
-  const bool stay = _mm_cvtss_f32(least) > LANE_TOLERANCE;
-  const bool decided = n > 0 && undecided == 0 && (stay || (close & (close - 1)) == 0);
+  const float v = _mm_cvtss_f32(least);
+  // Every neighbour surely farther: c. One surely nearer than c and alone
+  // within twice the tolerance of the least: that one.
+  const bool stay = v > LANE_TOLERANCE;
+  const bool move = v < -LANE_TOLERANCE && (close & (close - 1)) == 0;
   const int lane = __builtin_ctz(static_cast<unsigned>(close) | 0x40u);
   const std::int32_t next =
       static_cast<std::int32_t>((node.head & NODE_BASE) + node.delta[lane < NODE_NEIGHBOURS ? lane : 0]);
   const std::int32_t r = stay ? c : next;
-  return decided ? r : -1;
+  return (stay || move) ? r : -1;
 }
 
 // The walk from c on the compact nodes (see the head of this file); p has
