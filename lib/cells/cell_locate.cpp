@@ -81,7 +81,8 @@ typedef std::int32_t Int4 __attribute__((vector_size(16)));
 // neighbours, centres unfit for the units, neighbour numbers spread more
 // than 65 535 apart, or a cell number beyond 2^28).
 struct alignas(64) Node {
-  std::int16_t q[3][NODE_LANES];
+  std::int16_t xy[2 * NODE_LANES];  // x0 y0 x1 y1 ... x7 y7
+  std::int16_t z[NODE_LANES];       // z0 z4 z1 z5 z2 z6 z3 z7
   std::uint32_t head;
   std::uint16_t delta[NODE_NEIGHBOURS];
 };
@@ -89,14 +90,18 @@ static_assert(sizeof(Node) == 64, "a compact node is one cache line");
 constexpr std::uint32_t NODE_BASE = 0x0fffffffu;
 constexpr int NODE_COUNT_SHIFT = 28;
 
-// Bound, in a node's units, on the error of p.q against p.(c - m) / scale
-// for |p| <= 1.5: the rounding to integers (half a unit a component, 1.3 at
-// most), the float conversion of p and the products and sums (0.02), the
+// Largest component of a node's vectors in its units, and the factor that
+// turns p's components into 16-bit integers: the three products of a lane
+// then sum to less than 2^31 for |p| <= 1.5.
+constexpr double NODE_UNITS = 16000.0;
+constexpr double POINT_UNITS = 16384.0;
+// Bound, in a node's units, on the error of P.q / POINT_UNITS against
+// p.(c - m) / scale for |p| <= 1.5, P the point's integers: the rounding of
+// q (half a unit a component, 1.3 at most), of P (1.5 at most), the
 // difference of the centres' squared lengths (at most 0.1, or the cell is
-// walked exactly) and the rounding of the squared chords.
-constexpr float NODE_TOLERANCE = 2.0f;
-// Largest component of a node's vectors in its units.
-constexpr double NODE_UNITS = 32000.0;
+// walked exactly), the float conversion of the sums and the rounding of
+// the squared chords.
+constexpr double NODE_TOLERANCE = 3.5;
 
 struct StartTable {
   std::int32_t grid;          // squares per face side
@@ -312,33 +317,45 @@ void MakeNode(StartTable& t, std::int32_t c) {
   }
   for (int k = 0; k < NODE_LANES; ++k) {
     const int from = k < n ? k : 0;
-    for (int e = 0; e < 3; ++e) node.q[e][k] = static_cast<std::int16_t>(std::lround(d[from][e] / scale));
+    node.xy[2 * k] = static_cast<std::int16_t>(std::lround(d[from][0] / scale));
+    node.xy[2 * k + 1] = static_cast<std::int16_t>(std::lround(d[from][1] / scale));
+    node.z[2 * (k % 4) + k / 4] = static_cast<std::int16_t>(std::lround(d[from][2] / scale));
   }
   for (int k = 0; k < n; ++k) node.delta[k] = static_cast<std::uint16_t>(nb[k] - base);
   node.head = static_cast<std::uint32_t>(base) | (static_cast<std::uint32_t>(n) << NODE_COUNT_SHIFT);
 }
 
-// Four lanes of 16-bit integers from q, widened to floats 65 536 times
-// their value (exactly: the integer lands in the upper half of each lane).
-inline Float4 LowLanes(__m128i q) { return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_setzero_si128(), q)); }
-inline Float4 HighLanes(__m128i q) { return _mm_cvtepi32_ps(_mm_unpackhi_epi16(_mm_setzero_si128(), q)); }
-// The tolerance in the units of those lanes.
-constexpr float LANE_TOLERANCE = NODE_TOLERANCE * 65536.0f;
+// The point's components as 16-bit integers, in the pairs a node's lanes
+// take them: (Px, Py) four times, and (Pz, 0) and (0, Pz) four times.
+struct PointLanes {
+  __m128i xy, z_low, z_high;
+};
+inline PointLanes PointLanesOf(const DirectionCosines& p) {
+  const __m128d units = _mm_set1_pd(POINT_UNITS);
+  // Rounded to nearest; |p| <= 1.5 keeps each within 16 bits.
+  const __m128i xy = _mm_cvtpd_epi32(_mm_mul_pd(_mm_set_pd(p.y, p.x), units));
+  const __m128i z = _mm_cvtpd_epi32(_mm_mul_sd(_mm_set_sd(p.z), units));
+  PointLanes l;
+  l.xy = _mm_shuffle_epi32(_mm_packs_epi32(xy, xy), 0);
+  l.z_low = _mm_shuffle_epi32(_mm_and_si128(z, _mm_cvtsi32_si128(0xffff)), 0);
+  l.z_high = _mm_slli_epi32(l.z_low, 16);
+  return l;
+}
+// The tolerance in the units of the lanes below.
+constexpr float LANE_TOLERANCE = static_cast<float>(NODE_TOLERANCE * POINT_UNITS);
 
-// v = p.q by lane, in the units of LowLanes: negative when the neighbour is
-// nearer than the node's cell.
-inline void NodeLanes(const Node& node, const DirectionCosines& p, __m128& lo, __m128& hi) {
-  const Float4 px = Float4{} + static_cast<float>(p.x), py = Float4{} + static_cast<float>(p.y),
-               pz = Float4{} + static_cast<float>(p.z);
-  const __m128i qx = _mm_load_si128(reinterpret_cast<const __m128i*>(node.q[0]));
-  const __m128i qy = _mm_load_si128(reinterpret_cast<const __m128i*>(node.q[1]));
-  const __m128i qz = _mm_load_si128(reinterpret_cast<const __m128i*>(node.q[2]));
-  lo = px * LowLanes(qx) + py * LowLanes(qy) + pz * LowLanes(qz);
-  hi = px * HighLanes(qx) + py * HighLanes(qy) + pz * HighLanes(qz);
+// v = P.q by lane, exact in 32-bit integers and then as floats: negative
+// when the neighbour is nearer than the node's cell.
+inline void NodeLanes(const Node& node, const PointLanes& p, __m128& lo, __m128& hi) {
+  const __m128i xy_low = _mm_load_si128(reinterpret_cast<const __m128i*>(node.xy));
+  const __m128i xy_high = _mm_load_si128(reinterpret_cast<const __m128i*>(node.xy + NODE_LANES));
+  const __m128i z = _mm_load_si128(reinterpret_cast<const __m128i*>(node.z));
+  lo = _mm_cvtepi32_ps(_mm_add_epi32(_mm_madd_epi16(xy_low, p.xy), _mm_madd_epi16(z, p.z_low)));
+  hi = _mm_cvtepi32_ps(_mm_add_epi32(_mm_madd_epi16(xy_high, p.xy), _mm_madd_epi16(z, p.z_high)));
 }
 
 // True when cell c's node finds every neighbour surely farther than c.
-inline bool NodeStays(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
+inline bool NodeStays(const StartTable& t, std::int32_t c, const PointLanes& p) {
   const Node& node = t.nodes[c];
   __m128 lo, hi;
   NodeLanes(node, p, lo, hi);
@@ -352,7 +369,7 @@ inline bool NodeStays(const StartTable& t, std::int32_t c, const DirectionCosine
 // every neighbour is surely farther, the neighbour that is surely nearer
 // than c and than every other neighbour, otherwise -1. A node that walks
 // exactly has all lanes 0 and never decides.
-inline std::int32_t NodeDecide(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
+inline std::int32_t NodeDecide(const StartTable& t, std::int32_t c, const PointLanes& p) {
   const Node& node = t.nodes[c];
   __m128 lo, hi;
   NodeLanes(node, p, lo, hi);
@@ -381,8 +398,9 @@ inline std::int32_t NodeDecide(const StartTable& t, std::int32_t c, const Direct
 // The walk from c on the compact nodes (see the head of this file); p has
 // squared length 0.25 ... 2.25.
 inline std::int32_t NodeWalk(const StartTable& t, std::int32_t c, const DirectionCosines& p) {
+  const PointLanes lanes = PointLanesOf(p);
   for (;;) {
-    const std::int32_t r = NodeDecide(t, c, p);
+    const std::int32_t r = NodeDecide(t, c, lanes);
     if (r < 0) break;
     if (r == c) return c;
     c = r;
@@ -485,7 +503,7 @@ inline std::int32_t DecideInSquare(const StartTable& t, std::uint32_t s, const D
   // spare node instead (always in the cache) and takes its cell whatever
   // that node says.
   const bool sure = (s & SURE_SQUARE) != 0;
-  const std::int32_t r = NodeDecide(t, sure ? t.cell_count : c, p);
+  const std::int32_t r = NodeDecide(t, sure ? t.cell_count : c, PointLanesOf(p));
   return sure ? c : ((s & LOCAL_SQUARE) != 0 ? r : -1);
 }
 
@@ -558,7 +576,7 @@ std::int32_t Locate(CellIndex& idx, const DirectionCosines& p) {
       // finds the hint still nearest.
       const std::int32_t h = idx.walk_hint;
       const std::int32_t r = Chord2(p, t->last_point) > t->far2 ? DecideInSquare(*t, t->start[SquareOf(p, t->grid)], p)
-                                                                 : (NodeStays(*t, h, p) ? h : -1);
+                                                                 : (NodeStays(*t, h, PointLanesOf(p)) ? h : -1);
       if (r >= 0) {
         t->last_cell = r;
         t->last_point = p;
