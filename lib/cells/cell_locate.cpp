@@ -31,10 +31,11 @@
 // and the vectors from each neighbour's centre to the cell's centre, scaled
 // by the node's largest component to 16-bit integers. For a point p of
 // about unit length, neighbour m is nearer than c exactly when p.(c - m) < 0
-// up to the difference of the centres' squared lengths; in the node's units
-// the rounding to integers, the float arithmetic and that difference stay
-// within NODE_TOLERANCE, so each neighbour is either surely farther, surely
-// nearer or undecided. With every neighbour surely farther the cell is the
+// up to the difference of the centres' squared lengths. The point's
+// components are rounded to 16-bit integers too, so that the products of a
+// lane sum exactly in 32-bit integers; in the node's units the two
+// roundings and that difference stay within NODE_TOLERANCE, so each
+// neighbour is either surely farther, surely nearer or undecided. With every neighbour surely farther the cell is the
 // nearest; with exactly one surely nearer, by twice the tolerance more than
 // any other, the walk moves there; one node look decides both, four lanes at
 // a time and without a branch on the data. Anything else (undecided, two
