@@ -74,8 +74,9 @@ ASAN_OPTIONS="\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}verify_asan_link_order=0" \\
 exec 3> commands
 wid=\$(map_window)
 [ -n "\$wid" ] || { echo "no map window"; echo Quit >&3; exit 1; }
-# The mode runs once its command has run (one script line a tick).
-for i in \$(seq 100); do grep -q "$prompt" out.txt && break; sleep 0.1; done
+# The mode runs once its command has run (one script line a tick); a
+# loaded machine may take many seconds over the import before it.
+for i in \$(seq 400); do grep -q "$prompt" out.txt && break; sleep 0.1; done
 sleep 0.5
 # Ask for the window again: the first id may have been a window since dropped.
 wid=\$(map_window) || { echo "no map window"; echo Quit >&3; exit 1; }
@@ -90,7 +91,7 @@ for step in "\${steps[@]}"; do
   esac
   sleep 0.4
 done
-for i in \$(seq 100); do grep -q '^done\$' out.txt && break; sleep 0.1; done
+for i in \$(seq 200); do grep -q '^done\$' out.txt && break; sleep 0.1; done
 echo Quit >&3
 exec 3>&-
 wait

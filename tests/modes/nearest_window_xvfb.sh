@@ -43,7 +43,7 @@ ASAN_OPTIONS="\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}verify_asan_link_order=0" \\
 exec 3> commands
 wid=\$(map_window)
 [ -n "\$wid" ] || { echo "no map window"; echo Quit >&3; exit 1; }
-for i in \$(seq 100); do grep -q "Move pointer in map" out.txt && break; sleep 0.1; done
+for i in \$(seq 400); do grep -q "Move pointer in map" out.txt && break; sleep 0.1; done
 sleep 0.5
 # Ask for the window again: the first id may have been a window since dropped.
 wid=\$(map_window) || { echo "no map window"; echo Quit >&3; exit 1; }
@@ -51,7 +51,7 @@ xdotool mousemove --window \$wid 300 250; sleep 0.3
 xdotool mousemove --window \$wid 320 260; sleep 0.3
 xdotool click 1; sleep 0.5
 xdotool key Escape; sleep 0.4
-for i in \$(seq 100); do grep -q '^done\$' out.txt && break; sleep 0.1; done
+for i in \$(seq 200); do grep -q '^done\$' out.txt && break; sleep 0.1; done
 echo Quit >&3
 exec 3>&-
 wait
