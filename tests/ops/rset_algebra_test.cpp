@@ -475,6 +475,42 @@ TEST_F(RsetAlgebra, RingInOneCellBeginningAtASpikeTip) {
   }
 }
 
+// A ring whose two banks of an inlet cross twice, 80 m apart, where the
+// inlet widens into a loop that winds the wrong way: a lake inside the land
+// (the 10m Panama at the Tuira, 8.2 N 77.8 W). Merged with a neighbour
+// close by, the loop stays a lake and the land round it stays land (cutting
+// the loop at the first crossing alone made the lake land and left the
+// ring crossing itself at the new vertex, where the land beyond it was then
+// answered as outside).
+TEST_F(RsetAlgebra, InletWhoseBanksCrossTwice) {
+  auto a = FromRings(*idx, {Geodetic({{8.3759003, -78.0613806}, {8.3319973, -78.0397804}, {8.3100458, -78.0361804},
+                                      {8.2897829, -78.0217802}, {8.2762743, -78.0073801}, {8.2678314, -77.9857799},
+                                      {8.2509456, -77.8957790}, {8.2425027, -77.8813788}, {8.2357484, -77.8705787},
+                                      {8.1715825, -77.8201782}, {8.1749596, -77.8021780}, {8.1293680, -77.7661777},
+                                      {8.1310566, -77.7373774}, {8.1158594, -77.7481775}, {8.1124823, -77.7625776},
+                                      {8.1158594, -77.7769778}, {8.1276795, -77.7841778}, {8.1445652, -77.7877779},
+                                      {8.1580738, -77.7985780}, {8.1631396, -77.8093781}, {8.1580738, -77.8201782},
+                                      {8.1631396, -77.8309783}, {8.1698939, -77.8345783}, {8.1800253, -77.8381784},
+                                      {8.1952225, -77.8381784}, {8.2019769, -77.8453785}, {8.2154855, -77.8705787},
+                                      {8.2340598, -77.8849788}, {8.2441913, -77.9137791}, {8.2543227, -77.9641796},
+                                      {8.2408141, -77.9569796}, {7.9, -77.9569796}, {7.9, -77.6}, {8.5, -77.6},
+                                      {8.5, -78.1}})});
+  auto b = FromRings(*idx, {Geodetic({{8.0, -77.55}, {8.0, -77.5}, {8.05, -77.5}, {8.05, -77.55}})});
+  ASSERT_EQ(a->status, 0);
+  ASSERT_EQ(b->status, 0);
+  const DirectionCosines lake = GeodeticDeg(8.125, -77.755), land = GeodeticDeg(8.15, -77.74);
+  ASSERT_FALSE(Inside(*idx, a->obj, lake));
+  ASSERT_TRUE(Inside(*idx, a->obj, land));
+  for (bool swap : {false, true}) {
+    auto u = swap ? Union(*idx, b->obj, a->obj) : Union(*idx, a->obj, b->obj);
+    ASSERT_EQ(u->status, 0) << swap;
+    EXPECT_FALSE(Inside(*idx, u->obj, lake)) << swap;
+    EXPECT_TRUE(Inside(*idx, u->obj, land)) << swap;
+    EXPECT_NEAR(Area(u), Area(a) + Area(b), 1e-9 * Area(u)) << swap;
+    EXPECT_EQ(Differ(u->obj, a->obj, GeodeticDeg(8.16, -77.80), 0.07), 0) << swap;
+  }
+}
+
 TEST_F(RsetAlgebra, ExhaustedMemory) {
   auto land = std::make_unique<HeapObject>();
   ASSERT_TRUE(LoadLand(*idx, "land110m.rgn", *land));
