@@ -669,6 +669,39 @@ int AssembleRegion(CellIndex& idx, const RingSet& rings, std::vector<std::int32_
       return parity;
     };
 
+    // The reference leg: the first along whose middle no other leg runs. A
+    // leg that another runs back along (a spike of no width, whose legs are
+    // the first of a ring that begins at its tip; a seam of two rings) has
+    // no inside on its left.
+    auto overlapped = [&](std::int64_t l) {
+      const DirectionCosines& a = V[l];
+      const DirectionCosines& b = V[leg_end[l]];
+      const DirectionCosines m = geodesy::Normalised(Sum(a, b));
+      const double reach = 2.0 * std::min(1e-9, 0.25 * std::sqrt(ChordSq(a, b)));
+      const std::int32_t c = Locate(idx, m);
+      if (c == NO_CELL) return false;
+      const CellRecord* r = idx.cells[c];
+      for (int k = -1; k < r->neighbour_count; ++k) {
+        const std::int32_t n = k < 0 ? c : r->neighbours[k];
+        if (n < 0 || n >= ncells) continue;
+        for (std::int64_t e = first[n]; e < first[n + 1]; ++e) {
+          const std::int64_t o = visits[e].leg;
+          if (o == l) continue;
+          const DirectionCosines& p = V[o];
+          const DirectionCosines& q = V[leg_end[o]];
+          const DirectionCosines nrm = Cross(p, q);
+          const double len = std::sqrt(Dot(nrm, nrm));
+          if (!(len > 0.0) || std::fabs(Dot(m, nrm)) > reach * len) continue;
+          if (Dot(Cross(p, m), nrm) >= 0.0 && Dot(Cross(m, q), nrm) >= 0.0) return true;
+        }
+      }
+      return false;
+    };
+    for (std::int64_t l = ref_leg; l < nverts; ++l)
+      if (leg_end[l] >= 0 && ChordSq(V[l], V[leg_end[l]]) > 1e-20 && !overlapped(l)) {
+        ref_leg = l;
+        break;
+      }
     // The starting point: a hair to the left of the reference leg's middle.
     const DirectionCosines& a = V[ref_leg];
     const DirectionCosines& b = V[leg_end[ref_leg]];

@@ -370,11 +370,21 @@ bool CutLoops(cells::CellIndex& idx, const cells::Object& obj, const Rings& S, c
     if (static_cast<std::int64_t>(mark - first) != n) return false;
     std::sort(cuts[r].begin(), cuts[r].end(), [](const Cut& x, const Cut& y) { return x.len < y.len; });
     cut_at.assign(static_cast<std::size_t>(n), -1);
+    // Loops that share a vertex with the loop of another crossing are
+    // left, the smaller one as well: a second crossing beside the first
+    // (a river inlet whose banks cross twice, 80 m apart, before it widens
+    // into a loop that winds the wrong way: a lake of water inside the
+    // land, in the Darien at 10m) leaves the ring crossing itself at the
+    // node the first cut makes, and there the sides its legs tell are not
+    // the region's.
+    std::vector<std::int32_t> cover(static_cast<std::size_t>(n), 0);
+    for (const Cut& c : cuts[r])
+      for (std::int64_t t = 0; t < c.len; ++t) ++cover[(c.start + t) % n];
     std::int64_t left = n;
     for (std::size_t k = 0; k < cuts[r].size(); ++k) {
       const Cut& c = cuts[r][k];
       bool free = left - c.len >= 3;
-      for (std::int64_t t = 0; t < c.len && free; ++t) free = cut_at[(c.start + t) % n] < 0;
+      for (std::int64_t t = 0; t < c.len && free; ++t) free = cut_at[(c.start + t) % n] < 0 && cover[(c.start + t) % n] == 1;
       if (!free) continue;
       for (std::int64_t t = 0; t < c.len; ++t) cut_at[(c.start + t) % n] = static_cast<std::int64_t>(k);
       left -= c.len;

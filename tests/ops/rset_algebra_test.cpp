@@ -6,6 +6,7 @@
 #include <random>
 
 #include "lib/cells/cell_list.h"
+#include "lib/geodesy/ellipsoid.h"
 #include "lib/ops/rset_write.h"
 #include "tests/ops/rset_algebra_util.h"
 
@@ -382,6 +383,131 @@ TEST_F(RsetAlgebra, BoundaryAlongASpikeOrASeam) {
     EXPECT_NEAR(Area(w), Area(west) + Area(wide), 1e-9 * Area(w)) << swap;
     EXPECT_TRUE(Inside(*idx, w->obj, LatLonDeg(0.5, 0.99))) << swap;
     EXPECT_TRUE(Inside(*idx, w->obj, LatLonDeg(0.5, 1.01))) << swap;
+  }
+}
+
+// Rings on the WGS84 ellipsoid from (lat, lon) degree pairs, as the 10m
+// countries are read: vertices on one meridian lie on one plane only to the
+// rounding of their unit vectors.
+Ring Geodetic(std::initializer_list<std::pair<double, double>> pts) {
+  const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
+  Ring r;
+  for (const auto& [lat, lon] : pts) r.push_back(geodesy::GeodeticToCosines({lat * M_PI / 180, lon * M_PI / 180}, e));
+  return r;
+}
+DirectionCosines GeodeticDeg(double lat, double lon) { return Geodetic({{lat, lon}})[0]; }
+
+// A spike of no width along the neighbour's edge whose tip turns back by
+// the rounding of its vertices only (about 1e-12 radians: the Natural Earth
+// 10m Belgium at the Scheldt, 51.37 N 4.22 E, out 190 m along the Dutch
+// edge and back 570 m). Beside the spike and beyond its tip the point test
+// answers outside (it answered inside on one side of the tip's meridian,
+// 14 m off, and the merge with the Netherlands then ended in status 16).
+TEST_F(RsetAlgebra, SpikeWhoseTipTurnsBackByRounding) {
+  // The Belgian vertices as the merge before the last but two read them.
+  const DirectionCosines v1{0.6254374823708514, 0.046476304764068, 0.7788888937076253},     // 51.3468 N 4.2498 E
+      v2{0.6253057574013129, 0.04638750376508388, 0.7789999417555913},                    // 51.3569 N 4.2426 E
+      v3{0.6251856151829507, 0.04614160911528708, 0.7791109667284676},                    // 51.3671 N 4.2210 E
+      tip{0.6251626820825095, 0.04613991654570352, 0.7791294687229837},                   // 51.3688 N 4.2210 E
+      v5{0.6252314797233784, 0.046144994131905016, 0.7790739607248345},                   // 51.3637 N 4.2210 E
+      v6{0.6255582609427248, 0.046090073574215226, 0.7788148478837815};                   // 51.3401 N 4.2138 E
+  const DirectionCosines sw = GeodeticDeg(51.30, 4.20), se = GeodeticDeg(51.30, 4.29), ne = GeodeticDeg(51.3400604, 4.2858429);
+  auto be = FromRings(*idx, {{ne, v1, v2, v3, tip, v5, v6, sw, se}});
+  auto be_plain = FromRings(*idx, {{ne, v1, v2, v3, v5, v6, sw, se}});
+  auto nl = FromRings(*idx, {{sw, v6, v5, tip, GeodeticDeg(51.3755205, 4.1994420), GeodeticDeg(51.30, 4.15)}});
+  ASSERT_EQ(be->status, 0);
+  ASSERT_EQ(nl->status, 0);
+  const double metre = 180.0 / M_PI / 6371008.8, east = metre / std::cos(51.368 * M_PI / 180);
+  struct Probe {
+    double lat, lon;
+    bool in_be, in_nl;
+  } probes[] = {{51.3680, 4.2210422 - 14 * east, false, true},   // beside the spike
+                {51.3680, 4.2210422 + 14 * east, false, false},
+                {51.3684, 4.2210422 + 3 * east, false, false},
+                {51.3687662 + 30 * metre, 4.2210422, false, false},  // beyond its tip
+                {51.3687662 + 30 * metre, 4.2210422 + 10 * east, false, false},
+                {51.3687662 + 300 * metre, 4.2210422 - 5 * east, false, false},
+                {51.3650, 4.2210422 + 14 * east, true, false},   // beside the edge they share
+                {51.3650, 4.2210422 - 14 * east, false, true}};
+  auto u = Union(*idx, be->obj, nl->obj);
+  auto u2 = Union(*idx, nl->obj, be->obj);
+  ASSERT_EQ(u->status, 0);
+  ASSERT_EQ(u2->status, 0);
+  for (const Probe& q : probes) {
+    const DirectionCosines p = GeodeticDeg(q.lat, q.lon);
+    EXPECT_EQ(Inside(*idx, be->obj, p), q.in_be) << q.lat << " " << q.lon;
+    EXPECT_EQ(Inside(*idx, be_plain->obj, p), q.in_be) << q.lat << " " << q.lon;
+    EXPECT_EQ(Inside(*idx, u->obj, p), q.in_be || q.in_nl) << q.lat << " " << q.lon;
+    EXPECT_EQ(Inside(*idx, u2->obj, p), q.in_be || q.in_nl) << q.lat << " " << q.lon;
+  }
+  EXPECT_NEAR(Area(u), Area(be_plain) + Area(nl), 1e-9 * Area(u));
+  EXPECT_EQ(Differ(u->obj, u2->obj, GeodeticDeg(51.367, 4.221), 0.01), 0);
+  auto c = Common(*idx, be->obj, nl->obj);
+  EXPECT_TRUE(c->status == -1 || Area(c) < 1.0) << c->status;
+}
+
+// A ring that lies wholly in one cell and begins at the tip of a spike (the
+// 10m Tuvalu's Nui: a triangle at the end of a spike of no width out along
+// a meridian and back): its chain in the cell is walked round from the tip,
+// whose two legs are then the chain's two ends. Whichever vertex the ring
+// begins at, only the triangle is inside; a point 1 km or 12 km beside the
+// spike is outside (the ring as stored from Tuvalu's first vertex answered
+// inside there, and Tuvalu merged with a neighbour came out so).
+TEST_F(RsetAlgebra, RingInOneCellBeginningAtASpikeTip) {
+  const Ring nui = Geodetic({{-7.1995364, 177.1523715}, {-7.1944707, 177.1523715}, {-7.1877164, 177.1487715},
+                             {-7.1910935, 177.1487715}, {-7.1944707, 177.1523715}, {-7.1978478, 177.1523715}});
+  const Ring triangle = Geodetic({{-7.1944707, 177.1523715}, {-7.1877164, 177.1487715}, {-7.1910935, 177.1487715}});
+  auto plain = FromRings(*idx, {triangle});
+  const double e = 180.0 / M_PI / 6371008.8 / std::cos(7.19 * M_PI / 180);
+  const DirectionCosines outside[] = {GeodeticDeg(-7.1960, 177.1523715 + 1000 * e), GeodeticDeg(-7.1960, 177.1523715 + 12000 * e),
+                                      GeodeticDeg(-7.1960, 177.1523715 - 1000 * e), GeodeticDeg(-7.1960, 177.1523715 + 20 * e),
+                                      GeodeticDeg(-7.2010, 177.1523715), GeodeticDeg(-7.1900, 177.1540)};
+  const DirectionCosines inside = GeodeticDeg(-7.1911, 177.1500);
+  for (std::size_t k = 0; k < nui.size(); ++k) {
+    Ring r(nui.begin() + static_cast<std::ptrdiff_t>(k), nui.end());
+    r.insert(r.end(), nui.begin(), nui.begin() + static_cast<std::ptrdiff_t>(k));
+    auto one = FromRings(*idx, {r});
+    ASSERT_EQ(one->status, 0) << k;
+    for (const DirectionCosines& p : outside) EXPECT_FALSE(Inside(*idx, one->obj, p)) << "from vertex " << k;
+    EXPECT_TRUE(Inside(*idx, one->obj, inside)) << "from vertex " << k;
+    EXPECT_EQ(Differ(one->obj, plain->obj, GeodeticDeg(-7.19, 177.15), 0.01), 0) << k;
+    EXPECT_EQ(Differ(one->obj, plain->obj, GeodeticDeg(-7.19, 177.15), 0.3), 0) << k;
+  }
+}
+
+// A ring whose two banks of an inlet cross twice, 80 m apart, where the
+// inlet widens into a loop that winds the wrong way: a lake inside the land
+// (the 10m Panama at the Tuira, 8.2 N 77.8 W). Merged with a neighbour
+// close by, the loop stays a lake and the land round it stays land (cutting
+// the loop at the first crossing alone made the lake land and left the
+// ring crossing itself at the new vertex, where the land beyond it was then
+// answered as outside).
+TEST_F(RsetAlgebra, InletWhoseBanksCrossTwice) {
+  auto a = FromRings(*idx, {Geodetic({{8.3759003, -78.0613806}, {8.3319973, -78.0397804}, {8.3100458, -78.0361804},
+                                      {8.2897829, -78.0217802}, {8.2762743, -78.0073801}, {8.2678314, -77.9857799},
+                                      {8.2509456, -77.8957790}, {8.2425027, -77.8813788}, {8.2357484, -77.8705787},
+                                      {8.1715825, -77.8201782}, {8.1749596, -77.8021780}, {8.1293680, -77.7661777},
+                                      {8.1310566, -77.7373774}, {8.1158594, -77.7481775}, {8.1124823, -77.7625776},
+                                      {8.1158594, -77.7769778}, {8.1276795, -77.7841778}, {8.1445652, -77.7877779},
+                                      {8.1580738, -77.7985780}, {8.1631396, -77.8093781}, {8.1580738, -77.8201782},
+                                      {8.1631396, -77.8309783}, {8.1698939, -77.8345783}, {8.1800253, -77.8381784},
+                                      {8.1952225, -77.8381784}, {8.2019769, -77.8453785}, {8.2154855, -77.8705787},
+                                      {8.2340598, -77.8849788}, {8.2441913, -77.9137791}, {8.2543227, -77.9641796},
+                                      {8.2408141, -77.9569796}, {7.9, -77.9569796}, {7.9, -77.6}, {8.5, -77.6},
+                                      {8.5, -78.1}})});
+  auto b = FromRings(*idx, {Geodetic({{8.0, -77.55}, {8.0, -77.5}, {8.05, -77.5}, {8.05, -77.55}})});
+  ASSERT_EQ(a->status, 0);
+  ASSERT_EQ(b->status, 0);
+  const DirectionCosines lake = GeodeticDeg(8.125, -77.755), land = GeodeticDeg(8.15, -77.74);
+  ASSERT_FALSE(Inside(*idx, a->obj, lake));
+  ASSERT_TRUE(Inside(*idx, a->obj, land));
+  for (bool swap : {false, true}) {
+    auto u = swap ? Union(*idx, b->obj, a->obj) : Union(*idx, a->obj, b->obj);
+    ASSERT_EQ(u->status, 0) << swap;
+    EXPECT_FALSE(Inside(*idx, u->obj, lake)) << swap;
+    EXPECT_TRUE(Inside(*idx, u->obj, land)) << swap;
+    EXPECT_NEAR(Area(u), Area(a) + Area(b), 1e-9 * Area(u)) << swap;
+    EXPECT_EQ(Differ(u->obj, a->obj, GeodeticDeg(8.16, -77.80), 0.07), 0) << swap;
   }
 }
 
