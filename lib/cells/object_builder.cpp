@@ -733,8 +733,8 @@ int AssembleRegion(CellIndex& idx, const RingSet& rings, std::vector<std::int32_
           if (j < 0 || j >= ncells || status[j] >= 0) continue;
           // The cells at the two ends of the edge between i and j: an arc
           // that crosses the edge close to one of its ends may clip them.
-          std::int32_t e0 = r->neighbours[(k + count - 1) % count];
-          std::int32_t e1 = r->neighbours[(k + 1) % count];
+          std::int32_t e0 = r->neighbours[k == 0 ? count - 1 : k - 1];
+          std::int32_t e1 = r->neighbours[k + 1 == count ? 0 : k + 1];
           if (e0 < 0 || e0 >= ncells) e0 = i;
           if (e1 < 0 || e1 >= ncells) e1 = i;
           const DirectionCosines x = BisectorCrossing(idx, i, j, probe[i], probe[j]);
