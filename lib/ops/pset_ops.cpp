@@ -263,7 +263,7 @@ int q7_PsetInRset(const DeriveContext& ctx, const Object& points, const Object& 
     PsetWriter w;
     w.ctx = &ctx;
     w.out_rs = cells::RecordSize(ctx.res);
-    CellChains chains;
+    CellChains raw, chains;  // a cell's chains as stored, and without spikes
     auto keep = [&](std::int32_t cell, const std::uint8_t* rec) {
       if (same_form) {
         w.Copy(cell, rec, points.res);
@@ -292,12 +292,13 @@ int q7_PsetInRset(const DeriveContext& ctx, const Object& points, const Object& 
         }
         continue;
       }
-      GatherCellChains(*ctx.index, region, c.cell, chains);
+      GatherCellChains(*ctx.index, region, c.cell, raw);
+      ChainsWithoutSpikes(raw, chains);
       int side = 0;  // the cell's side where its chains bound nothing, once known
       for (std::int32_t i = 0; i < c.count; ++i) {
         const std::uint8_t* rec = PointAt(points, c, i);
-        double d = BoundaryDistance(chains, RestorePlane(*ctx.index, c.cell, rec, points.res), f,
-                                    boundary_indicator);
+        double d = CleanBoundaryDistance(chains, RestorePlane(*ctx.index, c.cell, rec, points.res), f,
+                                         boundary_indicator);
         if (d == geodesy::HUGE_VALUE) {
           if (side == 0) side = SideByNeighbours(*ctx.index, region, c.cell);
           d = side;

@@ -124,6 +124,9 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
   };
   double best2 = geodesy::HUGE_VALUE;
   double best = geodesy::HUGE_VALUE;
+  // Beyond this squared distance a leg's point is neither nearer than the
+  // best nor the same distance (SameDistance), so its side is not needed.
+  double reach2 = geodesy::HUGE_VALUE;
   int best_side = 0;
   bool best_at_end = false;  // decided by the leg side at a chain end
   // A candidate replaces the best when nearer, or equally near and decided
@@ -150,11 +153,13 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
     const double across = Cross2(du, dv, wu, wv);
     if (dot <= 0.0) {
       d2 = wu * wu + wv * wv;
+      if (d2 > reach2) continue;
       at_end = j == lo || (!skip.empty() && skipped(j - 1));
       side = !at_end ? VertexSide(all, j, q) : (across > 0.0 ? 1 : -1);
     } else if (dot >= len2) {
       const double xu = q.u - all[j + 1].u, xv = q.v - all[j + 1].v;
       d2 = xu * xu + xv * xv;
+      if (d2 > reach2) continue;
       at_end = j + 1 == hi || (!skip.empty() && skipped(j + 1));
       side = !at_end ? VertexSide(all, j + 1, q) : (across > 0.0 ? 1 : -1);
     } else {
@@ -190,6 +195,13 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
     best_at_end = at_end;
     best_side = side;
     best = side * std::sqrt(d2);
+    {
+      // The largest distance SameDistance takes for the best, with room for
+      // the rounding of the square.
+      const double b = std::sqrt(d2);
+      const double a = std::max(b / (1.0 - 1e-12), b + 1e-16);
+      reach2 = a * a * (1.0 + 1e-9);
+    }
     *leg = j;
     if (d2 == 0.0) return 0.0;
   }
@@ -424,6 +436,14 @@ double NearestBoundary(const CellChains& raw, PlanePoint q) {
 
 double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
   const double best = NearestBoundary(ch, q);
+  if (boundary_indicator != 0 && std::fabs(best) <= fuzz) return 0.0;
+  return best;
+}
+
+void ChainsWithoutSpikes(const CellChains& chains, CellChains& clean) { WithoutSpikes(chains, clean); }
+
+double CleanBoundaryDistance(const CellChains& clean, PlanePoint q, double fuzz, int boundary_indicator) {
+  const double best = NearestBoundaryClean(clean, q);
   if (boundary_indicator != 0 && std::fabs(best) <= fuzz) return 0.0;
   return best;
 }

@@ -47,6 +47,11 @@ namespace ops {
 // buffers give their arc pieces their own leg measure there.
 double BoundaryDistance(const CellChains& chains, PlanePoint q, double fuzz, int boundary_indicator);
 
+// The same in two steps, for many points of one cell: the chains with their
+// spikes taken out once, then each point measured on them.
+void ChainsWithoutSpikes(const CellChains& chains, CellChains& clean);
+double CleanBoundaryDistance(const CellChains& clean, PlanePoint q, double fuzz, int boundary_indicator);
+
 // +1 or -1: the side of a cell whose chains bound nothing (legs that rings
 // share in opposite directions), walked from the nearest cell without
 // boundary; -1 when none is within a few hundred cells.
