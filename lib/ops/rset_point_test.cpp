@@ -95,15 +95,27 @@ inline bool SameDistance(double a, double b) {
   return std::fabs(a - b) <= std::max(1e-12 * std::max(a, b), 1e-16);
 }
 
+// A squared distance beyond which no distance is SameDistance to b, or
+// (hops 2) to a distance SameDistance to b; with room for the rounding of
+// the squares.
+inline double SameDistanceReach2(double b, int hops) {
+  double a = b;
+  for (int h = 0; h < hops; ++h) a = std::max(a / (1.0 - 1e-12), a + 1e-16);
+  return a * a * (1.0 + 1e-9);
+}
+
 // The signed distance from q to chain k, leaving out the legs that lie on
 // one of the shared lines (their ends then count as chain ends); leg
 // receives the leg of the nearest point, and tie a leg whose point is as
 // near with the other side (the chain runs back along itself), or -1.
 // With legs given (n of them, ascending, each the first point of a leg of
 // chain k), only those legs are walked; legs == nullptr walks them all.
+// Beyond reach2 (a squared distance) a leg whose nearest point is one of its
+// ends is passed over: its side is not read.
 double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
                              const std::vector<SharedLine>& skip, int* leg, int* tie,
-                             const std::int32_t* legs = nullptr, int n = 0) {
+                             const std::int32_t* legs = nullptr, int n = 0,
+                             double reach2 = geodesy::HUGE_VALUE) {
   const PlanePoint* all = ch.points.data();
   const int first = ch.First(k), last = ch.Last(k);
   const int lo = first, hi = last;  // the chain ends: cut points on the cell edge or line ends
@@ -124,9 +136,8 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
   };
   double best2 = geodesy::HUGE_VALUE;
   double best = geodesy::HUGE_VALUE;
-  // Beyond this squared distance a leg's point is neither nearer than the
-  // best nor the same distance (SameDistance), so its side is not needed.
-  double reach2 = geodesy::HUGE_VALUE;
+  // Beyond reach2 a leg's point is neither nearer than the best nor the
+  // same distance (SameDistance), so its side is not needed.
   int best_side = 0;
   bool best_at_end = false;  // decided by the leg side at a chain end
   // A candidate replaces the best when nearer, or equally near and decided
@@ -195,13 +206,7 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
     best_at_end = at_end;
     best_side = side;
     best = side * std::sqrt(d2);
-    {
-      // The largest distance SameDistance takes for the best, with room for
-      // the rounding of the square.
-      const double b = std::sqrt(d2);
-      const double a = std::max(b / (1.0 - 1e-12), b + 1e-16);
-      reach2 = a * a * (1.0 + 1e-9);
-    }
+    reach2 = std::min(reach2, SameDistanceReach2(std::sqrt(d2), 1));
     *leg = j;
     if (d2 == 0.0) return 0.0;
   }
@@ -371,10 +376,19 @@ int NearestRound(const CellChains& ch, PlanePoint q, const std::vector<SharedLin
       g += 2 + m;
     }
   } else {
+    // Only the chains as near as the nearest (SameDistance) decide below.
+    // A chain's legs that lie beyond two such steps from the nearest chain
+    // so far are passed over: alone they would not decide, and one of them
+    // could only tie (in the chain's own search) with a leg beyond one step,
+    // which does not decide either.
+    double reach2 = geodesy::HUGE_VALUE;
     for (int k = 0; k < ch.Count(); ++k) {
       int leg = 0, tie = -1;
-      const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg, &tie);
-      if (dk != geodesy::HUGE_VALUE) d.push_back({dk, k, leg, tie});
+      const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg, &tie, nullptr, 0, reach2);
+      if (dk != geodesy::HUGE_VALUE) {
+        d.push_back({dk, k, leg, tie});
+        reach2 = std::min(reach2, SameDistanceReach2(std::fabs(dk), 2));
+      }
     }
   }
   if (d.empty()) return -1;
