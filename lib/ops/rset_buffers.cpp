@@ -156,14 +156,25 @@ bool Inside(const Shapes& s, const Shape& g, V q) {
 // are kept as they were) or the point of cd where it meets the plane of ab
 // (line buffers: well placed even when the two legs run nearly along each
 // other).
+//
+// Line buffers: a vertex whose determinant against the other leg is exactly
+// 0 counts as lying on its negative side, so that of the two legs that meet
+// at a vertex lying on another shape's edge exactly one crosses it (at the
+// vertex, where the crossing snaps to the vertex's node). Joins at the two
+// ends of a leg shorter than the width are built from the leg's great
+// circle: the far join's vertex straight back along the leg lies on the
+// near join's edge between its two radii, often to the last bit, and with
+// strict signs only that edge ran on uncut through the far join.
 bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
   const double s1 = Det(a, b, c), s2 = Det(a, b, d);
-  if ((s1 > 0) == (s2 > 0) || s1 == 0 || s2 == 0) return false;
+  if ((s1 > 0) == (s2 > 0) || (!on_chord && (s1 == 0 || s2 == 0))) return false;
   const double s3 = Det(c, d, a), s4 = Det(c, d, b);
-  if ((s3 > 0) == (s4 > 0) || s3 == 0 || s4 == 0) return false;
+  if ((s3 > 0) == (s4 > 0) || (!on_chord && (s3 == 0 || s4 == 0))) return false;
   if (on_chord) {
+    // (d s1 - c s2) / (s1 - s2) lies between c and d, also when s1 or s2
+    // is 0 (x is then that end).
     x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
-    if (s1 < 0) x = Mul(x, -1.0);
+    if (s1 < s2) x = Mul(x, -1.0);
     // Legs that run along each other give signs of rounding noise and a
     // point anywhere on cd: a crossing is only taken where it lies on ab.
     const V ab = VCross(a, b);

@@ -209,23 +209,11 @@ void CheckLines(cells::CellIndex& idx, const std::vector<std::vector<V>>& lines,
     }
     if (want == 1 && (got < 0 || got_afar > 0)) ++f.inside_missed;
     if (want == -1 && (got > 0 || got_afar < 0)) ++f.outside_taken;
-    if (std::getenv("OMBREL_BUFFERS_TRACE") && want != 0 && ((want == 1) != (got > 0) || (want == 1) != (got_afar < 0)))
-    {
-      std::printf("query %.12f %.12f %.12f want %d got %d afar %d\n", q.x, q.y, q.z, want, got, got_afar);
-      for (int id : grid.Near(q) ? *grid.Near(q) : std::vector<int>{}) {
-        const V a = grid.legs[id].first, b = grid.legs[id].second;
-        const double d = ArcDistance(a, b, q) * 6371.0071808;
-        if (d < 60) std::printf("   leg %d d %.4f km side %g len %.3f km\n", id, d, geodesy::Dot(geodesy::Cross(a, b), q), Angle(a, b) * 6371.0);
-      }
-    }
   }
   if (vertices)
     for (const auto& l : lines)
       for (const V& p : l)
-        if (ops::q7_RsetPointTest(idx, p, near.out, 1e-12, 1) < 0) {
-          ++f.vertices_outside;
-          if (std::getenv("OMBREL_BUFFERS_TRACE")) std::printf("vertex %.12f %.12f %.12f\n", p.x, p.y, p.z);
-        }
+        if (ops::q7_RsetPointTest(idx, p, near.out, 1e-12, 1) < 0) ++f.vertices_outside;
 }
 
 // Random polylines: legs of 10 to 800 km with random turns (crossing
@@ -407,6 +395,58 @@ TEST_F(Buffers, OneSidedSharpTurnOfAnIsland) {
   ASSERT_EQ(ops::q7_LsetExpand(ar.Context(*idx_), nullptr, 1, 2, 2, 20 * km, 0.0, ls.obj), 0);
   EXPECT_GT(ops::q7_RsetPointTest(*idx_, b, ar.out, 1e-12, 1), 0);
   EXPECT_GT(ops::q7_RsetPointTest(*idx_, V{0.234906449816, 0.603444830987, -0.762019222717}, ar.out, 1e-12, 1), 0);
+}
+
+// Where a leg is shorter than the wide side, the join at its far end has a
+// vertex (straight back along the leg, at the join's radius) that lies on
+// the great circle of the join at its near end, and on that join's edge
+// between its two radii: the two are built from the same great circle, and
+// the vertex's determinant against the edge came out exactly 0. The
+// crossing test took only strict signs, so neither leg beside the vertex
+// crossed the edge, the edge ran on uncut through the other join, and the
+// wedge that join's inner side reaches across the arriving leg came out as a
+// ring of its own that the region lost. Two 110m coasts (exact doubles), 20
+// km on the left and the hair on the right: Wrangel Island west of 180
+// degrees (a left turn of 44 degrees after a leg of 15.6 km, then one of 69)
+// and a stretch of Ellesmere Island (a left turn of 70 degrees after a leg
+// of 16.3 km, whose far join's vertex lies on the near join's edge).
+TEST_F(Buffers, JoinVertexOnTheNeighbouringJoinsEdge) {
+  const double km = 1000.0 / 6371007.1808;
+  const std::vector<V> wrangel = {
+      {-0x1.523b1e4417453p-2, -0x1.75171d068de07p-55, 0x1.e3438c65e6b51p-1},
+      {-0x1.511c17e103f64p-2, -0x1.ec2c2ffb8f61dp-8, 0x1.e371c30fd9169p-1},
+      {-0x1.4cde6ecda6b42p-2, -0x1.b29a6a4556498p-7, 0x1.e425680853345p-1},
+      {-0x1.4a851617a2f9bp-2, -0x1.bf835cc165a3dp-7, 0x1.e48ba0698c29cp-1},
+      {-0x1.45e673b9a2612p-2, -0x1.633082393e12dp-8, 0x1.e55e9868439fp-1},
+      {-0x1.45eaf44032c01p-2, -0x1.79748c911614bp-11, 0x1.e55fd59cab02fp-1},
+      {-0x1.469c48744386ep-2, -0x1.6845ae311bd0ep-55, 0x1.e542112538822p-1}};
+  const std::vector<V> ellesmere = {
+      {0x1.37882f57aa7d8p-6, -0x1.bb0f2af5b4fdp-3, 0x1.f3c7c3bed4faap-1},
+      {0x1.1a0d50c8cd751p-7, -0x1.ad3dccfe72209p-3, 0x1.f49bd3792af8bp-1},
+      {0x1.a3b9fca088affp-8, -0x1.afd80deb1180fp-3, 0x1.f47a39c4a8b7cp-1},
+      {0x1.1d25dc9fb35c4p-7, -0x1.c910fd7106cd7p-3, 0x1.f3110121cdf98p-1},
+      {0x1.8d9b4cd042773p-10, -0x1.d14a573b45cb4p-3, 0x1.f29c4aff7ceeep-1}};
+  // In each wedge: 12 km behind the Wrangel vertex of the 69-degree turn,
+  // 13 km ahead of the Ellesmere turn.
+  const V wedge[2] = {{-0.324065311930, -0.015001655611, 0.945915759427},
+                      {0.006382894604, -0.213219046538, 0.976983570409}};
+  std::mt19937_64 rng(94);
+  int k = 0;
+  for (const std::vector<V>* line : {&wrangel, &ellesmere}) {
+    std::vector<PointNode> nodes;
+    for (const V& p : *line) nodes.push_back({p, 0});
+    nodes.push_back(cells::Mark(1));
+    HeapObject ls;
+    Build(*idx_, cells::kLset, nodes, ls);
+    ASSERT_EQ(ls.status, 0);
+    Arena ar;
+    ASSERT_EQ(ops::q7_LsetExpand(ar.Context(*idx_), nullptr, 1, 2, 2, 0.0, 20 * km, ls.obj), 0);
+    EXPECT_GT(ops::q7_RsetPointTest(*idx_, Unitised(wedge[k]), ar.out, 1e-12, 1), 0) << "line " << k;
+    Failures f;
+    CheckLines(*idx_, {*line}, {0.0, 20 * km, 2}, 3000, rng, f, nullptr, true);
+    EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << "line " << k;
+    ++k;
+  }
 }
 
 }  // namespace
