@@ -157,24 +157,45 @@ bool Inside(const Shapes& s, const Shape& g, V q) {
 // (line buffers: well placed even when the two legs run nearly along each
 // other).
 //
-// Line buffers: a vertex whose determinant against the other leg is exactly
-// 0 counts as lying on its negative side, so that of the two legs that meet
-// at a vertex lying on another shape's edge exactly one crosses it (at the
-// vertex, where the crossing snaps to the vertex's node). Joins at the two
-// ends of a leg shorter than the width are built from the leg's great
-// circle: the far join's vertex straight back along the leg lies on the
-// near join's edge between its two radii, often to the last bit, and with
-// strict signs only that edge ran on uncut through the far join.
+// Line buffers: a vertex within kOnLine of the other leg's great circle
+// counts as lying on it, and a vertex on the line as lying on its negative
+// side. Of the two legs that meet at a vertex lying on another shape's
+// edge, exactly one then crosses that edge, at the vertex itself (the
+// crossing snaps to the vertex's node), and legs that run along each other
+// on one great circle do not cross but are cut at each other's ends. Joins
+// at the two ends of a leg shorter than the width, and a line's end cap,
+// are built from the leg's great circle: their edges between two radii lie
+// on it and overlap, and a vertex of one lies on the other's edge, often to
+// the last bit; with strict signs such an edge ran on uncut through the
+// other shape.
+constexpr double kOnLine = 1e-12;  // radians, 6 micrometres
+
 bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
-  const double s1 = Det(a, b, c), s2 = Det(a, b, d);
+  double s1 = Det(a, b, c), s2 = Det(a, b, d);
+  if (on_chord) {
+    const V ab = VCross(a, b);
+    const double tol = kOnLine * std::sqrt(VDot(ab, ab));
+    if (std::fabs(s1) <= tol) s1 = 0.0;
+    if (std::fabs(s2) <= tol) s2 = 0.0;
+  }
   if ((s1 > 0) == (s2 > 0) || (!on_chord && (s1 == 0 || s2 == 0))) return false;
-  const double s3 = Det(c, d, a), s4 = Det(c, d, b);
+  double s3 = Det(c, d, a), s4 = Det(c, d, b);
+  if (on_chord) {
+    const V cd = VCross(c, d);
+    const double tol = kOnLine * std::sqrt(VDot(cd, cd));
+    if (std::fabs(s3) <= tol) s3 = 0.0;
+    if (std::fabs(s4) <= tol) s4 = 0.0;
+  }
   if ((s3 > 0) == (s4 > 0) || (!on_chord && (s3 == 0 || s4 == 0))) return false;
   if (on_chord) {
-    // (d s1 - c s2) / (s1 - s2) lies between c and d, also when s1 or s2
-    // is 0 (x is then that end).
-    x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
-    if (s1 < s2) x = Mul(x, -1.0);
+    // (d s1 - c s2) / (s1 - s2) lies between c and d, and is that end when
+    // s1 or s2 is 0.
+    if (s1 == 0.0) x = c;
+    else if (s2 == 0.0) x = d;
+    else {
+      x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
+      if (s1 < s2) x = Mul(x, -1.0);
+    }
     // Legs that run along each other give signs of rounding noise and a
     // point anywhere on cd: a crossing is only taken where it lies on ab.
     const V ab = VCross(a, b);
@@ -194,6 +215,7 @@ struct Stretch {
   bool kept = false;  // its midpoint lies in no other shape
   V at_to{};          // the end node's point
   V edge{};           // the normal of the shape edge it lies on, a x b
+  int shape = 0;
 };
 
 // Travelling along the great circle with normal edge, the direction at p.
@@ -360,6 +382,9 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   }
   std::vector<Stretch> kept;  // the kept stretches and the covered ones at crossings
   std::size_t kept_count = 0;
+  // Stretches with an end at another shape's vertex: those that run along
+  // another shape's edge are among them.
+  std::vector<std::size_t> along;
   struct Cut { double t; V x; std::int64_t node; };
   std::vector<Cut> cuts;
   std::vector<V> at;
@@ -431,10 +456,52 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
           if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
           if (Inside(S, polys[qj], mid)) { covered = true; break; }
         }
-        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], VCross(a, b)});
+        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], VCross(a, b),
+                        static_cast<int>(pi)});
         if (!covered) ++kept_count;
+        auto foreign = [&](std::int64_t node) {
+          return node < base.back() && (node < base[pi] || node >= base[pi + 1]);
+        };
+        if (foreign(nodes[s]) || foreign(nodes[s + 1])) along.push_back(kept.size() - 1);
       }
     }
+  }
+  // Stretches of two shapes between the same two nodes lie on both shapes'
+  // edges (legs cut at each other's ends along one great circle), where
+  // their midpoints tell nothing about each other. Run both ways, the
+  // shapes lie on both sides and neither is boundary; run the same way, one
+  // of them is boundary when no third shape covers it.
+  auto pair_key = [&](std::size_t k) {
+    return std::make_pair(std::min(kept[k].from, kept[k].to), std::max(kept[k].from, kept[k].to));
+  };
+  std::sort(along.begin(), along.end(), [&](std::size_t u, std::size_t w) { return pair_key(u) < pair_key(w); });
+  for (std::size_t i = 0; i < along.size();) {
+    std::size_t j = i + 1;
+    while (j < along.size() && pair_key(along[j]) == pair_key(along[i])) ++j;
+    if (j - i >= 2) {
+      const Stretch& first = kept[along[i]];
+      bool both_ways = false;
+      for (std::size_t k = i; k < j; ++k) both_ways = both_ways || kept[along[k]].from != first.from;
+      bool covered = both_ways;
+      if (!covered) {
+        const V mid = Unit(Add(first.at_from, first.at_to));
+        for (int qj : nb[first.shape]) {
+          bool member = false;
+          for (std::size_t k = i; k < j; ++k) member = member || kept[along[k]].shape == qj;
+          if (member) continue;
+          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
+          if (Inside(S, polys[qj], mid)) { covered = true; break; }
+        }
+      }
+      for (std::size_t k = i; k < j; ++k) {
+        Stretch& t = kept[along[k]];
+        const bool keep = k == i && !covered;
+        if (t.kept && !keep) --kept_count;
+        if (!t.kept && keep) ++kept_count;
+        t.kept = keep;
+      }
+    }
+    i = j;
   }
   if (kept_count == 0) return 1;
   std::unordered_map<std::int64_t, std::size_t> leaving;

@@ -449,6 +449,32 @@ TEST_F(Buffers, JoinVertexOnTheNeighbouringJoinsEdge) {
   }
 }
 
+// The first leg of a 50m island (exact doubles) is 5 km long; 20 km on the
+// right, the hair on the left. The join at its end reaches 20 km straight
+// back along it, beyond the line's start, where the end cap's edge between
+// its two radii runs along the same great circle the same way: the two
+// edges overlap for 15 km, a few nanometres apart, and each one's midpoint
+// test against the other was rounding noise. The merged output kept both,
+// or neither, and lost the cap's quarter circle on the wide side.
+TEST_F(Buffers, EdgesAlongOneGreatCircleAtALineStart) {
+  const double km = 1000.0 / 6371007.1808;
+  const std::vector<V> island = {
+      {0x1.86770ecccc07ep-3, -0x1.9a6dd68661005p-1, 0x1.221bd37ee1c8dp-1},
+      {0x1.84e4b23c7db4cp-3, -0x1.9a7eca44bef35p-1, 0x1.22259e908ed12p-1},
+      {0x1.8560fbb6445aap-3, -0x1.9a8c305b0384ep-1, 0x1.22083ce5a9b1bp-1},
+      {0x1.87061b5986a96p-3, -0x1.9a8ed8e82a2ccp-1, 0x1.21e10dcf93c7fp-1},
+      {0x1.8835284c2a9b8p-3, -0x1.9a8a9d3c3da09p-1, 0x1.21cd755f1f9f6p-1},
+      {0x1.88d18cb598c04p-3, -0x1.9a7ef672c598cp-1, 0x1.21d0b97cc4e99p-1}};
+  std::mt19937_64 rng(184);
+  for (const Widths& w : {Widths{20 * km, 0.0, 2}, Widths{20 * km, 5 * km, 2}, Widths{0.0, 20 * km, 2}}) {
+    Failures f;
+    int status = -1;
+    CheckLines(*idx_, {island}, w, 3000, rng, f, &status, true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << w.right / km << ", " << w.left / km;
+  }
+}
+
 }  // namespace
 
 namespace {
