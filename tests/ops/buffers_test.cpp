@@ -616,6 +616,21 @@ TEST_F(Buffers, LineCasesFollowTheSideRule) {
        {30 * km, 10 * km, 4}},
       {"across +-180, crossing itself",
        {{LatLonDeg(5, 179), LatLonDeg(6, -179), LatLonDeg(7, 179.5), LatLonDeg(4, -179.5)}}, {50 * km, 50 * km, 2}},
+      // Joins keep only what the bands beside them leave uncovered: legs
+      // much shorter than the width, and sharp turns whose inner side is
+      // the wider, where the inner half-discs reach across the other leg.
+      {"short legs under a wide side",
+       {{LatLonDeg(20, 20), LatLonDeg(20.01, 20.02), LatLonDeg(20.03, 20.025), LatLonDeg(20.035, 20.05),
+         LatLonDeg(20.02, 20.07), LatLonDeg(20.04, 20.08)}},
+       {30 * km, 5 * km, 2}},
+      {"sharp turns, the inner side wider",
+       {{LatLonDeg(-30, 40), LatLonDeg(-30, 40.5), LatLonDeg(-29.8, 40.1), LatLonDeg(-29.7, 40.6),
+         LatLonDeg(-29.9, 40.2)}},
+       {40 * km, 10 * km, 4}},
+      {"sharp turns, one-sided on the inner side",
+       {{LatLonDeg(-30, 40), LatLonDeg(-30, 40.5), LatLonDeg(-29.8, 40.1), LatLonDeg(-29.7, 40.6),
+         LatLonDeg(-29.9, 40.2)}},
+       {0.0, 20 * km, 2}},
   };
   for (const Case& c : cases) {
     Failures f;
