@@ -339,7 +339,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   constexpr double kSnapChordSq = 1e-22;  // 64 micrometres
   // Crossings that close to one another (three boundaries through one point)
   // are one node, found through a grid of cubes of twice the snap distance.
-  constexpr double kSnapCube = 2e-11;
+  constexpr double kSnapCube = 8e-11;
   // Each cube's nodes in the order they came, chained through near_list:
   // the map holds the first and the last of them.
   struct NearEntry { std::int64_t node; V q; std::int64_t next; };
@@ -351,7 +351,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   std::size_t cubes_used = 0;
   auto cube_slot = [&](std::uint64_t key) {
     const std::size_t mask = cubes.size() - 1;
-    std::size_t i = (key ^ (key >> 29)) & mask;
+    std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
     while (cubes[i].first >= 0 && cubes[i].key != key) i = (i + 1) & mask;
     return i;
   };
@@ -361,16 +361,18 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
                     static_cast<std::int64_t>(std::floor(p.z / kSnapCube)) + dz);
   };
   // Only the cubes within the snap distance of p can hold a match: on each
-  // axis its own and the one on the nearer side.
+  // axis its own, and the one beside it when p lies that close to their
+  // common face.
   auto reach_of = [&](double c, int d) {
     const double f = c / kSnapCube - std::floor(c / kSnapCube);
-    return d == 0 || (d < 0 ? f < 0.5 + 1e-6 : f > 0.5 - 1e-6);
+    constexpr double near_face = 1.01e-11 / kSnapCube;
+    return d == 0 || (d < 0 ? f < near_face : f > 1.0 - near_face);
   };
   // Most crossings have no other node near them: a bit per coarse cube
   // (hashed) that holds a node lets find_near skip the fine cubes.
   constexpr double kCoarseCube = 1e-9;
   std::size_t filter_bits = 1 << 16;
-  while (filter_bits < static_cast<std::size_t>(base.back()) * 8 && filter_bits < (std::size_t{1} << 30)) filter_bits <<= 1;
+  while (filter_bits < static_cast<std::size_t>(base.back()) * 32 && filter_bits < (std::size_t{1} << 28)) filter_bits <<= 1;
   std::vector<std::uint64_t> filter(filter_bits / 64, 0);
   auto coarse_bit = [&](double x, double y, double z) {
     return HashCube(static_cast<std::int64_t>(std::floor(x / kCoarseCube)),
@@ -399,12 +401,23 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     const std::size_t bit = coarse_bit(q.x, q.y, q.z);
     filter[bit / 64] |= std::uint64_t{1} << (bit % 64);
   };
+  // The coarse cubes within a little more than the snap distance of p:
+  // mostly p's own alone.
   auto maybe_near = [&](V p) {
     constexpr double r = 1.5e-11;  // beyond the snap distance
-    for (double x : {p.x - r, p.x + r})
-      for (double y : {p.y - r, p.y + r})
-        for (double z : {p.z - r, p.z + r}) {
-          const std::size_t bit = coarse_bit(x, y, z);
+    const double c[3] = {p.x, p.y, p.z};
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = hi[k] = c[k];
+      const double f = c[k] / kCoarseCube - std::floor(c[k] / kCoarseCube);
+      if (f * kCoarseCube < r) lo[k] = c[k] - r;
+      if ((1.0 - f) * kCoarseCube < r) hi[k] = c[k] + r;
+    }
+    const int nx = lo[0] < hi[0] ? 2 : 1, ny = lo[1] < hi[1] ? 2 : 1, nz = lo[2] < hi[2] ? 2 : 1;
+    for (int i = 0; i < nx; ++i)
+      for (int j = 0; j < ny; ++j)
+        for (int k = 0; k < nz; ++k) {
+          const std::size_t bit = coarse_bit(i ? hi[0] : lo[0], j ? hi[1] : lo[1], k ? hi[2] : lo[2]);
           if (filter[bit / 64] >> (bit % 64) & 1) return true;
         }
     return false;
@@ -565,13 +578,19 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   // their midpoints tell nothing about each other. Run both ways, the
   // shapes lie on both sides and neither is boundary; run the same way, one
   // of them is boundary when no third shape covers it.
-  auto pair_key = [&](std::size_t k) {
-    return std::make_pair(std::min(kept[k].from, kept[k].to), std::max(kept[k].from, kept[k].to));
-  };
-  std::sort(along.begin(), along.end(), [&](std::size_t u, std::size_t w) { return pair_key(u) < pair_key(w); });
+  struct AlongKey { std::int64_t lo, hi; std::size_t k; };
+  std::vector<AlongKey> keys;
+  keys.reserve(along.size());
+  for (std::size_t k : along)
+    keys.push_back({std::min(kept[k].from, kept[k].to), std::max(kept[k].from, kept[k].to), k});
+  std::sort(keys.begin(), keys.end(), [](const AlongKey& u, const AlongKey& w) {
+    return u.lo != w.lo ? u.lo < w.lo : u.hi != w.hi ? u.hi < w.hi : u.k < w.k;
+  });
+  for (std::size_t i = 0; i < keys.size(); ++i) along[i] = keys[i].k;
+  auto same_pair = [&](std::size_t i, std::size_t j) { return keys[i].lo == keys[j].lo && keys[i].hi == keys[j].hi; };
   for (std::size_t i = 0; i < along.size();) {
     std::size_t j = i + 1;
-    while (j < along.size() && pair_key(along[j]) == pair_key(along[i])) ++j;
+    while (j < along.size() && same_pair(j, i)) ++j;
     if (j - i >= 2) {
       const Stretch& first = kept[along[i]];
       bool both_ways = false;
