@@ -457,7 +457,7 @@ TEST_F(Buffers, JoinVertexOnTheNeighbouringJoinsEdge) {
 // edges overlap for 15 km, a few nanometres apart, and each one's midpoint
 // test against the other was rounding noise. The merged output kept both,
 // or neither, and lost the cap's quarter circle on the wide side.
-TEST_F(Buffers, EdgesAlongOneGreatCircleAtALineStart) {
+TEST_F(Buffers, EdgesAlongOneGreatCircle) {
   const double km = 1000.0 / 6371007.1808;
   const std::vector<V> island = {
       {0x1.86770ecccc07ep-3, -0x1.9a6dd68661005p-1, 0x1.221bd37ee1c8dp-1},
@@ -474,6 +474,22 @@ TEST_F(Buffers, EdgesAlongOneGreatCircleAtALineStart) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << w.right / km << ", " << w.left / km;
   }
+  // Four vertices of the 110m Mozambique coast, 20 km on the land side: a
+  // left turn of 108 degrees, a leg of 19 km, a right turn of 104. The far
+  // join's edge back along the short leg runs on past its start, along the
+  // near join's edge, and ends on it; the near join's edge ends on the far
+  // one's where its other leg leaves the line on the negative side, so no
+  // crossing test cut the far edge there, and the wedge of the first turn
+  // came out as a ring of its own.
+  const std::vector<V> mozambique = {{0x1.7fb86b2c5fcf2p-1, 0x1.120ce4ab15dafp-1, -0x1.8efe7a50c4b5p-2},
+                                     {0x1.824a1b8894cf9p-1, 0x1.142db3210827fp-1, -0x1.7ee211b1d9179p-2},
+                                     {0x1.830136c991a3fp-1, 0x1.12e4ae74885ccp-1, -0x1.7fb150c628476p-2},
+                                     {0x1.83e1efe13714p-1, 0x1.135ec34bead41p-1, -0x1.7abf512c861e7p-2}};
+  Failures f;
+  int status = -1;
+  CheckLines(*idx_, {mozambique}, {0.0, 20 * km, 2}, 4000, rng, f, &status, true);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0);
 }
 
 }  // namespace
