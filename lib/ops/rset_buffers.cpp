@@ -505,26 +505,6 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
             double s1 = VDot(nab, h.v[m]), s2 = VDot(nab, h.v[(m + 1) % hn]);
             if (std::fabs(s1) <= tab) s1 = 0.0;
             if (std::fabs(s2) <= tab) s2 = 0.0;
-            if (on_chord && s1 == 0.0 && s2 == 0.0) {
-              // The two legs lie on one great circle: each is cut at the
-              // other's ends that lie within it, at those ends' nodes, so
-              // that where they overlap both have stretches between the
-              // same two nodes (judged together below). A crossing test
-              // finds these cuts only where the end's other leg leaves the
-              // line on the positive side.
-              const V c = h.v[m], d = h.v[(m + 1) % hn];
-              const V ab = nab, cd = normal[base[qj] + m];
-              auto within = [](V p, V u, V w, V uw) {
-                return VDot(VCross(u, p), uw) > 0.0 && VDot(VCross(p, w), uw) > 0.0 && VDot(p, Add(u, w)) > 0.0;
-              };
-              const std::int64_t nc = base[qj] + m, nd = base[qj] + (m + 1) % hn;
-              const std::int64_t na = base[pi] + l, nbb = base[pi] + (l + 1) % n;
-              if (within(c, a, b, ab)) { cuts.push_back({-VDot(c, a), c, nc}); add_near(nc, c); }
-              if (within(d, a, b, ab)) { cuts.push_back({-VDot(d, a), d, nd}); add_near(nd, d); }
-              if (within(a, c, d, cd)) { pending[qj].push_back({m, a, na}); add_near(na, a); }
-              if (within(b, c, d, cd)) { pending[qj].push_back({m, b, nbb}); add_near(nbb, b); }
-              continue;
-            }
             if ((s1 > 0) == (s2 > 0)) continue;
             const V ncd = normal[base[qj] + m];
             const double tcd = on_chord ? ontol[base[qj] + m] : 0.0;
