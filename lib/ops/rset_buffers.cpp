@@ -26,6 +26,11 @@ V VCross(V a, V b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x *
 V Unit(V a) { return Mul(a, 1.0 / std::sqrt(VDot(a, a))); }
 double Det(V a, V b, V c) { return VDot(VCross(a, b), c); }
 
+double ArcAngle(V a, V b) {
+  const V ab = VCross(a, b);
+  return std::atan2(std::sqrt(VDot(ab, ab)), VDot(a, b));
+}
+
 // The point at angle rho from c in the tangent direction dir (unit, normal to c).
 V Toward(V c, V dir, double rho) { return Unit(Add(Mul(c, std::cos(rho)), Mul(dir, std::sin(rho)))); }
 
@@ -60,6 +65,7 @@ struct LegShape {
 struct JoinShape {
   V c, e1, e2;
   std::vector<double> angle;
+  std::vector<double> pangle;  // the angles as PseudoAngle from -e1
   std::vector<V> pt;
 };
 
@@ -103,31 +109,58 @@ bool InsideConvex(const std::vector<V>& v, V q) {
   return true;
 }
 
+// An angle in [0, pi/2] of a direction (x, y) with x, y >= 0, to within a
+// few thousandths of a radian: enough to find the bin, which the callers
+// then check exactly.
+double RoughQuarterAngle(double x, double y) {
+  const bool steep = y > x;
+  const double t = steep ? x / y : (x > 0.0 ? y / x : 0.0);
+  const double a = t * (M_PI / 4 + 0.273 * (1.0 - t));
+  return steep ? M_PI / 2 - a : a;
+}
+
+// A monotonic stand-in for the angle of (x, y) from +x counterclockwise,
+// in [0, 4).
+double PseudoAngle(double x, double y) {
+  if (y >= 0.0) return x >= 0.0 ? (x + y > 0.0 ? y / (x + y) : 0.0) : 1.0 - x / (y - x);
+  return x < 0.0 ? 2.0 - y / (-x - y) : 3.0 + x / (x - y);
+}
+
 // Inside one quarter fan about c: pts[0 .. m] at the angles 0 ... pi/2
 // measured from u1 towards u2.
 bool InsideFan(V c, V u1, V u2, const std::vector<V>& pts, V q) {
   const double x = VDot(q, u1), y = VDot(q, u2);
   if (x < 0.0 || y < 0.0 || VDot(q, c) <= 0.0) return false;
   const int m = static_cast<int>(pts.size()) - 1;
-  int j = static_cast<int>(std::atan2(y, x) / (M_PI / 2.0) * m);
-  j = std::clamp(j, 0, m - 1);
+  int j = std::clamp(static_cast<int>(RoughQuarterAngle(x, y) / (M_PI / 2.0) * m), 0, m - 1);
+  // q lies between the rays through pts[j] and pts[j + 1].
+  auto beyond = [&](int k) {  // q is counterclockwise of the ray through pts[k]
+    const double px = VDot(pts[k], u1), py = VDot(pts[k], u2);
+    return px * y - py * x >= 0.0;
+  };
+  while (j > 0 && !beyond(j)) --j;
+  while (j + 1 < m && beyond(j + 1)) ++j;
   return Det(pts[j], pts[j + 1], q) > 0.0;
 }
 
 bool InsideLeg(const LegShape& g, V q) {
   const double s = VDot(q, g.n);
-  const double alpha = std::atan2(VDot(q, g.ea), VDot(q, g.a));
-  if (alpha >= 0.0 && alpha <= g.len) {
-    int i = g.len > 0.0 ? static_cast<int>(alpha / g.len * g.steps) : 0;
-    i = std::clamp(i, 0, g.steps - 1);
+  const double along_a = VDot(q, g.ea), along_b = VDot(q, g.eb);
+  // Between the perpendiculars at a and b.
+  if (along_a >= 0.0 && along_b <= 0.0) {
+    int i = 0;
+    if (g.steps > 1) {
+      const double alpha = std::atan2(along_a, VDot(q, g.a));
+      i = std::clamp(static_cast<int>(alpha / g.len * g.steps), 0, g.steps - 1);
+    }
     if (s < 0.0 ? Det(g.right[i], g.right[i + 1], q) > 0.0 : Det(g.left[i + 1], g.left[i], q) > 0.0)
       return true;
   }
   const V rn = Mul(g.n, -1.0);
-  if (g.cap_b && VDot(q, g.eb) >= 0.0) {
+  if (g.cap_b && along_b >= 0.0) {
     if (s < 0.0 ? InsideFan(g.b, rn, g.eb, g.cap_br, q) : InsideFan(g.b, g.eb, g.n, g.cap_bl, q)) return true;
   }
-  if (g.cap_a && VDot(q, g.ea) <= 0.0) {
+  if (g.cap_a && along_a <= 0.0) {
     const V back = Mul(g.ea, -1.0);
     if (s >= 0.0 ? InsideFan(g.a, g.n, back, g.cap_al, q) : InsideFan(g.a, back, rn, g.cap_ar, q)) return true;
   }
@@ -136,10 +169,12 @@ bool InsideLeg(const LegShape& g, V q) {
 
 bool InsideJoin(const JoinShape& g, V q) {
   if (VDot(q, g.c) <= 0.0) return false;
-  const double phi = std::atan2(VDot(q, g.e2), VDot(q, g.e1));
-  auto it = std::upper_bound(g.angle.begin(), g.angle.end(), phi);
-  std::size_t i = it == g.angle.begin() ? 0 : static_cast<std::size_t>(it - g.angle.begin()) - 1;
-  i = std::min(i, g.angle.size() - 2);
+  // The bins by the pseudo-angle from -e1, which grows with the angle from
+  // -pi to pi.
+  const double phi = PseudoAngle(-VDot(q, g.e1), -VDot(q, g.e2));
+  auto it = std::upper_bound(g.pangle.begin(), g.pangle.end(), phi);
+  std::size_t i = it == g.pangle.begin() ? 0 : static_cast<std::size_t>(it - g.pangle.begin()) - 1;
+  i = std::min(i, g.pangle.size() - 2);
   return Det(g.pt[2 * i], g.pt[2 * i + 1], q) > 0.0;
 }
 
@@ -156,14 +191,46 @@ bool Inside(const Shapes& s, const Shape& g, V q) {
 // are kept as they were) or the point of cd where it meets the plane of ab
 // (line buffers: well placed even when the two legs run nearly along each
 // other).
+//
+// Line buffers: a vertex within kOnLine of the other leg's great circle
+// counts as lying on it, and a vertex on the line as lying on its negative
+// side. Of the two legs that meet at a vertex lying on another shape's
+// edge, exactly one then crosses that edge, at the vertex itself (the
+// crossing snaps to the vertex's node), and legs that run along each other
+// on one great circle do not cross but are cut at each other's ends. Joins
+// at the two ends of a leg shorter than the width, and a line's end cap,
+// are built from the leg's great circle: their edges between two radii lie
+// on it and overlap, and a vertex of one lies on the other's edge, often to
+// the last bit; with strict signs such an edge ran on uncut through the
+// other shape.
+constexpr double kOnLine = 1e-12;  // radians, 6 micrometres
+
 bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
-  const double s1 = Det(a, b, c), s2 = Det(a, b, d);
-  if ((s1 > 0) == (s2 > 0) || s1 == 0 || s2 == 0) return false;
-  const double s3 = Det(c, d, a), s4 = Det(c, d, b);
-  if ((s3 > 0) == (s4 > 0) || s3 == 0 || s4 == 0) return false;
+  double s1 = Det(a, b, c), s2 = Det(a, b, d);
   if (on_chord) {
-    x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
-    if (s1 < 0) x = Mul(x, -1.0);
+    const V ab = VCross(a, b);
+    const double tol = kOnLine * std::sqrt(VDot(ab, ab));
+    if (std::fabs(s1) <= tol) s1 = 0.0;
+    if (std::fabs(s2) <= tol) s2 = 0.0;
+  }
+  if ((s1 > 0) == (s2 > 0) || (!on_chord && (s1 == 0 || s2 == 0))) return false;
+  double s3 = Det(c, d, a), s4 = Det(c, d, b);
+  if (on_chord) {
+    const V cd = VCross(c, d);
+    const double tol = kOnLine * std::sqrt(VDot(cd, cd));
+    if (std::fabs(s3) <= tol) s3 = 0.0;
+    if (std::fabs(s4) <= tol) s4 = 0.0;
+  }
+  if ((s3 > 0) == (s4 > 0) || (!on_chord && (s3 == 0 || s4 == 0))) return false;
+  if (on_chord) {
+    // (d s1 - c s2) / (s1 - s2) lies between c and d, and is that end when
+    // s1 or s2 is 0.
+    if (s1 == 0.0) x = c;
+    else if (s2 == 0.0) x = d;
+    else {
+      x = Unit(Sub(Mul(d, s1), Mul(c, s2)));
+      if (s1 < s2) x = Mul(x, -1.0);
+    }
     // Legs that run along each other give signs of rounding noise and a
     // point anywhere on cd: a crossing is only taken where it lies on ab.
     const V ab = VCross(a, b);
@@ -183,6 +250,7 @@ struct Stretch {
   bool kept = false;  // its midpoint lies in no other shape
   V at_to{};          // the end node's point
   V edge{};           // the normal of the shape edge it lies on, a x b
+  int shape = 0;
 };
 
 // Travelling along the great circle with normal edge, the direction at p.
@@ -271,28 +339,40 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   constexpr double kSnapChordSq = 1e-22;  // 64 micrometres
   // Crossings that close to one another (three boundaries through one point)
   // are one node, found through a grid of cubes of twice the snap distance.
-  constexpr double kSnapCube = 2e-11;
+  constexpr double kSnapCube = 8e-11;
   // Each cube's nodes in the order they came, chained through near_list:
   // the map holds the first and the last of them.
   struct NearEntry { std::int64_t node; V q; std::int64_t next; };
   std::vector<NearEntry> near_list;
-  std::unordered_map<std::uint64_t, std::pair<std::int64_t, std::int64_t>> near_nodes;
+  // The cubes that hold nodes: an open-addressed table of cube keys, each
+  // with the first and the last of its nodes in near_list (first < 0: free).
+  struct CubeSlot { std::uint64_t key; std::int64_t first, last; };
+  std::vector<CubeSlot> cubes(std::size_t{1} << 16, CubeSlot{0, -1, -1});
+  std::size_t cubes_used = 0;
+  auto cube_slot = [&](std::uint64_t key) {
+    const std::size_t mask = cubes.size() - 1;
+    std::size_t i = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    while (cubes[i].first >= 0 && cubes[i].key != key) i = (i + 1) & mask;
+    return i;
+  };
   auto cube_of = [&](V p, int dx, int dy, int dz) {
     return HashCube(static_cast<std::int64_t>(std::floor(p.x / kSnapCube)) + dx,
                     static_cast<std::int64_t>(std::floor(p.y / kSnapCube)) + dy,
                     static_cast<std::int64_t>(std::floor(p.z / kSnapCube)) + dz);
   };
   // Only the cubes within the snap distance of p can hold a match: on each
-  // axis its own and the one on the nearer side.
+  // axis its own, and the one beside it when p lies that close to their
+  // common face.
   auto reach_of = [&](double c, int d) {
     const double f = c / kSnapCube - std::floor(c / kSnapCube);
-    return d == 0 || (d < 0 ? f < 0.5 + 1e-6 : f > 0.5 - 1e-6);
+    constexpr double near_face = 1.01e-11 / kSnapCube;
+    return d == 0 || (d < 0 ? f < near_face : f > 1.0 - near_face);
   };
   // Most crossings have no other node near them: a bit per coarse cube
   // (hashed) that holds a node lets find_near skip the fine cubes.
   constexpr double kCoarseCube = 1e-9;
   std::size_t filter_bits = 1 << 16;
-  while (filter_bits < static_cast<std::size_t>(base.back()) * 8 && filter_bits < (std::size_t{1} << 30)) filter_bits <<= 1;
+  while (filter_bits < static_cast<std::size_t>(base.back()) * 32 && filter_bits < (std::size_t{1} << 28)) filter_bits <<= 1;
   std::vector<std::uint64_t> filter(filter_bits / 64, 0);
   auto coarse_bit = [&](double x, double y, double z) {
     return HashCube(static_cast<std::int64_t>(std::floor(x / kCoarseCube)),
@@ -302,20 +382,42 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   auto add_near = [&](std::int64_t node, V q) {
     const std::int64_t k = static_cast<std::int64_t>(near_list.size());
     near_list.push_back({node, q, -1});
-    auto [it, fresh] = near_nodes.try_emplace(cube_of(q, 0, 0, 0), k, k);
-    if (!fresh) {
-      near_list[it->second.second].next = k;
-      it->second.second = k;
+    const std::uint64_t key = cube_of(q, 0, 0, 0);
+    std::size_t i = cube_slot(key);
+    if (cubes[i].first >= 0) {
+      near_list[cubes[i].last].next = k;
+      cubes[i].last = k;
+    } else {
+      if (2 * (cubes_used + 1) > cubes.size()) {
+        std::vector<CubeSlot> old(cubes.size() * 2, CubeSlot{0, -1, -1});
+        old.swap(cubes);
+        for (const CubeSlot& c : old)
+          if (c.first >= 0) cubes[cube_slot(c.key)] = c;
+        i = cube_slot(key);
+      }
+      cubes[i] = {key, k, k};
+      ++cubes_used;
     }
     const std::size_t bit = coarse_bit(q.x, q.y, q.z);
     filter[bit / 64] |= std::uint64_t{1} << (bit % 64);
   };
+  // The coarse cubes within a little more than the snap distance of p:
+  // mostly p's own alone.
   auto maybe_near = [&](V p) {
     constexpr double r = 1.5e-11;  // beyond the snap distance
-    for (double x : {p.x - r, p.x + r})
-      for (double y : {p.y - r, p.y + r})
-        for (double z : {p.z - r, p.z + r}) {
-          const std::size_t bit = coarse_bit(x, y, z);
+    const double c[3] = {p.x, p.y, p.z};
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = hi[k] = c[k];
+      const double f = c[k] / kCoarseCube - std::floor(c[k] / kCoarseCube);
+      if (f * kCoarseCube < r) lo[k] = c[k] - r;
+      if ((1.0 - f) * kCoarseCube < r) hi[k] = c[k] + r;
+    }
+    const int nx = lo[0] < hi[0] ? 2 : 1, ny = lo[1] < hi[1] ? 2 : 1, nz = lo[2] < hi[2] ? 2 : 1;
+    for (int i = 0; i < nx; ++i)
+      for (int j = 0; j < ny; ++j)
+        for (int k = 0; k < nz; ++k) {
+          const std::size_t bit = coarse_bit(i ? hi[0] : lo[0], j ? hi[1] : lo[1], k ? hi[2] : lo[2]);
           if (filter[bit / 64] >> (bit % 64) & 1) return true;
         }
     return false;
@@ -326,9 +428,8 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       for (int dy = -1; dy <= 1; ++dy)
         for (int dz = -1; dz <= 1; ++dz) {
           if (!reach_of(p.x, dx) || !reach_of(p.y, dy) || !reach_of(p.z, dz)) continue;
-          auto it = near_nodes.find(cube_of(p, dx, dy, dz));
-          if (it == near_nodes.end()) continue;
-          for (std::int64_t k = it->second.first; k >= 0; k = near_list[k].next) {
+          const std::size_t i = cube_slot(cube_of(p, dx, dy, dz));
+          for (std::int64_t k = cubes[i].first; k >= 0; k = near_list[k].next) {
             const V d = Sub(p, near_list[k].q);
             if (VDot(d, d) < kSnapChordSq) {
               *c = {near_list[k].node, near_list[k].q};
@@ -339,6 +440,18 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     return false;
   };
   std::int64_t next_node = base.back();  // vertex nodes are their leg ids
+  // Every leg's normal a x b, and the bound below which a vertex counts as
+  // on its great circle (line buffers, as in LegCrossing).
+  std::vector<V> normal(static_cast<std::size_t>(base.back()));
+  std::vector<double> ontol(static_cast<std::size_t>(base.back()));
+  for (std::size_t i = 0; i < polys.size(); ++i) {
+    const int n = static_cast<int>(polys[i].v.size());
+    for (int l = 0; l < n; ++l) {
+      const V ab = VCross(polys[i].v[l], polys[i].v[(l + 1) % n]);
+      normal[base[i] + l] = ab;
+      ontol[base[i] + l] = kOnLine * std::sqrt(VDot(ab, ab));
+    }
+  }
   // Every shape lies within its cap: the cosine and sine of its reach (a
   // little more), or -1 for a cap too wide to filter by.
   std::vector<double> cap_cos(polys.size()), cap_sin(polys.size());
@@ -349,6 +462,9 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   }
   std::vector<Stretch> kept;  // the kept stretches and the covered ones at crossings
   std::size_t kept_count = 0;
+  // Stretches with an end at another shape's vertex: those that run along
+  // another shape's edge are among them.
+  std::vector<std::size_t> along;
   struct Cut { double t; V x; std::int64_t node; };
   std::vector<Cut> cuts;
   std::vector<V> at;
@@ -360,6 +476,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     mine.swap(pending[pi]);
     std::stable_sort(mine.begin(), mine.end(), [](const Pending& u, const Pending& w) { return u.leg < w.leg; });
     std::size_t next_pending = 0;
+    int last_cover = -1;
     for (int l = 0; l < n; ++l) {
       const V a = g.v[l], b = g.v[(l + 1) % n];
       cuts.clear();
@@ -379,7 +496,23 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
             VDot(mid_ab, h.centre) < cos_half * cap_cos[qj] - sin_half * cap_sin[qj] - 1e-12)
           continue;
         const int hn = static_cast<int>(h.v.size());
+        const V nab = normal[base[pi] + l];
+        const double tab = on_chord ? ontol[base[pi] + l] : 0.0;
         for (int m = 0; m < hn; ++m) {
+          // Most legs lie wholly on one side of the other's great circle:
+          // the signs LegCrossing starts from, with the normals made once.
+          {
+            double s1 = VDot(nab, h.v[m]), s2 = VDot(nab, h.v[(m + 1) % hn]);
+            if (std::fabs(s1) <= tab) s1 = 0.0;
+            if (std::fabs(s2) <= tab) s2 = 0.0;
+            if ((s1 > 0) == (s2 > 0)) continue;
+            const V ncd = normal[base[qj] + m];
+            const double tcd = on_chord ? ontol[base[qj] + m] : 0.0;
+            double s3 = VDot(ncd, a), s4 = VDot(ncd, b);
+            if (std::fabs(s3) <= tcd) s3 = 0.0;
+            if (std::fabs(s4) <= tcd) s4 = 0.0;
+            if ((s3 > 0) == (s4 > 0)) continue;
+          }
           V x;
           // Legs that run nearly along each other can pass the test one way
           // round only: either way makes the crossing, for both legs.
@@ -414,40 +547,106 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       for (std::size_t s = 0; s + 1 < at.size(); ++s) {
         if (nodes[s] == nodes[s + 1]) continue;  // a crossing put on a vertex
         const V mid = Unit(Add(at[s], at[s + 1]));
+        // The shape that covered the last stretch of this shape is tried
+        // first: the stretches of one edge mostly lie in the same neighbour.
         bool covered = false;
-        for (int qj : nb[pi]) {
+        auto covers = [&](int qj) {
           // Beyond a shape's cap the point lies outside it.
-          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
-          if (Inside(S, polys[qj], mid)) { covered = true; break; }
+          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) return false;
+          return Inside(S, polys[qj], mid);
+        };
+        if (last_cover >= 0 && covers(last_cover)) covered = true;
+        for (std::size_t k = 0; !covered && k < nb[pi].size(); ++k) {
+          const int qj = nb[pi][k];
+          if (qj != last_cover && covers(qj)) {
+            covered = true;
+            last_cover = qj;
+          }
         }
-        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], VCross(a, b)});
+        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], VCross(a, b),
+                        static_cast<int>(pi)});
         if (!covered) ++kept_count;
+        auto foreign = [&](std::int64_t node) {
+          return node < base.back() && (node < base[pi] || node >= base[pi + 1]);
+        };
+        if (foreign(nodes[s]) || foreign(nodes[s + 1])) along.push_back(kept.size() - 1);
       }
     }
   }
+  // Stretches of two shapes between the same two nodes lie on both shapes'
+  // edges (legs cut at each other's ends along one great circle), where
+  // their midpoints tell nothing about each other. Run both ways, the
+  // shapes lie on both sides and neither is boundary; run the same way, one
+  // of them is boundary when no third shape covers it.
+  struct AlongKey { std::int64_t lo, hi; std::size_t k; };
+  std::vector<AlongKey> keys;
+  keys.reserve(along.size());
+  for (std::size_t k : along)
+    keys.push_back({std::min(kept[k].from, kept[k].to), std::max(kept[k].from, kept[k].to), k});
+  std::sort(keys.begin(), keys.end(), [](const AlongKey& u, const AlongKey& w) {
+    return u.lo != w.lo ? u.lo < w.lo : u.hi != w.hi ? u.hi < w.hi : u.k < w.k;
+  });
+  for (std::size_t i = 0; i < keys.size(); ++i) along[i] = keys[i].k;
+  auto same_pair = [&](std::size_t i, std::size_t j) { return keys[i].lo == keys[j].lo && keys[i].hi == keys[j].hi; };
+  for (std::size_t i = 0; i < along.size();) {
+    std::size_t j = i + 1;
+    while (j < along.size() && same_pair(j, i)) ++j;
+    if (j - i >= 2) {
+      const Stretch& first = kept[along[i]];
+      bool both_ways = false;
+      for (std::size_t k = i; k < j; ++k) both_ways = both_ways || kept[along[k]].from != first.from;
+      bool covered = both_ways;
+      if (!covered) {
+        const V mid = Unit(Add(first.at_from, first.at_to));
+        for (int qj : nb[first.shape]) {
+          bool member = false;
+          for (std::size_t k = i; k < j; ++k) member = member || kept[along[k]].shape == qj;
+          if (member) continue;
+          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
+          if (Inside(S, polys[qj], mid)) { covered = true; break; }
+        }
+      }
+      for (std::size_t k = i; k < j; ++k) {
+        Stretch& t = kept[along[k]];
+        const bool keep = k == i && !covered;
+        if (t.kept && !keep) --kept_count;
+        if (!t.kept && keep) ++kept_count;
+        t.kept = keep;
+      }
+    }
+    i = j;
+  }
   if (kept_count == 0) return 1;
-  std::unordered_map<std::int64_t, std::size_t> leaving;
-  leaving.reserve(kept_count);
-  near_nodes = {};
+  // The first kept stretch leaving each node (nodes are numbered densely).
+  std::vector<std::int64_t> leaving(static_cast<std::size_t>(next_node), -1);
+  cubes = {};
+  near_list = {};
   for (std::size_t s = 0; s < kept.size(); ++s)
-    if (kept[s].kept) leaving.emplace(kept[s].from, s);
-  // Every stretch by its start node, made the first time a ring needs it.
-  std::unordered_map<std::int64_t, std::vector<std::size_t>> leaving_any;
+    if (kept[s].kept && leaving[kept[s].from] < 0) leaving[kept[s].from] = static_cast<std::int64_t>(s);
+  // Every stretch by its start node (any_list[any_start[node] ...
+  // any_start[node + 1]]), made the first time a ring needs it.
+  std::vector<std::size_t> any_start, any_list;
   // Where no kept stretch leaves the node a stretch ends at, the midpoint
   // tests have misjudged one of the stretches there (hair-width ones, where
   // three boundaries cross within micrometres): the union goes on along the
   // first shape edge counterclockwise from the way back, the one with the
   // shapes on its left and nothing on its right.
   auto turn = [&](const Stretch& in, std::size_t start) -> std::ptrdiff_t {
-    if (leaving_any.empty())
-      for (std::size_t s = 0; s < kept.size(); ++s) leaving_any[kept[s].from].push_back(s);
-    auto it = leaving_any.find(in.to);
-    if (it == leaving_any.end()) return -1;
+    if (any_start.empty()) {
+      any_start.assign(static_cast<std::size_t>(next_node) + 1, 0);
+      for (const Stretch& t : kept) ++any_start[t.from + 1];
+      for (std::size_t i = 1; i < any_start.size(); ++i) any_start[i] += any_start[i - 1];
+      any_list.resize(kept.size());
+      std::vector<std::size_t> fill(any_start.begin(), any_start.end() - 1);
+      for (std::size_t s = 0; s < kept.size(); ++s) any_list[fill[kept[s].from]++] = s;
+    }
+    if (any_start[in.to] == any_start[in.to + 1]) return -1;
     const V p = in.at_to;
     const V back = Mul(Heading(in.edge, p), -1.0);
     std::ptrdiff_t best = -1;
     double best_angle = 0.0;
-    for (std::size_t k : it->second) {
+    for (std::size_t ki = any_start[in.to]; ki < any_start[in.to + 1]; ++ki) {
+      const std::size_t k = any_list[ki];
       if (kept[k].used && k != start) continue;
       const V t = Heading(kept[k].edge, p);
       double ang = std::atan2(VDot(VCross(back, t), p), VDot(back, t));
@@ -467,9 +666,8 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     while (!kept[s].used) {
       kept[s].used = true;
       out.push_back({kept[s].at_from, kept[s].attr});
-      auto it = leaving.find(kept[s].to);
-      if (it != leaving.end()) {
-        s = it->second;
+      if (leaving[kept[s].to] >= 0) {
+        s = static_cast<std::size_t>(leaving[kept[s].to]);
       } else {
         const std::ptrdiff_t next = turn(kept[s], s0);
         if (next < 0) return 16;
@@ -720,11 +918,15 @@ void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool 
 }
 
 // The round join at vertex c between the leg arriving with left normal n1
-// and the leg leaving with n2: every direction gets the radius of the side
-// it lies on of the leg whose end half-disc holds it (the larger of two),
-// and the directions behind both legs (inside the turn) that of their side
-// of the arriving leg.
-void AddJoin(Shapes& S, V c, V n1, V n2, const Side& R, const Side& L, std::uint64_t attr) {
+// (len1 long) and the leg leaving with n2 (len2 long): every direction gets
+// the radius of the side it lies on of the leg whose end half-disc holds it
+// (the larger of two), and the directions behind both legs (inside the
+// turn) that of their side of the arriving leg. Where the two legs' bands
+// cover a direction out to that radius, the join keeps only a stub: mostly
+// what is left is the wedge on the outer side of the turn, with whatever
+// a short leg's band or a wider inner side leaves uncovered.
+void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R, const Side& L,
+             std::uint64_t attr) {
   JoinShape g;
   g.c = c;
   const V t1 = Unit(VCross(n1, c)), t2 = Unit(VCross(n2, c));
@@ -757,18 +959,73 @@ void AddJoin(Shapes& S, V c, V n1, V n2, const Side& R, const Side& L, std::uint
     const double r2 = VDot(u, n2) > 0.0 ? L.rho : R.rho;
     radius.push_back(std::max(cov1 || !cov2 ? r1 : 0.0, cov2 ? r2 : 0.0));
   }
-  // Where the radius is a hair's (a one-sided buffer), chords of up to a
-  // quarter turn are enough and keep the shape within reach of the sign tests.
+  // A ray from c at angle a (from t1 towards n1) is inside the arriving
+  // leg's band out to angle r when it points behind c, within the band's
+  // width of the leg's great circle and within the leg's length along it:
+  // sin r |sin a| <= sin w and tan r |cos a| <= tan len1 (on the sphere;
+  // the band's chords lie outside its offsets). Likewise the leaving leg's
+  // band, ahead of c, with a - psi2. A bin is left to the bands when either
+  // covers it at both its ends (each bound is monotonic within a bin: the
+  // bins break at the legs' directions and perpendiculars).
+  const double stub = 0.5 * std::min(R.w, L.w);
+  const std::vector<double> full = radius;
+  const double tan1 = std::tan(std::min(len1, M_PI / 2 - 1e-9)), tan2 = std::tan(std::min(len2, M_PI / 2 - 1e-9));
+  const double sin_r = std::sin(R.w), sin_l = std::sin(L.w);
+  // along: the cosine of the angle from the leg's direction, positive away
+  // from the band; across: the sine, positive on the left.
+  auto band_covers = [&](double along, double across, double len_tan, double sr, double tr) {
+    if (along > -1e-12) return false;
+    const double sw = across > 0.0 ? sin_l : sin_r;
+    return sr * std::fabs(across) <= sw * (1.0 - 1e-9) && tr * -along <= len_tan * (1.0 - 1e-9);
+  };
+  auto by_arriving = [&](double a, double sr, double tr) {
+    return band_covers(std::cos(a), std::sin(a), tan1, sr, tr);
+  };
+  auto by_leaving = [&](double a, double sr, double tr) {
+    return band_covers(-std::cos(a - psi2), std::sin(a - psi2), tan2, sr, tr);
+  };
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    const double r = radius[i];
+    if (r <= stub) continue;
+    // The bands need only cover the side's width: the round parts reach
+    // past it by the area-equal margin, which the bands leave out beside
+    // them.
+    const double need = r == R.rho ? R.w : L.w;
+    const double sr = std::sin(need), tr = std::tan(need);
+    const double eps = std::min(1e-9, 0.25 * (g.angle[i + 1] - g.angle[i]));
+    const double lo = g.angle[i] + eps, hi = g.angle[i + 1] - eps;
+    if ((by_arriving(lo, sr, tr) && by_arriving(hi, sr, tr)) || (by_leaving(lo, sr, tr) && by_leaving(hi, sr, tr)))
+      radius[i] = stub;
+  }
+  // A bin kept beside a leg's perpendicular goes on through the narrow bin
+  // just past it, so that no edge of the join runs along the band's end.
+  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+    if (radius[i] != stub || g.angle[i + 1] - g.angle[i] > 1.5 * d) continue;
+    const double mid = 0.5 * (g.angle[i] + g.angle[i + 1]);
+    if (std::fabs(std::cos(mid)) >= 2.0 * d && std::fabs(std::cos(mid - psi2)) >= 2.0 * d) continue;
+    double beside = 0.0;
+    if (i > 0 && radius[i - 1] != stub && g.angle[i] - g.angle[i - 1] > 1.5 * d) beside = radius[i - 1];
+    if (i + 2 < g.angle.size() && radius[i + 1] != stub && g.angle[i + 2] - g.angle[i + 1] > 1.5 * d)
+      beside = std::max(beside, radius[i + 1]);
+    if (beside > 0.0) radius[i] = std::max(full[i], beside);
+  }
+  // Where the radius is a hair's (a one-sided buffer) or a stub, chords of up
+  // to a quarter turn are enough and keep the shape within reach of the sign
+  // tests.
   const double hair = 2.0 * kHairWidth;
+  auto small = [&](double r) { return r == hair || r == stub; };
   std::vector<double> kept_angle{g.angle[0]}, kept_radius;
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const bool last = i + 2 == g.angle.size();
-    if (!last && radius[i] == hair && radius[i + 1] == hair && g.angle[i + 2] - kept_angle.back() <= M_PI / 2)
+    if (!last && small(radius[i]) && radius[i + 1] == radius[i] && g.angle[i + 2] - kept_angle.back() <= M_PI / 2)
       continue;
     kept_angle.push_back(g.angle[i + 1]);
     kept_radius.push_back(radius[i]);
   }
   g.angle = kept_angle;
+  for (double a : g.angle) g.pangle.push_back(PseudoAngle(-std::cos(a), -std::sin(a)));
+  g.pangle.front() = 0.0;
+  g.pangle.back() = 4.0;
   Shape s;
   s.kind = kJoin;
   s.attr = attr;
@@ -826,8 +1083,8 @@ void AddLine(Shapes& S, std::vector<cells::PointNode>& line, Side R, Side L, dou
   for (std::size_t i = 0; i + 1 < m; ++i)
     AddLeg(S, w[i].p, w[i + 1].p, R, L, i == 0, i + 2 == m, w[i].attribute);
   for (std::size_t i = 1; i + 1 < m; ++i)
-    AddJoin(S, w[i].p, Unit(VCross(w[i - 1].p, w[i].p)), Unit(VCross(w[i].p, w[i + 1].p)), R, L,
-            w[i].attribute);
+    AddJoin(S, w[i].p, Unit(VCross(w[i - 1].p, w[i].p)), Unit(VCross(w[i].p, w[i + 1].p)),
+            ArcAngle(w[i - 1].p, w[i].p), ArcAngle(w[i].p, w[i + 1].p), R, L, w[i].attribute);
 }
 
 }  // namespace

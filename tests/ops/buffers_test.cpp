@@ -209,23 +209,11 @@ void CheckLines(cells::CellIndex& idx, const std::vector<std::vector<V>>& lines,
     }
     if (want == 1 && (got < 0 || got_afar > 0)) ++f.inside_missed;
     if (want == -1 && (got > 0 || got_afar < 0)) ++f.outside_taken;
-    if (std::getenv("OMBREL_BUFFERS_TRACE") && want != 0 && ((want == 1) != (got > 0) || (want == 1) != (got_afar < 0)))
-    {
-      std::printf("query %.12f %.12f %.12f want %d got %d afar %d\n", q.x, q.y, q.z, want, got, got_afar);
-      for (int id : grid.Near(q) ? *grid.Near(q) : std::vector<int>{}) {
-        const V a = grid.legs[id].first, b = grid.legs[id].second;
-        const double d = ArcDistance(a, b, q) * 6371.0071808;
-        if (d < 60) std::printf("   leg %d d %.4f km side %g len %.3f km\n", id, d, geodesy::Dot(geodesy::Cross(a, b), q), Angle(a, b) * 6371.0);
-      }
-    }
   }
   if (vertices)
     for (const auto& l : lines)
       for (const V& p : l)
-        if (ops::q7_RsetPointTest(idx, p, near.out, 1e-12, 1) < 0) {
-          ++f.vertices_outside;
-          if (std::getenv("OMBREL_BUFFERS_TRACE")) std::printf("vertex %.12f %.12f %.12f\n", p.x, p.y, p.z);
-        }
+        if (ops::q7_RsetPointTest(idx, p, near.out, 1e-12, 1) < 0) ++f.vertices_outside;
 }
 
 // Random polylines: legs of 10 to 800 km with random turns (crossing
@@ -377,12 +365,14 @@ TEST_F(Buffers, Coast50mAsLines) {
   CheckCoast(*idx_, "land50m.rgn", 0, true, false);
 }
 
-// Not yet passing: the one-sided coast buffers close their rings but a few
-// places (3 to 5 in 25 000 queries at 110m) lose the wide side's band near
-// sharp turns, and a few coast vertices fall outside; at 50m even the
-// two-sided buffers miss a few places (8 queries, 12 vertices); the afar region of the
-// 110m coast at (50 km, 50 km) is not the complement of near at one query in
-// 25 000 (on main as well). Run with --gtest_also_run_disabled_tests.
+// Not yet passing (run with --gtest_also_run_disabled_tests; about a minute
+// and a half): see docs/buffers.md for the counts. At 50m and in the 110m
+// (50 km, 50 km) afar, what is left is mostly the point test at a vertex of
+// a ring that lies wholly in one cell, where the ring's chain meets that
+// vertex again at its end a rounding apart and the end's one-leg side wins
+// over the vertex's two-leg side. The 110m land side loses places where the
+// joins of a leg shorter than the width run along one great circle (the
+// Mozambique coast, below) and between two islands of the Canadian Arctic.
 TEST_F(Buffers, DISABLED_CoastOneSidedAndAfarFollowTheSideRule) {
   CheckCoast(*idx_, "land110m.rgn", 25000, false, true, true);
   CheckCoast(*idx_, "land110m.rgn", 25000, true, true, true);
@@ -407,6 +397,108 @@ TEST_F(Buffers, OneSidedSharpTurnOfAnIsland) {
   ASSERT_EQ(ops::q7_LsetExpand(ar.Context(*idx_), nullptr, 1, 2, 2, 20 * km, 0.0, ls.obj), 0);
   EXPECT_GT(ops::q7_RsetPointTest(*idx_, b, ar.out, 1e-12, 1), 0);
   EXPECT_GT(ops::q7_RsetPointTest(*idx_, V{0.234906449816, 0.603444830987, -0.762019222717}, ar.out, 1e-12, 1), 0);
+}
+
+// Where a leg is shorter than the wide side, the join at its far end has a
+// vertex (straight back along the leg, at the join's radius) that lies on
+// the great circle of the join at its near end, and on that join's edge
+// between its two radii: the two are built from the same great circle, and
+// the vertex's determinant against the edge came out exactly 0. The
+// crossing test took only strict signs, so neither leg beside the vertex
+// crossed the edge, the edge ran on uncut through the other join, and the
+// wedge that join's inner side reaches across the arriving leg came out as a
+// ring of its own that the region lost. Two 110m coasts (exact doubles), 20
+// km on the left and the hair on the right: Wrangel Island west of 180
+// degrees (a left turn of 44 degrees after a leg of 15.6 km, then one of 69)
+// and a stretch of Ellesmere Island (a left turn of 70 degrees after a leg
+// of 16.3 km, whose far join's vertex lies on the near join's edge).
+TEST_F(Buffers, JoinVertexOnTheNeighbouringJoinsEdge) {
+  const double km = 1000.0 / 6371007.1808;
+  const std::vector<V> wrangel = {
+      {-0x1.523b1e4417453p-2, -0x1.75171d068de07p-55, 0x1.e3438c65e6b51p-1},
+      {-0x1.511c17e103f64p-2, -0x1.ec2c2ffb8f61dp-8, 0x1.e371c30fd9169p-1},
+      {-0x1.4cde6ecda6b42p-2, -0x1.b29a6a4556498p-7, 0x1.e425680853345p-1},
+      {-0x1.4a851617a2f9bp-2, -0x1.bf835cc165a3dp-7, 0x1.e48ba0698c29cp-1},
+      {-0x1.45e673b9a2612p-2, -0x1.633082393e12dp-8, 0x1.e55e9868439fp-1},
+      {-0x1.45eaf44032c01p-2, -0x1.79748c911614bp-11, 0x1.e55fd59cab02fp-1},
+      {-0x1.469c48744386ep-2, -0x1.6845ae311bd0ep-55, 0x1.e542112538822p-1}};
+  const std::vector<V> ellesmere = {
+      {0x1.37882f57aa7d8p-6, -0x1.bb0f2af5b4fdp-3, 0x1.f3c7c3bed4faap-1},
+      {0x1.1a0d50c8cd751p-7, -0x1.ad3dccfe72209p-3, 0x1.f49bd3792af8bp-1},
+      {0x1.a3b9fca088affp-8, -0x1.afd80deb1180fp-3, 0x1.f47a39c4a8b7cp-1},
+      {0x1.1d25dc9fb35c4p-7, -0x1.c910fd7106cd7p-3, 0x1.f3110121cdf98p-1},
+      {0x1.8d9b4cd042773p-10, -0x1.d14a573b45cb4p-3, 0x1.f29c4aff7ceeep-1}};
+  // In each wedge: 12 km behind the Wrangel vertex of the 69-degree turn,
+  // 13 km ahead of the Ellesmere turn.
+  const V wedge[2] = {{-0.324065311930, -0.015001655611, 0.945915759427},
+                      {0.006382894604, -0.213219046538, 0.976983570409}};
+  std::mt19937_64 rng(94);
+  int k = 0;
+  for (const std::vector<V>* line : {&wrangel, &ellesmere}) {
+    std::vector<PointNode> nodes;
+    for (const V& p : *line) nodes.push_back({p, 0});
+    nodes.push_back(cells::Mark(1));
+    HeapObject ls;
+    Build(*idx_, cells::kLset, nodes, ls);
+    ASSERT_EQ(ls.status, 0);
+    Arena ar;
+    ASSERT_EQ(ops::q7_LsetExpand(ar.Context(*idx_), nullptr, 1, 2, 2, 0.0, 20 * km, ls.obj), 0);
+    EXPECT_GT(ops::q7_RsetPointTest(*idx_, Unitised(wedge[k]), ar.out, 1e-12, 1), 0) << "line " << k;
+    Failures f;
+    CheckLines(*idx_, {*line}, {0.0, 20 * km, 2}, 3000, rng, f, nullptr, true);
+    EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << "line " << k;
+    ++k;
+  }
+}
+
+// The first leg of a 50m island (exact doubles) is 5 km long; 20 km on the
+// right, the hair on the left. The join at its end reaches 20 km straight
+// back along it, beyond the line's start, where the end cap's edge between
+// its two radii runs along the same great circle the same way: the two
+// edges overlap for 15 km, a few nanometres apart, and each one's midpoint
+// test against the other was rounding noise. The merged output kept both,
+// or neither, and lost the cap's quarter circle on the wide side.
+TEST_F(Buffers, EdgesAlongOneGreatCircleAtALineStart) {
+  const double km = 1000.0 / 6371007.1808;
+  const std::vector<V> island = {
+      {0x1.86770ecccc07ep-3, -0x1.9a6dd68661005p-1, 0x1.221bd37ee1c8dp-1},
+      {0x1.84e4b23c7db4cp-3, -0x1.9a7eca44bef35p-1, 0x1.22259e908ed12p-1},
+      {0x1.8560fbb6445aap-3, -0x1.9a8c305b0384ep-1, 0x1.22083ce5a9b1bp-1},
+      {0x1.87061b5986a96p-3, -0x1.9a8ed8e82a2ccp-1, 0x1.21e10dcf93c7fp-1},
+      {0x1.8835284c2a9b8p-3, -0x1.9a8a9d3c3da09p-1, 0x1.21cd755f1f9f6p-1},
+      {0x1.88d18cb598c04p-3, -0x1.9a7ef672c598cp-1, 0x1.21d0b97cc4e99p-1}};
+  std::mt19937_64 rng(184);
+  for (const Widths& w : {Widths{20 * km, 0.0, 2}, Widths{20 * km, 5 * km, 2}, Widths{0.0, 20 * km, 2}}) {
+    Failures f;
+    int status = -1;
+    CheckLines(*idx_, {island}, w, 3000, rng, f, &status, true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << w.right / km << ", " << w.left / km;
+  }
+}
+
+// Not yet passing: four vertices of the 110m Mozambique coast, 20 km on the
+// land side: a left turn of 108 degrees, a leg of 19 km, a right turn of
+// 104. The far join's edge back along the short leg runs on past its start,
+// along the near join's edge, and ends on it; the near join's edge ends on
+// the far one's where its other leg leaves the line on the negative side,
+// so no crossing test cuts the far edge there, and the wedge of the first
+// turn comes out as a ring of its own (131 of 4000 queries). Cutting legs
+// on one great circle at each other's ends mends this one but broke rings
+// elsewhere on the 50m coast (a chain running into a used stretch and
+// closing early); see docs/buffers.md.
+TEST_F(Buffers, DISABLED_LegsAlongOneGreatCircleAfterAShortLeg) {
+  const double km = 1000.0 / 6371007.1808;
+  const std::vector<V> mozambique = {{0x1.7fb86b2c5fcf2p-1, 0x1.120ce4ab15dafp-1, -0x1.8efe7a50c4b5p-2},
+                                     {0x1.824a1b8894cf9p-1, 0x1.142db3210827fp-1, -0x1.7ee211b1d9179p-2},
+                                     {0x1.830136c991a3fp-1, 0x1.12e4ae74885ccp-1, -0x1.7fb150c628476p-2},
+                                     {0x1.83e1efe13714p-1, 0x1.135ec34bead41p-1, -0x1.7abf512c861e7p-2}};
+  std::mt19937_64 rng(756);
+  Failures f;
+  int status = -1;
+  CheckLines(*idx_, {mozambique}, {0.0, 20 * km, 2}, 4000, rng, f, &status, true);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0);
 }
 
 }  // namespace
@@ -550,6 +642,21 @@ TEST_F(Buffers, LineCasesFollowTheSideRule) {
        {30 * km, 10 * km, 4}},
       {"across +-180, crossing itself",
        {{LatLonDeg(5, 179), LatLonDeg(6, -179), LatLonDeg(7, 179.5), LatLonDeg(4, -179.5)}}, {50 * km, 50 * km, 2}},
+      // Joins keep only what the bands beside them leave uncovered: legs
+      // much shorter than the width, and sharp turns whose inner side is
+      // the wider, where the inner half-discs reach across the other leg.
+      {"short legs under a wide side",
+       {{LatLonDeg(20, 20), LatLonDeg(20.01, 20.02), LatLonDeg(20.03, 20.025), LatLonDeg(20.035, 20.05),
+         LatLonDeg(20.02, 20.07), LatLonDeg(20.04, 20.08)}},
+       {30 * km, 5 * km, 2}},
+      {"sharp turns, the inner side wider",
+       {{LatLonDeg(-30, 40), LatLonDeg(-30, 40.5), LatLonDeg(-29.8, 40.1), LatLonDeg(-29.7, 40.6),
+         LatLonDeg(-29.9, 40.2)}},
+       {40 * km, 10 * km, 4}},
+      {"sharp turns, one-sided on the inner side",
+       {{LatLonDeg(-30, 40), LatLonDeg(-30, 40.5), LatLonDeg(-29.8, 40.1), LatLonDeg(-29.7, 40.6),
+         LatLonDeg(-29.9, 40.2)}},
+       {0.0, 20 * km, 2}},
   };
   for (const Case& c : cases) {
     Failures f;
