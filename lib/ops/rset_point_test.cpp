@@ -110,12 +110,13 @@ inline double SameDistanceReach2(double b, int hops) {
 // near with the other side (the chain runs back along itself), or -1.
 // With legs given (n of them, ascending, each the first point of a leg of
 // chain k), only those legs are walked; legs == nullptr walks them all.
-// Beyond reach2 (a squared distance) a leg whose nearest point is one of its
+// Beyond outer2 (a squared distance) a leg whose nearest point is one of its
 // ends is passed over: its side is not read.
 double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
                              const std::vector<SharedLine>& skip, int* leg, int* tie,
                              const std::int32_t* legs = nullptr, int n = 0,
-                             double reach2 = geodesy::HUGE_VALUE) {
+                             double outer2 = geodesy::HUGE_VALUE) {
+  double reach2 = outer2;
   const PlanePoint* all = ch.points.data();
   const int first = ch.First(k), last = ch.Last(k);
   const int lo = first, hi = last;  // the chain ends: cut points on the cell edge or line ends
@@ -143,8 +144,13 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
   // A candidate replaces the best when nearer, or equally near and decided
   // by both legs at a vertex where the best was decided at a chain end (a
   // ring wholly inside the cell meets its own vertices again at the ends).
+  // The same distance but for rounding counts as equal here: a ring wholly
+  // in the cell meets its first vertex again at the chain's end, an ulp or
+  // so nearer, and the end's one-leg side must not beat the vertex's.
   auto better = [&](double d2, bool at_end) {
-    return d2 < best2 || (d2 == best2 && best_at_end && !at_end);
+    if (best2 != geodesy::HUGE_VALUE && at_end != best_at_end && SameDistance(std::sqrt(d2), std::sqrt(best2)))
+      return best_at_end;
+    return d2 < best2;
   };
   const int count = legs ? n : last - first;
   for (int i = 0; i < count; ++i) {
@@ -206,7 +212,9 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
     best_at_end = at_end;
     best_side = side;
     best = side * std::sqrt(d2);
-    reach2 = std::min(reach2, SameDistanceReach2(std::sqrt(d2), 1));
+    // A best the same distance but for rounding may replace a nearer one
+    // (above), so the reach follows the best, within the caller's.
+    reach2 = std::min(outer2, SameDistanceReach2(std::sqrt(d2), 1));
     *leg = j;
     if (d2 == 0.0) return 0.0;
   }
@@ -377,17 +385,17 @@ int NearestRound(const CellChains& ch, PlanePoint q, const std::vector<SharedLin
     }
   } else {
     // Only the chains as near as the nearest (SameDistance) decide below.
-    // A chain's legs that lie beyond two such steps from the nearest chain
-    // so far are passed over: alone they would not decide, and one of them
-    // could only tie (in the chain's own search) with a leg beyond one step,
-    // which does not decide either.
+    // A chain's legs that lie beyond three such steps from the nearest chain
+    // so far are passed over: alone they would not decide, and within the
+    // chain's own search one of them could only tie with, or give way to, a
+    // leg a step nearer, which does not decide either.
     double reach2 = geodesy::HUGE_VALUE;
     for (int k = 0; k < ch.Count(); ++k) {
       int leg = 0, tie = -1;
       const double dk = ChainDistanceSkipping(ch, k, q, skip, &leg, &tie, nullptr, 0, reach2);
       if (dk != geodesy::HUGE_VALUE) {
         d.push_back({dk, k, leg, tie});
-        reach2 = std::min(reach2, SameDistanceReach2(std::fabs(dk), 2));
+        reach2 = std::min(reach2, SameDistanceReach2(std::fabs(dk), 3));
       }
     }
   }
