@@ -156,6 +156,13 @@ double ChainDistanceSkipping(const CellChains& ch, int k, PlanePoint q,
   for (int i = 0; i < count; ++i) {
     const int j = legs ? legs[i] : first + i;
     if (!skip.empty() && skipped(j)) continue;
+    // A leg whose box lies beyond the reach is farther still (most legs of
+    // a cell, once a near one is known).
+    const PlanePoint& pa = all[j];
+    const PlanePoint& pb = all[j + 1];
+    const double gu = std::max(0.0, std::max(std::min(pa.u, pb.u) - q.u, q.u - std::max(pa.u, pb.u)));
+    const double gv = std::max(0.0, std::max(std::min(pa.v, pb.v) - q.v, q.v - std::max(pa.v, pb.v)));
+    if (gu * gu + gv * gv > reach2) continue;
     const double du = all[j + 1].u - all[j].u, dv = all[j + 1].v - all[j].v;
     const double wu = q.u - all[j].u, wv = q.v - all[j].v;
     const double len2 = du * du + dv * dv;
