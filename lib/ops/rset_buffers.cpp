@@ -205,23 +205,24 @@ bool Inside(const Shapes& s, const Shape& g, V q) {
 // other shape.
 constexpr double kOnLine = 1e-12;  // radians, 6 micrometres
 
-bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
-  double s1 = Det(a, b, c), s2 = Det(a, b, d);
+// The sides of p and q of the great circle through a and b (the signs of
+// their determinants; within kOnLine of it, 0 for line buffers), and
+// whether they lie on different sides as the crossing test takes them.
+bool OnBothSides(V a, V b, V p, V q, bool on_chord, double& sp, double& sq) {
+  sp = Det(a, b, p);
+  sq = Det(a, b, q);
   if (on_chord) {
     const V ab = VCross(a, b);
     const double tol = kOnLine * std::sqrt(VDot(ab, ab));
-    if (std::fabs(s1) <= tol) s1 = 0.0;
-    if (std::fabs(s2) <= tol) s2 = 0.0;
+    if (std::fabs(sp) <= tol) sp = 0.0;
+    if (std::fabs(sq) <= tol) sq = 0.0;
   }
-  if ((s1 > 0) == (s2 > 0) || (!on_chord && (s1 == 0 || s2 == 0))) return false;
-  double s3 = Det(c, d, a), s4 = Det(c, d, b);
-  if (on_chord) {
-    const V cd = VCross(c, d);
-    const double tol = kOnLine * std::sqrt(VDot(cd, cd));
-    if (std::fabs(s3) <= tol) s3 = 0.0;
-    if (std::fabs(s4) <= tol) s4 = 0.0;
-  }
-  if ((s3 > 0) == (s4 > 0) || (!on_chord && (s3 == 0 || s4 == 0))) return false;
+  return (sp > 0) != (sq > 0) && (on_chord || (sp != 0 && sq != 0));
+}
+
+bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
+  double s1, s2, s3, s4;
+  if (!OnBothSides(a, b, c, d, on_chord, s1, s2) || !OnBothSides(c, d, a, b, on_chord, s3, s4)) return false;
   if (on_chord) {
     // (d s1 - c s2) / (s1 - s2) lies between c and d, and is that end when
     // s1 or s2 is 0.
