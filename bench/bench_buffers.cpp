@@ -28,6 +28,7 @@
 #include "lib/geodesy/ellipsoid.h"
 #include "lib/ops/rset_buffers.h"
 #include "bench/bench_points.h"
+#include "tests/ops/ops_test_util.h"
 
 using geodesy::DirectionCosines;
 using namespace benchpoints;
@@ -71,23 +72,6 @@ std::unique_ptr<S2Polygon> S2Buffer(double radians, S2BufferOperation::PolylineS
   return poly;
 }
 
-struct Output {
-  std::vector<std::uint8_t> memory;
-  platform::Workspace ws;
-  cells::Object out;
-  explicit Output(std::size_t n) : memory(n) {}
-  ops::DeriveContext Context(cells::CellIndex& idx) {
-    platform::WorkspaceInit(&ws, memory.data(), static_cast<std::int64_t>(memory.size()));
-    ops::DeriveContext c;
-    c.index = &idx;
-    c.output = &ws;
-    c.object = &out;
-    c.created = 1;
-    c.res = 10;
-    return c;
-  }
-};
-
 void PointBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
   SplitMix r{5};
   std::vector<cells::PointNode> nodes;
@@ -119,7 +103,7 @@ void PointBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
   for (const auto& n : stored)
     if (!cells::IsMark(n)) s2pts.emplace_back(n.p.x, n.p.y, n.p.z);
   const int rounds = Rounds("BENCH_ROUNDS", 3);
-  Output out(512u << 20);
+  ops::testing::OutputArena out(512u << 20, 1);
   int status = 0;
   const double ours = BestSeconds(rounds, [&] {
     status = ops::q7_RsetNearPoints(out.Context(idx), &e, 1, 2, 20000.0, pts.obj);
@@ -180,7 +164,7 @@ void LineBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
     both.InitToUnion(*r, *l);
     s2_vertices = static_cast<std::size_t>(both.num_vertices());
   });
-  Output out(1024u << 20);
+  ops::testing::OutputArena out(1024u << 20, 1);
   int status = 0;
   const double ours = BestSeconds(line_rounds, [&] {
     status = ops::q7_LsetExpand(out.Context(idx), &e, 1, 2, 2, 20000.0, 5000.0, lines.obj);
@@ -195,12 +179,7 @@ void LineBench(cells::CellIndex& idx, const geodesy::Ellipsoid& e) {
 int main() {
   FLAGS_s2debug = false;
   cells::CellIndex idx;
-  std::FILE* f = std::fopen((BinDir() + "isotype.vix").c_str(), "rb");
-  if (!f || cells::LoadVix(f, idx, 1) != 0) {
-    std::printf("isotype.vix not found in %s\n", BinDir().c_str());
-    return 1;
-  }
-  std::fclose(f);
+  if (!LoadIsotype(idx)) return 1;
   const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
   if (!std::getenv("BENCH_LINES_ONLY")) PointBench(idx, e);
   if (!std::getenv("BENCH_POINTS_ONLY")) LineBench(idx, e);

@@ -250,12 +250,7 @@ void NearestBench(cells::CellIndex& idx, std::size_t n) {
 int main() {
   FLAGS_s2debug = false;
   cells::CellIndex idx;
-  std::FILE* f = std::fopen((BinDir() + "isotype.vix").c_str(), "rb");
-  if (!f || cells::LoadVix(f, idx, 1) != 0) {
-    std::printf("isotype.vix not found in %s\n", BinDir().c_str());
-    return 1;
-  }
-  std::fclose(f);
+  if (!LoadIsotype(idx)) return 1;
   const char* env = std::getenv("OMBREL_COUNTRIES10M");
   OverheadBench(idx, env ? env : ExeDir() + "countries10m.rgn");
   NearestBench(idx, 260000);

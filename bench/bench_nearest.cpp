@@ -246,12 +246,7 @@ void LineBench(cells::CellIndex& idx, const std::vector<DirectionCosines>& queri
 int main() {
   FLAGS_s2debug = false;
   cells::CellIndex idx;
-  std::FILE* f = std::fopen((BinDir() + "isotype.vix").c_str(), "rb");
-  if (!f || cells::LoadVix(f, idx, 1) != 0) {
-    std::printf("isotype.vix not found in %s\n", BinDir().c_str());
-    return 1;
-  }
-  std::fclose(f);
+  if (!LoadIsotype(idx)) return 1;
   std::printf("index: %d cells\n", idx.cell_count);
   const std::vector<DirectionCosines> queries = Points(1, 200000);
   const double locate = BestNs(3, queries.size(), [&] {

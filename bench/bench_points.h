@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "lib/cells/cell_index.h"
+#include "lib/cells/index_file.h"
 #include "lib/cells/object_builder.h"
 #include "lib/geodesy/direction_cosines.h"
 
@@ -34,6 +36,15 @@ inline std::string BinDir() {
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   const std::string exe = n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string("./x");
   return exe.substr(0, exe.find_last_of('/')) + "/../bin/";
+}
+
+// Loads isotype.vix from BinDir(); says so on standard output when it can't.
+inline bool LoadIsotype(cells::CellIndex& idx) {
+  std::FILE* f = std::fopen((BinDir() + "isotype.vix").c_str(), "rb");
+  const bool ok = f != nullptr && cells::LoadVix(f, idx, 1) == 0;
+  if (f != nullptr) std::fclose(f);
+  if (!ok) std::printf("isotype.vix not found in %s\n", BinDir().c_str());
+  return ok;
 }
 
 struct SplitMix {

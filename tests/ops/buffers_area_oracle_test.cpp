@@ -40,14 +40,6 @@ class BufferAreas : public IsotypeSuite {
   const geodesy::Ellipsoid e_ = geodesy::MakeUserEllipsoid(kR, kR);
 };
 
-V Unitised(V a) {
-  const double l = std::sqrt(geodesy::Dot(a, a));
-  return {a.x / l, a.y / l, a.z / l};
-}
-V Along(V a, V dir, double t) {
-  return Unitised({a.x * std::cos(t) + dir.x * std::sin(t), a.y * std::cos(t) + dir.y * std::sin(t),
-                   a.z * std::cos(t) + dir.z * std::sin(t)});
-}
 double Angle(V a, V b) {
   const V c = geodesy::Cross(a, b);
   return std::atan2(std::sqrt(geodesy::Dot(c, c)), geodesy::Dot(a, b));
@@ -163,15 +155,10 @@ std::vector<V> RandomLine(std::mt19937_64& rng, int kind, double max_turn) {
   const int legs = 2 + static_cast<int>(rng() % 12);
   for (int i = 0; i < legs; ++i) {
     const V q = Along(p, dir, (10.0 + 790.0 * u(rng)) * 1000.0 / kR);
-    const V n = Unitised(geodesy::Cross(p, q));
-    V t = geodesy::Cross(n, q);
     const double turn = (u(rng) - 0.5) * 2.0 * max_turn * M_PI / 180.0;
-    const V side = geodesy::Cross(q, t);
-    t = {t.x * std::cos(turn) + side.x * std::sin(turn), t.y * std::cos(turn) + side.y * std::sin(turn),
-         t.z * std::cos(turn) + side.z * std::sin(turn)};
     line.push_back(q);
+    dir = TurnedAt(p, q, turn);
     p = q;
-    dir = t;
   }
   return line;
 }

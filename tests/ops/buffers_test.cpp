@@ -69,14 +69,6 @@ TEST_F(Buffers, PointResultsKeepTheirBytes) {
 }
 
 double Angle(V a, V b) { return std::atan2(std::sqrt(geodesy::Dot(geodesy::Cross(a, b), geodesy::Cross(a, b))), geodesy::Dot(a, b)); }
-V Unitised(V a) {
-  const double l = std::sqrt(geodesy::Dot(a, a));
-  return {a.x / l, a.y / l, a.z / l};
-}
-V Along(V a, V dir, double t) {
-  return Unitised({a.x * std::cos(t) + dir.x * std::sin(t), a.y * std::cos(t) + dir.y * std::sin(t),
-                     a.z * std::cos(t) + dir.z * std::sin(t)});
-}
 
 // Distance of q to the arc a-b with its ends.
 double ArcDistance(V a, V b, V q) {
@@ -237,15 +229,10 @@ std::vector<V> RandomLine(std::mt19937_64& rng, int kind) {
     const double len = (10.0 + 790.0 * u(rng)) * km;
     const V q = Along(p, dir, kind == 2 && i == 0 ? 8.0 * M_PI / 180.0 : len);
     // The direction at q, then a turn of up to 170 degrees either way.
-    const V n = Unitised(geodesy::Cross(p, q));
-    V t = geodesy::Cross(n, q);
     const double turn = (u(rng) - 0.5) * 2.0 * 170.0 * M_PI / 180.0 * (kind == 1 ? 0.2 : 1.0);
-    const V side = geodesy::Cross(q, t);
-    t = {t.x * std::cos(turn) + side.x * std::sin(turn), t.y * std::cos(turn) + side.y * std::sin(turn),
-         t.z * std::cos(turn) + side.z * std::sin(turn)};
     line.push_back(q);
+    dir = TurnedAt(p, q, turn);
     p = q;
-    dir = t;
   }
   return line;
 }

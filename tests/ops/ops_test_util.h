@@ -129,6 +129,27 @@ class IsotypeSuite : public ::testing::Test {
 
 // An output arena for derivations and the context that writes into it
 // (created: the identifier the results carry).
+// Unit vector of a.
+inline geodesy::DirectionCosines Unitised(geodesy::DirectionCosines a) {
+  const double l = std::sqrt(geodesy::Dot(a, a));
+  return {a.x / l, a.y / l, a.z / l};
+}
+// The point at angle t from a in the tangent direction dir (a unit vector
+// normal to a).
+inline geodesy::DirectionCosines Along(geodesy::DirectionCosines a, geodesy::DirectionCosines dir, double t) {
+  return Unitised({a.x * std::cos(t) + dir.x * std::sin(t), a.y * std::cos(t) + dir.y * std::sin(t),
+                   a.z * std::cos(t) + dir.z * std::sin(t)});
+}
+// The heading at q of the great circle from p to q, turned by turn radians
+// (positive to the left): the direction of a random line's next leg.
+inline geodesy::DirectionCosines TurnedAt(geodesy::DirectionCosines p, geodesy::DirectionCosines q, double turn) {
+  const geodesy::DirectionCosines n = Unitised(geodesy::Cross(p, q));
+  const geodesy::DirectionCosines t = geodesy::Cross(n, q);
+  const geodesy::DirectionCosines side = geodesy::Cross(q, t);
+  return {t.x * std::cos(turn) + side.x * std::sin(turn), t.y * std::cos(turn) + side.y * std::sin(turn),
+          t.z * std::cos(turn) + side.z * std::sin(turn)};
+}
+
 struct OutputArena {
   std::vector<std::uint8_t> memory;
   platform::Workspace ws;
