@@ -69,9 +69,6 @@ constexpr int NODE_NEIGHBOURS = 6;
 // Lanes of the node's vectors: two groups of four.
 constexpr int NODE_LANES = 8;
 
-// Four floats and four 32-bit integers (GCC and Clang vectors).
-typedef float Float4 __attribute__((vector_size(16)));
-typedef std::int32_t Int4 __attribute__((vector_size(16)));
 
 // One cell's compact node (64 bytes, one cache line). q holds, lane by lane,
 // the x, y and z of (centre(cell) - centre(neighbour)) / scale rounded to
@@ -253,25 +250,21 @@ bool NearerAtCorners(const StartTable& t, std::int32_t a, std::int32_t x, const 
 }
 
 // True when every neighbour of cell c is farther than c's centre from each
-// corner of square (i, j) of the face by at least SURE_MARGIN.
-bool SquareIsSure(const StartTable& t, std::int32_t c, int face, int i, int j) {
+// corner of a square (its four corners) by at least SURE_MARGIN.
+bool SquareIsSure(const StartTable& t, std::int32_t c, const DirectionCosines* corner) {
   const int n = t.offsets[c + 1] - t.offsets[c];
   if (n < 1) return false;
-  DirectionCosines corner[4];
-  for (int k = 0; k < 4; ++k) corner[k] = FacePoint(face, i + (k & 1), j + (k >> 1), t.grid);
   for (std::int32_t q = t.offsets[c]; q < t.offsets[c + 1]; ++q) {
     if (!NearerAtCorners(t, c, t.lists[q], corner)) return false;
   }
   return true;
 }
 
-// True when square (i, j) of the face is local for cell c (see the head of
+// True when the square of these corners is local for cell c (see the head of
 // this file): every cell two steps from c is beaten at all four corners by
 // c or one of its neighbours, the neighbour it was reached through first.
-bool SquareIsLocal(const StartTable& t, std::int32_t c, int face, int i, int j) {
+bool SquareIsLocal(const StartTable& t, std::int32_t c, const DirectionCosines* corner) {
   if ((t.nodes[c].head >> NODE_COUNT_SHIFT) == 0) return false;
-  DirectionCosines corner[4];
-  for (int k = 0; k < 4; ++k) corner[k] = FacePoint(face, i + (k & 1), j + (k >> 1), t.grid);
   const std::int32_t* ring = t.lists + t.offsets[c];
   const int n = t.offsets[c + 1] - t.offsets[c];
   auto in_ring = [&](std::int32_t x) { return x == c || std::find(ring, ring + n, x) != ring + n; };
@@ -469,9 +462,11 @@ bool BuildStartTable(CellIndex& idx) {
         const int i = (j % 2 == 0) ? ii : grid - 1 - ii;
         const DirectionCosines m = FacePoint(face, i + 0.5, j + 0.5, grid);
         c = Walk(FlatGraph{t->centres, t->offsets, t->lists}, c, Chord2(m, t->centres[c]), m, nullptr);
+        DirectionCosines corner[4];
+        for (int k = 0; k < 4; ++k) corner[k] = FacePoint(face, i + (k & 1), j + (k >> 1), grid);
         t->start[(static_cast<std::size_t>(face) * grid + j) * grid + i] =
-            static_cast<std::uint32_t>(c) | (SquareIsLocal(*t, c, face, i, j) ? LOCAL_SQUARE : 0u) |
-            (SquareIsSure(*t, c, face, i, j) ? SURE_SQUARE : 0u);
+            static_cast<std::uint32_t>(c) | (SquareIsLocal(*t, c, corner) ? LOCAL_SQUARE : 0u) |
+            (SquareIsSure(*t, c, corner) ? SURE_SQUARE : 0u);
       }
     }
   }
