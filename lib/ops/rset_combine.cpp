@@ -244,7 +244,7 @@ struct UnionFind {
 // The side of p against a region without a fuzz zone (the sign of the
 // boundary distance): 2 / 1 inside, -1 / -2 outside, 0 exactly on it.
 struct SideCache {
-  CellChains chains;
+  CellChains raw, chains;  // the cell's chains as stored, and without spikes
   std::int32_t cell = cells::NO_CELL;
 };
 int SignSide(cells::CellIndex& idx, const DirectionCosines& p, const Rings& O, double fuzz, SideCache& sc) {
@@ -252,12 +252,13 @@ int SignSide(cells::CellIndex& idx, const DirectionCosines& p, const Rings& O, d
   if (cell == cells::NO_CELL) return -2;
   if (!HasPiecesIn(*O.obj, cell)) return cells::CellListContains(O.ilist, cell) ? 2 : -2;
   if (sc.cell != cell) {
-    GatherCellChains(idx, *O.obj, cell, sc.chains, true);
+    GatherCellChains(idx, *O.obj, cell, sc.raw, true);
+    ChainsWithoutSpikes(sc.raw, sc.chains);
     sc.cell = cell;
   }
   double u = 0.0, v = 0.0;
   geodesy::ProjectToFrame(geodesy::BuildTangentFrame(idx.cells[cell]->centre), p, u, v);
-  const double d = BoundaryDistance(sc.chains, {u, v}, fuzz, 0);
+  const double d = CleanBoundaryDistance(sc.chains, {u, v}, fuzz, 0);
   return d > 0 ? 1 : (d < 0 ? -1 : 0);
 }
 
