@@ -46,6 +46,10 @@ constexpr double kHairWidth = 5e-7;
 // perpendicular of each leg, so that no join edge runs through the corner of
 // a band.
 constexpr double kJoinOverlap = 1e-3;
+// How far a join's wider side reaches past a leg's great circle: this angle
+// of direction, but no more than this far at its radius (radians, 0.25 m).
+constexpr double kSideTilt = 1e-5;
+constexpr double kSideTiltReach = 4e-8;
 
 enum ShapeKind { kNGon, kLeg, kJoin };
 
@@ -480,10 +484,16 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     int last_cover = -1;
     for (int l = 0; l < n; ++l) {
       const V a = g.v[l], b = g.v[(l + 1) % n];
+      // The cuts go in order of their angle from a. A cosine of it (as they
+      // were) cannot tell apart points within some centimetres of a: where
+      // a leg's hair met two other edges there, its stretches came out in
+      // the wrong order and the rings were chained wrong.
+      const V toward_b = VCross(normal[base[pi] + l], a);
+      auto angle_from_a = [&](V x) { return std::atan2(VDot(x, toward_b), VDot(x, a)); };
       cuts.clear();
       for (; next_pending < mine.size() && mine[next_pending].leg == l; ++next_pending) {
         const Pending& c = mine[next_pending];
-        cuts.push_back({-VDot(c.x, a), c.x, c.node});
+        cuts.push_back({angle_from_a(c.x), c.x, c.node});
       }
       // The leg's cap: its midpoint and half its chord angle; a neighbour
       // whose own cap lies beyond it has no leg that can cross this one.
@@ -535,7 +545,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
           if (!snapped) snapped = find_near(x, &c);
           if (c.node == next_node) ++next_node;
           if (!snapped || c.node < base.back()) add_near(c.node, c.x);
-          cuts.push_back({-VDot(c.x, a), c.x, c.node});
+          cuts.push_back({angle_from_a(c.x), c.x, c.node});
           pending[qj].push_back({m, c.x, c.node});
         }
       }
@@ -945,6 +955,21 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   const double d = kJoinOverlap;
   for (double a : {0.0, M_PI / 2, -M_PI / 2, M_PI / 2 + d, -M_PI / 2 - d}) put(a);
   for (double a : {0.0, M_PI, M_PI / 2, -M_PI / 2, M_PI / 2 - d, -M_PI / 2 + d}) put(psi2 + a);
+  // Where the two sides' radii differ, the wider one reaches a little past
+  // each leg's great circle into the narrower side (tilt radians, at most a
+  // quarter of a metre at its radius), so that the edge between the two
+  // radii never lies on that great circle: behind a leg shorter than the
+  // width it would run along the edge of the join at the leg's other end,
+  // and edges along one great circle cross nowhere the merge can find.
+  // tilt > 0: directions up to tilt into the left count as right.
+  const double tilt_size = std::min(kSideTilt, kSideTiltReach / std::max(R.rho, L.rho));
+  const double tilt = R.rho > L.rho ? tilt_size : R.rho < L.rho ? -tilt_size : 0.0;
+  const double sin_tilt = std::sin(tilt);
+  if (tilt != 0.0)
+    for (double a : {tilt, M_PI - tilt}) {
+      put(a);
+      put(psi2 + a);
+    }
   std::sort(ang.begin(), ang.end());
   g.angle.push_back(-M_PI);
   for (double a : ang)
@@ -956,8 +981,8 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
     const double m = 0.5 * (g.angle[i] + g.angle[i + 1]);
     const V u = Add(Mul(g.e1, std::cos(m)), Mul(g.e2, std::sin(m)));
     const bool cov1 = VDot(u, t1) >= -sd, cov2 = VDot(u, t2) <= sd;
-    const double r1 = VDot(u, n1) > 0.0 ? L.rho : R.rho;
-    const double r2 = VDot(u, n2) > 0.0 ? L.rho : R.rho;
+    const double r1 = VDot(u, n1) > sin_tilt ? L.rho : R.rho;
+    const double r2 = VDot(u, n2) > sin_tilt ? L.rho : R.rho;
     radius.push_back(std::max(cov1 || !cov2 ? r1 : 0.0, cov2 ? r2 : 0.0));
   }
   // A ray from c at angle a (from t1 towards n1) is inside the arriving
