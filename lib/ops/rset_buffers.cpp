@@ -484,12 +484,17 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     int last_cover = -1;
     for (int l = 0; l < n; ++l) {
       const V a = g.v[l], b = g.v[(l + 1) % n];
-      // The cuts go in order of their angle from a. A cosine of it (as they
-      // were) cannot tell apart points within some centimetres of a: where
-      // a leg's hair met two other edges there, its stretches came out in
-      // the wrong order and the rings were chained wrong.
+      // The cuts go in order of their angle from a, by its sine where the
+      // edge is shorter than a quarter circle (all but the widest circles'
+      // edges). A cosine of it (as they were) cannot tell apart points within
+      // some centimetres of a: where a leg's hair met two other edges there,
+      // its stretches came out in the wrong order and the rings were chained
+      // wrong.
       const V toward_b = VCross(normal[base[pi] + l], a);
-      auto angle_from_a = [&](V x) { return std::atan2(VDot(x, toward_b), VDot(x, a)); };
+      const bool short_edge = VDot(a, b) > 0.0;
+      auto angle_from_a = [&](V x) {
+        return short_edge ? VDot(x, toward_b) : std::atan2(VDot(x, toward_b), VDot(x, a));
+      };
       cuts.clear();
       for (; next_pending < mine.size() && mine[next_pending].leg == l; ++next_pending) {
         const Pending& c = mine[next_pending];
