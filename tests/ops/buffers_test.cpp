@@ -430,6 +430,18 @@ TEST_F(Buffers, JoinVertexOnTheNeighbouringJoinsEdge) {
   }
 }
 
+// One short line from a coast, buffered and held to the side rule with its
+// vertices inside.
+void ExpectSideRule(cells::CellIndex& idx, const std::vector<V>& line, const Widths& w, int queries,
+                    std::mt19937_64& rng) {
+  Failures f;
+  int status = -1;
+  CheckLines(idx, {line}, w, queries, rng, f, &status, true);
+  EXPECT_EQ(status, 0);
+  const double km = 1000.0 / 6371007.1808;
+  EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << w.right / km << ", " << w.left / km;
+}
+
 // The first leg of a 50m island (exact doubles) is 5 km long; 20 km on the
 // right, the hair on the left. The join at its end reaches 20 km straight
 // back along it, beyond the line's start, where the end cap's edge between
@@ -447,13 +459,8 @@ TEST_F(Buffers, EdgesAlongOneGreatCircleAtALineStart) {
       {0x1.8835284c2a9b8p-3, -0x1.9a8a9d3c3da09p-1, 0x1.21cd755f1f9f6p-1},
       {0x1.88d18cb598c04p-3, -0x1.9a7ef672c598cp-1, 0x1.21d0b97cc4e99p-1}};
   std::mt19937_64 rng(184);
-  for (const Widths& w : {Widths{20 * km, 0.0, 2}, Widths{20 * km, 5 * km, 2}, Widths{0.0, 20 * km, 2}}) {
-    Failures f;
-    int status = -1;
-    CheckLines(*idx_, {island}, w, 3000, rng, f, &status, true);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << w.right / km << ", " << w.left / km;
-  }
+  for (const Widths& w : {Widths{20 * km, 0.0, 2}, Widths{20 * km, 5 * km, 2}, Widths{0.0, 20 * km, 2}})
+    ExpectSideRule(*idx_, island, w, 3000, rng);
 }
 
 // Four vertices of the 110m Mozambique coast, 20 km on the land side: a
@@ -470,11 +477,7 @@ TEST_F(Buffers, LegsAlongOneGreatCircleAfterAShortLeg) {
                                      {0x1.830136c991a3fp-1, 0x1.12e4ae74885ccp-1, -0x1.7fb150c628476p-2},
                                      {0x1.83e1efe13714p-1, 0x1.135ec34bead41p-1, -0x1.7abf512c861e7p-2}};
   std::mt19937_64 rng(756);
-  Failures f;
-  int status = -1;
-  CheckLines(*idx_, {mozambique}, {0.0, 20 * km, 2}, 4000, rng, f, &status, true);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0);
+  ExpectSideRule(*idx_, mozambique, {0.0, 20 * km, 2}, 4000, rng);
 }
 
 // The last three vertices of a 110m Canadian Arctic island (exact doubles),
@@ -497,11 +500,7 @@ TEST_F(Buffers, CutsCentimetresFromALegStart) {
   // 11 km along the leaving leg, 100 m to its left.
   EXPECT_GT(ops::q7_RsetPointTest(*idx_, LatLonDeg(77.8306923, -96.8859742), ar.out, 1e-12, 1), 0);
   std::mt19937_64 rng(116);
-  Failures f;
-  int status = -1;
-  CheckLines(*idx_, {island}, {0.0, 20 * km, 2}, 6000, rng, f, &status, true);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0);
+  ExpectSideRule(*idx_, island, {0.0, 20 * km, 2}, 6000, rng);
 }
 
 }  // namespace
