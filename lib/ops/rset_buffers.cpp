@@ -212,15 +212,15 @@ constexpr double kOnLine = 1e-12;  // radians, 6 micrometres
 // The sides of p and q of the great circle through a and b (the signs of
 // their determinants; within kOnLine of it, 0 for line buffers), and
 // whether they lie on different sides as the crossing test takes them.
+// A determinant within tol of 0 (tol: kOnLine times the length of the
+// normal, or 0 for point buffers) counts as 0.
+inline double SnappedSide(double s, double tol) { return std::fabs(s) <= tol ? 0.0 : s; }
+
 bool OnBothSides(V a, V b, V p, V q, bool on_chord, double& sp, double& sq) {
-  sp = Det(a, b, p);
-  sq = Det(a, b, q);
-  if (on_chord) {
-    const V ab = VCross(a, b);
-    const double tol = kOnLine * std::sqrt(VDot(ab, ab));
-    if (std::fabs(sp) <= tol) sp = 0.0;
-    if (std::fabs(sq) <= tol) sq = 0.0;
-  }
+  const V ab = VCross(a, b);
+  const double tol = on_chord ? kOnLine * std::sqrt(VDot(ab, ab)) : 0.0;
+  sp = SnappedSide(VDot(ab, p), tol);
+  sq = SnappedSide(VDot(ab, q), tol);
   return (sp > 0) != (sq > 0) && (on_chord || (sp != 0 && sq != 0));
 }
 
@@ -518,16 +518,11 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
           // Most legs lie wholly on one side of the other's great circle:
           // the signs LegCrossing starts from, with the normals made once.
           {
-            double s1 = VDot(nab, h.v[m]), s2 = VDot(nab, h.v[(m + 1) % hn]);
-            if (std::fabs(s1) <= tab) s1 = 0.0;
-            if (std::fabs(s2) <= tab) s2 = 0.0;
-            if ((s1 > 0) == (s2 > 0)) continue;
+            if ((SnappedSide(VDot(nab, h.v[m]), tab) > 0) == (SnappedSide(VDot(nab, h.v[(m + 1) % hn]), tab) > 0))
+              continue;
             const V ncd = normal[base[qj] + m];
             const double tcd = on_chord ? ontol[base[qj] + m] : 0.0;
-            double s3 = VDot(ncd, a), s4 = VDot(ncd, b);
-            if (std::fabs(s3) <= tcd) s3 = 0.0;
-            if (std::fabs(s4) <= tcd) s4 = 0.0;
-            if ((s3 > 0) == (s4 > 0)) continue;
+            if ((SnappedSide(VDot(ncd, a), tcd) > 0) == (SnappedSide(VDot(ncd, b), tcd) > 0)) continue;
           }
           V x;
           // Legs that run nearly along each other can pass the test one way
@@ -579,7 +574,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
             last_cover = qj;
           }
         }
-        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], VCross(a, b),
+        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], normal[base[pi] + l],
                         static_cast<int>(pi)});
         if (!covered) ++kept_count;
         auto foreign = [&](std::int64_t node) {
@@ -891,7 +886,7 @@ void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool 
   g.n = Unit(ab);
   g.ea = Unit(VCross(g.n, a));
   g.eb = Unit(VCross(g.n, b));
-  g.len = std::atan2(std::sqrt(VDot(ab, ab)), VDot(a, b));
+  g.len = ArcAngle(a, b);
   const int nmax = std::max(R.n, L.n);
   // The offsets of a great-circle leg are small circles: their chords lie
   // outside by about tan(w) s^2 / 8 for a step s, kept well below the
@@ -938,9 +933,10 @@ void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool 
 // the radius of the side it lies on of the leg whose end half-disc holds it
 // (the larger of two), and the directions behind both legs (inside the
 // turn) that of their side of the arriving leg. Where the two legs' bands
-// cover a direction out to that radius, the join keeps only a stub: mostly
-// what is left is the wedge on the outer side of the turn, with whatever
-// a short leg's band or a wider inner side leaves uncovered.
+// cover a direction out to that radius, the join keeps only a core of half
+// the narrower width there: mostly what is left is the wedge on the outer
+// side of the turn, with whatever a short leg's band or a wider inner side
+// leaves uncovered.
 void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R, const Side& L,
              std::uint64_t attr) {
   JoinShape g;
@@ -998,7 +994,7 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   // band, ahead of c, with a - psi2. A bin is left to the bands when either
   // covers it at both its ends (each bound is monotonic within a bin: the
   // bins break at the legs' directions and perpendiculars).
-  const double stub = 0.5 * std::min(R.w, L.w);
+  const double core = 0.5 * std::min(R.w, L.w);
   const std::vector<double> full = radius;
   const double tan1 = std::tan(std::min(len1, M_PI / 2 - 1e-9)), tan2 = std::tan(std::min(len2, M_PI / 2 - 1e-9));
   const double sin_r = std::sin(R.w), sin_l = std::sin(L.w);
@@ -1017,7 +1013,7 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   };
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const double r = radius[i];
-    if (r <= stub) continue;
+    if (r <= core) continue;
     // The bands need only cover the side's width: the round parts reach
     // past it by the area-equal margin, which the bands leave out beside
     // them.
@@ -1026,25 +1022,25 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
     const double eps = std::min(1e-9, 0.25 * (g.angle[i + 1] - g.angle[i]));
     const double lo = g.angle[i] + eps, hi = g.angle[i + 1] - eps;
     if ((by_arriving(lo, sr, tr) && by_arriving(hi, sr, tr)) || (by_leaving(lo, sr, tr) && by_leaving(hi, sr, tr)))
-      radius[i] = stub;
+      radius[i] = core;
   }
   // A bin kept beside a leg's perpendicular goes on through the narrow bin
   // just past it, so that no edge of the join runs along the band's end.
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
-    if (radius[i] != stub || g.angle[i + 1] - g.angle[i] > 1.5 * d) continue;
+    if (radius[i] != core || g.angle[i + 1] - g.angle[i] > 1.5 * d) continue;
     const double mid = 0.5 * (g.angle[i] + g.angle[i + 1]);
     if (std::fabs(std::cos(mid)) >= 2.0 * d && std::fabs(std::cos(mid - psi2)) >= 2.0 * d) continue;
     double beside = 0.0;
-    if (i > 0 && radius[i - 1] != stub && g.angle[i] - g.angle[i - 1] > 1.5 * d) beside = radius[i - 1];
-    if (i + 2 < g.angle.size() && radius[i + 1] != stub && g.angle[i + 2] - g.angle[i + 1] > 1.5 * d)
+    if (i > 0 && radius[i - 1] != core && g.angle[i] - g.angle[i - 1] > 1.5 * d) beside = radius[i - 1];
+    if (i + 2 < g.angle.size() && radius[i + 1] != core && g.angle[i + 2] - g.angle[i + 1] > 1.5 * d)
       beside = std::max(beside, radius[i + 1]);
     if (beside > 0.0) radius[i] = std::max(full[i], beside);
   }
-  // Where the radius is a hair's (a one-sided buffer) or a stub, chords of up
+  // Where the radius is a hair's (a one-sided buffer) or a core, chords of up
   // to a quarter turn are enough and keep the shape within reach of the sign
   // tests.
   const double hair = 2.0 * kHairWidth;
-  auto small = [&](double r) { return r == hair || r == stub; };
+  auto small = [&](double r) { return r == hair || r == core; };
   std::vector<double> kept_angle{g.angle[0]}, kept_radius;
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const bool last = i + 2 == g.angle.size();
@@ -1102,7 +1098,7 @@ void AddLine(Shapes& S, std::vector<cells::PointNode>& line, Side R, Side L, dou
   std::vector<cells::PointNode> w{v[0]};
   for (std::size_t i = 1; i < v.size(); ++i) {
     const V a = w.back().p, b = v[i].p;
-    const double len = std::atan2(std::sqrt(VDot(VCross(a, b), VCross(a, b))), VDot(a, b));
+    const double len = ArcAngle(a, b);
     const int parts = static_cast<int>(std::ceil(len / (M_PI / 2.0) - 1e-12));
     if (parts > 1) {
       const V ea = Unit(VCross(Unit(VCross(a, b)), a));

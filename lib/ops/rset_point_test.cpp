@@ -455,19 +455,7 @@ double NearestBoundaryClean(const CellChains& ch, PlanePoint q) {
   return geodesy::HUGE_VALUE;
 }
 
-double NearestBoundary(const CellChains& raw, PlanePoint q) {
-  CellChains ch;
-  WithoutSpikes(raw, ch);
-  return NearestBoundaryClean(ch, q);
-}
-
 }  // namespace
-
-double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
-  const double best = NearestBoundary(ch, q);
-  if (boundary_indicator != 0 && std::fabs(best) <= fuzz) return 0.0;
-  return best;
-}
 
 void ChainsWithoutSpikes(const CellChains& chains, CellChains& clean) { WithoutSpikes(chains, clean); }
 
@@ -475,6 +463,12 @@ double CleanBoundaryDistance(const CellChains& clean, PlanePoint q, double fuzz,
   const double best = NearestBoundaryClean(clean, q);
   if (boundary_indicator != 0 && std::fabs(best) <= fuzz) return 0.0;
   return best;
+}
+
+double BoundaryDistance(const CellChains& ch, PlanePoint q, double fuzz, int boundary_indicator) {
+  CellChains clean;
+  WithoutSpikes(ch, clean);
+  return CleanBoundaryDistance(clean, q, fuzz, boundary_indicator);
 }
 
 int SideByNeighbours(cells::CellIndex& idx, const cells::Object& region, std::int32_t cell) {
