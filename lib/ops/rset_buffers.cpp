@@ -248,14 +248,10 @@ bool LegCrossing(V a, V b, V c, V d, bool on_chord, V& x) {
 }
 
 struct Stretch {
-  std::int64_t from = 0, to = 0;  // node numbers
-  V at_from{};                    // the start node's point (the end node's is the next stretch's)
-  std::uint64_t attr = 0;
+  std::uint32_t from = 0, to = 0;  // node numbers (their points are in the node table)
+  std::uint32_t edge = 0;          // the shape edge it lies on (base of its shape + leg)
   bool used = false;
   bool kept = false;  // its midpoint lies in no other shape
-  V at_to{};          // the end node's point
-  V edge{};           // the normal of the shape edge it lies on, a x b
-  int shape = 0;
 };
 
 // Travelling along the great circle with normal edge, the direction at p.
@@ -322,37 +318,269 @@ std::uint64_t HashCube(std::int64_t i, std::int64_t j, std::int64_t k) {
   return h;
 }
 
-// The union of the shapes as rings (marks between them) in out. Returns 0,
-// 1 when every leg lies inside another shape (the shapes cover the earth),
-// 16 or 18 when the rings cannot be chained.
-int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& out) {
+// A crossing of two shapes' edges: p the lower-numbered shape's edge, q the
+// other's (edges numbered through the group's shapes, base of the shape +
+// leg).
+struct Hit { std::uint32_t p, q; };
+
+// Tables of the merge, kept from one group of shapes to the next so that
+// each group reuses the memory of the groups before it.
+struct MergeWork {
+  // The group's edges: base[i] is the first of shape i's, and each edge has
+  // its first vertex, the edge after it in its shape, its shape (numbered
+  // as in the whole set), the normal a x b and the bound below which a
+  // vertex counts as on its great circle (line buffers, as in LegCrossing).
+  std::vector<std::int64_t> base;
+  std::vector<V> vert, normal;
+  std::vector<std::uint32_t> next, shape_of;
+  std::vector<double> ontol;
+  // The crossing search.
+  struct Box { float lo[3], hi[3]; };
+  struct Entry { std::uint64_t key; float lo; std::uint32_t e; };  // lo: the box's low end on the sweep axis
+  std::vector<Box> box;
+  std::vector<std::int32_t> low;  // the cube of each box's low corner, three to an edge
+  std::vector<float> extent;
+  std::vector<std::uint8_t> wide;
+  std::vector<Entry> entries;
+  std::vector<std::uint32_t> big, start;
+  std::vector<Hit> hits, sorted;
+  // The crossings by q (by_q[by_q_start[q] ...]) and the node each was given.
+  std::vector<std::uint32_t> by_q_start, by_q, hit_node;
+  // Every node's point: the vertices first, then the crossings as they are
+  // made.
+  std::vector<V> node_pt;
+  // Nodes by the fine cube they lie in, and the coarse filter over them.
+  struct NearEntry { std::uint32_t node; std::int32_t next; };
+  struct CubeSlot { std::uint64_t key; std::int32_t first, last; };
+  std::vector<NearEntry> near_list;
+  std::vector<CubeSlot> cubes;
+  std::vector<std::uint64_t> filter;
+  // The stretches, and the chaining tables.
+  std::vector<Stretch> kept;
+  std::vector<std::uint32_t> along, leaving, any_start, any_list;
+};
+
+// A ring of a group's union: its vertices ring_nodes[begin ... end), and the
+// shape and the place among the group's stretches of its first stretch.
+struct RingRef {
+  std::uint32_t shape, first;
+  std::size_t begin, end;
+};
+
+// The crossing test of edge p with edge q as the merge takes it: most edges
+// lie wholly on one side of the other's great circle (the signs LegCrossing
+// starts from, with the normals made once); edges that run nearly along each
+// other can pass the test one way round only, and either way makes the
+// crossing, for both.
+bool EdgesCross(const MergeWork& w, bool on_chord, std::uint32_t p, std::uint32_t q, V& x) {
+  const V a = w.vert[p], b = w.vert[w.next[p]], c = w.vert[q], d = w.vert[w.next[q]];
+  const double tab = on_chord ? w.ontol[p] : 0.0, tcd = on_chord ? w.ontol[q] : 0.0;
+  if ((SnappedSide(VDot(w.normal[p], c), tab) > 0) == (SnappedSide(VDot(w.normal[p], d), tab) > 0)) return false;
+  if ((SnappedSide(VDot(w.normal[q], a), tcd) > 0) == (SnappedSide(VDot(w.normal[q], b), tcd) > 0)) return false;
+  return LegCrossing(a, b, c, d, on_chord, x) || (on_chord && LegCrossing(c, d, a, b, on_chord, x));
+}
+
+// Every pair of edges of different shapes of the group that cross, in
+// w.hits ascending by p and then by q (the order the merge cuts them in),
+// found through a grid of cubes over the unit sphere: each edge is entered
+// in every cube its box touches, and a pair is tested in the one cube that
+// holds the low corner of where their boxes meet. Edges whose boxes span
+// more cubes than that is worth (the sides of the widest circles) are
+// tested against every edge of the shapes whose caps meet their own.
+void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<std::uint32_t>& local_of,
+                   bool on_chord, MergeWork& w) {
+  std::vector<Hit>& hits = w.hits;
+  hits.clear();
+  const std::size_t edges = w.vert.size();
+  if (edges == 0) return;
+  // Each edge's box, in floats rounded outwards: the chord's box widened by
+  // a bound on how far the arc bows out of it (a quarter of the chord
+  // squared), and a little more for the crossings the line buffers take
+  // within kOnLine of an edge.
+  w.box.resize(edges);
+  w.low.resize(3 * edges);
+  w.extent.resize(edges);
+  w.wide.assign(edges, 0);
+  for (std::size_t e = 0; e < edges; ++e) {
+    const V a = w.vert[e], b = w.vert[w.next[e]];
+    if (VDot(a, b) <= 0.0) w.wide[e] = 1;  // a quarter circle or more
+    const V d = Sub(a, b);
+    const double pad = VDot(d, d) / 4.0 + 1e-9;
+    const double ca[3] = {a.x, a.y, a.z}, cb[3] = {b.x, b.y, b.z};
+    float ext = 0.0f;
+    for (int k = 0; k < 3; ++k) {
+      w.box[e].lo[k] = std::nextafter(static_cast<float>(std::min(ca[k], cb[k]) - pad), -2.0f);
+      w.box[e].hi[k] = std::nextafter(static_cast<float>(std::max(ca[k], cb[k]) + pad), 2.0f);
+      ext = std::max(ext, w.box[e].hi[k] - w.box[e].lo[k]);
+    }
+    w.extent[e] = ext;
+  }
+  std::nth_element(w.extent.begin(), w.extent.begin() + edges / 2, w.extent.end());
+  const double h = std::clamp(4.0 * w.extent[edges / 2], 1e-6, 2.0);
+  constexpr std::int64_t kAxis = std::int64_t{1} << 21;
+  auto cell = [h](float c) {
+    return std::clamp(static_cast<std::int64_t>(std::floor((static_cast<double>(c) + 1.0) / h)), std::int64_t{0},
+                      kAxis - 1);
+  };
+  constexpr std::int64_t kMostCubes = 64;
+  // In each cube the boxes are swept along the axis that lies most nearly
+  // in the sphere there: the one of the cube centre's smallest coordinate.
+  auto sweep_axis = [h](std::uint64_t key) {
+    const double c[3] = {std::fabs((static_cast<double>(key / kAxis / kAxis) + 0.5) * h - 1.0),
+                         std::fabs((static_cast<double>(key / kAxis % kAxis) + 0.5) * h - 1.0),
+                         std::fabs((static_cast<double>(key % kAxis) + 0.5) * h - 1.0)};
+    return c[0] <= c[1] && c[0] <= c[2] ? 0 : c[1] <= c[2] ? 1 : 2;
+  };
+  w.entries.clear();
+  w.big.clear();
+  for (std::size_t e = 0; e < edges; ++e) {
+    std::int64_t lo[3], hi[3], count = 1;
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = cell(w.box[e].lo[k]);
+      hi[k] = cell(w.box[e].hi[k]);
+      count *= hi[k] - lo[k] + 1;
+      w.low[3 * e + k] = static_cast<std::int32_t>(lo[k]);
+    }
+    if (w.wide[e] || count > kMostCubes) {
+      w.wide[e] = 1;
+      w.big.push_back(static_cast<std::uint32_t>(e));
+      continue;
+    }
+    for (std::int64_t i = lo[0]; i <= hi[0]; ++i)
+      for (std::int64_t j = lo[1]; j <= hi[1]; ++j)
+        for (std::int64_t k = lo[2]; k <= hi[2]; ++k) {
+          const std::uint64_t key = static_cast<std::uint64_t>((i * kAxis + j) * kAxis + k);
+          w.entries.push_back({key, w.box[e].lo[sweep_axis(key)], static_cast<std::uint32_t>(e)});
+        }
+  }
+  std::sort(w.entries.begin(), w.entries.end(),
+            [](const MergeWork::Entry& u, const MergeWork::Entry& v) { return u.key != v.key ? u.key < v.key : u.lo < v.lo; });
+  auto test = [&](std::uint32_t u, std::uint32_t v) {
+    const std::uint32_t p = w.shape_of[u] < w.shape_of[v] ? u : v, q = p == u ? v : u;
+    V x;
+    if (EdgesCross(w, on_chord, p, q, x)) hits.push_back({p, q});
+  };
+  const auto& entries = w.entries;
+  for (std::size_t r0 = 0; r0 < entries.size();) {
+    std::size_t r1 = r0 + 1;
+    while (r1 < entries.size() && entries[r1].key == entries[r0].key) ++r1;
+    const std::uint64_t key = entries[r0].key;
+    const std::int32_t at[3] = {static_cast<std::int32_t>(key / kAxis / kAxis),
+                                static_cast<std::int32_t>(key / kAxis % kAxis), static_cast<std::int32_t>(key % kAxis)};
+    const int axis = sweep_axis(key);
+    for (std::size_t i = r0; i < r1; ++i) {
+      const std::uint32_t u = entries[i].e;
+      const MergeWork::Box& bu = w.box[u];
+      const std::int32_t* lu = &w.low[3 * u];
+      // The cube's boxes go by their low x: those after u that start
+      // beyond its high x meet it nowhere.
+      for (std::size_t j = i + 1; j < r1 && entries[j].lo <= bu.hi[axis]; ++j) {
+        const std::uint32_t v = entries[j].e;
+        if (w.shape_of[u] == w.shape_of[v]) continue;
+        const MergeWork::Box& bv = w.box[v];
+        if (bu.lo[0] > bv.hi[0] || bv.lo[0] > bu.hi[0] || bu.lo[1] > bv.hi[1] || bv.lo[1] > bu.hi[1] ||
+            bu.lo[2] > bv.hi[2] || bv.lo[2] > bu.hi[2])
+          continue;
+        // The cube of the low corner where the boxes meet (cell grows with
+        // its argument): the pair is tested there only.
+        const std::int32_t* lv = &w.low[3 * v];
+        if (std::max(lu[0], lv[0]) != at[0] || std::max(lu[1], lv[1]) != at[1] || std::max(lu[2], lv[2]) != at[2])
+          continue;
+        test(u, v);
+      }
+    }
+    r0 = r1;
+  }
+  for (std::uint32_t u : w.big) {
+    const std::uint32_t s = w.shape_of[u];
+    for (int t : nb[s]) {
+      const std::uint32_t lt = local_of[t];
+      for (std::int64_t v = w.base[lt]; v < w.base[lt + 1]; ++v)
+        if (!w.wide[v] || s < static_cast<std::uint32_t>(t)) test(u, static_cast<std::uint32_t>(v));
+    }
+  }
+  // By p, then by q: counted into place by p, each run sorted.
+  w.start.assign(edges + 1, 0);
+  for (const Hit& x : hits) ++w.start[x.p + 1];
+  for (std::size_t e = 0; e < edges; ++e) w.start[e + 1] += w.start[e];
+  w.sorted.resize(hits.size());
+  for (const Hit& x : hits) w.sorted[w.start[x.p]++] = x;
+  for (std::size_t e = edges; e > 0; --e) w.start[e] = w.start[e - 1];
+  w.start[0] = 0;
+  for (std::size_t e = 0; e < edges; ++e)
+    std::sort(w.sorted.begin() + w.start[e], w.sorted.begin() + w.start[e + 1],
+              [](const Hit& u, const Hit& v) { return u.q < v.q; });
+  hits.swap(w.sorted);
+}
+
+// The union of one group of shapes (ids, ascending; local_of gives each its
+// place there) as rings: their vertices appended to ring_nodes, each ring
+// in rings. Returns 0, 1 when every leg lies inside another shape (the
+// group covers the earth), 16 or 18 when the rings cannot be chained.
+int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int>>& nb,
+               const std::vector<double>& cap_cos, const std::vector<int>& ids,
+               const std::vector<std::uint32_t>& local_of, MergeWork& w, std::vector<cells::PointNode>& ring_nodes,
+               std::vector<RingRef>& rings) {
   const std::vector<Shape>& polys = S.all;
-  std::vector<std::vector<int>> nb;
-  Neighbours(polys, nb);
-  std::vector<std::int64_t> base(polys.size() + 1, 0);
-  for (std::size_t i = 0; i < polys.size(); ++i) base[i + 1] = base[i] + std::int64_t(polys[i].v.size());
+  std::vector<std::int64_t>& base = w.base;
+  base.assign(ids.size() + 1, 0);
+  for (std::size_t i = 0; i < ids.size(); ++i) base[i + 1] = base[i] + std::int64_t(polys[ids[i]].v.size());
+  // Nodes and stretches are numbered in 32 bits.
+  if (base.back() >= (std::int64_t{1} << 30)) return 18;
+  const std::size_t edge_count = static_cast<std::size_t>(base.back());
+  w.vert.resize(edge_count);
+  w.normal.resize(edge_count);
+  w.next.resize(edge_count);
+  w.shape_of.resize(edge_count);
+  w.ontol.resize(edge_count);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const std::vector<V>& v = polys[ids[i]].v;
+    const int n = static_cast<int>(v.size());
+    for (int l = 0; l < n; ++l) {
+      const std::size_t e = static_cast<std::size_t>(base[i] + l);
+      w.vert[e] = v[l];
+      w.next[e] = static_cast<std::uint32_t>(base[i] + (l + 1) % n);
+      w.shape_of[e] = static_cast<std::uint32_t>(ids[i]);
+      const V ab = VCross(v[l], v[(l + 1) % n]);
+      w.normal[e] = ab;
+      w.ontol[e] = kOnLine * std::sqrt(VDot(ab, ab));
+    }
+  }
+  EdgeCrossings(nb, local_of, on_chord, w);
+  const std::vector<Hit>& hits = w.hits;
+  if (hits.size() >= (std::size_t{1} << 30)) return 18;
+  // Each pair of shapes is crossed once, when the lower-numbered one is cut;
+  // its crossings wait, by the other shape's leg, until that shape is cut in
+  // turn, so that both legs get the same node at the same point.
+  w.by_q_start.assign(edge_count + 1, 0);
+  for (const Hit& x : hits) ++w.by_q_start[x.q + 1];
+  for (std::size_t e = 0; e < edge_count; ++e) w.by_q_start[e + 1] += w.by_q_start[e];
+  w.by_q.resize(hits.size());
+  for (std::size_t k = 0; k < hits.size(); ++k) w.by_q[w.by_q_start[hits[k].q]++] = static_cast<std::uint32_t>(k);
+  for (std::size_t e = edge_count; e > 0; --e) w.by_q_start[e] = w.by_q_start[e - 1];
+  w.by_q_start[0] = 0;
+  w.hit_node.resize(hits.size());
+  std::vector<V>& node_pt = w.node_pt;
+  node_pt.assign(w.vert.begin(), w.vert.end());
   // A crossing is a node of its own, or the end of either leg when it lies
   // that close to one: a crossing a few micrometres from a vertex would leave
   // a stretch too short for its midpoint to tell which side it is on, and
   // the rings would not close there.
   struct CrossNode { std::int64_t node; V x; };
-  // Each pair of shapes is crossed once, when the lower-numbered one is cut:
-  // its crossings wait here, by the other shape's leg, until that shape is
-  // cut in turn, so that both legs get the same node at the same point.
-  struct Pending { int leg; V x; std::int64_t node; };
-  std::vector<std::vector<Pending>> pending(polys.size());
   constexpr double kSnapChordSq = 1e-22;  // 64 micrometres
   // Crossings that close to one another (three boundaries through one point)
   // are one node, found through a grid of cubes of twice the snap distance.
   constexpr double kSnapCube = 8e-11;
-  // Each cube's nodes in the order they came, chained through near_list:
-  // the map holds the first and the last of them.
-  struct NearEntry { std::int64_t node; V q; std::int64_t next; };
-  std::vector<NearEntry> near_list;
-  // The cubes that hold nodes: an open-addressed table of cube keys, each
+  // Each cube's nodes in the order they came, chained through near_list;
+  // the cubes that hold nodes are an open-addressed table of cube keys, each
   // with the first and the last of its nodes in near_list (first < 0: free).
-  struct CubeSlot { std::uint64_t key; std::int64_t first, last; };
-  std::vector<CubeSlot> cubes(std::size_t{1} << 16, CubeSlot{0, -1, -1});
+  auto& near_list = w.near_list;
+  auto& cubes = w.cubes;
+  near_list.clear();
+  near_list.reserve(hits.size());
+  std::size_t cube_count = std::size_t{1} << 10;
+  while (cube_count < 2 * hits.size()) cube_count <<= 1;
+  cubes.assign(cube_count, MergeWork::CubeSlot{0, -1, -1});
   std::size_t cubes_used = 0;
   auto cube_slot = [&](std::uint64_t key) {
     const std::size_t mask = cubes.size() - 1;
@@ -377,16 +605,17 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   // (hashed) that holds a node lets find_near skip the fine cubes.
   constexpr double kCoarseCube = 1e-9;
   std::size_t filter_bits = 1 << 16;
-  while (filter_bits < static_cast<std::size_t>(base.back()) * 32 && filter_bits < (std::size_t{1} << 28)) filter_bits <<= 1;
-  std::vector<std::uint64_t> filter(filter_bits / 64, 0);
+  while (filter_bits < edge_count * 32 && filter_bits < (std::size_t{1} << 28)) filter_bits <<= 1;
+  auto& filter = w.filter;
+  filter.assign(filter_bits / 64, 0);
   auto coarse_bit = [&](double x, double y, double z) {
     return HashCube(static_cast<std::int64_t>(std::floor(x / kCoarseCube)),
                     static_cast<std::int64_t>(std::floor(y / kCoarseCube)),
                     static_cast<std::int64_t>(std::floor(z / kCoarseCube))) & (filter_bits - 1);
   };
   auto add_near = [&](std::int64_t node, V q) {
-    const std::int64_t k = static_cast<std::int64_t>(near_list.size());
-    near_list.push_back({node, q, -1});
+    const std::int32_t k = static_cast<std::int32_t>(near_list.size());
+    near_list.push_back({static_cast<std::uint32_t>(node), -1});
     const std::uint64_t key = cube_of(q, 0, 0, 0);
     std::size_t i = cube_slot(key);
     if (cubes[i].first >= 0) {
@@ -394,9 +623,9 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       cubes[i].last = k;
     } else {
       if (2 * (cubes_used + 1) > cubes.size()) {
-        std::vector<CubeSlot> old(cubes.size() * 2, CubeSlot{0, -1, -1});
+        std::vector<MergeWork::CubeSlot> old(cubes.size() * 2, MergeWork::CubeSlot{0, -1, -1});
         old.swap(cubes);
-        for (const CubeSlot& c : old)
+        for (const MergeWork::CubeSlot& c : old)
           if (c.first >= 0) cubes[cube_slot(c.key)] = c;
         i = cube_slot(key);
       }
@@ -434,55 +663,38 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
         for (int dz = -1; dz <= 1; ++dz) {
           if (!reach_of(p.x, dx) || !reach_of(p.y, dy) || !reach_of(p.z, dz)) continue;
           const std::size_t i = cube_slot(cube_of(p, dx, dy, dz));
-          for (std::int64_t k = cubes[i].first; k >= 0; k = near_list[k].next) {
-            const V d = Sub(p, near_list[k].q);
+          for (std::int32_t k = cubes[i].first; k >= 0; k = near_list[k].next) {
+            const V q = node_pt[near_list[k].node];
+            const V d = Sub(p, q);
             if (VDot(d, d) < kSnapChordSq) {
-              *c = {near_list[k].node, near_list[k].q};
+              *c = {near_list[k].node, q};
               return true;
             }
           }
         }
     return false;
   };
-  std::int64_t next_node = base.back();  // vertex nodes are their leg ids
-  // Every leg's normal a x b, and the bound below which a vertex counts as
-  // on its great circle (line buffers, as in LegCrossing).
-  std::vector<V> normal(static_cast<std::size_t>(base.back()));
-  std::vector<double> ontol(static_cast<std::size_t>(base.back()));
-  for (std::size_t i = 0; i < polys.size(); ++i) {
-    const int n = static_cast<int>(polys[i].v.size());
-    for (int l = 0; l < n; ++l) {
-      const V ab = VCross(polys[i].v[l], polys[i].v[(l + 1) % n]);
-      normal[base[i] + l] = ab;
-      ontol[base[i] + l] = kOnLine * std::sqrt(VDot(ab, ab));
-    }
-  }
-  // Every shape lies within its cap: the cosine and sine of its reach (a
-  // little more), or -1 for a cap too wide to filter by.
-  std::vector<double> cap_cos(polys.size()), cap_sin(polys.size());
-  for (std::size_t i = 0; i < polys.size(); ++i) {
-    const double r = polys[i].reach + 1e-9;
-    cap_cos[i] = r < M_PI / 2 ? std::cos(r) : -1.0;
-    cap_sin[i] = std::sin(std::min(r, M_PI / 2));
-  }
-  std::vector<Stretch> kept;  // the kept stretches and the covered ones at crossings
+  std::int64_t next_node = base.back();  // vertex nodes are their edge numbers
+  auto& kept = w.kept;  // the kept stretches and the covered ones at crossings
+  kept.clear();
+  // Each crossing cuts one edge of each of its two legs.
+  kept.reserve(edge_count + 2 * hits.size());
   std::size_t kept_count = 0;
   // Stretches with an end at another shape's vertex: those that run along
   // another shape's edge are among them.
-  std::vector<std::size_t> along;
+  auto& along = w.along;
+  along.clear();
   struct Cut { double t; V x; std::int64_t node; };
   std::vector<Cut> cuts;
   std::vector<V> at;
   std::vector<std::int64_t> nodes;
-  for (std::size_t pi = 0; pi < polys.size(); ++pi) {
-    const Shape& g = polys[pi];
+  std::size_t next_hit = 0;
+  for (std::size_t li = 0; li < ids.size(); ++li) {
+    const Shape& g = polys[ids[li]];
     const int n = static_cast<int>(g.v.size());
-    std::vector<Pending> mine;
-    mine.swap(pending[pi]);
-    std::stable_sort(mine.begin(), mine.end(), [](const Pending& u, const Pending& w) { return u.leg < w.leg; });
-    std::size_t next_pending = 0;
     int last_cover = -1;
     for (int l = 0; l < n; ++l) {
+      const std::uint32_t e = static_cast<std::uint32_t>(base[li] + l);
       const V a = g.v[l], b = g.v[(l + 1) % n];
       // The cuts go in order of their angle from a, by its sine where the
       // edge is shorter than a quarter circle (all but the widest circles'
@@ -490,71 +702,46 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       // some centimetres of a: where a leg's hair met two other edges there,
       // its stretches came out in the wrong order and the rings were chained
       // wrong.
-      const V toward_b = VCross(normal[base[pi] + l], a);
+      const V toward_b = VCross(w.normal[e], a);
       const bool short_edge = VDot(a, b) > 0.0;
       auto angle_from_a = [&](V x) {
         return short_edge ? VDot(x, toward_b) : std::atan2(VDot(x, toward_b), VDot(x, a));
       };
       cuts.clear();
-      for (; next_pending < mine.size() && mine[next_pending].leg == l; ++next_pending) {
-        const Pending& c = mine[next_pending];
-        cuts.push_back({angle_from_a(c.x), c.x, c.node});
+      for (std::uint32_t k = w.by_q_start[e]; k < w.by_q_start[e + 1]; ++k) {
+        const std::uint32_t node = w.hit_node[w.by_q[k]];
+        cuts.push_back({angle_from_a(node_pt[node]), node_pt[node], node});
       }
-      // The leg's cap: its midpoint and half its chord angle; a neighbour
-      // whose own cap lies beyond it has no leg that can cross this one.
-      const V mid_ab = Unit(Add(a, b));
-      const double half = std::asin(std::min(1.0, 0.5 * std::sqrt(VDot(Sub(a, b), Sub(a, b)))));
-      const double cos_half = std::cos(half), sin_half = std::sin(half);
-      for (int qj : nb[pi]) {
-        if (static_cast<std::size_t>(qj) < pi) continue;  // crossed when that shape was cut
-        const Shape& h = polys[qj];
-        if (cap_cos[qj] > -1.0 && half + polys[qj].reach < M_PI / 2 &&
-            VDot(mid_ab, h.centre) < cos_half * cap_cos[qj] - sin_half * cap_sin[qj] - 1e-12)
-          continue;
-        const int hn = static_cast<int>(h.v.size());
-        const V nab = normal[base[pi] + l];
-        const double tab = on_chord ? ontol[base[pi] + l] : 0.0;
-        for (int m = 0; m < hn; ++m) {
-          // Most legs lie wholly on one side of the other's great circle:
-          // the signs LegCrossing starts from, with the normals made once.
-          {
-            if ((SnappedSide(VDot(nab, h.v[m]), tab) > 0) == (SnappedSide(VDot(nab, h.v[(m + 1) % hn]), tab) > 0))
-              continue;
-            const V ncd = normal[base[qj] + m];
-            const double tcd = on_chord ? ontol[base[qj] + m] : 0.0;
-            if ((SnappedSide(VDot(ncd, a), tcd) > 0) == (SnappedSide(VDot(ncd, b), tcd) > 0)) continue;
+      for (; next_hit < hits.size() && hits[next_hit].p == e; ++next_hit) {
+        const std::uint32_t q = hits[next_hit].q;
+        V x;
+        EdgesCross(w, on_chord, e, q, x);
+        CrossNode c{next_node, x};
+        const V ends[4] = {a, b, w.vert[q], w.vert[w.next[q]]};
+        const std::int64_t end_nodes[4] = {e, w.next[e], q, w.next[q]};
+        bool snapped = false;
+        for (int k = 0; k < 4 && !snapped; ++k) {
+          const V d = Sub(x, ends[k]);
+          if (VDot(d, d) < kSnapChordSq) {
+            c = {end_nodes[k], ends[k]};
+            snapped = true;
           }
-          V x;
-          // Legs that run nearly along each other can pass the test one way
-          // round only: either way makes the crossing, for both legs.
-          if (!LegCrossing(a, b, h.v[m], h.v[(m + 1) % hn], on_chord, x) &&
-              !(on_chord && LegCrossing(h.v[m], h.v[(m + 1) % hn], a, b, on_chord, x)))
-            continue;
-          CrossNode c{next_node, x};
-          const V ends[4] = {a, b, h.v[m], h.v[(m + 1) % hn]};
-          const std::int64_t end_nodes[4] = {base[pi] + l, base[pi] + (l + 1) % n, base[qj] + m,
-                                             base[qj] + (m + 1) % hn};
-          bool snapped = false;
-          for (int k = 0; k < 4 && !snapped; ++k) {
-            const V d = Sub(x, ends[k]);
-            if (VDot(d, d) < kSnapChordSq) {
-              c = {end_nodes[k], ends[k]};
-              snapped = true;
-            }
-          }
-          if (!snapped) snapped = find_near(x, &c);
-          if (c.node == next_node) ++next_node;
-          if (!snapped || c.node < base.back()) add_near(c.node, c.x);
-          cuts.push_back({angle_from_a(c.x), c.x, c.node});
-          pending[qj].push_back({m, c.x, c.node});
         }
+        if (!snapped) snapped = find_near(x, &c);
+        if (c.node == next_node) {
+          ++next_node;
+          node_pt.push_back(c.x);
+        }
+        if (!snapped || c.node < base.back()) add_near(c.node, c.x);
+        cuts.push_back({angle_from_a(c.x), c.x, c.node});
+        w.hit_node[next_hit] = static_cast<std::uint32_t>(c.node);
       }
-      std::sort(cuts.begin(), cuts.end(), [](const Cut& u, const Cut& w) { return u.t < w.t; });
+      std::sort(cuts.begin(), cuts.end(), [](const Cut& u, const Cut& v) { return u.t < v.t; });
       at.assign(1, a);
-      nodes.assign(1, base[pi] + l);
+      nodes.assign(1, e);
       for (const Cut& c : cuts) { at.push_back(c.x); nodes.push_back(c.node); }
       at.push_back(b);
-      nodes.push_back(base[pi] + (l + 1) % n);
+      nodes.push_back(w.next[e]);
       for (std::size_t s = 0; s + 1 < at.size(); ++s) {
         if (nodes[s] == nodes[s + 1]) continue;  // a crossing put on a vertex
         const V mid = Unit(Add(at[s], at[s + 1]));
@@ -567,20 +754,21 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
           return Inside(S, polys[qj], mid);
         };
         if (last_cover >= 0 && covers(last_cover)) covered = true;
-        for (std::size_t k = 0; !covered && k < nb[pi].size(); ++k) {
-          const int qj = nb[pi][k];
+        const std::vector<int>& around = nb[ids[li]];
+        for (std::size_t k = 0; !covered && k < around.size(); ++k) {
+          const int qj = around[k];
           if (qj != last_cover && covers(qj)) {
             covered = true;
             last_cover = qj;
           }
         }
-        kept.push_back({nodes[s], nodes[s + 1], at[s], g.attr, false, !covered, at[s + 1], normal[base[pi] + l],
-                        static_cast<int>(pi)});
+        kept.push_back({static_cast<std::uint32_t>(nodes[s]), static_cast<std::uint32_t>(nodes[s + 1]), e, false,
+                        !covered});
         if (!covered) ++kept_count;
         auto foreign = [&](std::int64_t node) {
-          return node < base.back() && (node < base[pi] || node >= base[pi + 1]);
+          return node < base.back() && (node < base[li] || node >= base[li + 1]);
         };
-        if (foreign(nodes[s]) || foreign(nodes[s + 1])) along.push_back(kept.size() - 1);
+        if (foreign(nodes[s]) || foreign(nodes[s + 1])) along.push_back(static_cast<std::uint32_t>(kept.size() - 1));
       }
     }
   }
@@ -589,13 +777,13 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   // their midpoints tell nothing about each other. Run both ways, the
   // shapes lie on both sides and neither is boundary; run the same way, one
   // of them is boundary when no third shape covers it.
-  struct AlongKey { std::int64_t lo, hi; std::size_t k; };
+  struct AlongKey { std::uint32_t lo, hi, k; };
   std::vector<AlongKey> keys;
   keys.reserve(along.size());
-  for (std::size_t k : along)
+  for (std::uint32_t k : along)
     keys.push_back({std::min(kept[k].from, kept[k].to), std::max(kept[k].from, kept[k].to), k});
-  std::sort(keys.begin(), keys.end(), [](const AlongKey& u, const AlongKey& w) {
-    return u.lo != w.lo ? u.lo < w.lo : u.hi != w.hi ? u.hi < w.hi : u.k < w.k;
+  std::sort(keys.begin(), keys.end(), [](const AlongKey& u, const AlongKey& v) {
+    return u.lo != v.lo ? u.lo < v.lo : u.hi != v.hi ? u.hi < v.hi : u.k < v.k;
   });
   for (std::size_t i = 0; i < keys.size(); ++i) along[i] = keys[i].k;
   auto same_pair = [&](std::size_t i, std::size_t j) { return keys[i].lo == keys[j].lo && keys[i].hi == keys[j].hi; };
@@ -608,10 +796,11 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       for (std::size_t k = i; k < j; ++k) both_ways = both_ways || kept[along[k]].from != first.from;
       bool covered = both_ways;
       if (!covered) {
-        const V mid = Unit(Add(first.at_from, first.at_to));
-        for (int qj : nb[first.shape]) {
+        const V mid = Unit(Add(node_pt[first.from], node_pt[first.to]));
+        for (int qj : nb[w.shape_of[first.edge]]) {
           bool member = false;
-          for (std::size_t k = i; k < j; ++k) member = member || kept[along[k]].shape == qj;
+          for (std::size_t k = i; k < j; ++k)
+            member = member || static_cast<int>(w.shape_of[kept[along[k]].edge]) == qj;
           if (member) continue;
           if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
           if (Inside(S, polys[qj], mid)) { covered = true; break; }
@@ -629,14 +818,16 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   }
   if (kept_count == 0) return 1;
   // The first kept stretch leaving each node (nodes are numbered densely).
-  std::vector<std::int64_t> leaving(static_cast<std::size_t>(next_node), -1);
-  cubes = {};
-  near_list = {};
+  constexpr std::uint32_t kNone = UINT32_MAX;
+  auto& leaving = w.leaving;
+  leaving.assign(static_cast<std::size_t>(next_node), kNone);
   for (std::size_t s = 0; s < kept.size(); ++s)
-    if (kept[s].kept && leaving[kept[s].from] < 0) leaving[kept[s].from] = static_cast<std::int64_t>(s);
+    if (kept[s].kept && leaving[kept[s].from] == kNone) leaving[kept[s].from] = static_cast<std::uint32_t>(s);
   // Every stretch by its start node (any_list[any_start[node] ...
   // any_start[node + 1]]), made the first time a ring needs it.
-  std::vector<std::size_t> any_start, any_list;
+  auto& any_start = w.any_start;
+  auto& any_list = w.any_list;
+  any_start.clear();
   // Where no kept stretch leaves the node a stretch ends at, the midpoint
   // tests have misjudged one of the stretches there (hair-width ones, where
   // three boundaries cross within micrometres): the union goes on along the
@@ -648,18 +839,18 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       for (const Stretch& t : kept) ++any_start[t.from + 1];
       for (std::size_t i = 1; i < any_start.size(); ++i) any_start[i] += any_start[i - 1];
       any_list.resize(kept.size());
-      std::vector<std::size_t> fill(any_start.begin(), any_start.end() - 1);
-      for (std::size_t s = 0; s < kept.size(); ++s) any_list[fill[kept[s].from]++] = s;
+      std::vector<std::uint32_t> fill(any_start.begin(), any_start.end() - 1);
+      for (std::size_t s = 0; s < kept.size(); ++s) any_list[fill[kept[s].from]++] = static_cast<std::uint32_t>(s);
     }
     if (any_start[in.to] == any_start[in.to + 1]) return -1;
-    const V p = in.at_to;
-    const V back = Mul(Heading(in.edge, p), -1.0);
+    const V p = node_pt[in.to];
+    const V back = Mul(Heading(w.normal[in.edge], p), -1.0);
     std::ptrdiff_t best = -1;
     double best_angle = 0.0;
     for (std::size_t ki = any_start[in.to]; ki < any_start[in.to + 1]; ++ki) {
       const std::size_t k = any_list[ki];
       if (kept[k].used && k != start) continue;
-      const V t = Heading(kept[k].edge, p);
+      const V t = Heading(w.normal[kept[k].edge], p);
       double ang = std::atan2(VDot(VCross(back, t), p), VDot(back, t));
       if (ang <= 0.0) ang += 2.0 * M_PI;
       if (best < 0 || ang < best_angle) {
@@ -669,16 +860,16 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     }
     return best;
   };
-  std::uint64_t ring_id = 0;
   for (std::size_t s0 = 0; s0 < kept.size(); ++s0) {
     if (kept[s0].used || !kept[s0].kept) continue;
     std::size_t s = s0;
     std::size_t steps = 0;
+    const std::size_t begin = ring_nodes.size();
     while (!kept[s].used) {
       kept[s].used = true;
-      out.push_back({kept[s].at_from, kept[s].attr});
-      if (leaving[kept[s].to] >= 0) {
-        s = static_cast<std::size_t>(leaving[kept[s].to]);
+      ring_nodes.push_back({node_pt[kept[s].from], polys[w.shape_of[kept[s].edge]].attr});
+      if (leaving[kept[s].to] != kNone) {
+        s = leaving[kept[s].to];
       } else {
         const std::ptrdiff_t next = turn(kept[s], s0);
         if (next < 0) return 16;
@@ -686,6 +877,68 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
       }
       if (++steps > kept.size()) return 18;
     }
+    rings.push_back({w.shape_of[kept[s0].edge], static_cast<std::uint32_t>(s0), begin, ring_nodes.size()});
+  }
+  return 0;
+}
+
+// The union of the shapes as rings (marks between them) in out. Returns 0,
+// 1 when every leg lies inside another shape (the shapes cover the earth),
+// 16 or 18 when the rings cannot be chained.
+//
+// Shapes linked through neighbours (caps that meet) are merged as one
+// group, each group on its own: no edge of one crosses an edge of another,
+// and no node of one lies within the snap distance of another's. The
+// tables of the merge are the size of a group and made once for all of
+// them (on the 50m coast the largest group holds three tenths of the
+// vertices).
+int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& out) {
+  const std::vector<Shape>& polys = S.all;
+  std::vector<std::vector<int>> nb;
+  Neighbours(polys, nb);
+  // Every shape lies within its cap: the cosine of its reach (a little
+  // more), or -1 for a cap too wide to filter by.
+  std::vector<double> cap_cos(polys.size());
+  for (std::size_t i = 0; i < polys.size(); ++i) {
+    const double r = polys[i].reach + 1e-9;
+    cap_cos[i] = r < M_PI / 2 ? std::cos(r) : -1.0;
+  }
+  std::vector<std::uint8_t> grouped(polys.size(), 0);
+  std::vector<std::uint32_t> local_of(polys.size(), 0);
+  std::vector<int> ids, stack;
+  MergeWork w;
+  std::vector<cells::PointNode> ring_nodes;
+  std::vector<RingRef> rings;
+  for (std::size_t s0 = 0; s0 < polys.size(); ++s0) {
+    if (grouped[s0]) continue;
+    ids.clear();
+    stack.assign(1, static_cast<int>(s0));
+    grouped[s0] = 1;
+    while (!stack.empty()) {
+      const int x = stack.back();
+      stack.pop_back();
+      ids.push_back(x);
+      for (int y : nb[x])
+        if (!grouped[y]) {
+          grouped[y] = 1;
+          stack.push_back(y);
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    for (std::size_t i = 0; i < ids.size(); ++i) local_of[ids[i]] = static_cast<std::uint32_t>(i);
+    const int status = MergeGroup(S, on_chord, nb, cap_cos, ids, local_of, w, ring_nodes, rings);
+    if (status) return status;
+  }
+  // The rings in the order of their first stretches through the whole set,
+  // as one merge of all the shapes would give them: by shape, and within a
+  // shape (all of one group) by their place in the group.
+  std::sort(rings.begin(), rings.end(), [](const RingRef& u, const RingRef& v) {
+    return u.shape != v.shape ? u.shape < v.shape : u.first < v.first;
+  });
+  std::uint64_t ring_id = 0;
+  for (const RingRef& r : rings) {
+    out.insert(out.end(), ring_nodes.begin() + static_cast<std::ptrdiff_t>(r.begin),
+               ring_nodes.begin() + static_cast<std::ptrdiff_t>(r.end));
     out.push_back(cells::Mark(++ring_id));
   }
   return 0;
