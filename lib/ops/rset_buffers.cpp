@@ -336,12 +336,15 @@ struct MergeWork {
   std::vector<double> ontol;
   // The crossing search.
   struct Box { float lo[3], hi[3]; };
-  struct Entry { std::uint64_t key; float lo; std::uint32_t e; };  // lo: the box's low end on the sweep axis
+  struct Entry { std::uint32_t key, e; };  // key: the cube
+  struct Here { Box box; std::uint32_t shape, e; };
   std::vector<Box> box;
   std::vector<std::int32_t> low;  // the cube of each box's low corner, three to an edge
   std::vector<float> extent;
   std::vector<std::uint8_t> wide;
-  std::vector<Entry> entries;
+  std::vector<Entry> entries, entries_by;
+  std::vector<std::uint32_t> radix;
+  std::vector<Here> here;
   std::vector<std::uint32_t> big, start;
   std::vector<Hit> hits, sorted;
   // The crossings by q (by_q[by_q_start[q] ...]) and the node each was given.
@@ -358,6 +361,7 @@ struct MergeWork {
   // The stretches, and the chaining tables.
   std::vector<Stretch> kept;
   std::vector<std::uint32_t> along, leaving, any_start, any_list;
+  std::vector<std::uint8_t> listed;  // the vertices in the node lists
 };
 
 // A ring of a group's union: its vertices ring_nodes[begin ... end), and the
@@ -398,9 +402,9 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
   // squared), and a little more for the crossings the line buffers take
   // within kOnLine of an edge.
   w.box.resize(edges);
-  w.low.resize(3 * edges);
   w.extent.resize(edges);
   w.wide.assign(edges, 0);
+  float group_lo[3] = {2.0f, 2.0f, 2.0f}, group_hi[3] = {-2.0f, -2.0f, -2.0f};
   for (std::size_t e = 0; e < edges; ++e) {
     const V a = w.vert[e], b = w.vert[w.next[e]];
     if (VDot(a, b) <= 0.0) w.wide[e] = 1;  // a quarter circle or more
@@ -408,85 +412,114 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
     const double pad = VDot(d, d) / 4.0 + 1e-9;
     const double ca[3] = {a.x, a.y, a.z}, cb[3] = {b.x, b.y, b.z};
     float ext = 0.0f;
+    MergeWork::Box& bx = w.box[e];
     for (int k = 0; k < 3; ++k) {
-      w.box[e].lo[k] = std::nextafter(static_cast<float>(std::min(ca[k], cb[k]) - pad), -2.0f);
-      w.box[e].hi[k] = std::nextafter(static_cast<float>(std::max(ca[k], cb[k]) + pad), 2.0f);
-      ext = std::max(ext, w.box[e].hi[k] - w.box[e].lo[k]);
+      bx.lo[k] = std::nextafter(static_cast<float>(std::min(ca[k], cb[k]) - pad), -2.0f);
+      bx.hi[k] = std::nextafter(static_cast<float>(std::max(ca[k], cb[k]) + pad), 2.0f);
+      ext = std::max(ext, bx.hi[k] - bx.lo[k]);
+      group_lo[k] = std::min(group_lo[k], bx.lo[k]);
+      group_hi[k] = std::max(group_hi[k], bx.hi[k]);
     }
     w.extent[e] = ext;
   }
   std::nth_element(w.extent.begin(), w.extent.begin() + edges / 2, w.extent.end());
-  const double h = std::clamp(4.0 * w.extent[edges / 2], 1e-6, 2.0);
-  constexpr std::int64_t kAxis = std::int64_t{1} << 21;
-  auto cell = [h](float c) {
-    return std::clamp(static_cast<std::int64_t>(std::floor((static_cast<double>(c) + 1.0) / h)), std::int64_t{0},
-                      kAxis - 1);
+  // Cubes of four times the middle box's extent, numbered densely over the
+  // group's box (made coarser where that would take more than 32 bits).
+  double h = std::clamp(4.0 * w.extent[edges / 2], 1e-6, 4.0);
+  std::int64_t first[3], count[3];
+  auto cell = [&](float c, int k) {
+    return std::clamp(static_cast<std::int64_t>(std::floor((static_cast<double>(c) + 1.0) / h)) - first[k],
+                      std::int64_t{0}, count[k] - 1);
   };
-  constexpr std::int64_t kMostCubes = 64;
+  for (;;) {
+    for (int k = 0; k < 3; ++k) {
+      first[k] = static_cast<std::int64_t>(std::floor((static_cast<double>(group_lo[k]) + 1.0) / h));
+      count[k] = static_cast<std::int64_t>(std::floor((static_cast<double>(group_hi[k]) + 1.0) / h)) - first[k] + 1;
+    }
+    if (count[0] * count[1] * count[2] < (std::int64_t{1} << 32)) break;
+    h *= 2.0;
+  }
   // In each cube the boxes are swept along the axis that lies most nearly
   // in the sphere there: the one of the cube centre's smallest coordinate.
-  auto sweep_axis = [h](std::uint64_t key) {
-    const double c[3] = {std::fabs((static_cast<double>(key / kAxis / kAxis) + 0.5) * h - 1.0),
-                         std::fabs((static_cast<double>(key / kAxis % kAxis) + 0.5) * h - 1.0),
-                         std::fabs((static_cast<double>(key % kAxis) + 0.5) * h - 1.0)};
+  auto sweep_axis = [&](const std::int64_t at[3]) {
+    double c[3];
+    for (int k = 0; k < 3; ++k) c[k] = std::fabs((static_cast<double>(at[k] + first[k]) + 0.5) * h - 1.0);
     return c[0] <= c[1] && c[0] <= c[2] ? 0 : c[1] <= c[2] ? 1 : 2;
   };
+  constexpr std::int64_t kMostCubes = 64;
   w.entries.clear();
   w.big.clear();
+  w.low.resize(3 * edges);
   for (std::size_t e = 0; e < edges; ++e) {
-    std::int64_t lo[3], hi[3], count = 1;
+    std::int64_t lo[3], hi[3], cubes = 1;
     for (int k = 0; k < 3; ++k) {
-      lo[k] = cell(w.box[e].lo[k]);
-      hi[k] = cell(w.box[e].hi[k]);
-      count *= hi[k] - lo[k] + 1;
+      lo[k] = cell(w.box[e].lo[k], k);
+      hi[k] = cell(w.box[e].hi[k], k);
+      cubes *= hi[k] - lo[k] + 1;
       w.low[3 * e + k] = static_cast<std::int32_t>(lo[k]);
     }
-    if (w.wide[e] || count > kMostCubes) {
+    if (w.wide[e] || cubes > kMostCubes) {
       w.wide[e] = 1;
       w.big.push_back(static_cast<std::uint32_t>(e));
       continue;
     }
     for (std::int64_t i = lo[0]; i <= hi[0]; ++i)
       for (std::int64_t j = lo[1]; j <= hi[1]; ++j)
-        for (std::int64_t k = lo[2]; k <= hi[2]; ++k) {
-          const std::uint64_t key = static_cast<std::uint64_t>((i * kAxis + j) * kAxis + k);
-          w.entries.push_back({key, w.box[e].lo[sweep_axis(key)], static_cast<std::uint32_t>(e)});
-        }
+        for (std::int64_t k = lo[2]; k <= hi[2]; ++k)
+          w.entries.push_back({static_cast<std::uint32_t>((i * count[1] + j) * count[2] + k), static_cast<std::uint32_t>(e)});
   }
-  std::sort(w.entries.begin(), w.entries.end(),
-            [](const MergeWork::Entry& u, const MergeWork::Entry& v) { return u.key != v.key ? u.key < v.key : u.lo < v.lo; });
+  // By cube: two passes of a radix sort on 16 bits each.
+  {
+    std::vector<MergeWork::Entry>& from = w.entries;
+    std::vector<MergeWork::Entry>& to = w.entries_by;
+    to.resize(from.size());
+    for (int shift = 0; shift < 32; shift += 16) {
+      std::vector<std::uint32_t>& at = w.radix;
+      at.assign(65537, 0);
+      for (const MergeWork::Entry& x : from) ++at[((x.key >> shift) & 0xFFFF) + 1];
+      for (std::size_t i = 1; i < at.size(); ++i) at[i] += at[i - 1];
+      for (const MergeWork::Entry& x : from) to[at[(x.key >> shift) & 0xFFFF]++] = x;
+      from.swap(to);
+    }
+  }
   auto test = [&](std::uint32_t u, std::uint32_t v) {
     const std::uint32_t p = w.shape_of[u] < w.shape_of[v] ? u : v, q = p == u ? v : u;
     V x;
     if (EdgesCross(w, on_chord, p, q, x)) hits.push_back({p, q});
   };
   const auto& entries = w.entries;
+  auto& here = w.here;
   for (std::size_t r0 = 0; r0 < entries.size();) {
     std::size_t r1 = r0 + 1;
     while (r1 < entries.size() && entries[r1].key == entries[r0].key) ++r1;
-    const std::uint64_t key = entries[r0].key;
-    const std::int32_t at[3] = {static_cast<std::int32_t>(key / kAxis / kAxis),
-                                static_cast<std::int32_t>(key / kAxis % kAxis), static_cast<std::int32_t>(key % kAxis)};
-    const int axis = sweep_axis(key);
+    const std::uint32_t key = entries[r0].key;
+    const std::int64_t at[3] = {key / count[2] / count[1], key / count[2] % count[1], key % count[2]};
+    const int axis = sweep_axis(at);
+    // The cube's boxes side by side, by their low ends on the sweep axis:
+    // those after u that start beyond its high end meet it nowhere.
+    here.clear();
     for (std::size_t i = r0; i < r1; ++i) {
-      const std::uint32_t u = entries[i].e;
-      const MergeWork::Box& bu = w.box[u];
-      const std::int32_t* lu = &w.low[3 * u];
-      // The cube's boxes go by their low x: those after u that start
-      // beyond its high x meet it nowhere.
-      for (std::size_t j = i + 1; j < r1 && entries[j].lo <= bu.hi[axis]; ++j) {
-        const std::uint32_t v = entries[j].e;
-        if (w.shape_of[u] == w.shape_of[v]) continue;
-        const MergeWork::Box& bv = w.box[v];
+      const std::uint32_t e = entries[i].e;
+      here.push_back({w.box[e], w.shape_of[e], e});
+    }
+    std::sort(here.begin(), here.end(), [axis](const MergeWork::Here& u, const MergeWork::Here& v) {
+      return u.box.lo[axis] < v.box.lo[axis];
+    });
+    for (std::size_t i = 0; i < here.size(); ++i) {
+      const MergeWork::Box& bu = here[i].box;
+      const std::int32_t* lu = &w.low[3 * here[i].e];
+      for (std::size_t j = i + 1; j < here.size() && here[j].box.lo[axis] <= bu.hi[axis]; ++j) {
+        if (here[i].shape == here[j].shape) continue;
+        const MergeWork::Box& bv = here[j].box;
         if (bu.lo[0] > bv.hi[0] || bv.lo[0] > bu.hi[0] || bu.lo[1] > bv.hi[1] || bv.lo[1] > bu.hi[1] ||
             bu.lo[2] > bv.hi[2] || bv.lo[2] > bu.hi[2])
           continue;
         // The cube of the low corner where the boxes meet (cell grows with
         // its argument): the pair is tested there only.
-        const std::int32_t* lv = &w.low[3 * v];
+        const std::int32_t* lv = &w.low[3 * here[j].e];
         if (std::max(lu[0], lv[0]) != at[0] || std::max(lu[1], lv[1]) != at[1] || std::max(lu[2], lv[2]) != at[2])
           continue;
-        test(u, v);
+        test(here[i].e, here[j].e);
       }
     }
     r0 = r1;
@@ -560,6 +593,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
   for (std::size_t e = edge_count; e > 0; --e) w.by_q_start[e] = w.by_q_start[e - 1];
   w.by_q_start[0] = 0;
   w.hit_node.resize(hits.size());
+  w.listed.assign(edge_count, 0);
   std::vector<V>& node_pt = w.node_pt;
   node_pt.assign(w.vert.begin(), w.vert.end());
   // A crossing is a node of its own, or the end of either leg when it lies
@@ -732,7 +766,14 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
           ++next_node;
           node_pt.push_back(c.x);
         }
-        if (!snapped || c.node < base.back()) add_near(c.node, c.x);
+        // A vertex goes into the lists once, the first time a crossing is
+        // put on it.
+        if (!snapped) {
+          add_near(c.node, c.x);
+        } else if (c.node < base.back() && !w.listed[c.node]) {
+          w.listed[c.node] = 1;
+          add_near(c.node, c.x);
+        }
         cuts.push_back({angle_from_a(c.x), c.x, c.node});
         w.hit_node[next_hit] = static_cast<std::uint32_t>(c.node);
       }
