@@ -321,7 +321,10 @@ std::uint64_t HashCube(std::int64_t i, std::int64_t j, std::int64_t k) {
 // A crossing of two shapes' edges: p the lower-numbered shape's edge, q the
 // other's (edges numbered through the group's shapes, base of the shape +
 // leg).
-struct Hit { std::uint32_t p, q; };
+struct Hit {
+  std::uint32_t p, q;
+  V x;  // where they cross
+};
 
 // Tables of the merge, kept from one group of shapes to the next so that
 // each group reuses the memory of the groups before it.
@@ -485,7 +488,7 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
   auto test = [&](std::uint32_t u, std::uint32_t v) {
     const std::uint32_t p = w.shape_of[u] < w.shape_of[v] ? u : v, q = p == u ? v : u;
     V x;
-    if (EdgesCross(w, on_chord, p, q, x)) hits.push_back({p, q});
+    if (EdgesCross(w, on_chord, p, q, x)) hits.push_back({p, q, x});
   };
   const auto& entries = w.entries;
   auto& here = w.here;
@@ -505,21 +508,25 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
     std::sort(here.begin(), here.end(), [axis](const MergeWork::Here& u, const MergeWork::Here& v) {
       return u.box.lo[axis] < v.box.lo[axis];
     });
-    for (std::size_t i = 0; i < here.size(); ++i) {
-      const MergeWork::Box& bu = here[i].box;
-      const std::int32_t* lu = &w.low[3 * here[i].e];
-      for (std::size_t j = i + 1; j < here.size() && here[j].box.lo[axis] <= bu.hi[axis]; ++j) {
-        if (here[i].shape == here[j].shape) continue;
-        const MergeWork::Box& bv = here[j].box;
+    const MergeWork::Here* in = here.data();
+    const std::size_t n = here.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      const MergeWork::Box bu = in[i].box;
+      const float reach = bu.hi[axis];
+      const std::uint32_t su = in[i].shape;
+      const std::int32_t* lu = &w.low[3 * in[i].e];
+      for (std::size_t j = i + 1; j < n && in[j].box.lo[axis] <= reach; ++j) {
+        if (su == in[j].shape) continue;
+        const MergeWork::Box& bv = in[j].box;
         if (bu.lo[0] > bv.hi[0] || bv.lo[0] > bu.hi[0] || bu.lo[1] > bv.hi[1] || bv.lo[1] > bu.hi[1] ||
             bu.lo[2] > bv.hi[2] || bv.lo[2] > bu.hi[2])
           continue;
         // The cube of the low corner where the boxes meet (cell grows with
         // its argument): the pair is tested there only.
-        const std::int32_t* lv = &w.low[3 * here[j].e];
+        const std::int32_t* lv = &w.low[3 * in[j].e];
         if (std::max(lu[0], lv[0]) != at[0] || std::max(lu[1], lv[1]) != at[1] || std::max(lu[2], lv[2]) != at[2])
           continue;
-        test(here[i].e, here[j].e);
+        test(in[i].e, in[j].e);
       }
     }
     r0 = r1;
@@ -748,8 +755,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
       }
       for (; next_hit < hits.size() && hits[next_hit].p == e; ++next_hit) {
         const std::uint32_t q = hits[next_hit].q;
-        V x;
-        EdgesCross(w, on_chord, e, q, x);
+        const V x = hits[next_hit].x;
         CrossNode c{next_node, x};
         const V ends[4] = {a, b, w.vert[q], w.vert[w.next[q]]};
         const std::int64_t end_nodes[4] = {e, w.next[e], q, w.next[q]};
