@@ -367,6 +367,13 @@ struct MergeWork {
   std::vector<std::uint8_t> listed;  // the vertices in the node lists
 };
 
+// Every shape lies within its cap: its centre and the cosine of its reach (a
+// little more), or -2 for a cap too wide to filter by.
+struct Cap {
+  V centre;
+  double cos;
+};
+
 // A ring of a group's union: its vertices ring_nodes[begin ... end), and the
 // shape and the place among the group's stretches of its first stretch.
 struct RingRef {
@@ -558,7 +565,7 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
 // in rings. Returns 0, 1 when every leg lies inside another shape (the
 // group covers the earth), 16 or 18 when the rings cannot be chained.
 int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int>>& nb,
-               const std::vector<double>& cap_cos, const std::vector<int>& ids,
+               const std::vector<Cap>& caps, const std::vector<int>& ids,
                const std::vector<std::uint32_t>& local_of, MergeWork& w, std::vector<cells::PointNode>& ring_nodes,
                std::vector<RingRef>& rings) {
   const std::vector<Shape>& polys = S.all;
@@ -797,7 +804,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
         bool covered = false;
         auto covers = [&](int qj) {
           // Beyond a shape's cap the point lies outside it.
-          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) return false;
+          if (VDot(mid, caps[qj].centre) < caps[qj].cos - 1e-12) return false;
           return Inside(S, polys[qj], mid);
         };
         if (last_cover >= 0 && covers(last_cover)) covered = true;
@@ -849,7 +856,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
           for (std::size_t k = i; k < j; ++k)
             member = member || static_cast<int>(w.shape_of[kept[along[k]].edge]) == qj;
           if (member) continue;
-          if (cap_cos[qj] > -1.0 && VDot(mid, polys[qj].centre) < cap_cos[qj] - 1e-12) continue;
+          if (VDot(mid, caps[qj].centre) < caps[qj].cos - 1e-12) continue;
           if (Inside(S, polys[qj], mid)) { covered = true; break; }
         }
       }
@@ -943,13 +950,12 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
   const std::vector<Shape>& polys = S.all;
   std::vector<std::vector<int>> nb;
   Neighbours(polys, nb);
-  // Every shape lies within its cap: the cosine of its reach (a little
-  // more), or -1 for a cap too wide to filter by.
-  std::vector<double> cap_cos(polys.size());
+  std::vector<Cap> caps(polys.size());
   for (std::size_t i = 0; i < polys.size(); ++i) {
     const double r = polys[i].reach + 1e-9;
-    cap_cos[i] = r < M_PI / 2 ? std::cos(r) : -1.0;
+    caps[i] = {polys[i].centre, r < M_PI / 2 ? std::cos(r) : -2.0};
   }
+
   std::vector<std::uint8_t> grouped(polys.size(), 0);
   std::vector<std::uint32_t> local_of(polys.size(), 0);
   std::vector<int> ids, stack;
@@ -973,7 +979,7 @@ int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& o
     }
     std::sort(ids.begin(), ids.end());
     for (std::size_t i = 0; i < ids.size(); ++i) local_of[ids[i]] = static_cast<std::uint32_t>(i);
-    const int status = MergeGroup(S, on_chord, nb, cap_cos, ids, local_of, w, ring_nodes, rings);
+    const int status = MergeGroup(S, on_chord, nb, caps, ids, local_of, w, ring_nodes, rings);
     if (status) return status;
   }
   // The rings in the order of their first stretches through the whole set,
