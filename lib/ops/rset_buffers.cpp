@@ -326,6 +326,20 @@ struct Hit {
   V x;  // where they cross
 };
 
+// Counting sort of items 0 ... n - 1 into buckets 0 ... buckets - 1:
+// start[b] becomes the first place of bucket b (start has buckets + 1
+// entries) and place(k, at) is told where item k goes, the items of one
+// bucket in the order they came.
+template <class Bucket, class Place>
+void CountIntoPlace(std::size_t n, std::size_t buckets, Bucket bucket, Place place, std::vector<std::uint32_t>& start) {
+  start.assign(buckets + 1, 0);
+  for (std::size_t k = 0; k < n; ++k) ++start[bucket(k) + 1];
+  for (std::size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  for (std::size_t k = 0; k < n; ++k) place(k, start[bucket(k)]++);
+  for (std::size_t b = buckets; b > 0; --b) start[b] = start[b - 1];
+  start[0] = 0;
+}
+
 // Tables of the merge, kept from one group of shapes to the next so that
 // each group reuses the memory of the groups before it.
 struct MergeWork {
@@ -547,13 +561,10 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
     }
   }
   // By p, then by q: counted into place by p, each run sorted.
-  w.start.assign(edges + 1, 0);
-  for (const Hit& x : hits) ++w.start[x.p + 1];
-  for (std::size_t e = 0; e < edges; ++e) w.start[e + 1] += w.start[e];
   w.sorted.resize(hits.size());
-  for (const Hit& x : hits) w.sorted[w.start[x.p]++] = x;
-  for (std::size_t e = edges; e > 0; --e) w.start[e] = w.start[e - 1];
-  w.start[0] = 0;
+  CountIntoPlace(
+      hits.size(), edges, [&](std::size_t k) { return hits[k].p; },
+      [&](std::size_t k, std::uint32_t at) { w.sorted[at] = hits[k]; }, w.start);
   for (std::size_t e = 0; e < edges; ++e)
     std::sort(w.sorted.begin() + w.start[e], w.sorted.begin() + w.start[e + 1],
               [](const Hit& u, const Hit& v) { return u.q < v.q; });
@@ -599,13 +610,10 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
   // Each pair of shapes is crossed once, when the lower-numbered one is cut;
   // its crossings wait, by the other shape's leg, until that shape is cut in
   // turn, so that both legs get the same node at the same point.
-  w.by_q_start.assign(edge_count + 1, 0);
-  for (const Hit& x : hits) ++w.by_q_start[x.q + 1];
-  for (std::size_t e = 0; e < edge_count; ++e) w.by_q_start[e + 1] += w.by_q_start[e];
   w.by_q.resize(hits.size());
-  for (std::size_t k = 0; k < hits.size(); ++k) w.by_q[w.by_q_start[hits[k].q]++] = static_cast<std::uint32_t>(k);
-  for (std::size_t e = edge_count; e > 0; --e) w.by_q_start[e] = w.by_q_start[e - 1];
-  w.by_q_start[0] = 0;
+  CountIntoPlace(
+      hits.size(), edge_count, [&](std::size_t k) { return hits[k].q; },
+      [&](std::size_t k, std::uint32_t at) { w.by_q[at] = static_cast<std::uint32_t>(k); }, w.by_q_start);
   w.hit_node.resize(hits.size());
   w.listed.assign(edge_count, 0);
   std::vector<V>& node_pt = w.node_pt;
@@ -889,12 +897,10 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
   // shapes on its left and nothing on its right.
   auto turn = [&](const Stretch& in, std::size_t start) -> std::ptrdiff_t {
     if (any_start.empty()) {
-      any_start.assign(static_cast<std::size_t>(next_node) + 1, 0);
-      for (const Stretch& t : kept) ++any_start[t.from + 1];
-      for (std::size_t i = 1; i < any_start.size(); ++i) any_start[i] += any_start[i - 1];
       any_list.resize(kept.size());
-      std::vector<std::uint32_t> fill(any_start.begin(), any_start.end() - 1);
-      for (std::size_t s = 0; s < kept.size(); ++s) any_list[fill[kept[s].from]++] = static_cast<std::uint32_t>(s);
+      CountIntoPlace(
+          kept.size(), static_cast<std::size_t>(next_node), [&](std::size_t s) { return kept[s].from; },
+          [&](std::size_t s, std::uint32_t at) { any_list[at] = static_cast<std::uint32_t>(s); }, any_start);
     }
     if (any_start[in.to] == any_start[in.to + 1]) return -1;
     const V p = node_pt[in.to];
