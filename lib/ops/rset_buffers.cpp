@@ -98,6 +98,7 @@ Shape NGon(V p, double r, int n, std::uint64_t attr) {
   g.kind = kNGon;
   g.centre = p;
   g.reach = r;
+  g.v.reserve(static_cast<std::size_t>(n));
   for (int k = 0; k < n; ++k) {
     const double t = 2.0 * M_PI * k / n;
     const V dir = Sub(Mul(north, std::cos(t)), Mul(east, std::sin(t)));
@@ -617,6 +618,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
   w.hit_node.resize(hits.size());
   w.listed.assign(edge_count, 0);
   std::vector<V>& node_pt = w.node_pt;
+  node_pt.reserve(w.vert.size() + hits.size());  // a vertex each, and at most a node per crossing
   node_pt.assign(w.vert.begin(), w.vert.end());
   // A crossing is a node of its own, or the end of either leg when it lies
   // that close to one: a crossing a few micrometres from a vertex would leave
@@ -635,7 +637,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
   near_list.clear();
   near_list.reserve(hits.size());
   std::size_t cube_count = std::size_t{1} << 10;
-  while (cube_count < 2 * hits.size()) cube_count <<= 1;
+  while (cube_count < 2 * (hits.size() + 1)) cube_count <<= 1;  // at most a cube for each crossing
   cubes.assign(cube_count, MergeWork::CubeSlot{0, -1, -1});
   std::size_t cubes_used = 0;
   auto cube_slot = [&](std::uint64_t key) {
@@ -1183,6 +1185,7 @@ void CloseRing(std::vector<V>& ring) {
 std::vector<V> QuarterFan(V c, V u1, V u2, const Side& s) {
   const int m = std::max(1, (s.n + 3) / 4);
   std::vector<V> pts;
+  pts.reserve(static_cast<std::size_t>(m) + 1);
   for (int j = 0; j <= m; ++j) {
     const double t = (M_PI / 2.0) * j / m;
     pts.push_back(Toward(c, Add(Mul(u1, std::cos(t)), Mul(u2, std::sin(t))), s.rho));
@@ -1205,6 +1208,8 @@ void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool 
   // k(n) margin of the round parts by steps of pi / n.
   g.steps = std::max(1, static_cast<int>(std::ceil(g.len / (M_PI / nmax))));
   const V rn = Mul(g.n, -1.0);
+  g.right.reserve(static_cast<std::size_t>(g.steps) + 1);
+  g.left.reserve(static_cast<std::size_t>(g.steps) + 1);
   for (int i = 0; i <= g.steps; ++i) {
     const double t = g.len * i / g.steps;
     const V p = i == 0 ? a : i == g.steps ? b : Toward(a, g.ea, t);
@@ -1225,6 +1230,7 @@ void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool 
   Shape s;
   s.kind = kLeg;
   s.attr = attr;
+  s.v.reserve(2 * g.right.size() + g.cap_br.size() + g.cap_bl.size() + g.cap_al.size() + g.cap_ar.size());
   for (const V& p : g.right) PushRing(s.v, p);
   for (const V& p : g.cap_br) PushRing(s.v, p);
   for (const V& p : g.cap_bl) PushRing(s.v, p);
@@ -1259,6 +1265,7 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   const double psi2 = std::atan2(VDot(t2, g.e2), VDot(t2, g.e1));
   const int nmax = std::max(R.n, L.n);
   std::vector<double> ang;
+  ang.reserve(static_cast<std::size_t>(nmax) + 15);
   auto put = [&](double a) {
     a = std::remainder(a, 2.0 * M_PI);
     if (a >= M_PI) a -= 2.0 * M_PI;
@@ -1284,12 +1291,14 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
       put(psi2 + a);
     }
   std::sort(ang.begin(), ang.end());
+  g.angle.reserve(ang.size() + 2);
   g.angle.push_back(-M_PI);
   for (double a : ang)
     if (a > g.angle.back() + 1e-12 && a < M_PI - 1e-12) g.angle.push_back(a);
   g.angle.push_back(M_PI);
   const double sd = std::sin(d);
   std::vector<double> radius;
+  radius.reserve(g.angle.size());
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const double m = 0.5 * (g.angle[i] + g.angle[i + 1]);
     const V u = Add(Mul(g.e1, std::cos(m)), Mul(g.e2, std::sin(m)));
@@ -1354,6 +1363,8 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   const double hair = 2.0 * kHairWidth;
   auto small = [&](double r) { return r == hair || r == core; };
   std::vector<double> kept_angle{g.angle[0]}, kept_radius;
+  kept_angle.reserve(g.angle.size());
+  kept_radius.reserve(g.angle.size());
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const bool last = i + 2 == g.angle.size();
     if (!last && small(radius[i]) && radius[i + 1] == radius[i] && g.angle[i + 2] - kept_angle.back() <= M_PI / 2)
@@ -1361,7 +1372,8 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
     kept_angle.push_back(g.angle[i + 1]);
     kept_radius.push_back(radius[i]);
   }
-  g.angle = kept_angle;
+  g.angle = std::move(kept_angle);
+  g.pangle.reserve(g.angle.size());
   for (double a : g.angle) g.pangle.push_back(PseudoAngle(-std::cos(a), -std::sin(a)));
   g.pangle.front() = 0.0;
   g.pangle.back() = 4.0;
@@ -1369,6 +1381,8 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   s.kind = kJoin;
   s.attr = attr;
   double widest = 0.0;
+  g.pt.reserve(2 * (g.angle.size() - 1));
+  s.v.reserve(2 * (g.angle.size() - 1));
   for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
     const double r = kept_radius[i];
     widest = std::max(widest, r);
@@ -1444,7 +1458,11 @@ int q7_LsetExpand(const DeriveContext& ctx, const geodesy::Ellipsoid* e, int mod
   try {
     std::vector<cells::PointNode> all;
     if (!cells::CollectVertices(*ctx.index, lines, all)) return DERIVE_NO_WORKSPACE;
+    // A leg and a join for about every vertex.
     Shapes S;
+    S.all.reserve(2 * all.size());
+    S.legs.reserve(all.size());
+    S.joins.reserve(all.size());
     std::vector<cells::PointNode> line;
     for (const auto& p : all) {
       if (!cells::IsMark(p)) {
