@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <unordered_map>
 #include <vector>
@@ -31,8 +34,22 @@ double ArcAngle(V a, V b) {
   return std::atan2(std::sqrt(VDot(ab, ab)), VDot(a, b));
 }
 
-// The point at angle rho from c in the tangent direction dir (unit, normal to c).
-V Toward(V c, V dir, double rho) { return Unit(Add(Mul(c, std::cos(rho)), Mul(dir, std::sin(rho)))); }
+// The point at angle rho from c in the tangent direction dir (unit, normal to c),
+// from rho's cosine and sine.
+V Toward(V c, V dir, double cos_rho, double sin_rho) { return Unit(Add(Mul(c, cos_rho), Mul(dir, sin_rho))); }
+V Toward(V c, V dir, double rho) { return Toward(c, dir, std::cos(rho), std::sin(rho)); }
+
+// std::nextafter(x, y) for finite x, without the library call (six for each
+// edge's box).
+inline float NextFloat(float x, float y) {
+  if (x == y || x != x) return x == y ? y : x;
+  if (x == 0.0f) return y > 0.0f ? std::numeric_limits<float>::denorm_min() : -std::numeric_limits<float>::denorm_min();
+  std::uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  bits = (y > x) == (x > 0.0f) ? bits + 1 : bits - 1;  // away from zero, or towards it
+  std::memcpy(&x, &bits, sizeof bits);
+  return x;
+}
 
 // A one-sided buffer keeps this hair of width (radians, 3 m) on its other
 // side, with round parts of twice that and four vertices to a circle, so that
@@ -439,8 +456,8 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
     float ext = 0.0f;
     MergeWork::Box& bx = w.box[e];
     for (int k = 0; k < 3; ++k) {
-      bx.lo[k] = std::nextafter(static_cast<float>(std::min(ca[k], cb[k]) - pad), -2.0f);
-      bx.hi[k] = std::nextafter(static_cast<float>(std::max(ca[k], cb[k]) + pad), 2.0f);
+      bx.lo[k] = NextFloat(static_cast<float>(std::min(ca[k], cb[k]) - pad), -2.0f);
+      bx.hi[k] = NextFloat(static_cast<float>(std::max(ca[k], cb[k]) + pad), 2.0f);
       ext = std::max(ext, bx.hi[k] - bx.lo[k]);
       group_lo[k] = std::min(group_lo[k], bx.lo[k]);
       group_hi[k] = std::max(group_hi[k], bx.hi[k]);
@@ -1373,8 +1390,15 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
     kept_radius.push_back(radius[i]);
   }
   g.angle = std::move(kept_angle);
-  g.pangle.reserve(g.angle.size());
-  for (double a : g.angle) g.pangle.push_back(PseudoAngle(-std::cos(a), -std::sin(a)));
+  // Each angle's cosine and sine, for its pseudo-angle and the points on it.
+  const std::size_t na = g.angle.size();
+  std::vector<double> cos_sin(2 * na);
+  for (std::size_t i = 0; i < na; ++i) {
+    cos_sin[2 * i] = std::cos(g.angle[i]);
+    cos_sin[2 * i + 1] = std::sin(g.angle[i]);
+  }
+  g.pangle.reserve(na);
+  for (std::size_t i = 0; i < na; ++i) g.pangle.push_back(PseudoAngle(-cos_sin[2 * i], -cos_sin[2 * i + 1]));
   g.pangle.front() = 0.0;
   g.pangle.back() = 4.0;
   Shape s;
@@ -1383,11 +1407,17 @@ void AddJoin(Shapes& S, V c, V n1, V n2, double len1, double len2, const Side& R
   double widest = 0.0;
   g.pt.reserve(2 * (g.angle.size() - 1));
   s.v.reserve(2 * (g.angle.size() - 1));
-  for (std::size_t i = 0; i + 1 < g.angle.size(); ++i) {
+  double last_r = -1.0, cos_rho = 1.0, sin_rho = 0.0;  // the bins' radii mostly repeat
+  for (std::size_t i = 0; i + 1 < na; ++i) {
     const double r = kept_radius[i];
     widest = std::max(widest, r);
-    for (double a : {g.angle[i], g.angle[i + 1]}) {
-      const V p = Toward(c, Add(Mul(g.e1, std::cos(a)), Mul(g.e2, std::sin(a))), r);
+    if (r != last_r) {
+      last_r = r;
+      cos_rho = std::cos(r);
+      sin_rho = std::sin(r);
+    }
+    for (std::size_t k : {i, i + 1}) {
+      const V p = Toward(c, Add(Mul(g.e1, cos_sin[2 * k]), Mul(g.e2, cos_sin[2 * k + 1])), cos_rho, sin_rho);
       g.pt.push_back(p);
       PushRing(s.v, p);
     }
