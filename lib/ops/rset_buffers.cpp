@@ -68,6 +68,11 @@ constexpr double kJoinOverlap = 1e-3;
 constexpr double kSideTilt = 1e-5;
 constexpr double kSideTiltReach = 4e-8;
 
+// How deep inside another shape an edge must lie for the merge to leave it
+// out (radians, 6 mm): far beyond the snap distance and the sign tolerances
+// of the crossing test.
+constexpr double kDeepInside = 1e-9;
+
 enum ShapeKind { kNGon, kLeg, kJoin };
 
 // Leg shape: a band of each side's width along the great-circle arc a-b,
@@ -79,6 +84,9 @@ struct LegShape {
   std::vector<V> right, left;  // offsets at the steps, 0 ... steps
   bool cap_a = false, cap_b = false;
   std::vector<V> cap_br, cap_bl, cap_al, cap_ar;  // quarter circles, counterclockwise about their end
+  // A band of one step is where the four planes of its sides (unit normals,
+  // pointing in) keep a point on their positive sides.
+  V side[4]{};
 };
 
 // Join shape: star-shaped about the vertex; angle[i] .. angle[i+1] is spanned
@@ -96,6 +104,9 @@ struct Shape {
   int kind = kNGon;
   V centre{};
   double reach = 0.0;  // every point of the shape lies within this angle of centre
+  // n-gons: the cosine of the angle from centre within which a point lies
+  // deep inside (a little less than the inscribed circle's radius).
+  double deep_cos = 2.0;
   int sub = -1;        // index into the legs or joins
 };
 
@@ -115,6 +126,9 @@ Shape NGon(V p, double r, int n, std::uint64_t attr) {
   g.kind = kNGon;
   g.centre = p;
   g.reach = r;
+  // The inscribed circle: tan(inradius) = tan(r) cos(pi / n).
+  const double inradius = std::atan(std::tan(std::min(r, M_PI / 2 - 1e-9)) * std::cos(M_PI / n));
+  g.deep_cos = std::cos(inradius * (1.0 - 1e-9) - kDeepInside);
   g.v.reserve(static_cast<std::size_t>(n));
   for (int k = 0; k < n; ++k) {
     const double t = 2.0 * M_PI * k / n;
@@ -205,6 +219,83 @@ bool Inside(const Shapes& s, const Shape& g, V q) {
     case kLeg: return InsideLeg(s.legs[g.sub], q);
     case kJoin: return InsideJoin(s.joins[g.sub], q);
     default: return InsideConvex(g.v, q);
+  }
+}
+
+
+// Whether x lies on the positive side of the plane with normal nrm by at
+// least kDeepInside (nrm need not be a unit vector).
+inline bool DeepSide(V nrm, V x) {
+  const double d = VDot(nrm, x);
+  return d > 0.0 && d * d >= kDeepInside * kDeepInside * VDot(nrm, nrm);
+}
+
+// Whether the edge p-q (shorter than a quarter circle) lies wholly in join
+// j, kDeepInside from its boundary. The bins are convex (a sector of less
+// than a half turn, inside its chord), and the edge is followed through them
+// around the centre: it is cut where it crosses the rays between bins (the
+// angle about the centre moves one way along an arc that misses the
+// centre), and each piece must lie deep inside its bin's chord at both
+// ends. A point on a ray between bins of different radii lies on the
+// join's boundary unless it is deep inside both chords, so an end of the
+// edge that lies near a ray of its bin must be deep inside the bin beyond
+// it too. An edge through the centre is two rays from it: its crossings
+// of the rays there lie inside every chord.
+bool DeepInsideJoin(const JoinShape& j, V p, V q) {
+  if (VDot(p, j.c) <= 0.0 || VDot(q, j.c) <= 0.0) return false;
+  const std::size_t bins = j.pangle.size() - 1;
+  auto bin = [&](V x) {
+    const double phi = PseudoAngle(-VDot(x, j.e1), -VDot(x, j.e2));
+    auto it = std::upper_bound(j.pangle.begin(), j.pangle.end(), phi);
+    const std::size_t i = it == j.pangle.begin() ? 0 : static_cast<std::size_t>(it - j.pangle.begin()) - 1;
+    return std::min(i, bins - 1);
+  };
+  // The plane of the ray that starts bin i (the one at angle[i]): points
+  // counterclockwise of it within a half turn lie on its positive side.
+  auto ray = [&](std::size_t i) { return VCross(j.c, j.pt[2 * (i % bins)]); };
+  auto deep_in = [&](std::size_t i, V x) { return DeepSide(VCross(j.pt[2 * i], j.pt[2 * i + 1]), x); };
+  auto end_deep = [&](std::size_t i, V x) {
+    if (!deep_in(i, x)) return false;
+    if (!DeepSide(ray(i), x) && !deep_in((i + bins - 1) % bins, x)) return false;
+    if (!DeepSide(Mul(ray(i + 1), -1.0), x) && !deep_in((i + 1) % bins, x)) return false;
+    return true;
+  };
+  std::size_t i = bin(p);
+  const std::size_t last = bin(q);
+  if (!end_deep(i, p) || !end_deep(last, q)) return false;
+  const bool ccw = Det(j.c, p, q) >= 0.0;
+  V at = p;
+  for (std::size_t steps = 0; i != last; ++steps) {
+    if (steps > bins) return false;
+    const V n = ray(ccw ? i + 1 : i);
+    const double np = VDot(n, p), nq = VDot(n, q);
+    if (np * nq > 0.0) return false;  // the edge does not reach that ray
+    V x = Sub(Mul(p, nq), Mul(q, np));
+    if (VDot(x, Add(p, q)) < 0.0) x = Mul(x, -1.0);
+    if (!deep_in(i, at) || !deep_in(i, x)) return false;
+    at = x;
+    i = ccw ? (i + 1) % bins : (i + bins - 1) % bins;
+  }
+  return deep_in(i, at) && deep_in(i, q);
+}
+
+// Whether the edge p-q (shorter than a quarter circle) lies wholly in g,
+// kDeepInside from its boundary. A band of one step is convex: when every
+// plane of its sides keeps both ends on its inner side, it keeps every point
+// of the edge between them. An n-gon holds its inscribed circle, and the
+// circle the edge between two points in it. Joins as above.
+bool DeepInside(const Shapes& s, const Shape& g, V p, V q) {
+  switch (g.kind) {
+    case kLeg: {
+      const LegShape& l = s.legs[g.sub];
+      if (l.steps != 1) return false;
+      for (const V& n : l.side)
+        if (VDot(n, p) < kDeepInside || VDot(n, q) < kDeepInside) return false;
+      return true;
+    }
+    case kJoin: return DeepInsideJoin(s.joins[g.sub], p, q);
+    default:  // within the inscribed circle (less than a hemisphere)
+      return VDot(p, g.centre) >= g.deep_cos && VDot(q, g.centre) >= g.deep_cos;
   }
 }
 
@@ -369,6 +460,9 @@ struct MergeWork {
   std::vector<V> vert, normal;
   std::vector<std::uint32_t> next, shape_of;
   std::vector<double> ontol;
+  // The edges that lie deep inside another shape: never boundary, and left
+  // out of the crossing search.
+  std::vector<std::uint8_t> buried;
   // The crossing search.
   struct Box { float lo[3], hi[3]; };
   struct Entry { std::uint32_t key, e; };  // key: the cube
@@ -500,6 +594,7 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
       cubes *= hi[k] - lo[k] + 1;
       w.low[3 * e + k] = static_cast<std::int32_t>(lo[k]);
     }
+    if (w.buried[e]) continue;
     if (w.wide[e] || cubes > kMostCubes) {
       w.wide[e] = 1;
       w.big.push_back(static_cast<std::uint32_t>(e));
@@ -575,7 +670,7 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
     for (int t : nb[s]) {
       const std::uint32_t lt = local_of[t];
       for (std::int64_t v = w.base[lt]; v < w.base[lt + 1]; ++v)
-        if (!w.wide[v] || s < static_cast<std::uint32_t>(t)) test(u, static_cast<std::uint32_t>(v));
+        if (!w.buried[v] && (!w.wide[v] || s < static_cast<std::uint32_t>(t))) test(u, static_cast<std::uint32_t>(v));
     }
   }
   // By p, then by q: counted into place by p, each run sorted.
@@ -620,6 +715,35 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
       const V ab = VCross(v[l], v[(l + 1) % n]);
       w.normal[e] = ab;
       w.ontol[e] = kOnLine * std::sqrt(VDot(ab, ab));
+    }
+  }
+  // An edge deep inside another shape is covered all along, and where
+  // other edges cross it they lie inside that shape on both sides of the
+  // crossing: they are covered or not there as if it were not there. So it
+  // takes no part in the crossing search and its one stretch is covered.
+  // Most edges of the line buffers are such (the joins' cores, the bands'
+  // ends), and most crossings were theirs.
+  w.buried.assign(edge_count, 0);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    int last = -1;  // the shape that held the last edge buried
+    auto holds = [&](int t, V p, V q) {
+      if (VDot(p, caps[t].centre) < caps[t].cos) return false;
+      if (VDot(q, caps[t].centre) < caps[t].cos) return false;
+      return DeepInside(S, polys[t], p, q);
+    };
+    for (std::int64_t e = base[i]; e < base[i + 1]; ++e) {
+      const V p = w.vert[e], q = w.vert[w.next[e]];
+      if (VDot(p, q) <= 0.0) continue;
+      if (last >= 0 && holds(last, p, q)) {
+        w.buried[e] = 1;
+        continue;
+      }
+      for (int t : nb[ids[i]])
+        if (t != last && holds(t, p, q)) {
+          w.buried[e] = 1;
+          last = t;
+          break;
+        }
     }
   }
   EdgeCrossings(nb, local_of, on_chord, w);
@@ -823,6 +947,10 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
       for (const Cut& c : cuts) { at.push_back(c.x); nodes.push_back(c.node); }
       at.push_back(b);
       nodes.push_back(w.next[e]);
+      if (w.buried[e]) {
+        kept.push_back({e, w.next[e], e, false, false});
+        continue;
+      }
       for (std::size_t s = 0; s + 1 < at.size(); ++s) {
         if (nodes[s] == nodes[s + 1]) continue;  // a crossing put on a vertex
         const V mid = Unit(Add(at[s], at[s + 1]));
@@ -1232,6 +1360,12 @@ void AddLeg(Shapes& S, V a, V b, const Side& R, const Side& L, bool cap_a, bool 
     const V p = i == 0 ? a : i == g.steps ? b : Toward(a, g.ea, t);
     g.right.push_back(Toward(p, rn, R.w));
     g.left.push_back(Toward(p, g.n, L.w));
+  }
+  if (g.steps == 1) {
+    g.side[0] = g.ea;
+    g.side[1] = Mul(g.eb, -1.0);
+    g.side[2] = Unit(VCross(g.right[0], g.right[1]));
+    g.side[3] = Unit(VCross(g.left[1], g.left[0]));
   }
   g.cap_a = cap_a;
   g.cap_b = cap_b;

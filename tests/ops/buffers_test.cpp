@@ -676,6 +676,41 @@ TEST_F(Buffers, LineCasesFollowTheSideRule) {
   EXPECT_GT(ops::q7_RsetPointTest(*idx_, V{0, 0, 1}, a.out, 1e-12, 1), 0);
 }
 
+// Coast-like lines: many legs far shorter than the widths, with turns of up
+// to 150 degrees either way, so that most edges of the shapes lie deep
+// inside a neighbouring band or join (cores, band ends, wedges inside the
+// next vertex's join) and the merge leaves them out of its crossing search,
+// while the edges still in it cross them. One-sided and unequal widths,
+// densities 2 and 6.
+TEST_F(Buffers, DenseWigglesFollowTheSideRule) {
+  const double km = 1000.0 / 6371007.1808;
+  std::mt19937_64 rng(4242);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const Widths widths[] = {{20 * km, 5 * km, 2}, {0.0, 8 * km, 2}, {6 * km, 15 * km, 6}};
+  const int lines = Sanitized() ? 2 : 4;
+  for (int i = 0; i < lines; ++i) {
+    V p = i == 1 ? LatLonDeg(89.9, 0.0) : RandomUnit(rng);
+    const V east = Unitised(geodesy::Cross(std::fabs(p.z) < 0.9 ? V{0, 0, 1} : V{1, 0, 0}, p));
+    V dir = east;
+    std::vector<V> line{p};
+    const int legs = 60 + static_cast<int>(rng() % 60);
+    for (int k = 0; k < legs; ++k) {
+      const V q = Along(p, dir, (0.5 + 3.0 * u(rng)) * km);
+      line.push_back(q);
+      dir = TurnedAt(p, q, (u(rng) - 0.5) * 2.0 * 150.0 * M_PI / 180.0);
+      p = q;
+    }
+    for (const Widths& w : widths) {
+      Failures f;
+      int status = -1;
+      CheckLines(*idx_, {line}, w, 1000, rng, f, &status, true);
+      EXPECT_EQ(status, 0) << "line " << i;
+      EXPECT_EQ(f.inside_missed + f.outside_taken + f.vertices_outside, 0) << "line " << i << ", " << f.checked
+                                                                           << " queries";
+    }
+  }
+}
+
 TEST_F(Buffers, LineWidthLimits) {
   const geodesy::Ellipsoid e = geodesy::MakeEllipsoid();
   const double limit = 0.1 * ops::MeanRadius(e);
