@@ -382,7 +382,8 @@ void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>&
   };
   struct Box { std::int64_t lo[3], hi[3]; };
   std::vector<Box> boxes(shapes.size());
-  std::unordered_map<std::uint64_t, std::vector<int>> grid;
+  // Every shape in every cube its box touches, as (cube, shape), sorted.
+  std::vector<std::pair<std::uint64_t, int>> entries;
   for (std::size_t s = 0; s < shapes.size(); ++s) {
     const Shape& g = shapes[s];
     const double rc = g.reach >= M_PI / 2 ? 2.0 : 2.0 * std::sin(g.reach / 2.0) + 1e-9;
@@ -394,28 +395,36 @@ void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>&
     }
     for (std::int64_t i = b.lo[0]; i <= b.hi[0]; ++i)
       for (std::int64_t j = b.lo[1]; j <= b.hi[1]; ++j)
-        for (std::int64_t k = b.lo[2]; k <= b.hi[2]; ++k) grid[key(i, j, k)].push_back(static_cast<int>(s));
+        for (std::int64_t k = b.lo[2]; k <= b.hi[2]; ++k) entries.push_back({key(i, j, k), static_cast<int>(s)});
   }
-  std::vector<std::size_t> seen(shapes.size(), SIZE_MAX);
-  for (std::size_t s = 0; s < shapes.size(); ++s) {
-    const Box& b = boxes[s];
-    for (std::int64_t i = b.lo[0]; i <= b.hi[0]; ++i)
-      for (std::int64_t j = b.lo[1]; j <= b.hi[1]; ++j)
-        for (std::int64_t k = b.lo[2]; k <= b.hi[2]; ++k) {
-          auto it = grid.find(key(i, j, k));
-          if (it == grid.end()) continue;
-          for (int t : it->second) {
-            if (static_cast<std::size_t>(t) <= s || seen[t] == s) continue;
-            seen[t] = s;
-            const double near_sq =
-                ChordSqOfAngle(std::min(M_PI, shapes[s].reach + shapes[t].reach + 1e-9));
-            const V d = Sub(shapes[s].centre, shapes[t].centre);
-            if (VDot(d, d) <= near_sq) {
-              nb[s].push_back(t);
-              nb[t].push_back(static_cast<int>(s));
-            }
-          }
+  std::sort(entries.begin(), entries.end());
+  // Each pair of shapes in a cube, in the one cube that holds the low corner
+  // of where their boxes meet.
+  for (std::size_t r0 = 0; r0 < entries.size();) {
+    std::size_t r1 = r0 + 1;
+    while (r1 < entries.size() && entries[r1].first == entries[r0].first) ++r1;
+    const std::uint64_t at = entries[r0].first;
+    const std::int64_t here[3] = {static_cast<std::int64_t>(at / 4194304 / 4194304),
+                                  static_cast<std::int64_t>(at / 4194304 % 4194304),
+                                  static_cast<std::int64_t>(at % 4194304)};
+    for (std::size_t x = r0; x < r1; ++x) {
+      const int s = entries[x].second;
+      const Box& bs = boxes[s];
+      for (std::size_t y = x + 1; y < r1; ++y) {
+        const int t = entries[y].second;
+        const Box& bt = boxes[t];
+        if (std::max(bs.lo[0], bt.lo[0]) != here[0] || std::max(bs.lo[1], bt.lo[1]) != here[1] ||
+            std::max(bs.lo[2], bt.lo[2]) != here[2])
+          continue;
+        const double near_sq = ChordSqOfAngle(std::min(M_PI, shapes[s].reach + shapes[t].reach + 1e-9));
+        const V d = Sub(shapes[s].centre, shapes[t].centre);
+        if (VDot(d, d) <= near_sq) {
+          nb[s].push_back(t);
+          nb[t].push_back(s);
         }
+      }
+    }
+    r0 = r1;
   }
   for (auto& l : nb) std::sort(l.begin(), l.end());
 }
