@@ -366,11 +366,26 @@ struct Stretch {
 // Travelling along the great circle with normal edge, the direction at p.
 V Heading(V edge, V p) { return Unit(VCross(edge, p)); }
 
+// Each shape's neighbours, ascending: list[start[i] ... start[i + 1]).
+struct Adjacency {
+  struct Range {
+    const int *b, *e;
+    const int* begin() const { return b; }
+    const int* end() const { return e; }
+    std::size_t size() const { return static_cast<std::size_t>(e - b); }
+    int operator[](std::size_t k) const { return b[k]; }
+  };
+  std::vector<std::size_t> start;
+  std::vector<int> list;
+  Range operator[](std::size_t i) const { return {list.data() + start[i], list.data() + start[i + 1]}; }
+};
+
 // Pairs of shapes whose bounding caps meet, found through a grid of cubes
 // over the unit sphere: each shape is entered in every cube its cap's box
-// touches. nb[i] comes back ascending.
-void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>& nb) {
-  nb.assign(shapes.size(), {});
+// touches.
+void Neighbours(const std::vector<Shape>& shapes, Adjacency& nb) {
+  nb.start.assign(shapes.size() + 1, 0);
+  nb.list.clear();
   if (shapes.empty()) return;
   std::vector<double> reach;
   for (const Shape& g : shapes) reach.push_back(g.reach);
@@ -399,7 +414,8 @@ void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>&
   }
   std::sort(entries.begin(), entries.end());
   // Each pair of shapes in a cube, in the one cube that holds the low corner
-  // of where their boxes meet.
+  // of where their boxes meet; then both ways round, by shape.
+  std::vector<std::pair<int, int>> pairs;
   for (std::size_t r0 = 0; r0 < entries.size();) {
     std::size_t r1 = r0 + 1;
     while (r1 < entries.size() && entries[r1].first == entries[r0].first) ++r1;
@@ -416,17 +432,30 @@ void Neighbours(const std::vector<Shape>& shapes, std::vector<std::vector<int>>&
         if (std::max(bs.lo[0], bt.lo[0]) != here[0] || std::max(bs.lo[1], bt.lo[1]) != here[1] ||
             std::max(bs.lo[2], bt.lo[2]) != here[2])
           continue;
-        const double near_sq = ChordSqOfAngle(std::min(M_PI, shapes[s].reach + shapes[t].reach + 1e-9));
+        // A chord is no longer than its angle: most pairs far apart are
+        // told without the sine.
         const V d = Sub(shapes[s].centre, shapes[t].centre);
-        if (VDot(d, d) <= near_sq) {
-          nb[s].push_back(t);
-          nb[t].push_back(s);
-        }
+        const double dd = VDot(d, d), reach = shapes[s].reach + shapes[t].reach + 1e-9;
+        if (dd > reach * reach) continue;
+        if (dd <= ChordSqOfAngle(std::min(M_PI, reach))) pairs.push_back({s, t});
       }
     }
     r0 = r1;
   }
-  for (auto& l : nb) std::sort(l.begin(), l.end());
+  for (const auto& st : pairs) {
+    ++nb.start[st.first + 1];
+    ++nb.start[st.second + 1];
+  }
+  for (std::size_t i = 0; i < shapes.size(); ++i) nb.start[i + 1] += nb.start[i];
+  nb.list.resize(nb.start.back());
+  std::vector<std::size_t> at(nb.start.begin(), nb.start.end() - 1);
+  for (const auto& st : pairs) {
+    nb.list[at[st.first]++] = st.second;
+    nb.list[at[st.second]++] = st.first;
+  }
+  for (std::size_t i = 0; i < shapes.size(); ++i)
+    std::sort(nb.list.begin() + static_cast<std::ptrdiff_t>(nb.start[i]),
+              nb.list.begin() + static_cast<std::ptrdiff_t>(nb.start[i + 1]));
 }
 
 std::uint64_t HashCube(std::int64_t i, std::int64_t j, std::int64_t k) {
@@ -536,7 +565,7 @@ bool EdgesCross(const MergeWork& w, bool on_chord, std::uint32_t p, std::uint32_
 // holds the low corner of where their boxes meet. Edges whose boxes span
 // more cubes than that is worth (the sides of the widest circles) are
 // tested against every edge of the shapes whose caps meet their own.
-void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<std::uint32_t>& local_of,
+void EdgeCrossings(const Adjacency& nb, const std::vector<std::uint32_t>& local_of,
                    bool on_chord, MergeWork& w) {
   std::vector<Hit>& hits = w.hits;
   hits.clear();
@@ -697,7 +726,7 @@ void EdgeCrossings(const std::vector<std::vector<int>>& nb, const std::vector<st
 // place there) as rings: their vertices appended to ring_nodes, each ring
 // in rings. Returns 0, 1 when every leg lies inside another shape (the
 // group covers the earth), 16 or 18 when the rings cannot be chained.
-int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int>>& nb,
+int MergeGroup(const Shapes& S, bool on_chord, const Adjacency& nb,
                const std::vector<Cap>& caps, const std::vector<int>& ids,
                const std::vector<std::uint32_t>& local_of, MergeWork& w, std::vector<cells::PointNode>& ring_nodes,
                std::vector<RingRef>& rings) {
@@ -972,7 +1001,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
           return Inside(S, polys[qj], mid);
         };
         if (last_cover >= 0 && covers(last_cover)) covered = true;
-        const std::vector<int>& around = nb[ids[li]];
+        const Adjacency::Range around = nb[ids[li]];
         for (std::size_t k = 0; !covered && k < around.size(); ++k) {
           const int qj = around[k];
           if (qj != last_cover && covers(qj)) {
@@ -1110,7 +1139,7 @@ int MergeGroup(const Shapes& S, bool on_chord, const std::vector<std::vector<int
 // vertices).
 int MergeShapes(const Shapes& S, bool on_chord, std::vector<cells::PointNode>& out) {
   const std::vector<Shape>& polys = S.all;
-  std::vector<std::vector<int>> nb;
+  Adjacency nb;
   Neighbours(polys, nb);
   std::vector<Cap> caps(polys.size());
   for (std::size_t i = 0; i < polys.size(); ++i) {
