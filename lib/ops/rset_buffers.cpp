@@ -576,10 +576,11 @@ void EdgeCrossings(const Adjacency& nb, const std::vector<std::uint32_t>& local_
   // squared), and a little more for the crossings the line buffers take
   // within kOnLine of an edge.
   w.box.resize(edges);
-  w.extent.resize(edges);
+  w.extent.clear();
   w.wide.assign(edges, 0);
   float group_lo[3] = {2.0f, 2.0f, 2.0f}, group_hi[3] = {-2.0f, -2.0f, -2.0f};
   for (std::size_t e = 0; e < edges; ++e) {
+    if (w.buried[e]) continue;
     const V a = w.vert[e], b = w.vert[w.next[e]];
     if (VDot(a, b) <= 0.0) w.wide[e] = 1;  // a quarter circle or more
     const V d = Sub(a, b);
@@ -594,12 +595,15 @@ void EdgeCrossings(const Adjacency& nb, const std::vector<std::uint32_t>& local_
       group_lo[k] = std::min(group_lo[k], bx.lo[k]);
       group_hi[k] = std::max(group_hi[k], bx.hi[k]);
     }
-    w.extent[e] = ext;
+    w.extent.push_back(ext);
   }
-  std::nth_element(w.extent.begin(), w.extent.begin() + edges / 2, w.extent.end());
+  // Every edge buried: the shapes cover the earth, and nothing crosses.
+  if (w.extent.empty()) return;
+  const std::size_t middle = w.extent.size() / 2;
+  std::nth_element(w.extent.begin(), w.extent.begin() + static_cast<std::ptrdiff_t>(middle), w.extent.end());
   // Cubes of four times the middle box's extent, numbered densely over the
   // group's box (made coarser where that would take more than 32 bits).
-  double h = std::clamp(4.0 * w.extent[edges / 2], 1e-6, 4.0);
+  double h = std::clamp(4.0 * w.extent[middle], 1e-6, 4.0);
   std::int64_t first[3], count[3];
   auto cell = [&](float c, int k) {
     return std::clamp(static_cast<std::int64_t>(std::floor((static_cast<double>(c) + 1.0) / h)) - first[k],
@@ -625,6 +629,7 @@ void EdgeCrossings(const Adjacency& nb, const std::vector<std::uint32_t>& local_
   w.big.clear();
   w.low.resize(3 * edges);
   for (std::size_t e = 0; e < edges; ++e) {
+    if (w.buried[e]) continue;
     std::int64_t lo[3], hi[3], cubes = 1;
     for (int k = 0; k < 3; ++k) {
       lo[k] = cell(w.box[e].lo[k], k);
@@ -632,7 +637,6 @@ void EdgeCrossings(const Adjacency& nb, const std::vector<std::uint32_t>& local_
       cubes *= hi[k] - lo[k] + 1;
       w.low[3 * e + k] = static_cast<std::int32_t>(lo[k]);
     }
-    if (w.buried[e]) continue;
     if (w.wide[e] || cubes > kMostCubes) {
       w.wide[e] = 1;
       w.big.push_back(static_cast<std::uint32_t>(e));
