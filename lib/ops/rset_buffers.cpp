@@ -42,7 +42,8 @@ V Toward(V c, V dir, double rho) { return Toward(c, dir, std::cos(rho), std::sin
 // std::nextafter(x, y) for finite x, without the library call (six for each
 // edge's box).
 inline float NextFloat(float x, float y) {
-  if (x == y || x != x) return x == y ? y : x;
+  if (x == y) return y;
+  if (x != x) return x;  // NaN
   if (x == 0.0f) return y > 0.0f ? std::numeric_limits<float>::denorm_min() : -std::numeric_limits<float>::denorm_min();
   std::uint32_t bits;
   std::memcpy(&bits, &x, sizeof bits);
@@ -203,14 +204,18 @@ bool InsideLeg(const LegShape& g, V q) {
   return false;
 }
 
-bool InsideJoin(const JoinShape& g, V q) {
-  if (VDot(q, g.c) <= 0.0) return false;
-  // The bins by the pseudo-angle from -e1, which grows with the angle from
-  // -pi to pi.
+// The bin of join g that direction q lies in, by the pseudo-angle from -e1,
+// which grows with the angle from -pi to pi.
+std::size_t JoinBin(const JoinShape& g, V q) {
   const double phi = PseudoAngle(-VDot(q, g.e1), -VDot(q, g.e2));
   auto it = std::upper_bound(g.pangle.begin(), g.pangle.end(), phi);
-  std::size_t i = it == g.pangle.begin() ? 0 : static_cast<std::size_t>(it - g.pangle.begin()) - 1;
-  i = std::min(i, g.pangle.size() - 2);
+  const std::size_t i = it == g.pangle.begin() ? 0 : static_cast<std::size_t>(it - g.pangle.begin()) - 1;
+  return std::min(i, g.pangle.size() - 2);
+}
+
+bool InsideJoin(const JoinShape& g, V q) {
+  if (VDot(q, g.c) <= 0.0) return false;
+  const std::size_t i = JoinBin(g, q);
   return Det(g.pt[2 * i], g.pt[2 * i + 1], q) > 0.0;
 }
 
@@ -244,12 +249,6 @@ inline bool DeepSide(V nrm, V x) {
 bool DeepInsideJoin(const JoinShape& j, V p, V q) {
   if (VDot(p, j.c) <= 0.0 || VDot(q, j.c) <= 0.0) return false;
   const std::size_t bins = j.pangle.size() - 1;
-  auto bin = [&](V x) {
-    const double phi = PseudoAngle(-VDot(x, j.e1), -VDot(x, j.e2));
-    auto it = std::upper_bound(j.pangle.begin(), j.pangle.end(), phi);
-    const std::size_t i = it == j.pangle.begin() ? 0 : static_cast<std::size_t>(it - j.pangle.begin()) - 1;
-    return std::min(i, bins - 1);
-  };
   // The plane of the ray that starts bin i (the one at angle[i]): points
   // counterclockwise of it within a half turn lie on its positive side.
   auto ray = [&](std::size_t i) { return VCross(j.c, j.pt[2 * (i % bins)]); };
@@ -260,8 +259,8 @@ bool DeepInsideJoin(const JoinShape& j, V p, V q) {
     if (!DeepSide(Mul(ray(i + 1), -1.0), x) && !deep_in((i + 1) % bins, x)) return false;
     return true;
   };
-  std::size_t i = bin(p);
-  const std::size_t last = bin(q);
+  std::size_t i = JoinBin(j, p);
+  const std::size_t last = JoinBin(j, q);
   if (!end_deep(i, p) || !end_deep(last, q)) return false;
   const bool ccw = Det(j.c, p, q) >= 0.0;
   V at = p;
@@ -366,6 +365,20 @@ struct Stretch {
 // Travelling along the great circle with normal edge, the direction at p.
 V Heading(V edge, V p) { return Unit(VCross(edge, p)); }
 
+// Counting sort of items 0 ... n - 1 into buckets 0 ... buckets - 1:
+// start[b] becomes the first place of bucket b (start has buckets + 1
+// entries) and place(k, at) is told where item k goes, the items of one
+// bucket in the order they came.
+template <class Bucket, class Place>
+void CountIntoPlace(std::size_t n, std::size_t buckets, Bucket bucket, Place place, std::vector<std::uint32_t>& start) {
+  start.assign(buckets + 1, 0);
+  for (std::size_t k = 0; k < n; ++k) ++start[bucket(k) + 1];
+  for (std::size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  for (std::size_t k = 0; k < n; ++k) place(k, start[bucket(k)]++);
+  for (std::size_t b = buckets; b > 0; --b) start[b] = start[b - 1];
+  start[0] = 0;
+}
+
 // Each shape's neighbours, ascending: list[start[i] ... start[i + 1]).
 struct Adjacency {
   struct Range {
@@ -375,7 +388,7 @@ struct Adjacency {
     std::size_t size() const { return static_cast<std::size_t>(e - b); }
     int operator[](std::size_t k) const { return b[k]; }
   };
-  std::vector<std::size_t> start;
+  std::vector<std::uint32_t> start;
   std::vector<int> list;
   Range operator[](std::size_t i) const { return {list.data() + start[i], list.data() + start[i + 1]}; }
 };
@@ -442,17 +455,13 @@ void Neighbours(const std::vector<Shape>& shapes, Adjacency& nb) {
     }
     r0 = r1;
   }
-  for (const auto& st : pairs) {
-    ++nb.start[st.first + 1];
-    ++nb.start[st.second + 1];
-  }
-  for (std::size_t i = 0; i < shapes.size(); ++i) nb.start[i + 1] += nb.start[i];
-  nb.list.resize(nb.start.back());
-  std::vector<std::size_t> at(nb.start.begin(), nb.start.end() - 1);
-  for (const auto& st : pairs) {
-    nb.list[at[st.first]++] = st.second;
-    nb.list[at[st.second]++] = st.first;
-  }
+  // Item 2k is pair k under its first shape, 2k + 1 under its second.
+  nb.list.resize(2 * pairs.size());
+  CountIntoPlace(
+      2 * pairs.size(), shapes.size(),
+      [&](std::size_t k) { return static_cast<std::size_t>(k % 2 ? pairs[k / 2].second : pairs[k / 2].first); },
+      [&](std::size_t k, std::uint32_t at) { nb.list[at] = k % 2 ? pairs[k / 2].first : pairs[k / 2].second; },
+      nb.start);
   for (std::size_t i = 0; i < shapes.size(); ++i)
     std::sort(nb.list.begin() + static_cast<std::ptrdiff_t>(nb.start[i]),
               nb.list.begin() + static_cast<std::ptrdiff_t>(nb.start[i + 1]));
@@ -472,20 +481,6 @@ struct Hit {
   std::uint32_t p, q;
   V x;  // where they cross
 };
-
-// Counting sort of items 0 ... n - 1 into buckets 0 ... buckets - 1:
-// start[b] becomes the first place of bucket b (start has buckets + 1
-// entries) and place(k, at) is told where item k goes, the items of one
-// bucket in the order they came.
-template <class Bucket, class Place>
-void CountIntoPlace(std::size_t n, std::size_t buckets, Bucket bucket, Place place, std::vector<std::uint32_t>& start) {
-  start.assign(buckets + 1, 0);
-  for (std::size_t k = 0; k < n; ++k) ++start[bucket(k) + 1];
-  for (std::size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
-  for (std::size_t k = 0; k < n; ++k) place(k, start[bucket(k)]++);
-  for (std::size_t b = buckets; b > 0; --b) start[b] = start[b - 1];
-  start[0] = 0;
-}
 
 // Tables of the merge, kept from one group of shapes to the next so that
 // each group reuses the memory of the groups before it.
